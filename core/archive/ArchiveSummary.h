@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ArchiveFormat.h"
+#include "ArchiveItem.h"
+#include "JavaArchive.h"
+#include "TarCompression.h"
+
+namespace vexa {
+
+// An opened archive, as its engine listed it.
+struct ArchiveSummary {
+    std::filesystem::path url;
+    std::vector<ArchiveItem> entries;
+    ArchiveFormat format = ArchiveFormat::zip;
+    std::vector<std::filesystem::path> volumes;
+    bool hasRecoveryRecord = false;
+    std::optional<TarCompression> compression;
+    bool singleFile = false;
+    std::optional<JavaArchive> java;
+    bool isSigned = false; // `signed`
+
+    // Asks the rar locator for RAR archives, so the answer can change while the program runs.
+    bool isEditable() const;
+    std::string kindLabel() const;
+
+    bool operator==(const ArchiveSummary&) const = default;
+};
+
+} // namespace vexa

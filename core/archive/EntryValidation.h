@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ArchiveItem.h"
+
+namespace vexa {
+
+// Refuses unsafe paths (ArchiveFailure::unsafePath) and colliding names, including a file that
+// is the ancestor of another entry (ArchiveFailure::duplicate); the first failure wins.
+void validateEntries(const std::vector<ArchiveItem>& entries);
+
+// The name key of a path: "/" trimmed at both ends, NFC, lower-cased.
+std::string nameKey(const std::string& path);
+
+} // namespace vexa

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// The file manager of the platform: the few file operations whose outcomes the model and the
+// engines rely on. Failures throw PlatformError with the system's errno mapped.
+namespace vexa::files {
+
+using Path = std::filesystem::path;
+using FileTime = std::chrono::system_clock::time_point;
+
+enum class FileType { regular, directory, symbolicLink, other };
+
+struct FileAttributes {
+    FileType type = FileType::other;
+    mode_t permissions = 0; // the low 12 bits of st_mode
+    FileTime modificationDate{};
+    std::int64_t size = 0;
+    std::uint64_t fileNumber = 0; // inode number
+    std::uint64_t deviceNumber = 0;
+};
+
+// lstat: a symbolic link reports itself, never its target.
+FileAttributes attributesOfItem(const Path& location);
+std::optional<FileAttributes> attributesIfExists(const Path& location);
+bool fileExists(const Path& location); // without following a final link
+bool isExecutableFile(const Path& location); // a regular file (links followed) we may execute
+void setPermissions(const Path& location, mode_t permissions);
+void setModificationDate(const Path& location, FileTime date);
+
+// A new folder on the same file system as `target`, for building a replacement; its users
+// remove it.
+Path itemReplacementDirectory(const Path& target);
+// Atomically puts `replacement` at `original` (rename within one file system): afterwards
+// `original` is either the old or the new item, never a mix. The replacement is consumed.
+void replaceItem(const Path& original, const Path& replacement);
+// Moves an item; fails when the destination exists.
+void moveItem(const Path& from, const Path& to);
+void copyItem(const Path& from, const Path& to);
+// Removes a file or a whole folder; every error is ignored.
+void removeItemIgnoringErrors(const Path& location) noexcept;
+// One folder, no intermediates; fails when anything exists at the path.
+void createDirectory(const Path& location, mode_t permissions = 0700);
+// A new regular file opened for writing (O_CREAT | O_EXCL | O_NOFOLLOW); returns the descriptor.
+int createFile(const Path& location, mode_t permissions = 0600);
+
+// "A1B2C3D4-…" upper-case UUID text.
+std::string newUUIDString();
+
+// Writes all bytes or throws.
+void writeAll(int fd, const void* data, std::size_t size, const Path& location);
+
+// Closes a POSIX descriptor when it goes out of scope.
+class FileDescriptor {
+  public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    ~FileDescriptor();
+    int get() const { return fd_; }
+    int release() noexcept;
+    // Closes now and reports a failed close (delayed write errors).
+    void close();
+
+  private:
+    int fd_ = -1;
+};
+
+// Removes a folder (or file) when it goes out of scope unless dismissed; for staging folders.
+class ScopedRemoval {
+  public:
+    explicit ScopedRemoval(Path location) : location_(std::move(location)) {}
+    ScopedRemoval(const ScopedRemoval&) = delete;
+    ScopedRemoval& operator=(const ScopedRemoval&) = delete;
+    ~ScopedRemoval() {
+        if (!dismissed_)
+            removeItemIgnoringErrors(location_);
+    }
+    void dismiss() { dismissed_ = true; }
+    const Path& location() const { return location_; }
+
+  private:
+    Path location_;
+    bool dismissed_ = false;
+};
+
+} // namespace vexa::files

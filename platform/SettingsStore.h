@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+// In place of user defaults: data and text values under keys, kept as one JSON file
+// (settings.json under $XDG_CONFIG_HOME/vexa, default ~/.config/vexa) and written atomically.
+// An unreadable or corrupt file reads as empty.
+class SettingsStore {
+  public:
+    using Data = std::vector<std::uint8_t>;
+
+    explicit SettingsStore(std::filesystem::path file);
+    // The store of the user's configuration folder.
+    static SettingsStore& standard();
+    static std::filesystem::path defaultFile();
+
+    std::optional<Data> data(const std::string& key) const;
+    std::optional<std::string> string(const std::string& key) const;
+    void setData(const std::string& key, const Data& value);
+    void setString(const std::string& key, const std::string& value);
+    void remove(const std::string& key);
+
+    const std::filesystem::path& file() const { return file_; }
+
+  private:
+    struct Value {
+        bool isData = false;
+        std::string bytes;
+    };
+    void load();
+    void save() const; // failures to write are ignored: settings are never fatal
+
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    std::map<std::string, Value> values_;
+};
+
+} // namespace vexa
