@@ -84,8 +84,7 @@ std::string messageFor(ArchiveFailure::Case kind, const std::string& payload) {
 ArchiveFailure::ArchiveFailure(Case kind, std::string payload)
     : case_(kind), payload_(std::move(payload)), message_(messageFor(case_, payload_)) {}
 
-ArchiveFailure::ArchiveFailure(Case kind)
-    : case_(kind), message_(messageFor(case_, payload_)) {}
+ArchiveFailure::ArchiveFailure(Case kind) : case_(kind), message_(messageFor(case_, payload_)) {}
 
 bool ArchiveFailure::operator==(const ArchiveFailure& other) const {
     if (case_ != other.case_)

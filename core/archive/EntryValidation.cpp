@@ -1,0 +1,81 @@
+#include "core/archive/EntryValidation.h"
+
+#include "core/archive/ArchiveFailure.h"
+#include "platform/TextRules.h"
+
+#include <string_view>
+#include <unordered_map>
+
+namespace vexa {
+
+namespace {
+
+// Split at every "/", keeping empty parts.
+std::vector<std::string_view> allParts(std::string_view path) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) {
+            parts.push_back(path.substr(start));
+            return parts;
+        }
+        parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+bool isUnsafe(const std::string& path) {
+    if (path.empty() || path.front() == '/')
+        return true;
+    if (path.find_first_of(std::string_view("\\:\0", 3)) != std::string::npos)
+        return true;
+    const auto parts = allParts(path);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i] == ".." || parts[i] == ".")
+            return true;
+        if (parts[i].empty() && i + 1 < parts.size())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string nameKey(const std::string& path) {
+    const std::size_t first = path.find_first_not_of('/');
+    if (first == std::string::npos)
+        return {};
+    const std::size_t last = path.find_last_not_of('/');
+    return text::lowercased(text::nfc(std::string_view(path).substr(first, last - first + 1)));
+}
+
+void validateEntries(const std::vector<ArchiveItem>& entries) {
+    std::unordered_map<std::string, bool> isDirectoryByKey;
+    isDirectoryByKey.reserve(entries.size());
+    for (const ArchiveItem& entry : entries) {
+        if (isUnsafe(entry.path))
+            throw ArchiveFailure::unsafePath(entry.path);
+        if (!isDirectoryByKey.emplace(nameKey(entry.path), entry.isDirectory).second)
+            throw ArchiveFailure::duplicate(entry.path);
+    }
+
+    // A file may not stand where another entry needs a folder.
+    for (const ArchiveItem& entry : entries) {
+        const std::string folded = text::lowercased(text::nfc(entry.path));
+        std::string ancestor;
+        for (const std::string_view part : allParts(folded)) {
+            if (part.empty())
+                continue;
+            if (!ancestor.empty()) {
+                const auto found = isDirectoryByKey.find(ancestor);
+                if (found != isDirectoryByKey.end() && !found->second)
+                    throw ArchiveFailure::duplicate(entry.path);
+                ancestor += '/';
+            }
+            ancestor += part;
+        }
+    }
+}
+
+} // namespace vexa

@@ -1,0 +1,102 @@
+#include "core/archive/JavaArchive.h"
+
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/TextRules.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vexa {
+
+namespace {
+
+const std::array<std::string, 6>& rawValues() {
+    static const std::array<std::string, 6> values{"JAR", "AAR", "WAR", "EAR", "APK", "AAB"};
+    return values;
+}
+
+std::vector<std::string> nonEmptyParts(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+} // namespace
+
+const std::string& rawValue(JavaArchive kind) {
+    return rawValues()[static_cast<std::size_t>(kind)];
+}
+
+std::optional<JavaArchive> javaArchiveFromRawValue(const std::string& raw) {
+    const auto& values = rawValues();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i] == raw)
+            return static_cast<JavaArchive>(i);
+    }
+    return std::nullopt;
+}
+
+std::optional<JavaArchive> javaArchive(const std::filesystem::path& location) {
+    const std::string extension = text::lowercased(paths::pathExtension(location));
+    if (!javaExtensions().contains(extension))
+        return std::nullopt;
+    return javaArchiveFromRawValue(text::uppercased(extension));
+}
+
+const std::set<std::string>& javaExtensions() {
+    static const std::set<std::string> extensions{"jar", "aar", "war", "ear", "apk", "aab"};
+    return extensions;
+}
+
+bool isEditableJavaKind(std::optional<JavaArchive> kind) {
+    return kind != JavaArchive::apk && kind != JavaArchive::aab;
+}
+
+bool isSignedJavaArchive(const std::vector<ArchiveItem>& entries) {
+    static const std::set<std::string> signatureExtensions{"SF", "RSA", "DSA", "EC"};
+    for (const ArchiveItem& entry : entries) {
+        const auto parts = nonEmptyParts(entry.path);
+        if (parts.size() != 2 || text::uppercased(parts[0]) != "META-INF")
+            continue;
+        const std::size_t dot = parts[1].rfind('.');
+        if (dot == std::string::npos)
+            continue;
+        if (signatureExtensions.contains(text::uppercased(parts[1].substr(dot + 1))))
+            return true;
+    }
+    return false;
+}
+
+bool hasZIPSignature(const std::filesystem::path& location) {
+    // Non-blocking, so that a FIFO named like an archive cannot hang the listing.
+    files::FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return false;
+    unsigned char bytes[4];
+    std::size_t have = 0;
+    while (have < sizeof bytes) {
+        const ssize_t n = ::read(fd.get(), bytes + have, sizeof bytes - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        have += static_cast<std::size_t>(n);
+    }
+    static const unsigned char localHeader[4] = {0x50, 0x4B, 0x03, 0x04};
+    static const unsigned char endRecord[4] = {0x50, 0x4B, 0x05, 0x06};
+    return std::memcmp(bytes, localHeader, 4) == 0 || std::memcmp(bytes, endRecord, 4) == 0;
+}
+
+} // namespace vexa
