@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/archive/ArchiveEngine.h"
+#include "core/archive/ArchiveItem.h"
+#include "core/archive/ArchiveSummary.h"
+#include "platform/Progress.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace vexa {
+
+// The 7z engine's reading services. A multi-volume set (name.7z.001, name.7z.002, ...) is read
+// as one stream of its parts. Encrypted archives (data or headers) cannot be decrypted here and
+// fail with ArchiveFailure::unsupported7z, so the password is kept only for the contract's
+// shape and is never asked for or used.
+class SevenZipArchiveEngine : public ArchiveEngine {
+  public:
+    explicit SevenZipArchiveEngine(std::optional<std::string> password = std::nullopt,
+                                   bool exact = false)
+        : password(std::move(password)), exact(exact) {}
+
+    std::optional<std::string> password;
+    bool exact = false;
+
+    // Format sevenZip, every part file in `volumes`, after validateEntries. A part that is
+    // missing or cannot be opened fails with missingVolume carrying its file name; a later part
+    // of a set (name.7z.002) with notFirstVolume; a symbolic link entry with symbolicLink; a
+    // damaged file with sevenZipFailure.
+    ArchiveSummary list(const std::filesystem::path& archive, Progress& progress) override;
+
+    // Writes the chosen entries into a new folder under `destination`, named after the archive
+    // without its ".7z" (and volume number) with the first free name ("fotos", "fotos 2", ...),
+    // and returns it. Nothing is left behind on failure or cancellation.
+    std::filesystem::path extract(const std::filesystem::path& archive,
+                                  const std::set<std::string>& paths,
+                                  const std::filesystem::path& destination,
+                                  Progress& progress) override;
+
+    // Writes one entry, or a folder entry with everything below it, at exactly `destination`.
+    // Fails with corrupt(path) for an unknown entry, previewTooLarge when the selected sizes
+    // exceed `limit`, and conflict(name) when something already exists at `destination`.
+    // `password` and `flag` are accepted for the callers' sake; see the class comment.
+    void extractPayload(const ArchiveItem& item, const std::filesystem::path& archive,
+                        const std::filesystem::path& destination, Progress& progress,
+                        std::optional<std::int64_t> limit, std::optional<std::string> password,
+                        bool flag);
+
+    bool operator==(const SevenZipArchiveEngine& other) const {
+        return password == other.password && exact == other.exact;
+    }
+};
+
+} // namespace vexa
