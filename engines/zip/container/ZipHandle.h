@@ -1,0 +1,81 @@
+#pragma once
+
+#include "engines/zip/container/ZipFileInfo.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace vexa {
+
+class ZipArchiveState;
+
+// The archive handle of an open ZipFileReader or ZipFileWriter: entry navigation and the entry
+// data calls. Obtained with getZipHandle and owned by that reader or writer; it is valid until the
+// owner is closed or destroyed. Every call answers a zipstatus code (the data calls a byte count
+// >= 0 on success); read calls on a writer's handle, and write calls on a reader's, answer
+// zipstatus::param.
+class ZipHandle {
+  public:
+    explicit ZipHandle(std::unique_ptr<ZipArchiveState> state);
+    ~ZipHandle();
+    ZipHandle(const ZipHandle&) = delete;
+    ZipHandle& operator=(const ZipHandle&) = delete;
+
+    // Entry count of the central directory (as declared by the end record for a reader; entries
+    // written so far for a writer).
+    int getNumberEntry(uint64_t* count) const;
+    // 0-based number of the part that holds the start of the central directory; 0 for an
+    // ordinary archive. A writer answers the value of the last archive it closed.
+    int getDiskNumberWithCd(uint32_t* disk) const;
+
+    // Central-directory navigation (reader): ok while there is an entry, endOfList after the last
+    // one, format when the directory is damaged or holds fewer records than it declares.
+    int gotoFirstEntry();
+    int gotoNextEntry();
+    // Record of the current entry (see ZipFileInfo for its lifetime); exist when there is none.
+    int entryGetInfo(const ZipFileInfo** info) const;
+    // ok when the current entry is a folder (name ending in "/" or folder attributes), exist when
+    // it is not.
+    int entryIsDir() const;
+
+    // Opens the current entry's data. raw != 0 gives the stored bytes exactly as they lie in the
+    // archive (compressed and still encrypted, encryption header and trailer included) for any
+    // method; otherwise the data is decrypted with `password` (NUL-terminated bytes; null for
+    // none) and inflated. Answers support for a method other than store and deflate or an
+    // encryption other than traditional PKWARE and WinZip AES, param for an encrypted entry
+    // without a password, password when the password check fails.
+    int entryReadOpen(uint8_t raw, const char* password);
+    // Up to `length` bytes into `buffer`: their count, 0 at the end of the data, < 0 on failure.
+    int32_t entryRead(void* buffer, int32_t length);
+    // Ends the read. Each non-null pointer receives the entry's CRC-32 and sizes as recorded.
+    // The CRC-32 is not compared here; for a non-raw WinZip AES read that reached the end, a
+    // wrong authentication code answers hash.
+    int entryReadClose(uint32_t* crc, int64_t* compressedSize, int64_t* uncompressedSize);
+
+    // Starts a new entry (writer) described by `info`. level: 0 stores, 1-9 deflate (-1 = 6) when
+    // the record's method is deflate; folders (names ending in "/") are always stored. raw != 0:
+    // the data given is the entry's stored bytes, and the record's method, CRC-32, sizes and
+    // encryption fields (flag bit 0, aes_version, aes_strength) are written as they are.
+    // Otherwise, with `password` given and a record asking for AES (aes_version != 0), the entry
+    // is encrypted with WinZip AES (AE-2 unless aes_version is 1; strength from aes_strength,
+    // 256 bits when it is 0) under a fresh random salt; a password with aes_version 0 answers
+    // support.
+    int entryWriteOpen(const ZipFileInfo* info, int16_t level, uint8_t raw, const char* password);
+    // Writes `length` bytes of entry data; answers how many were taken (all of them) or < 0.
+    int32_t entryWrite(const void* buffer, int32_t length);
+    // Ends a normal write: CRC-32 and sizes are those of the data written.
+    int entryClose();
+    // Ends a raw write with the entry's CRC-32 and sizes, as entryReadClose gave them.
+    int entryWriteClose(uint32_t crc, int64_t compressedSize, int64_t uncompressedSize);
+
+    ZipArchiveState& state() { return *state_; }
+
+  private:
+    std::unique_ptr<ZipArchiveState> state_;
+};
+
+// ok when external attributes `attrib` written by host `versionMadeBy >> 8` describe a symbolic
+// link, exist when they do not (the same sense as ZipHandle::entryIsDir).
+int zipAttribIsSymlink(uint32_t attrib, int32_t versionMadeBy);
+
+} // namespace vexa
