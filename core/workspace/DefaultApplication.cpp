@@ -1,0 +1,112 @@
+#include "core/workspace/WorkspaceModel.h"
+#include "platform/TextRules.h"
+
+#include <array>
+
+namespace vexa {
+
+namespace {
+
+// Each archive kind's MIME type; where shared-mime-info renamed a type, the newer name comes
+// first so that the canonical one of the installed database is used.
+const std::array<std::vector<std::string>, 10> otherArchiveTypes = {{
+    {"application/vnd.rar", "application/x-rar"},
+    {"application/x-7z-compressed"},
+    {"application/x-tar"},
+    {"application/gzip"},
+    {"application/x-compressed-tar"},
+    {"application/x-bzip2", "application/x-bzip"},
+    {"application/x-bzip2-compressed-tar", "application/x-bzip-compressed-tar"},
+    {"application/x-xz"},
+    {"application/x-xz-compressed-tar"},
+    {"application/zstd"},
+}};
+
+const std::string zipType = "application/zip";
+
+} // namespace
+
+const std::vector<ContentType>& WorkspaceModel::handledContentTypes() {
+    if (handledContentTypes_)
+        return *handledContentTypes_;
+    std::vector<ContentType> types;
+    // ZIP is always offered; its extension is known even without a database entry.
+    auto zip = desktop_.knownContentType(zipType);
+    types.push_back(zip ? *zip : ContentType{zipType, "zip"});
+    for (const auto& candidates : otherArchiveTypes) {
+        for (const auto& mimeType : candidates) {
+            if (auto known = desktop_.knownContentType(mimeType)) {
+                types.push_back(std::move(*known));
+                break;
+            }
+        }
+    }
+    handledContentTypes_ = std::move(types);
+    return *handledContentTypes_;
+}
+
+bool WorkspaceModel::opensByDefault(const ContentType& type) const {
+    const auto opener = desktop_.queryDefault(type.identifier);
+    return opener && *opener == desktop_.desktopId;
+}
+
+void WorkspaceModel::isDefaultApplication() {
+    bool result = true;
+    for (const auto& type : handledContentTypes()) {
+        if (!opensByDefault(type)) {
+            result = false;
+            break;
+        }
+    }
+    setIsDefaultApp(result);
+}
+
+void WorkspaceModel::registerAsDefaultApp(std::function<void()> finished) {
+    registerNext(0, std::make_shared<std::vector<std::string>>(), std::move(finished));
+}
+
+void WorkspaceModel::registerNext(std::size_t index,
+                                  std::shared_ptr<std::vector<std::string>> failed,
+                                  std::function<void()> finished) {
+    const auto& types = handledContentTypes();
+    if (index < types.size()) {
+        const ContentType type = types[index];
+        auto succeeded = std::make_shared<bool>(false);
+        std::weak_ptr<int> alive = lifetime_;
+        // One request at a time: the next is sent only after this one has answered.
+        loop_.runInBackground([desktop = desktop_, type,
+                               succeeded] { *succeeded = desktop.setDefault(type.identifier); },
+                              [this, alive, index, type, succeeded, failed,
+                               finished = std::move(finished)](std::exception_ptr error) mutable {
+                                  if (alive.expired())
+                                      return;
+                                  if (error || !*succeeded)
+                                      failed->push_back(
+                                          text::uppercased(type.preferredFilenameExtension.empty()
+                                                               ? type.identifier
+                                                               : type.preferredFilenameExtension));
+                                  registerNext(index + 1, failed, std::move(finished));
+                              });
+        return;
+    }
+
+    isDefaultApplication();
+    if (failed->empty() && isDefaultApp_) {
+        setStatusMessage("Vexa abrirá los archivos ZIP, RAR, 7z y TAR");
+    } else {
+        std::string names;
+        if (failed->empty()) {
+            names = "ZIP, RAR, 7z y TAR";
+        } else {
+            for (std::size_t i = 0; i < failed->size(); ++i)
+                names += (i ? " y " : "") + (*failed)[i];
+        }
+        setErrorMessage(
+            "No se cambió la app predeterminada para " + names +
+            ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.");
+    }
+    if (finished)
+        finished();
+}
+
+} // namespace vexa

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+// A content type the program can be the default opener of: a MIME type of the shared MIME
+// database.
+struct ContentType {
+    std::string identifier; // the MIME type, e.g. "application/zip"
+    // The first plain "*.ext" glob of the type's database entry; empty when it has none.
+    std::string preferredFilenameExtension;
+
+    bool operator==(const ContentType&) const = default;
+};
+
+// How the program meets the desktop's file associations: its desktop file and the xdg-mime
+// tool, run with the process's environment plus `environment` (which tests point at private
+// XDG folders so the machine's own associations are never read or touched).
+struct DesktopIntegration {
+    std::string desktopId = "vexa.desktop";
+    std::filesystem::path xdgMime = "xdg-mime";
+    std::map<std::string, std::string> environment;
+
+    // A variable of `environment`, else of the process; nothing when unset or empty.
+    std::optional<std::string> variable(const std::string& name) const;
+    // $XDG_DATA_HOME (default ~/.local/share), then each of $XDG_DATA_DIRS (default
+    // /usr/local/share:/usr/share).
+    std::vector<std::filesystem::path> dataDirectories() const;
+    // The type as the shared MIME database describes it, from the first data folder holding
+    // <folder>/mime/<type>.xml; nothing when the database does not know it.
+    std::optional<ContentType> knownContentType(const std::string& mimeType) const;
+
+    // `xdg-mime query default <type>`: the desktop id that opens the type, if any.
+    std::optional<std::string> queryDefault(const std::string& mimeType) const;
+    // `xdg-mime default <desktopId> <type>`; true when the tool reports success.
+    bool setDefault(const std::string& mimeType) const;
+};
+
+} // namespace vexa
