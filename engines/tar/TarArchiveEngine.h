@@ -1,14 +1,14 @@
 #pragma once
 
+#include "core/archive/ArchiveEngine.h"
+#include "core/archive/ArchiveItem.h"
+#include "platform/Progress.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
-
-#include "core/archive/ArchiveEngine.h"
-#include "core/archive/ArchiveItem.h"
-#include "platform/Progress.h"
 
 namespace vexa {
 

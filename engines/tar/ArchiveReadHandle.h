@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ByteSource.h"
+
+#include <cstdint>
+#include <exception>
+#include <sys/types.h>
+#include <vector>
+
+struct archive;
+struct archive_entry;
+
+namespace vexa::tar {
+
+class FileByteSource;
+
+// One libarchive read handle over a ByteSource, released with the object. Failures of the
+// library become ArchiveFailure::tarFailure; a failure thrown by the source while the library
+// reads (cancellation, an I/O error, a decoder's damage) is passed on unchanged.
+class ArchiveReadHandle {
+  public:
+    enum class Content {
+        tar, // a TAR archive, possibly empty
+        raw, // a single bzip2 or xz stream without any container
+    };
+
+    // `decompress` lets libarchive recognise gzip, bzip2 and xz by their signatures; without
+    // it the source must already hold the decoded bytes. `seekable`, when given, is the same
+    // object as `source` and lets the library skip entry data without reading it.
+    ArchiveReadHandle(ByteSource& source, Content content, bool decompress,
+                      FileByteSource* seekable = nullptr);
+    ~ArchiveReadHandle();
+    ArchiveReadHandle(const ArchiveReadHandle&) = delete;
+    ArchiveReadHandle& operator=(const ArchiveReadHandle&) = delete;
+
+    // The next entry, owned by the handle until the next call; null at the end.
+    archive_entry* next();
+    // The current entry's data; 0 at its end.
+    std::size_t readData(char* buffer, std::size_t capacity);
+    void skipData();
+
+  private:
+    static ssize_t readCallback(archive*, void* self, const void** block);
+    static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
+    [[noreturn]] void fail();
+
+    archive* handle_ = nullptr;
+    Content content_;
+    ByteSource& source_;
+    FileByteSource* seekable_;
+    std::vector<char> block_;
+    std::exception_ptr sourceFailure_;
+    bool sawEntry_ = false;
+};
+
+} // namespace vexa::tar

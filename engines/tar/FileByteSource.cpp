@@ -1,0 +1,75 @@
+#include "FileByteSource.h"
+
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexa::tar {
+
+FileByteSource::FileByteSource(const std::filesystem::path& location, Progress& progress,
+                               bool countsUnits)
+    : location_(location), progress_(progress), countsUnits_(countsUnits) {
+    int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw PlatformError::fromErrno(errno, location.string(), false);
+    descriptor_ = files::FileDescriptor(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), false);
+    // A folder opens fine but cannot be read; say so before any decoder sees it.
+    if (S_ISDIR(status.st_mode))
+        throw PlatformError::fromErrno(EISDIR, location.string(), false);
+    size_ = status.st_size;
+    modificationTime_ = status.st_mtim;
+}
+
+std::size_t FileByteSource::peekStart(char* buffer, std::size_t capacity) {
+    std::size_t filled = 0;
+    while (filled < capacity) {
+        ssize_t count = ::pread(descriptor_.get(), buffer + filled, capacity - filled,
+                                static_cast<off_t>(filled));
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throw PlatformError::fromErrno(errno, location_.string(), false);
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    return filled;
+}
+
+std::size_t FileByteSource::read(char* buffer, std::size_t capacity) {
+    progress_.throwIfCancelled();
+    for (;;) {
+        ssize_t count = ::read(descriptor_.get(), buffer, capacity);
+        if (count >= 0) {
+            advance(count);
+            return static_cast<std::size_t>(count);
+        }
+        if (errno != EINTR)
+            throw PlatformError::fromErrno(errno, location_.string(), false);
+    }
+}
+
+std::int64_t FileByteSource::skip(std::int64_t count) {
+    progress_.throwIfCancelled();
+    count = std::max<std::int64_t>(0, std::min(count, size_ - position_));
+    if (::lseek(descriptor_.get(), count, SEEK_CUR) < 0)
+        return -1;
+    advance(count);
+    return count;
+}
+
+void FileByteSource::advance(std::int64_t count) {
+    position_ += count;
+    if (countsUnits_)
+        progress_.addCompletedUnits(count);
+}
+
+} // namespace vexa::tar

@@ -1,0 +1,124 @@
+#include "TarEntryReader.h"
+
+#include "GzipStreamReader.h"
+#include "ZstdStreamReader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace vexa::tar {
+
+namespace {
+
+bool hasGzipMagic(const char* bytes, std::size_t count) {
+    return count >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
+           static_cast<unsigned char>(bytes[1]) == 0x8B;
+}
+
+// Tools that archive a folder's contents ("tar -C dir .") name every member "./...": the
+// prefix means the archive's root, not a folder of its own.
+std::string withoutCurrentFolderPrefix(std::string path) {
+    while (path.rfind("./", 0) == 0)
+        path.erase(0, 2);
+    return path;
+}
+
+EntryKind entryKind(archive_entry* entry) {
+    if (archive_entry_filetype(entry) == AE_IFLNK || archive_entry_symlink(entry) != nullptr)
+        return EntryKind::symbolicLink;
+    if (archive_entry_hardlink(entry) != nullptr)
+        return EntryKind::hardLink;
+    switch (archive_entry_filetype(entry)) {
+    case AE_IFREG:
+        return EntryKind::file;
+    case AE_IFDIR:
+        return EntryKind::directory;
+    default:
+        return EntryKind::special;
+    }
+}
+
+} // namespace
+
+TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& progress,
+                               bool countsUnits)
+    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits) {
+    fileTime_ = file_.modificationTime();
+    char start[4];
+    std::size_t count = file_.peekStart(start, sizeof start);
+    bool zstd = ZstdStreamReader::hasMagic(start, count);
+    if (kind_.singleFile) {
+        if (zstd) {
+            decoder_ = std::make_unique<ZstdStreamReader>(file_);
+            singleData_ = decoder_.get();
+        } else if (hasGzipMagic(start, count)) {
+            decoder_ = std::make_unique<GzipStreamReader>(file_);
+            singleData_ = decoder_.get();
+        } else {
+            archive_ =
+                std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::raw, true);
+            archive_->next();
+        }
+    } else if (zstd) {
+        decoder_ = std::make_unique<ZstdStreamReader>(file_);
+        archive_ =
+            std::make_unique<ArchiveReadHandle>(*decoder_, ArchiveReadHandle::Content::tar, false);
+    } else {
+        archive_ = std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::tar, true,
+                                                       &file_);
+    }
+}
+
+TarEntryReader::~TarEntryReader() = default;
+
+std::optional<TarEntryHeader> TarEntryReader::next() {
+    if (kind_.singleFile) {
+        if (singleDelivered_)
+            return std::nullopt;
+        singleDelivered_ = true;
+        TarEntryHeader header;
+        header.path = kind_.entryName;
+        header.modificationTime = fileTime_;
+        return header;
+    }
+    for (;;) {
+        archive_entry* entry = archive_->next();
+        if (entry == nullptr)
+            return std::nullopt;
+        const char* name = archive_entry_pathname_utf8(entry);
+        if (name == nullptr)
+            name = archive_entry_pathname(entry);
+        std::string raw = name == nullptr ? std::string() : std::string(name);
+        TarEntryHeader header;
+        header.kind = entryKind(entry);
+        header.path = withoutCurrentFolderPrefix(raw);
+        if (header.kind == EntryKind::directory) {
+            if (header.path.empty() || header.path == ".")
+                continue; // the archive's root itself
+            if (header.path.back() != '/')
+                header.path += '/';
+        } else if (header.path.empty()) {
+            header.path = raw; // keeps a nameless oddity visible to the validation
+        }
+        header.size = header.kind == EntryKind::file ? archive_entry_size(entry) : 0;
+        header.permissions = archive_entry_perm(entry) & 0777;
+        if (archive_entry_mtime_is_set(entry))
+            header.modificationTime =
+                timespec{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
+        return header;
+    }
+}
+
+std::size_t TarEntryReader::read(char* buffer, std::size_t capacity) {
+    if (singleData_ != nullptr)
+        return singleData_->read(buffer, capacity);
+    return archive_->readData(buffer, capacity);
+}
+
+void TarEntryReader::skip() {
+    if (kind_.singleFile)
+        return;
+    archive_->skipData();
+}
+
+} // namespace vexa::tar

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ArchiveReadHandle.h"
+#include "FileByteSource.h"
+#include "TarFileKind.h"
+#include "platform/Progress.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace vexa::tar {
+
+enum class EntryKind { file, directory, symbolicLink, hardLink, special };
+
+struct TarEntryHeader {
+    std::string path; // as listed: no leading "./", folders end with "/"
+    EntryKind kind = EntryKind::file;
+    std::int64_t size = -1; // -1: only known once the data has been read (single files)
+    mode_t permissions = 0644;
+    std::optional<struct timespec> modificationTime;
+};
+
+// One pass over the entries of a TAR archive or over the one entry of a single compressed
+// file. The decoder is chosen by the file's first bytes: zstd through ZstdStreamReader, a
+// single gzip file through GzipStreamReader, everything else through libarchive's filters.
+class TarEntryReader {
+  public:
+    // `countsUnits`: the bytes read from the archive file move the progress object.
+    TarEntryReader(const std::filesystem::path& archive, Progress& progress, bool countsUnits);
+    ~TarEntryReader();
+
+    const TarFileKind& kind() const { return kind_; }
+    std::int64_t archiveSize() const { return file_.size(); }
+
+    std::optional<TarEntryHeader> next();
+    // The current entry's data; 0 at its end.
+    std::size_t read(char* buffer, std::size_t capacity);
+    void skip();
+
+  private:
+    TarFileKind kind_;
+    FileByteSource file_;
+    std::unique_ptr<ByteSource> decoder_;
+    std::unique_ptr<ArchiveReadHandle> archive_;
+    ByteSource* singleData_ = nullptr;
+    bool singleDelivered_ = false;
+    struct timespec fileTime_ {};
+};
+
+} // namespace vexa::tar

@@ -1,0 +1,27 @@
+#include "TarFileKind.h"
+
+#include "platform/Paths.h"
+
+namespace vexa::tar {
+
+TarFileKind tarFileKind(const std::filesystem::path& archive) {
+    TarFileKind kind;
+    kind.compression = detectTarCompression(archive);
+    std::string name = paths::lastPathComponent(archive);
+    std::optional<std::string> suffix = tarSuffix(archive);
+    if (!suffix || suffix->size() >= name.size()) {
+        kind.resultName = paths::nameDeletingExtension(name);
+        return kind;
+    }
+    std::string stem = name.substr(0, name.size() - suffix->size());
+    kind.singleFile = suffix->rfind(".t", 0) != 0;
+    if (kind.singleFile) {
+        kind.entryName = stem;
+        kind.resultName = paths::nameDeletingExtension(stem);
+    } else {
+        kind.resultName = stem;
+    }
+    return kind;
+}
+
+} // namespace vexa::tar
