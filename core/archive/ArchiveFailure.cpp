@@ -86,6 +86,12 @@ ArchiveFailure::ArchiveFailure(Case kind, std::string payload)
 
 ArchiveFailure::ArchiveFailure(Case kind) : case_(kind), message_(messageFor(case_, payload_)) {}
 
+ArchiveFailure ArchiveFailure::make(Case kind, std::string payload) {
+    if (!hasPayload(kind))
+        return ArchiveFailure(kind);
+    return {kind, std::move(payload)};
+}
+
 bool ArchiveFailure::operator==(const ArchiveFailure& other) const {
     if (case_ != other.case_)
         return false;

@@ -40,18 +40,34 @@ class ArchiveFailure : public std::exception {
     };
 
     // Payload cases.
-    static ArchiveFailure unsafePath(std::string path) { return {Case::unsafePath, std::move(path)}; }
-    static ArchiveFailure symbolicLink(std::string path) { return {Case::symbolicLink, std::move(path)}; }
+    static ArchiveFailure unsafePath(std::string path) {
+        return {Case::unsafePath, std::move(path)};
+    }
+    static ArchiveFailure symbolicLink(std::string path) {
+        return {Case::symbolicLink, std::move(path)};
+    }
     static ArchiveFailure duplicate(std::string path) { return {Case::duplicate, std::move(path)}; }
     static ArchiveFailure corrupt(std::string detail) { return {Case::corrupt, std::move(detail)}; }
-    static ArchiveFailure missingVolume(std::string name) { return {Case::missingVolume, std::move(name)}; }
-    static ArchiveFailure rarFailure(std::string detail) { return {Case::rarFailure, std::move(detail)}; }
-    static ArchiveFailure rarCreation(std::string detail) { return {Case::rarCreation, std::move(detail)}; }
+    static ArchiveFailure missingVolume(std::string name) {
+        return {Case::missingVolume, std::move(name)};
+    }
+    static ArchiveFailure rarFailure(std::string detail) {
+        return {Case::rarFailure, std::move(detail)};
+    }
+    static ArchiveFailure rarCreation(std::string detail) {
+        return {Case::rarCreation, std::move(detail)};
+    }
     static ArchiveFailure rarEdit(std::string detail) { return {Case::rarEdit, std::move(detail)}; }
     static ArchiveFailure conflict(std::string name) { return {Case::conflict, std::move(name)}; }
-    static ArchiveFailure sevenZipFailure(std::string detail) { return {Case::sevenZipFailure, std::move(detail)}; }
-    static ArchiveFailure tarFailure(std::string detail) { return {Case::tarFailure, std::move(detail)}; }
-    static ArchiveFailure unsupportedTar(std::string detail) { return {Case::unsupportedTar, std::move(detail)}; }
+    static ArchiveFailure sevenZipFailure(std::string detail) {
+        return {Case::sevenZipFailure, std::move(detail)};
+    }
+    static ArchiveFailure tarFailure(std::string detail) {
+        return {Case::tarFailure, std::move(detail)};
+    }
+    static ArchiveFailure unsupportedTar(std::string detail) {
+        return {Case::unsupportedTar, std::move(detail)};
+    }
 
     // Cases without payload: ArchiveFailure(ArchiveFailure::Case::wrongPassword), or the helpers.
     explicit ArchiveFailure(Case kind);
@@ -70,6 +86,9 @@ class ArchiveFailure : public std::exception {
     static ArchiveFailure readOnlySingle() { return ArchiveFailure(Case::readOnlySingle); }
     static ArchiveFailure readOnlyAndroid() { return ArchiveFailure(Case::readOnlyAndroid); }
     static ArchiveFailure appleArchive() { return ArchiveFailure(Case::appleArchive); }
+
+    // Any case; the payload is dropped for the cases that carry none.
+    static ArchiveFailure make(Case kind, std::string payload = {});
 
     Case kind() const { return case_; }
     // Empty for the cases without payload.

@@ -133,5 +133,17 @@ TEST(ArchiveFailureEquality, ComparesCaseAndPayload) {
     EXPECT_EQ(ArchiveFailure(ArchiveFailure::Case::readOnlyRAR), ArchiveFailure::readOnlyRAR());
 }
 
+TEST(ArchiveFailureMake, BuildsAnyCaseAndDropsPayloadsThatDoNotBelong) {
+    const auto rows = messageRows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ArchiveFailure made = ArchiveFailure::make(rows[i].failure.kind(), payload);
+        EXPECT_EQ(made, rows[i].failure) << i;
+        EXPECT_EQ(made.message(), rows[i].expected) << i;
+    }
+    EXPECT_EQ(ArchiveFailure::make(ArchiveFailure::Case::wrongPassword, "x").payload(), "");
+    EXPECT_EQ(ArchiveFailure::make(ArchiveFailure::Case::unsupportedTar),
+              ArchiveFailure::unsupportedTar(""));
+}
+
 } // namespace
 } // namespace vexa
