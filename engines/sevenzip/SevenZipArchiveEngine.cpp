@@ -1,0 +1,117 @@
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/EntryValidation.h"
+#include "engines/sevenzip/SevenZipExtraction.h"
+#include "engines/sevenzip/SevenZipReader.h"
+#include "engines/sevenzip/SevenZipVolumes.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/PlatformError.h"
+
+#include <numeric>
+
+namespace vexa {
+
+namespace {
+
+std::vector<ArchiveItem> readEntries(const std::vector<std::filesystem::path>& volumes,
+                                     Progress& progress) {
+    std::vector<ArchiveItem> entries;
+    SevenZipReader reader(volumes, progress);
+    while (auto entry = reader.next()) {
+        // Never asks for a password: nothing here could use it.
+        if (entry->item.isEncrypted)
+            throw ArchiveFailure::unsupported7z();
+        if (entry->type == files::FileType::symbolicLink)
+            throw ArchiveFailure::symbolicLink(entry->item.path);
+        if (entry->type == files::FileType::other)
+            throw ArchiveFailure::unsupported7z();
+        entries.push_back(std::move(entry->item));
+    }
+    return entries;
+}
+
+std::filesystem::path freeLocation(const std::filesystem::path& folder, const std::string& name) {
+    std::filesystem::path candidate = folder / name;
+    for (int counter = 2; files::fileExists(candidate); ++counter)
+        candidate = folder / (name + " " + std::to_string(counter));
+    return candidate;
+}
+
+} // namespace
+
+ArchiveSummary SevenZipArchiveEngine::list(const std::filesystem::path& archive,
+                                           Progress& progress) {
+    const auto volumes = sevenZipVolumes(archive);
+    auto entries = readEntries(volumes, progress);
+    validateEntries(entries);
+    ArchiveSummary summary;
+    summary.url = archive;
+    summary.entries = std::move(entries);
+    summary.format = ArchiveFormat::sevenZip;
+    summary.volumes = volumes;
+    return summary;
+}
+
+std::filesystem::path SevenZipArchiveEngine::extract(const std::filesystem::path& archive,
+                                                     const std::set<std::string>& paths,
+                                                     const std::filesystem::path& destination,
+                                                     Progress& progress) {
+    const ArchiveSummary summary = list(archive, progress);
+    std::vector<ArchiveItem> selected;
+    for (const auto& item : summary.entries)
+        if (isSelectedSevenZipPath(item.path, paths))
+            selected.push_back(item);
+
+    const auto staging = destination / (".vexa-extract-" + files::newUUIDString());
+    files::createDirectory(staging, 0700);
+    files::ScopedRemoval removal(staging);
+    writeSevenZipEntries(summary.volumes, selected, progress,
+                         [&](const ArchiveItem& item) { return staging / item.path; });
+    progress.throwIfCancelled();
+
+    const auto result = freeLocation(destination, sevenZipBaseName(archive));
+    files::moveItem(staging, result);
+    removal.dismiss();
+    return result;
+}
+
+void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
+                                           const std::filesystem::path& archive,
+                                           const std::filesystem::path& destination,
+                                           Progress& progress, std::optional<std::int64_t> limit,
+                                           std::optional<std::string>, bool) {
+    const ArchiveSummary summary = list(archive, progress);
+    const std::string folderPrefix = item.path.ends_with('/') ? item.path : item.path + "/";
+    std::vector<ArchiveItem> selected;
+    for (const auto& entry : summary.entries)
+        if (isSelectedSevenZipPath(entry.path, {item.path}))
+            selected.push_back(entry);
+    if (selected.empty())
+        throw ArchiveFailure::corrupt(item.path);
+    if (limit) {
+        const std::int64_t total = std::accumulate(
+            selected.begin(), selected.end(), std::int64_t{0},
+            [](std::int64_t sum, const ArchiveItem& entry) { return sum + entry.size; });
+        if (total > *limit)
+            throw ArchiveFailure::previewTooLarge();
+    }
+    if (files::fileExists(destination))
+        throw ArchiveFailure::conflict(paths::lastPathComponent(destination));
+
+    const auto work = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval removal(work);
+    const auto payload = work / "payload";
+    if (item.isDirectory)
+        files::createDirectory(payload, 0700);
+    writeSevenZipEntries(summary.volumes, selected, progress, [&](const ArchiveItem& entry) {
+        if (item.isDirectory && entry.path != item.path)
+            return payload / entry.path.substr(folderPrefix.size());
+        return payload;
+    });
+    progress.throwIfCancelled();
+    files::moveItem(payload, destination);
+}
+
+} // namespace vexa
