@@ -10,8 +10,8 @@ namespace fs = std::filesystem;
 
 void makeArchive(const fs::path& archive, const fs::path& sources, const std::string& switches,
                  const std::string& names, const std::optional<std::string>& password) {
-    std::string command =
-        "rar a -idq " + switches + " " + shellQuote(archive.string()) + " " + names;
+    std::string command = "LANG=C.UTF-8 LC_ALL=C.UTF-8 rar a -idq " + switches + " " +
+                          shellQuote(archive.string()) + " " + names;
     if (password)
         command = "printf '%s\\n' " + shellQuote(*password) + " | " + command;
     CommandResult result = runCommand(command, sources);
