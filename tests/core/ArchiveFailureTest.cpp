@@ -107,20 +107,6 @@ TEST(ArchiveFailureMessages, UnsupportedTarWithoutDetailSaysTheOperationIsUnavai
               "especial):  ");
 }
 
-TEST(ArchiveFailureMessages, CopiesKeepTheMessage) {
-    ArchiveFailure copy = ArchiveFailure::wrongPassword();
-    {
-        const ArchiveFailure original = ArchiveFailure::conflict("informe.pdf");
-        copy = original;
-    }
-    EXPECT_EQ(copy.message(), "Ya existe «informe.pdf» en el archivo.");
-    try {
-        throw copy;
-    } catch (const std::exception& caught) {
-        EXPECT_STREQ(caught.what(), "Ya existe «informe.pdf» en el archivo.");
-    }
-}
-
 TEST(ArchiveFailureEquality, ComparesCaseAndPayload) {
     EXPECT_EQ(ArchiveFailure::wrongPassword(), ArchiveFailure::wrongPassword());
     EXPECT_EQ(ArchiveFailure::duplicate("a.txt"), ArchiveFailure::duplicate("a.txt"));

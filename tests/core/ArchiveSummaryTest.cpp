@@ -1,7 +1,6 @@
 #include "core/archive/ArchiveSummary.h"
 
 #include "core/archive/OperationRecord.h"
-#include "core/archive/WorkspacePage.h"
 #include "tests/core/ScopedRarLocations.h"
 #include "tests/support/TestSupport.h"
 
@@ -133,16 +132,6 @@ TEST(ArchiveFormatRawValue, MatchesExactlyAndCaseSensitively) {
     }
     for (const char* other : {"zip", "7Z", "tar", " ZIP", "", "GZIP"})
         EXPECT_EQ(archiveFormatFromRawValue(other), std::nullopt) << other;
-}
-
-TEST(WorkspacePageRawValue, FourPagesInOrder) {
-    const std::vector<std::string> names = {"home", "create", "archive", "activity"};
-    ASSERT_EQ(allWorkspacePages.size(), names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(rawValue(allWorkspacePages[i]), names[i]);
-        EXPECT_EQ(workspacePageFromRawValue(names[i]), allWorkspacePages[i]);
-    }
-    EXPECT_EQ(workspacePageFromRawValue("Home"), std::nullopt);
 }
 
 TEST(ArchiveItemIdentity, AllFiveFieldsTakePart) {

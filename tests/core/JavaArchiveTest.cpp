@@ -32,19 +32,6 @@ TEST(JavaArchiveKind, ComesFromTheExtensionInAnyCase) {
         EXPECT_EQ(javaArchive(location), kind) << location;
 }
 
-TEST(JavaArchiveKind, RawValuesAreUpperCaseLabels) {
-    const std::vector<std::pair<JavaArchive, std::string>> rows = {
-        {JavaArchive::jar, "JAR"}, {JavaArchive::aar, "AAR"}, {JavaArchive::war, "WAR"},
-        {JavaArchive::ear, "EAR"}, {JavaArchive::apk, "APK"}, {JavaArchive::aab, "AAB"},
-    };
-    for (const auto& [kind, raw] : rows) {
-        EXPECT_EQ(rawValue(kind), raw);
-        EXPECT_EQ(javaArchiveFromRawValue(raw), kind);
-    }
-    EXPECT_EQ(javaArchiveFromRawValue("jar"), std::nullopt);
-    EXPECT_EQ(javaExtensions(), (std::set<std::string>{"jar", "aar", "war", "ear", "apk", "aab"}));
-}
-
 TEST(JavaArchiveKind, OnlyAndroidPackagesAreReadOnly) {
     EXPECT_TRUE(isEditableJavaKind(std::nullopt));
     for (auto kind : {JavaArchive::jar, JavaArchive::aar, JavaArchive::war, JavaArchive::ear})
@@ -64,6 +51,7 @@ TEST(SignedJavaArchive, LooksForSignatureFilesDirectlyInMetaInf) {
         {"META-INF/A.B.sf", true},
         {"META-INF/MANIFEST.MF", false},
         {"META-INF/sub/CERT.RSA", false},
+        {"META-INF/A.RSA/B.txt", false},
         {"x/META-INF/CERT.RSA", false},
         {"CERT.RSA", false},
         {"META-INF/RSA", false},

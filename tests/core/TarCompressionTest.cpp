@@ -57,19 +57,5 @@ TEST(TarCompressionDetect, TellsTheCompressionFromTheNameAlone) {
     }
 }
 
-TEST(TarCompressionRawValues, AreTheDisplayLabelsAndRoundTrip) {
-    const std::vector<std::pair<TarCompression, std::string>> rows = {
-        {TarCompression::none, "Sin comprimir"}, {TarCompression::gzip, "GZIP"},
-        {TarCompression::bzip2, "BZIP2"},        {TarCompression::xz, "XZ"},
-        {TarCompression::zstd, "ZSTD"},
-    };
-    for (const auto& [compression, raw] : rows) {
-        EXPECT_EQ(rawValue(compression), raw);
-        EXPECT_EQ(tarCompressionFromRawValue(raw), compression);
-    }
-    EXPECT_EQ(tarCompressionFromRawValue("gzip"), std::nullopt);
-    EXPECT_EQ(tarCompressionFromRawValue(""), std::nullopt);
-}
-
 } // namespace
 } // namespace vexa
