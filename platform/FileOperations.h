@@ -28,21 +28,28 @@ struct FileAttributes {
 // lstat: a symbolic link reports itself, never its target.
 FileAttributes attributesOfItem(const Path& location);
 std::optional<FileAttributes> attributesIfExists(const Path& location);
-bool fileExists(const Path& location); // without following a final link
+bool fileExists(const Path& location);       // without following a final link
 bool isExecutableFile(const Path& location); // a regular file (links followed) we may execute
+// Neither follows a final symbolic link: a link's mode is left as it is, its own date is set.
 void setPermissions(const Path& location, mode_t permissions);
 void setModificationDate(const Path& location, FileTime date);
 
-// A new folder on the same file system as `target`, for building a replacement; its users
-// remove it.
+// A new private folder (0700) beside `target`, so on its file system, for building a
+// replacement; its users remove it.
 Path itemReplacementDirectory(const Path& target);
 // Atomically puts `replacement` at `original` (rename within one file system): afterwards
-// `original` is either the old or the new item, never a mix. The replacement is consumed.
+// `original` is either the old or the new item, never a mix. The replacement is consumed; a
+// replaced file keeps the original's permissions. Across file systems the replacement is first
+// copied beside the original.
 void replaceItem(const Path& original, const Path& replacement);
-// Moves an item; fails when the destination exists.
+// Moves an item; fails when the destination exists (even a dangling link). Across file
+// systems it copies, then removes the source.
 void moveItem(const Path& from, const Path& to);
+// Copies a file or a folder tree (links as links, permissions and dates kept); fails when the
+// destination exists.
 void copyItem(const Path& from, const Path& to);
-// Removes a file or a whole folder; every error is ignored.
+// Removes a file or a whole folder, never following a symbolic link out of it; read-only
+// folders inside it are opened up first. Every error is ignored.
 void removeItemIgnoringErrors(const Path& location) noexcept;
 // One folder, no intermediates; fails when anything exists at the path.
 void createDirectory(const Path& location, mode_t permissions = 0700);

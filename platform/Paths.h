@@ -13,13 +13,15 @@ std::string lastPathComponent(const Path& location);
 // Text after the last "." of the last component; empty when there is none or the dot leads.
 std::string pathExtension(const Path& location);
 Path deletingPathExtension(const Path& location);
+// The parent without a trailing "/": "/a/b/" and "/a/b" give "/a", "/a" gives "/", "a" gives "".
 Path deletingLastPathComponent(const Path& location);
 Path appendingPathComponent(const Path& location, const std::string& component,
                             bool isDirectory = false);
 bool hasDirectoryPath(const Path& location);
 // Absolute, with "." and ".." removed lexically and no trailing "/".
 Path standardized(const Path& location);
-// Every symbolic link in the path resolved; a location that does not exist is standardised only.
+// Standardised, with every symbolic link in the part of the path that exists resolved; a tail
+// that does not exist yet is kept as written.
 Path resolvingSymlinks(const Path& location);
 // The temporary folder: $TMPDIR, else /tmp.
 Path temporaryDirectory();
