@@ -1,11 +1,11 @@
 #pragma once
 
+#include "core/archive/ArchiveEngine.h"
+
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include "core/archive/ArchiveEngine.h"
 
 namespace vexa {
 

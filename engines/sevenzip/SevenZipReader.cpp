@@ -68,6 +68,8 @@ struct SevenZipReader::State {
     std::array<unsigned char, blockSize> buffer{};
     std::exception_ptr streamFailure;
     archive* handle = nullptr;
+    // The library's encryption query crashes before a format has recognised the file.
+    bool opened = false;
     std::string currentPath;
 
     [[noreturn]] void fail(bool readingData) {
@@ -76,9 +78,9 @@ struct SevenZipReader::State {
             std::rethrow_exception(streamFailure);
         const char* text = ::archive_error_string(handle);
         const std::string message = text ? text::lowercased(text) : std::string();
-        if (::archive_read_has_encrypted_entries(handle) > 0 || mentions(message, "encrypt") ||
-            mentions(message, "unknown codec") || mentions(message, "unsupported") ||
-            mentions(message, "not supported"))
+        if ((opened && ::archive_read_has_encrypted_entries(handle) > 0) ||
+            mentions(message, "encrypt") || mentions(message, "unknown codec") ||
+            mentions(message, "unsupported") || mentions(message, "not supported"))
             throw ArchiveFailure::unsupported7z();
         if (readingData)
             throw ArchiveFailure::corrupt(currentPath);
@@ -148,6 +150,7 @@ SevenZipReader::SevenZipReader(const std::vector<std::filesystem::path>& volumes
         ::archive_read_set_callback_data(handle, state_.get()) != ARCHIVE_OK ||
         ::archive_read_open1(handle) != ARCHIVE_OK)
         state_->fail(false);
+    state_->opened = true;
 }
 
 SevenZipReader::~SevenZipReader() = default;

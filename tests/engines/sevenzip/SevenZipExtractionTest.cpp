@@ -1,0 +1,196 @@
+#include "engines/sevenzip/SevenZipExtraction.h"
+
+#include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "platform/PlatformError.h"
+#include "tests/engines/sevenzip/SevenZipFixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace vexa {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using namespace testing::sevenzip;
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t permissionsOf(const std::filesystem::path& location) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(location.c_str(), &status), 0) << location;
+    return status.st_mode & 07777;
+}
+
+// fotos.7z: docs/ (0750) with informe.txt (0640) and scripts/run.sh (0755), portada.bin, all
+// dated 2001-02-03 04:05:06 UTC.
+class SevenZipExtractionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto source = temporary / "src";
+        std::filesystem::create_directories(source / "docs" / "scripts");
+        writeFile(source / "docs" / "informe.txt", report);
+        writeFile(source / "docs" / "scripts" / "run.sh", "#!/bin/sh\n");
+        writeFile(source / "portada.bin", cover);
+        runChecked("chmod 0640 docs/informe.txt && chmod 0755 docs/scripts/run.sh && "
+                   "chmod 0750 docs && "
+                   "find . -exec touch -h -d '2001-02-03 04:05:06 UTC' {} +",
+                   source);
+        archive = makeSevenZip(temporary / "fotos.7z", source, "docs portada.bin");
+        std::filesystem::create_directory(output);
+    }
+
+    TemporaryDirectory temporary;
+    const std::string report = sampleBytes(50000, 21, true);
+    const std::string cover = sampleBytes(40000, 22, false);
+    std::filesystem::path archive;
+    const std::filesystem::path output = temporary / "out";
+    SevenZipArchiveEngine engine;
+    Progress progress;
+};
+
+TEST_F(SevenZipExtractionTest, RestoresPermissionsAndTimes) {
+    const auto result = engine.extract(archive, {}, output, progress);
+    EXPECT_EQ(permissionsOf(result / "docs" / "informe.txt"), 0640u);
+    EXPECT_EQ(permissionsOf(result / "docs" / "scripts" / "run.sh"), 0755u);
+    EXPECT_EQ(permissionsOf(result / "docs"), 0750u);
+    const auto expected = std::chrono::system_clock::from_time_t(981173106);
+    for (const char* path : {"docs/informe.txt", "docs", "docs/scripts", "portada.bin"}) {
+        const auto written = std::filesystem::last_write_time(result / path);
+        EXPECT_EQ(std::chrono::file_clock::to_sys(written), expected) << path;
+    }
+    EXPECT_EQ(namesIn(output), std::vector<std::string>{"fotos"});
+}
+
+TEST_F(SevenZipExtractionTest, TakesTheFirstFreeName) {
+    std::filesystem::create_directory(output / "fotos");
+    writeFile(output / "fotos 2", "ocupado");
+    EXPECT_EQ(engine.extract(archive, {}, output, progress), output / "fotos 3");
+    EXPECT_EQ(readFile(output / "fotos 2"), "ocupado");
+    EXPECT_TRUE(std::filesystem::is_empty(output / "fotos"));
+}
+
+TEST_F(SevenZipExtractionTest, ChosenFolderBringsOnlyWhatIsBelowIt) {
+    for (const std::string chosen : {"docs/scripts/", "docs/scripts"}) {
+        const auto result = engine.extract(archive, {chosen}, output, progress);
+        EXPECT_EQ(namesIn(result), std::vector<std::string>{"docs"});
+        EXPECT_EQ(namesIn(result / "docs"), std::vector<std::string>{"scripts"});
+        EXPECT_EQ(readFile(result / "docs" / "scripts" / "run.sh"), "#!/bin/sh\n");
+    }
+}
+
+TEST_F(SevenZipExtractionTest, DamagedDataLeavesNothingBehind) {
+    const auto source = temporary / "src2";
+    std::filesystem::create_directories(source);
+    writeFile(source / "datos.bin", sampleBytes(100000, 5, false));
+    const auto stored = makeSevenZip(temporary / "roto.7z", source, "datos.bin", "store");
+    std::string bytes = readFile(stored);
+    bytes[40000] ^= 0x55; // inside the stored data: only its CRC-32 can tell
+    writeFile(stored, bytes);
+    expectFailure([&] { engine.extract(stored, {}, output, progress); },
+                  ArchiveFailure::corrupt("datos.bin"));
+    EXPECT_TRUE(std::filesystem::is_empty(output));
+}
+
+TEST_F(SevenZipExtractionTest, CancellationInsideALargeEntryLeavesNothingBehind) {
+    const auto source = temporary / "src3";
+    std::filesystem::create_directories(source);
+    runChecked("truncate -s 64M ceros.bin", source);
+    const auto large = makeSevenZip(temporary / "grande.7z", source, "ceros.bin", "deflate");
+    std::exception_ptr outcome;
+    std::thread worker([&] {
+        try {
+            engine.extract(large, {}, output, progress);
+        } catch (...) {
+            outcome = std::current_exception();
+        }
+    });
+    // The first written block shows the entry is under way; 64 MiB leave time to cancel.
+    while (progress.completedUnitCount() == 0 && !outcome)
+        std::this_thread::yield();
+    progress.cancel();
+    worker.join();
+    ASSERT_TRUE(outcome);
+    EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+    EXPECT_TRUE(std::filesystem::is_empty(output));
+}
+
+TEST_F(SevenZipExtractionTest, PayloadOfAFileLandsAtTheExactLocation) {
+    const ArchiveItem item{"docs/informe.txt", 50000, 0, false, false};
+    engine.extractPayload(item, archive, output / "vista.txt", progress, 104857600, std::nullopt,
+                          false);
+    EXPECT_EQ(readFile(output / "vista.txt"), report);
+    EXPECT_EQ(namesIn(output), std::vector<std::string>{"vista.txt"});
+}
+
+TEST_F(SevenZipExtractionTest, PayloadOfAFolderHoldsItsContents) {
+    const ArchiveItem item{"docs/", 0, 0, true, false};
+    engine.extractPayload(item, archive, output / "carpeta", progress, std::nullopt, "x", true);
+    EXPECT_EQ(namesIn(output / "carpeta"), (std::vector<std::string>{"informe.txt", "scripts"}));
+    EXPECT_EQ(readFile(output / "carpeta" / "scripts" / "run.sh"), "#!/bin/sh\n");
+}
+
+TEST_F(SevenZipExtractionTest, PayloadRefusals) {
+    const ArchiveItem unknown{"no/existe.txt", 1, 0, false, false};
+    expectFailure(
+        [&] {
+            engine.extractPayload(unknown, archive, output / "a", progress, 104857600, std::nullopt,
+                                  false);
+        },
+        ArchiveFailure::corrupt("no/existe.txt"));
+
+    // The folder counts everything below it.
+    const ArchiveItem docs{"docs/", 0, 0, true, false};
+    expectFailure(
+        [&] {
+            engine.extractPayload(docs, archive, output / "b", progress, 50000, std::nullopt,
+                                  false);
+        },
+        ArchiveFailure::previewTooLarge());
+
+    writeFile(output / "ya.txt", "antes");
+    const ArchiveItem cover{"portada.bin", 40000, 0, false, false};
+    expectFailure(
+        [&] {
+            engine.extractPayload(cover, archive, output / "ya.txt", progress, std::nullopt,
+                                  std::nullopt, false);
+        },
+        ArchiveFailure::conflict("ya.txt"));
+    EXPECT_EQ(readFile(output / "ya.txt"), "antes");
+    EXPECT_EQ(namesIn(output), std::vector<std::string>{"ya.txt"});
+}
+
+TEST(SevenZipSelection, FolderMembersSelectWhatIsBelowThem) {
+    struct Case {
+        std::string path;
+        std::set<std::string> requested;
+        bool selected;
+    };
+    const Case cases[] = {
+        {"a.txt", {}, true},
+        {"a.txt", {"a.txt"}, true},
+        {"docs/a.txt", {"docs/"}, true},
+        {"docs/a.txt", {"docs"}, true},
+        {"docs/", {"docs/"}, true},
+        {"docs2/a.txt", {"docs"}, false},
+        {"docs/a.txt", {"docs/a"}, false},
+        {"a.txt", {"b.txt"}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isSelectedSevenZipPath(c.path, c.requested), c.selected) << c.path;
+}
+
+} // namespace
+} // namespace vexa

@@ -1,0 +1,191 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "platform/PlatformError.h"
+#include "tests/engines/sevenzip/SevenZipFixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace vexa {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using namespace testing::sevenzip;
+
+std::map<std::string, ArchiveItem> byPath(const ArchiveSummary& summary) {
+    std::map<std::string, ArchiveItem> items;
+    for (const auto& item : summary.entries)
+        items[item.path] = item;
+    return items;
+}
+
+class SevenZipCompressionTest : public ::testing::TestWithParam<std::string> {};
+
+// Every method bsdtar writes is listed and extracted byte for byte, names outside ASCII
+// included (the test runs in the C locale).
+TEST_P(SevenZipCompressionTest, ListsAndExtractsWhatBsdtarWrote) {
+    TemporaryDirectory temporary;
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source / "docs" / "vacía");
+    const std::string text = sampleBytes(200000, 7, true);
+    const std::string noise = sampleBytes(70000, 8, false);
+    writeFile(source / "docs" / "informe.txt", text);
+    writeFile(source / "ñandú 日本.bin", noise);
+    writeFile(source / "vacío.txt", "");
+    const auto archive =
+        makeSevenZip(temporary / "fotos.7z", source, "docs 'ñandú 日本.bin' vacío.txt", GetParam());
+
+    Progress progress;
+    SevenZipArchiveEngine engine;
+    const ArchiveSummary summary = engine.list(archive, progress);
+    EXPECT_EQ(summary.format, ArchiveFormat::sevenZip);
+    EXPECT_EQ(summary.url, archive);
+    EXPECT_EQ(summary.volumes, std::vector<std::filesystem::path>{archive});
+    EXPECT_FALSE(summary.singleFile);
+    EXPECT_FALSE(summary.compression.has_value());
+    const auto items = byPath(summary);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items.at("docs/informe.txt").size, 200000);
+    EXPECT_EQ(items.at("ñandú 日本.bin").size, 70000);
+    EXPECT_EQ(items.at("vacío.txt").size, 0);
+    EXPECT_TRUE(items.at("docs/").isDirectory);
+    EXPECT_TRUE(items.at("docs/vacía/").isDirectory);
+    for (const auto& [path, item] : items)
+        EXPECT_FALSE(item.isEncrypted) << path;
+
+    const auto output = temporary / "out";
+    std::filesystem::create_directory(output);
+    const auto result = engine.extract(archive, {}, output, progress);
+    EXPECT_EQ(result, output / "fotos");
+    EXPECT_EQ(readFile(result / "docs" / "informe.txt"), text);
+    EXPECT_EQ(readFile(result / "ñandú 日本.bin"), noise);
+    EXPECT_EQ(readFile(result / "vacío.txt"), "");
+    EXPECT_TRUE(std::filesystem::is_directory(result / "docs" / "vacía"));
+    EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
+    EXPECT_EQ(progress.totalUnitCount(), 200000 + 70000 + 1 + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, SevenZipCompressionTest,
+                         ::testing::Values("store", "deflate", "bzip2", "lzma1", "lzma2", "ppmd"));
+
+class SevenZipRefusalTest : public ::testing::Test {
+  protected:
+    void expectListFailure(const std::filesystem::path& archive, const ArchiveFailure& expected) {
+        Progress progress;
+        expectFailure([&] { SevenZipArchiveEngine().list(archive, progress); }, expected);
+    }
+    TemporaryDirectory temporary;
+};
+
+TEST_F(SevenZipRefusalTest, SymbolicLinkEntryIsRefusedWithItsPath) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source / "docs");
+    writeFile(source / "docs" / "a.txt", "a");
+    std::filesystem::create_symlink("/etc/passwd", source / "docs" / "enlace");
+    expectListFailure(makeSevenZip(temporary / "x.7z", source, "docs"),
+                      ArchiveFailure::symbolicLink("docs/enlace"));
+}
+
+TEST_F(SevenZipRefusalTest, FifoEntryIsUnsupported) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source);
+    runChecked("mkfifo tubo", source);
+    expectListFailure(makeSevenZip(temporary / "x.7z", source, "tubo"),
+                      ArchiveFailure::unsupported7z());
+}
+
+TEST_F(SevenZipRefusalTest, HostileNamesAreUnsafe) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source);
+    writeFile(source / "x", "x");
+    // -P keeps what the substitution makes of the name.
+    expectListFailure(makeSevenZip(temporary / "up.7z", source, "x", "lzma2", "-P -s ',^,../,'"),
+                      ArchiveFailure::unsafePath("../x"));
+    expectListFailure(makeSevenZip(temporary / "abs.7z", source, "x", "lzma2", "-P -s ',^,/etc/,'"),
+                      ArchiveFailure::unsafePath("/etc/x"));
+    expectListFailure(makeSevenZip(temporary / "dot.7z", source, "."),
+                      ArchiveFailure::unsafePath("./x"));
+}
+
+TEST_F(SevenZipRefusalTest, NamesDifferingInCaseAreDuplicates) {
+    std::filesystem::create_directories(temporary / "one");
+    std::filesystem::create_directories(temporary / "two");
+    writeFile(temporary / "one" / "A.txt", "1");
+    writeFile(temporary / "two" / "a.txt", "2");
+    const auto archive = temporary / "x.7z";
+    // Two sources for one archive: the second name lands beside the first.
+    runChecked("bsdtar --format 7zip -cf " + testing::shellQuote(archive.string()) + " -C " +
+               testing::shellQuote((temporary / "one").string()) + " A.txt -C " +
+               testing::shellQuote((temporary / "two").string()) + " a.txt");
+    Progress progress;
+    try {
+        SevenZipArchiveEngine().list(archive, progress);
+        ADD_FAILURE() << "no failure";
+    } catch (const ArchiveFailure& failure) {
+        EXPECT_EQ(failure.kind(), ArchiveFailure::Case::duplicate);
+    }
+}
+
+TEST_F(SevenZipRefusalTest, DamagedFilesAreSevenZipFailures) {
+    const auto damaged =
+        ArchiveFailure::sevenZipFailure("el archivo está dañado o no es un 7z válido.");
+    writeFile(temporary / "texto.7z", "esto no es un 7z");
+    expectListFailure(temporary / "texto.7z", damaged);
+    writeFile(temporary / "vacio.7z", "");
+    expectListFailure(temporary / "vacio.7z", damaged);
+
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source);
+    writeFile(source / "a.bin", sampleBytes(100000, 3, false));
+    const std::string whole = readFile(makeSevenZip(temporary / "entero.7z", source, "a.bin"));
+    // Cut before the header, inside it, and in the start header itself.
+    for (std::size_t length : {std::size_t{20}, std::size_t{5000}, whole.size() - 10}) {
+        writeFile(temporary / "cortado.7z", whole.substr(0, length));
+        SCOPED_TRACE(length);
+        expectListFailure(temporary / "cortado.7z", damaged);
+    }
+}
+
+TEST_F(SevenZipRefusalTest, EncryptionIsUnsupportedAndNeverAsksForAPassword) {
+    writeFile(temporary / "cabecera.7z", craftPackedHeaderArchive(aesCoderId));
+    expectListFailure(temporary / "cabecera.7z", ArchiveFailure::unsupported7z());
+    writeFile(temporary / "datos.7z", craftOneFileArchive(aesCoderId));
+    expectListFailure(temporary / "datos.7z", ArchiveFailure::unsupported7z());
+    // A password changes nothing: it cannot be used.
+    Progress progress;
+    expectFailure([&] { SevenZipArchiveEngine("clave").list(temporary / "datos.7z", progress); },
+                  ArchiveFailure::unsupported7z());
+}
+
+TEST_F(SevenZipRefusalTest, UnknownMethodIsUnsupported) {
+    writeFile(temporary / "cabecera.7z", craftPackedHeaderArchive(unknownCoderId));
+    expectListFailure(temporary / "cabecera.7z", ArchiveFailure::unsupported7z());
+
+    // Listed fine; only reading the data meets the method.
+    writeFile(temporary / "datos.7z", craftOneFileArchive(unknownCoderId));
+    Progress progress;
+    SevenZipArchiveEngine engine;
+    ASSERT_EQ(engine.list(temporary / "datos.7z", progress).entries.size(), 1u);
+    std::filesystem::create_directory(temporary / "out");
+    expectFailure([&] { engine.extract(temporary / "datos.7z", {}, temporary / "out", progress); },
+                  ArchiveFailure::unsupported7z());
+    EXPECT_TRUE(std::filesystem::is_empty(temporary / "out"));
+}
+
+TEST_F(SevenZipRefusalTest, CancelledListingStops) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source);
+    writeFile(source / "a.txt", "a");
+    const auto archive = makeSevenZip(temporary / "x.7z", source, "a.txt");
+    Progress progress;
+    progress.cancel();
+    EXPECT_THROW(SevenZipArchiveEngine().list(archive, progress), CancellationError);
+}
+
+} // namespace
+} // namespace vexa
