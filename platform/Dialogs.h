@@ -54,7 +54,10 @@ class Dialogs {
     virtual std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest& request) = 0;
 };
 
-// Answers from a script, in order, and remembers every request; for tests.
+// Answers from a script, in order, and remembers every request; for tests. A dialogue with no
+// answer left in its script, an alert answered with a button it does not have, or an open
+// panel answered with more than one location without multiple selection throws
+// std::logic_error (a fault of the test, not of the code under test).
 class ScriptedDialogs : public Dialogs {
   public:
     void answerAlert(AlertResponse response) { alertAnswers.push_back(std::move(response)); }
@@ -75,6 +78,11 @@ class ScriptedDialogs : public Dialogs {
     std::vector<AlertRequest> alerts;
     std::vector<OpenPanelRequest> openPanels;
     std::vector<SavePanelRequest> savePanels;
+
+    // True when every scripted answer has been used.
+    bool scriptUsed() const {
+        return alertAnswers.empty() && openAnswers.empty() && saveAnswers.empty();
+    }
 };
 
 } // namespace vexa

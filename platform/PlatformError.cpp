@@ -11,22 +11,30 @@ CancellationError::CancellationError() : std::runtime_error("Se canceló la oper
 namespace {
 
 std::string describe(PlatformError::Code code, const std::string& path, int errorNumber) {
-    const std::string name = std::filesystem::path(path).filename().string();
+    std::filesystem::path location(path);
+    if (!location.has_filename())
+        location = location.parent_path(); // a folder written with its trailing "/"
+    const std::string name = location.filename().string();
+    // Without a path (for example unreadable bookmark data) the sentences lose their file name
+    // rather than showing empty quotes.
+    const std::string file = name.empty() ? "el archivo" : "el archivo «" + name + "»";
     switch (code) {
     case PlatformError::Code::fileReadUnknown:
-        return "No se pudo leer el archivo «" + name + "».";
+        return "No se pudo leer " + file + ".";
     case PlatformError::Code::fileWriteUnknown:
-        return "No se pudo guardar el archivo «" + name + "».";
+        return "No se pudo guardar " + file + ".";
     case PlatformError::Code::fileReadNoPermission:
-        return "No se pudo abrir el archivo «" + name + "» porque no tienes permiso para verlo.";
+        return "No se pudo abrir " + file + " porque no tienes permiso para verlo.";
     case PlatformError::Code::fileNoSuchFile:
-        return "El archivo «" + name + "» no existe.";
+        return name.empty() ? std::string("El archivo no existe.")
+                            : "El archivo «" + name + "» no existe.";
     case PlatformError::Code::fileWriteOutOfSpace:
-        return "No se pudo guardar el archivo «" + name + "» porque no hay espacio suficiente.";
+        return "No se pudo guardar " + file + " porque no hay espacio suficiente.";
     case PlatformError::Code::system:
         break;
     }
-    return "No se pudo completar la operación con «" + name + "» (error del sistema " +
+    const std::string target = name.empty() ? "" : " con «" + name + "»";
+    return "No se pudo completar la operación" + target + " (error del sistema " +
            std::to_string(errorNumber) + ").";
 }
 
@@ -39,6 +47,7 @@ PlatformError::PlatformError(Code code, std::string path, int errorNumber)
 PlatformError PlatformError::fromErrno(int errorNumber, const std::string& path, bool writing) {
     switch (errorNumber) {
     case ENOENT:
+    case ENOTDIR: // a folder along the path is a file: the item cannot exist
         return {Code::fileNoSuchFile, path, errorNumber};
     case EACCES:
     case EPERM:

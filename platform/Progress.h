@@ -15,15 +15,21 @@ class Progress {
     explicit Progress(std::int64_t totalUnitCount = 0);
     static std::shared_ptr<Progress> make(std::int64_t totalUnitCount = 0);
 
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
     std::int64_t totalUnitCount() const;
     void setTotalUnitCount(std::int64_t units);
+    // Includes the pending units of every child that has completed.
     std::int64_t completedUnitCount() const;
     void setCompletedUnitCount(std::int64_t units);
     void addCompletedUnits(std::int64_t units);
 
     // Completed share in [0, 1], counting each child's fraction for its pending units.
-    // A total of 0 gives 0.
+    // A total of 0 or less gives 0.
     double fractionCompleted() const;
+    // True once the total is positive and the completed count has reached it.
+    bool isFinished() const;
 
     // Cancelling reaches every child added before or after.
     void cancel();
@@ -32,7 +38,8 @@ class Progress {
     void throwIfCancelled() const;
 
     // The child's fraction counts for `pendingUnits` of this object's units; once the child
-    // completes, those units are added to this object's completed count.
+    // completes, those units are added to this object's completed count. A child belongs to
+    // one parent; adding an object to itself or to one of its own children is a logic_error.
     void addChild(const std::shared_ptr<Progress>& child, std::int64_t pendingUnits);
 
   private:
@@ -40,11 +47,15 @@ class Progress {
         std::shared_ptr<Progress> progress;
         std::int64_t pendingUnits;
     };
-    std::atomic<std::int64_t> total_;
-    std::atomic<std::int64_t> completed_{0};
+    // Moves the pending units of completed children into completed_; needs mutex_.
+    void absorbFinishedChildren() const;
+    bool reaches(const Progress* other) const;
+
+    mutable std::mutex mutex_;
+    std::int64_t total_;
+    mutable std::int64_t completed_ = 0;
+    mutable std::vector<Child> children_;
     std::atomic<bool> cancelled_{false};
-    mutable std::mutex childrenMutex_;
-    std::vector<Child> children_;
 };
 
 } // namespace vexa

@@ -12,14 +12,18 @@ namespace vexa {
 
 // In place of user defaults: data and text values under keys, kept as one JSON file
 // (settings.json under $XDG_CONFIG_HOME/vexa, default ~/.config/vexa) and written atomically.
-// An unreadable or corrupt file reads as empty.
+// An unreadable or corrupt file reads as empty; a value of an unknown shape is skipped. Every
+// change is written at once. Texts are UTF-8. Data values are stored as Base64 text.
 class SettingsStore {
   public:
     using Data = std::vector<std::uint8_t>;
 
+    // Reads `file` when it exists.
     explicit SettingsStore(std::filesystem::path file);
-    // The store of the user's configuration folder.
+    // The store of the user's configuration folder (defaultFile() when first used).
     static SettingsStore& standard();
+    // $XDG_CONFIG_HOME/vexa/settings.json; a relative or empty XDG_CONFIG_HOME is ignored in
+    // favour of ~/.config.
     static std::filesystem::path defaultFile();
 
     std::optional<Data> data(const std::string& key) const;
@@ -36,7 +40,7 @@ class SettingsStore {
         std::string bytes;
     };
     void load();
-    void save() const; // failures to write are ignored: settings are never fatal
+    void save() const; // needs mutex_; failures to write are ignored: settings are never fatal
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;

@@ -1,0 +1,50 @@
+#include "platform/PlatformError.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+struct ErrnoCase {
+    int errorNumber;
+    bool writing;
+    PlatformError::Code code;
+};
+
+TEST(PlatformError, ErrnoMapsToTheClosestCode) {
+    using Code = PlatformError::Code;
+    for (const ErrnoCase& c :
+         {ErrnoCase{ENOENT, false, Code::fileNoSuchFile},
+          ErrnoCase{ENOTDIR, false, Code::fileNoSuchFile},
+          ErrnoCase{EACCES, false, Code::fileReadNoPermission},
+          ErrnoCase{EPERM, false, Code::fileReadNoPermission},
+          ErrnoCase{EACCES, true, Code::system}, ErrnoCase{ENOSPC, true, Code::fileWriteOutOfSpace},
+          ErrnoCase{EDQUOT, true, Code::fileWriteOutOfSpace},
+          ErrnoCase{EIO, false, Code::system}}) {
+        const PlatformError error = PlatformError::fromErrno(c.errorNumber, "/d/a.zip", c.writing);
+        EXPECT_EQ(error.code(), c.code) << c.errorNumber;
+        EXPECT_EQ(error.errorNumber(), c.errorNumber);
+        EXPECT_EQ(error.path(), "/d/a.zip");
+    }
+}
+
+TEST(PlatformError, DescriptionsNameTheItem) {
+    using Code = PlatformError::Code;
+    EXPECT_STREQ(PlatformError(Code::fileReadUnknown, "/d/a.zip").what(),
+                 "No se pudo leer el archivo «a.zip».");
+    EXPECT_STREQ(PlatformError(Code::fileWriteUnknown, "/d/a.zip").what(),
+                 "No se pudo guardar el archivo «a.zip».");
+    EXPECT_STREQ(PlatformError(Code::fileReadNoPermission, "/d/a.zip").what(),
+                 "No se pudo abrir el archivo «a.zip» porque no tienes permiso para verlo.");
+    // A folder given with its trailing slash, and no path at all.
+    EXPECT_STREQ(PlatformError(Code::fileNoSuchFile, "/d/partes/").what(),
+                 "El archivo «partes» no existe.");
+    EXPECT_STREQ(PlatformError(Code::fileReadUnknown, "").what(), "No se pudo leer el archivo.");
+    EXPECT_STREQ(PlatformError(Code::system, "/d/a.zip", EIO).what(),
+                 "No se pudo completar la operación con «a.zip» (error del sistema 5).");
+    EXPECT_STREQ(CancellationError().what(), "Se canceló la operación.");
+}
+
+} // namespace
+} // namespace vexa
