@@ -63,9 +63,12 @@ class ZipHandle {
     int entryWriteOpen(const ZipFileInfo* info, int16_t level, uint8_t raw, const char* password);
     // Writes `length` bytes of entry data; answers how many were taken (all of them) or < 0.
     int32_t entryWrite(const void* buffer, int32_t length);
-    // Ends a normal write: CRC-32 and sizes are those of the data written.
+    // Ends a normal write: CRC-32 and sizes are those of the data written. On a reader's handle
+    // the same as entryReadClose without results.
     int entryClose();
-    // Ends a raw write with the entry's CRC-32 and sizes, as entryReadClose gave them.
+    // Ends a raw write with the entry's CRC-32 and sizes, as entryReadClose gave them (param when
+    // the stored bytes written differ from compressedSize); after a normal write the values are
+    // ignored, as in entryClose.
     int entryWriteClose(uint32_t crc, int64_t compressedSize, int64_t uncompressedSize);
 
     ZipArchiveState& state() { return *state_; }

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <zlib.h>
+
+namespace vexa {
+
+// Raw deflate data (no zlib or gzip wrapper), as ZIP stores it.
+class Inflater {
+  public:
+    Inflater() = default;
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool start();
+    void setInput(const uint8_t* data, size_t length);
+    size_t availableInput() const { return stream_.avail_in; }
+    // Inflates into `out`; `produced` receives the byte count. Answers a zipstatus code; `ended`
+    // becomes true at the end of the deflate stream.
+    int inflate(uint8_t* out, size_t capacity, size_t* produced, bool* ended);
+
+  private:
+    z_stream stream_{};
+    bool started_ = false;
+};
+
+class Deflater {
+  public:
+    Deflater() = default;
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    bool start(int level);
+    // Compresses `length` bytes (or, with finish, the end of the stream) and passes each filled
+    // piece of `scratch` to `sink`, which answers a zipstatus code.
+    template <typename Sink>
+    int deflate(const uint8_t* data, size_t length, bool finish, uint8_t* scratch,
+                size_t scratchSize, Sink&& sink) {
+        stream_.next_in = const_cast<Bytef*>(data);
+        stream_.avail_in = static_cast<uInt>(length);
+        for (;;) {
+            stream_.next_out = scratch;
+            stream_.avail_out = static_cast<uInt>(scratchSize);
+            int result = ::deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
+            if (result == Z_STREAM_ERROR)
+                return -104;
+            size_t produced = scratchSize - stream_.avail_out;
+            if (produced > 0) {
+                int status = sink(scratch, produced);
+                if (status != 0)
+                    return status;
+            }
+            if (finish ? result == Z_STREAM_END : (stream_.avail_in == 0 && stream_.avail_out != 0))
+                return 0;
+        }
+    }
+
+  private:
+    z_stream stream_{};
+    bool started_ = false;
+};
+
+} // namespace vexa

@@ -1,0 +1,45 @@
+#include "engines/zip/container/PkwareCrypt.h"
+
+#include <zlib.h>
+
+namespace vexa {
+
+namespace {
+
+uint32_t crcStep(uint32_t crc, uint8_t byte) {
+    static const z_crc_t* table = get_crc_table();
+    return static_cast<uint32_t>(table[(crc ^ byte) & 0xff]) ^ (crc >> 8);
+}
+
+} // namespace
+
+PkwareDecryptor::PkwareDecryptor(const char* password) : keys_{0x12345678, 0x23456789, 0x34567890} {
+    for (const char* p = password; *p != '\0'; ++p)
+        update(static_cast<uint8_t>(*p));
+}
+
+void PkwareDecryptor::update(uint8_t plain) {
+    keys_[0] = crcStep(keys_[0], plain);
+    keys_[1] = (keys_[1] + (keys_[0] & 0xff)) * 134775813u + 1;
+    keys_[2] = crcStep(keys_[2], static_cast<uint8_t>(keys_[1] >> 24));
+}
+
+uint8_t PkwareDecryptor::streamByte() const {
+    uint16_t temp = static_cast<uint16_t>(keys_[2] | 2);
+    return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
+}
+
+void PkwareDecryptor::decrypt(uint8_t* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t plain = data[i] ^ streamByte();
+        update(plain);
+        data[i] = plain;
+    }
+}
+
+bool PkwareDecryptor::acceptHeader(uint8_t* header, uint8_t checkByte) {
+    decrypt(header, headerSize);
+    return header[headerSize - 1] == checkByte;
+}
+
+} // namespace vexa
