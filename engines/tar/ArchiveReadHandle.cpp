@@ -24,15 +24,13 @@ ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool d
     if (content == Content::tar) {
         archive_read_support_format_tar(handle_);
         archive_read_support_format_empty(handle_);
-        // Names in plain ustar and GNU headers carry no charset; UTF-8 is what current tools
-        // write, and without this the library would judge them by the C locale.
-        archive_read_set_format_option(handle_, "tar", "hdrcharset", "UTF-8");
+        // Without this the reader stops at the first end-of-archive blocks, before a
+        // compressed stream's checksum: damaged data would then list and extract as sound.
+        archive_read_set_format_option(handle_, "tar", "read_concatenated_archives", "1");
     } else {
         archive_read_support_format_raw(handle_);
     }
     if (decompress) {
-        if (content == Content::tar)
-            archive_read_support_filter_gzip(handle_);
         archive_read_support_filter_bzip2(handle_);
         archive_read_support_filter_xz(handle_);
     }
@@ -80,10 +78,18 @@ void ArchiveReadHandle::fail() {
     int number = archive_errno(handle_);
     if (number == ENOMEM)
         throw outOfMemory();
-    // Nothing recognised the first bytes: not a TAR (nor a known compression) at all.
-    if (!sawEntry_ && number == unrecognisedFormat)
+    // Nothing recognised the first bytes: not a TAR (nor a known compression) at all. Behind
+    // a recognised compression the same answer means the decoded data was unreadable.
+    if (!sawEntry_ && number == unrecognisedFormat && !compressed())
         throw notTarArchive();
     throw damagedArchive();
+}
+
+bool ArchiveReadHandle::compressed() const {
+    for (int i = 0; i < archive_filter_count(handle_); ++i)
+        if (archive_filter_code(handle_, i) != ARCHIVE_FILTER_NONE)
+            return true;
+    return false;
 }
 
 archive_entry* ArchiveReadHandle::next() {

@@ -24,7 +24,7 @@ class ArchiveReadHandle {
         raw, // a single bzip2 or xz stream without any container
     };
 
-    // `decompress` lets libarchive recognise gzip, bzip2 and xz by their signatures; without
+    // `decompress` lets libarchive recognise bzip2 and xz by their signatures; without
     // it the source must already hold the decoded bytes. `seekable`, when given, is the same
     // object as `source` and lets the library skip entry data without reading it.
     ArchiveReadHandle(ByteSource& source, Content content, bool decompress,
@@ -43,6 +43,7 @@ class ArchiveReadHandle {
     static ssize_t readCallback(archive*, void* self, const void** block);
     static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
     [[noreturn]] void fail();
+    bool compressed() const;
 
     archive* handle_ = nullptr;
     Content content_;

@@ -28,11 +28,11 @@ constexpr std::size_t bufferSize = 256 * 1024;
 // `countsUnits` is false inside an extraction: its listing must stop on a cancel but must not
 // move the extraction's own units.
 ArchiveSummary listArchive(const path& archive, Progress& progress, bool countsUnits) {
-    tar::TarEntryReader reader(archive, progress, countsUnits);
-    if (countsUnits) {
-        progress.setTotalUnitCount(reader.archiveSize());
+    if (countsUnits)
         progress.setCompletedUnitCount(0);
-    }
+    tar::TarEntryReader reader(archive, progress, countsUnits);
+    if (countsUnits)
+        progress.setTotalUnitCount(reader.archiveSize());
     std::vector<ArchiveItem> entries;
     if (reader.kind().singleFile) {
         // The decoded size is written nowhere reliable (gzip keeps it modulo 4 GiB, per

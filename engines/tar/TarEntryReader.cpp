@@ -1,6 +1,7 @@
 #include "TarEntryReader.h"
 
 #include "GzipStreamReader.h"
+#include "TarReadFailure.h"
 #include "ZstdStreamReader.h"
 
 #include <archive.h>
@@ -44,23 +45,26 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
                                bool countsUnits)
     : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits) {
     fileTime_ = file_.modificationTime();
+    // An empty file is an empty TAR, but no compressed stream at all.
+    if (file_.size() == 0 &&
+        (kind_.singleFile || (kind_.compression && *kind_.compression != TarCompression::none)))
+        throw damagedArchive();
     char start[4];
     std::size_t count = file_.peekStart(start, sizeof start);
-    bool zstd = ZstdStreamReader::hasMagic(start, count);
-    if (kind_.singleFile) {
-        if (zstd) {
-            decoder_ = std::make_unique<ZstdStreamReader>(file_);
-            singleData_ = decoder_.get();
-        } else if (hasGzipMagic(start, count)) {
-            decoder_ = std::make_unique<GzipStreamReader>(file_);
-            singleData_ = decoder_.get();
-        } else {
-            archive_ =
-                std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::raw, true);
-            archive_->next();
-        }
-    } else if (zstd) {
+    // libarchive's gzip filter never compares a member's CRC-32 and length, so damaged data
+    // would pass it; zlib checks both.
+    if (ZstdStreamReader::hasMagic(start, count))
         decoder_ = std::make_unique<ZstdStreamReader>(file_);
+    else if (hasGzipMagic(start, count))
+        decoder_ = std::make_unique<GzipStreamReader>(file_);
+
+    if (kind_.singleFile && decoder_) {
+        singleData_ = decoder_.get();
+    } else if (kind_.singleFile) {
+        archive_ =
+            std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::raw, true);
+        archive_->next();
+    } else if (decoder_) {
         archive_ =
             std::make_unique<ArchiveReadHandle>(*decoder_, ArchiveReadHandle::Content::tar, false);
     } else {
@@ -85,6 +89,9 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         archive_entry* entry = archive_->next();
         if (entry == nullptr)
             return std::nullopt;
+        // Outside a UTF-8 locale the library cannot convert names and answers null for the
+        // UTF-8 form; the plain form then holds the stored bytes, which current tools write
+        // in UTF-8.
         const char* name = archive_entry_pathname_utf8(entry);
         if (name == nullptr)
             name = archive_entry_pathname(entry);

@@ -1,0 +1,40 @@
+#include "engines/tar/ExtractionTree.h"
+#include "platform/PlatformError.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vexa::tar {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
+
+TEST(ExtractionTreeTest, NeverWritesThroughALinkInsideTheRoot) {
+    TemporaryDirectory dir;
+    fs::create_directory(dir / "root");
+    fs::create_directory(dir / "outside");
+    fs::create_directory_symlink(dir / "outside", dir / "root/link");
+    fs::create_symlink(dir / "outside/target.txt", dir / "root/file-link");
+    ExtractionTree tree(dir / "root");
+    fs::path location;
+    EXPECT_THROW(tree.makeFolders("link/x/"), PlatformError);
+    EXPECT_THROW(tree.createFile("link/x.txt", location), PlatformError);
+    EXPECT_THROW(tree.createFile("file-link", location), PlatformError);
+    EXPECT_TRUE(fs::is_empty(dir / "outside"));
+}
+
+TEST(ExtractionTreeTest, MakesMissingFoldersAndKeepsExistingOnes) {
+    TemporaryDirectory dir;
+    ExtractionTree tree(dir.path());
+    EXPECT_EQ(tree.makeFolders("a/b/"), dir / "a/b");
+    fs::path location;
+    tree.createFile("a/b/c/d.txt", location).close();
+    EXPECT_EQ(location, dir / "a/b/c/d.txt");
+    EXPECT_TRUE(fs::is_regular_file(location));
+    EXPECT_EQ(tree.makeFolders("a/b/c"), dir / "a/b/c");
+    EXPECT_THROW(tree.createFile("a/b/c/d.txt", location), PlatformError) << "never overwrites";
+}
+
+} // namespace
+} // namespace vexa::tar

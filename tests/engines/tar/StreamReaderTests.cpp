@@ -1,0 +1,139 @@
+#include "TarFixtures.h"
+#include "engines/tar/FileByteSource.h"
+#include "engines/tar/GzipStreamReader.h"
+#include "engines/tar/ZstdStreamReader.h"
+#include "tests/support/TestSupport.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace vexa::tar {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using testing::tar::expectFailure;
+
+struct Codec {
+    const char* name;
+    const char* compress; // shell command: file on stdin, stream on stdout
+    std::function<std::unique_ptr<ByteSource>(ByteSource&)> reader;
+};
+
+const Codec codecs[] = {
+    {"gzip", "gzip -c", [](ByteSource& in) { return std::make_unique<GzipStreamReader>(in); }},
+    {"zstd", "zstd -q -c", [](ByteSource& in) { return std::make_unique<ZstdStreamReader>(in); }},
+};
+
+class StreamReaderTest : public ::testing::TestWithParam<Codec> {
+  protected:
+    std::filesystem::path compress(const std::string& name, const std::string& bytes) {
+        writeFile(dir / name, bytes);
+        runChecked(std::string(GetParam().compress) + " < " + shellQuote(name) + " > " +
+                       shellQuote(name + ".z"),
+                   dir.path());
+        return dir / (name + ".z");
+    }
+
+    // Everything the reader gives, read `chunk` bytes at a time.
+    std::string decode(const std::filesystem::path& file, std::size_t chunk = 65536) {
+        FileByteSource source(file, progress, false);
+        std::unique_ptr<ByteSource> reader = GetParam().reader(source);
+        std::string out;
+        std::string buffer(chunk, '\0');
+        while (std::size_t count = reader->read(buffer.data(), buffer.size()))
+            out.append(buffer.data(), count);
+        EXPECT_EQ(reader->read(buffer.data(), buffer.size()), 0u) << "the end stays the end";
+        return out;
+    }
+
+    TemporaryDirectory dir;
+    Progress progress;
+};
+
+TEST_P(StreamReaderTest, DecodesWhatTheToolWrote) {
+    std::string bytes = sampleBytes(3'000'000, 7, true) + sampleBytes(500'000, 8, false);
+    std::filesystem::path file = compress("data", bytes);
+    EXPECT_EQ(decode(file), bytes);
+    EXPECT_EQ(decode(file, 1), bytes) << "one byte per call";
+}
+
+TEST_P(StreamReaderTest, JoinsConcatenatedMembersOrFrames) {
+    std::string first = sampleBytes(70'000, 1, true);
+    std::string second = sampleBytes(90'000, 2, false);
+    compress("a", first);
+    compress("b", second);
+    compress("empty", "");
+    runChecked("cat a.z empty.z b.z > m.z", dir.path());
+    EXPECT_EQ(decode(dir / "m.z"), first + second);
+}
+
+TEST_P(StreamReaderTest, DecodesAnEmptyStream) {
+    EXPECT_EQ(decode(compress("empty", "")), "");
+}
+
+TEST_P(StreamReaderTest, RefusesDamagedInput) {
+    const ArchiveFailure damaged =
+        ArchiveFailure::tarFailure("el archivo está dañado o incompleto.");
+    std::string whole = readFile(compress("data", sampleBytes(200'000, 4, false)));
+    struct Damage {
+        const char* what;
+        std::string bytes;
+    };
+    std::string flipped = whole;
+    flipped[whole.size() / 2] ^= 0x55;
+    const Damage damages[] = {
+        {"empty file", ""},
+        {"cut in the header", whole.substr(0, 3)},
+        {"cut in the middle", whole.substr(0, whole.size() / 2)},
+        {"last byte missing", whole.substr(0, whole.size() - 1)},
+        {"flipped byte", flipped},
+        {"garbage after the end", whole + "garbage!"},
+        {"not compressed at all", "just some text, long enough to look like data\n"},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        writeFile(dir / "bad", damage.bytes);
+        expectFailure([&] { decode(dir / "bad"); }, damaged);
+    }
+}
+
+TEST_P(StreamReaderTest, StopsWhenCancelled) {
+    std::filesystem::path file = compress("data", sampleBytes(1'000'000, 5, true));
+    FileByteSource source(file, progress, false);
+    std::unique_ptr<ByteSource> reader = GetParam().reader(source);
+    progress.cancel();
+    std::string buffer(4096, '\0');
+    EXPECT_THROW(reader->read(buffer.data(), buffer.size()), CancellationError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, StreamReaderTest, ::testing::ValuesIn(codecs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileByteSourceTest, CountsReadBytesAsUnitsOnlyWhenAsked) {
+    TemporaryDirectory dir;
+    writeFile(dir / "f", std::string(10'000, 'a'));
+    for (bool counts : {true, false}) {
+        Progress progress;
+        FileByteSource source(dir / "f", progress, counts);
+        std::string buffer(4096, '\0');
+        while (source.read(buffer.data(), buffer.size()) > 0) {
+        }
+        EXPECT_EQ(progress.completedUnitCount(), counts ? 10'000 : 0);
+    }
+}
+
+TEST(FileByteSourceTest, MissingFileIsAPlatformError) {
+    TemporaryDirectory dir;
+    Progress progress;
+    EXPECT_THROW(FileByteSource(dir / "missing.tar", progress, false), PlatformError);
+    EXPECT_THROW(FileByteSource(dir.path(), progress, false), PlatformError);
+}
+
+} // namespace
+} // namespace vexa::tar

@@ -1,0 +1,275 @@
+#include "TarFixtures.h"
+#include "engines/tar/TarArchiveEngine.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using testing::tar::CancelWhenPast;
+using testing::tar::countNamesStartingWith;
+using testing::tar::expectFailure;
+using testing::tar::makeSampleTree;
+using testing::tar::pythonTar;
+using testing::tar::sampleContent;
+
+const char* const sampleFiles[] = {"a.txt",          "run.sh",    "docs/b.txt",
+                                   "docs/sub/c.bin", "docsx.txt", "vacío.txt"};
+
+mode_t modeOf(const fs::path& location) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(location.c_str(), &status), 0) << location;
+    return status.st_mode & 07777;
+}
+
+time_t modificationTimeOf(const fs::path& location) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(location.c_str(), &status), 0) << location;
+    return status.st_mtime;
+}
+
+// The paths below `root`, relative, folders ending in "/".
+std::set<std::string> treeOf(const fs::path& root) {
+    std::set<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(item.path(), root).string();
+        names.insert(item.is_directory() ? name + "/" : name);
+    }
+    return names;
+}
+
+class TarExtractionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tree = makeSampleTree(dir.path());
+        fs::create_directory(dir / "out");
+    }
+
+    fs::path make(const std::string& command, const std::string& name) {
+        runChecked(command, tree);
+        return dir / name;
+    }
+
+    TemporaryDirectory dir;
+    fs::path tree;
+    fs::path out = dir / "out";
+    Progress progress;
+};
+
+TEST_F(TarExtractionTest, WritesEveryEntryWithItsModeAndTime) {
+    for (const char* command : {"tar -czf ../x.tar.gz *", "bsdtar --zstd -cf ../x.tar.gz *"}) {
+        SCOPED_TRACE(command);
+        fs::path archive = make(std::string(command), "x.tar.gz");
+        fs::path result = TarArchiveEngine().extract(archive, {}, out, progress);
+        EXPECT_EQ(result, out / "x");
+        for (const char* name : sampleFiles)
+            EXPECT_EQ(readFile(result / name), sampleContent(name)) << name;
+        EXPECT_TRUE(fs::is_directory(result / "empty-dir"));
+        EXPECT_EQ(modeOf(result / "run.sh"), 0755u);
+        EXPECT_EQ(modeOf(result / "a.txt"), 0644u);
+        EXPECT_EQ(modificationTimeOf(result / "a.txt"), 1000000000);
+        EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
+        EXPECT_EQ(progress.totalUnitCount(), 13 + 20 + 5000 + 100000 + 2 + 1 + 3 /* folders */);
+        fs::remove_all(result);
+        fs::remove(archive);
+    }
+    EXPECT_EQ(countNamesStartingWith(out, ".vexa-extract-"), 0);
+}
+
+TEST_F(TarExtractionTest, EachCompressionExtractsTheSameTree) {
+    const std::pair<const char*, const char*> archives[] = {
+        {"tar -cf ../fotos.tar *", "fotos.tar"},
+        {"tar -cjf ../fotos.tar.bz2 *", "fotos.tar.bz2"},
+        {"tar -cJf ../fotos.txz *", "fotos.txz"},
+        {"tar --zstd -cf ../fotos.tzst *", "fotos.tzst"},
+        {"tar -czf ../fotos.tgz -C .. fotos", "fotos.tgz"},
+    };
+    for (const auto& [command, name] : archives) {
+        SCOPED_TRACE(name);
+        fs::path result = TarArchiveEngine().extract(make(command, name), {}, out, progress);
+        EXPECT_EQ(result, out / "fotos");
+        fs::path root = std::string(name) == "fotos.tgz" ? result / "fotos" : result;
+        EXPECT_EQ(readFile(root / "docs/sub/c.bin"), sampleContent("docs/sub/c.bin"));
+        fs::remove_all(result);
+    }
+}
+
+TEST_F(TarExtractionTest, TakesTheFirstFreeName) {
+    fs::path archive = make("tar -czf ../fotos.tar.gz *", "fotos.tar.gz");
+    fs::create_directory(out / "fotos");
+    writeFile(out / "fotos 2", "a file takes the name too");
+    fs::path result = TarArchiveEngine().extract(archive, {}, out, progress);
+    EXPECT_EQ(result, out / "fotos 3");
+    EXPECT_TRUE(fs::is_empty(out / "fotos"));
+    EXPECT_EQ(readFile(out / "fotos 2"), "a file takes the name too");
+    EXPECT_EQ(modeOf(result), 0700u) << "the staging folder moves with its permissions";
+}
+
+TEST_F(TarExtractionTest, ChosenPathsBringTheirFolders) {
+    fs::path archive = make("tar -cf ../x.tar *", "x.tar");
+    struct Case {
+        std::set<std::string> chosen;
+        std::set<std::string> written;
+    };
+    const Case cases[] = {
+        {{"docs"}, {"docs/", "docs/b.txt", "docs/sub/", "docs/sub/c.bin"}},
+        {{"docs/sub/"}, {"docs/", "docs/sub/", "docs/sub/c.bin"}},
+        {{"a.txt", "docsx.txt"}, {"a.txt", "docsx.txt"}},
+        {{"vacío.txt"}, {"vacío.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(*c.chosen.begin());
+        fs::path result = TarArchiveEngine().extract(archive, c.chosen, out, progress);
+        EXPECT_EQ(treeOf(result), c.written);
+        fs::remove_all(result);
+    }
+    expectFailure([&] { TarArchiveEngine().extract(archive, {"nada"}, out, progress); },
+                  ArchiveFailure::emptySelection());
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_F(TarExtractionTest, FilesBeforeTheirFolderEntryAndImplicitFolders) {
+    pythonTar(dir / "orden.tar", "add_file('a/b/c.txt', b'abc')\n"
+                                 "i = tarfile.TarInfo('a'); i.type = tarfile.DIRTYPE; add(i)\n"
+                                 "add_file('z/y.txt', b'zy')");
+    fs::path result = TarArchiveEngine().extract(dir / "orden.tar", {}, out, progress);
+    EXPECT_EQ(treeOf(result), (std::set<std::string>{"a/", "a/b/", "a/b/c.txt", "z/", "z/y.txt"}));
+    EXPECT_EQ(readFile(result / "a/b/c.txt"), "abc");
+}
+
+TEST_F(TarExtractionTest, RefusedArchivesWriteNothing) {
+    pythonTar(dir / "hostil.tar", "add_file('ok.txt')\nadd_file('../fuera.txt')");
+    pythonTar(dir / "enlace.tar",
+              "i = tarfile.TarInfo('e'); i.type = tarfile.SYMTYPE; i.linkname = '..'\nadd(i)\n"
+              "add_file('e/x.txt')");
+    for (const char* name : {"hostil.tar", "enlace.tar"}) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(TarArchiveEngine().extract(dir / name, {}, out, progress), ArchiveFailure);
+        EXPECT_TRUE(fs::is_empty(out));
+        EXPECT_FALSE(fs::exists(dir / "fuera.txt"));
+    }
+}
+
+TEST_F(TarExtractionTest, SingleFilesLandInAFolderNamedAfterTheEntry) {
+    std::string bytes = sampleBytes(200'000, 21, true);
+    writeFile(dir / "notas.txt", bytes);
+    runChecked("touch -d @1200000000 notas.txt && gzip -k notas.txt && xz -k notas.txt && "
+               "bzip2 -k notas.txt && zstd -q notas.txt && touch -d @1300000000 notas.txt.*",
+               dir.path());
+    for (const char* name : {"notas.txt.gz", "notas.txt.xz", "notas.txt.bz2", "notas.txt.zst"}) {
+        SCOPED_TRACE(name);
+        fs::path result = TarArchiveEngine().extract(dir / name, {}, out, progress);
+        EXPECT_EQ(result, out / "notas");
+        EXPECT_EQ(treeOf(result), std::set<std::string>{"notas.txt"});
+        EXPECT_EQ(readFile(result / "notas.txt"), bytes);
+        EXPECT_EQ(modeOf(result / "notas.txt"), 0644u);
+        EXPECT_EQ(modificationTimeOf(result / "notas.txt"), 1300000000)
+            << "a bare stream keeps the compressed file's time";
+        EXPECT_EQ(progress.completedUnitCount(), 200'000);
+        fs::remove_all(result);
+    }
+}
+
+TEST_F(TarExtractionTest, MultiMemberGzipExtractsAllMembers) {
+    writeFile(dir / "a", "primero\n");
+    writeFile(dir / "b", "segundo\n");
+    runChecked("gzip a b && cat a.gz b.gz > registro.log.gz", dir.path());
+    fs::path result = TarArchiveEngine().extract(dir / "registro.log.gz", {}, out, progress);
+    EXPECT_EQ(readFile(result / "registro.log"), "primero\nsegundo\n");
+}
+
+TEST_F(TarExtractionTest, CancellationInsideALargeEntryLeavesNothing) {
+    runChecked("head -c 96M /dev/zero > big.bin && tar --zstd -cf ../grande.tar.zst big.bin a.txt "
+               "&& rm big.bin && head -c 96M /dev/zero | gzip -1 > ../grande.bin.gz",
+               tree);
+    for (const char* name : {"grande.tar.zst", "grande.bin.gz"}) {
+        SCOPED_TRACE(name);
+        Progress cancelled;
+        {
+            CancelWhenPast canceller(cancelled, 1 << 20);
+            EXPECT_THROW(TarArchiveEngine().extract(dir / name, {}, out, cancelled),
+                         CancellationError);
+        }
+        EXPECT_LT(cancelled.completedUnitCount(), cancelled.totalUnitCount());
+        EXPECT_TRUE(fs::is_empty(out));
+    }
+}
+
+class TarPayloadTest : public TarExtractionTest {
+  protected:
+    void SetUp() override {
+        TarExtractionTest::SetUp();
+        archive = make("tar -cJf ../x.tar.xz *", "x.tar.xz");
+    }
+    fs::path archive;
+};
+
+TEST_F(TarPayloadTest, WritesOneFileAtTheExactLocation) {
+    TarArchiveEngine().extractPayload({"docs/sub/c.bin", 100000, 100000, false, false}, archive,
+                                      out / "vista.bin", progress, 104857600);
+    EXPECT_EQ(readFile(out / "vista.bin"), sampleContent("docs/sub/c.bin"));
+    EXPECT_EQ(treeOf(out), std::set<std::string>{"vista.bin"});
+    EXPECT_EQ(countNamesStartingWith(dir.path(), ".vexa-"), 0);
+}
+
+TEST_F(TarPayloadTest, WritesAFolderWithItsContentsRelativeToIt) {
+    for (const char* path : {"docs/", "docs"}) {
+        SCOPED_TRACE(path);
+        TarArchiveEngine().extractPayload({path, 0, 0, true, false}, archive, out / "carpeta",
+                                          progress);
+        EXPECT_EQ(treeOf(out / "carpeta"), (std::set<std::string>{"b.txt", "sub/", "sub/c.bin"}));
+        fs::remove_all(out / "carpeta");
+    }
+}
+
+TEST_F(TarPayloadTest, RefusesTooLargeUnknownAndTakenTargets) {
+    expectFailure(
+        [&] {
+            TarArchiveEngine().extractPayload({"docs/b.txt", 5000, 5000, false, false}, archive,
+                                              out / "b.txt", progress, 4999);
+        },
+        ArchiveFailure::previewTooLarge());
+    expectFailure(
+        [&] {
+            TarArchiveEngine().extractPayload({"no/existe.txt", 1, 1, false, false}, archive,
+                                              out / "x", progress);
+        },
+        ArchiveFailure::corrupt("no/existe.txt"));
+    EXPECT_TRUE(fs::is_empty(out));
+    writeFile(out / "ocupado", "mine");
+    expectFailure(
+        [&] {
+            TarArchiveEngine().extractPayload({"a.txt", 13, 13, false, false}, archive,
+                                              out / "ocupado", progress);
+        },
+        ArchiveFailure::conflict("ocupado"));
+    EXPECT_EQ(readFile(out / "ocupado"), "mine");
+    TarArchiveEngine().extractPayload({"docs/b.txt", 5000, 5000, false, false}, archive,
+                                      out / "b.txt", progress, 5000);
+    EXPECT_EQ(readFile(out / "b.txt"), sampleContent("docs/b.txt"));
+}
+
+TEST_F(TarPayloadTest, CancelledPayloadLeavesNothing) {
+    runChecked("head -c 64M /dev/zero | zstd -q -1 > ../cero.bin.zst", tree);
+    Progress cancelled;
+    {
+        CancelWhenPast canceller(cancelled, 1 << 20);
+        EXPECT_THROW(TarArchiveEngine().extractPayload({"cero.bin", 64 << 20, 0, false, false},
+                                                       dir / "cero.bin.zst", out / "cero.bin",
+                                                       cancelled),
+                     CancellationError);
+    }
+    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(countNamesStartingWith(dir.path(), ".vexa-"), 0);
+}
+
+} // namespace
+} // namespace vexa

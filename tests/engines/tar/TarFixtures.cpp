@@ -1,0 +1,86 @@
+#include "TarFixtures.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace vexa::testing::tar {
+
+namespace fs = std::filesystem;
+
+std::string sampleContent(const std::string& relative) {
+    if (relative == "a.txt")
+        return "hola desde a\n";
+    if (relative == "run.sh")
+        return "#!/bin/sh\necho hola\n";
+    if (relative == "docs/b.txt")
+        return sampleBytes(5000, 2, true);
+    if (relative == "docs/sub/c.bin")
+        return sampleBytes(100000, 3, false);
+    if (relative == "docsx.txt")
+        return "x\n";
+    return "";
+}
+
+fs::path makeSampleTree(const fs::path& parent) {
+    fs::path root = parent / "fotos";
+    fs::create_directories(root / "docs/sub");
+    fs::create_directories(root / "empty-dir");
+    for (const char* name :
+         {"a.txt", "run.sh", "docs/b.txt", "docs/sub/c.bin", "docsx.txt", "vacío.txt"})
+        writeFile(root / name, sampleContent(name));
+    fs::permissions(root / "a.txt", fs::perms(0644));
+    fs::permissions(root / "run.sh", fs::perms(0755));
+    runChecked("touch -d @1000000000 a.txt", root);
+    return root;
+}
+
+void pythonTar(const fs::path& archive, const std::string& body) {
+    std::string script = "import io, sys, tarfile\n"
+                         "t = tarfile.open(sys.argv[1], 'w', format=tarfile.PAX_FORMAT)\n"
+                         "def add(info, data=None):\n"
+                         "    t.addfile(info, io.BytesIO(data) if data is not None else None)\n"
+                         "def add_file(name, data=b'x'):\n"
+                         "    info = tarfile.TarInfo(name)\n"
+                         "    info.size = len(data)\n"
+                         "    add(info, data)\n" +
+                         body + "\nt.close()\n";
+    fs::path file = archive.parent_path() / (archive.filename().string() + ".py");
+    writeFile(file, script);
+    runChecked("python3 " + shellQuote(file.string()) + " " + shellQuote(archive.string()));
+}
+
+void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected) {
+    try {
+        work();
+        ADD_FAILURE() << "expected: " << expected.message();
+    } catch (const ArchiveFailure& failure) {
+        EXPECT_EQ(failure, expected) << failure.message() << "\nexpected: " << expected.message();
+    }
+}
+
+CancelWhenPast::CancelWhenPast(Progress& progress, std::int64_t threshold)
+    : watcher_([&progress, threshold](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+              if (progress.completedUnitCount() > threshold) {
+                  progress.cancel();
+                  return;
+              }
+              std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+      }) {}
+
+CancelWhenPast::~CancelWhenPast() {
+    watcher_.request_stop();
+}
+
+int countNamesStartingWith(const fs::path& folder, const std::string& prefix) {
+    int count = 0;
+    for (const auto& item : fs::directory_iterator(folder))
+        if (item.path().filename().string().rfind(prefix, 0) == 0)
+            ++count;
+    return count;
+}
+
+} // namespace vexa::testing::tar

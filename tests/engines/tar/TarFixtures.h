@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/archive/ArchiveFailure.h"
+#include "platform/PlatformError.h"
+#include "platform/Progress.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+// Archives for the TAR engine's tests, made by independent tools in a temporary folder.
+namespace vexa::testing::tar {
+
+// A folder "fotos" in `parent`:
+//   fotos/a.txt (0644, mtime 2001-09-09 01:46:40 UTC), fotos/run.sh (0755),
+//   fotos/docs/b.txt, fotos/docs/sub/c.bin (100 000 pseudo-random bytes),
+//   fotos/docsx.txt, fotos/vacío.txt (empty), fotos/empty-dir/
+std::filesystem::path makeSampleTree(const std::filesystem::path& parent);
+
+// The files of the sample tree as "path" -> bytes, for comparing an extraction.
+std::string sampleContent(const std::string& relative);
+
+// The Python tarfile script `body` runs with `t` open for writing at `archive` (format PAX).
+// Helpers inside the script: add_file(name, data=b"x"), add(info, data=None).
+void pythonTar(const std::filesystem::path& archive, const std::string& body);
+
+// Expects `work` to throw ArchiveFailure equal to `expected`.
+void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected);
+
+// Cancels `progress` from another thread once its completed count passes `threshold`.
+class CancelWhenPast {
+  public:
+    CancelWhenPast(Progress& progress, std::int64_t threshold);
+    ~CancelWhenPast();
+
+  private:
+    std::jthread watcher_;
+};
+
+// Names in `folder` that begin with `prefix`.
+int countNamesStartingWith(const std::filesystem::path& folder, const std::string& prefix);
+
+} // namespace vexa::testing::tar
