@@ -136,22 +136,5 @@ TEST_F(Access, SpellingsOfOneLocationAreOneLocation) {
     EXPECT_TRUE(bookmarks::openAccess().empty());
 }
 
-TEST_F(Access, CountsFromManyThreadsAddUp) {
-    TemporaryDirectory folder;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 500; ++i) {
-                bookmarks::startAccessing(folder.path());
-                bookmarks::stopAccessing(folder.path());
-            }
-        });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(bookmarks::accessCounts().starts, 2000);
-    EXPECT_EQ(bookmarks::accessCounts().stops, 2000);
-    EXPECT_TRUE(bookmarks::openAccess().empty());
-}
-
 } // namespace
 } // namespace vexa

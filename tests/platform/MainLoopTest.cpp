@@ -280,17 +280,6 @@ TEST(MainLoopBackground, DestructionWaitsForPendingWork) {
     EXPECT_FALSE(delivered); // a loop that no longer runs delivers nothing
 }
 
-TEST(MainLoopBackground, ManyTasksEachDeliverOnce) {
-    MainLoop loop;
-    std::atomic<int> worked{0};
-    int delivered = 0;
-    for (int i = 0; i < 50; ++i)
-        loop.runInBackground([&] { ++worked; }, [&](std::exception_ptr) { ++delivered; });
-    loop.runUntilIdle();
-    EXPECT_EQ(worked, 50);
-    EXPECT_EQ(delivered, 50);
-}
-
 TEST(MainLoopMain, IsOneLoopOwnedByItsFirstCaller) {
     MainLoop& first = MainLoop::main();
     EXPECT_EQ(&first, &MainLoop::main());
