@@ -51,6 +51,8 @@ class RARReadingTest : public ::testing::Test {
         makeArchive(*folder / "set.rar", *sources, "-m0 -v64k", "big.bin docs");
         makeArchive(*folder / "self.exe", *sources, "-sfx/usr/lib/default.sfx", "docs");
         makeArchive(*folder / "link.rar", *sources, "-ol", "docs link");
+        fs::create_hard_link(*sources / "docs/a.txt", *sources / "again.txt");
+        makeArchive(*folder / "hardlink.rar", *sources, "-oh", "docs/a.txt again.txt");
         testing::writeFile(*sources / "damage/a.txt", "first file\n");
         testing::writeFile(*sources / "damage/b.txt", "DAMAGED-FILE-CONTENT-0123456789\n");
         testing::writeFile(*sources / "damage/c.txt", "last file\n");
@@ -168,13 +170,15 @@ TEST_F(RARReadingTest, VolumeSets) {
     }
 }
 
-TEST_F(RARReadingTest, SymbolicLinksFailTheListing) {
-    Progress progress;
-    try {
-        RARArchiveEngine().list(at("link.rar"), progress);
-        FAIL() << "a link was listed";
-    } catch (const ArchiveFailure& failure) {
-        EXPECT_EQ(failure, ArchiveFailure::symbolicLink("RAR"));
+TEST_F(RARReadingTest, LinksFailTheListing) {
+    for (const char* archive : {"link.rar", "hardlink.rar"}) {
+        Progress progress;
+        try {
+            RARArchiveEngine().list(at(archive), progress);
+            ADD_FAILURE() << archive << " listed";
+        } catch (const ArchiveFailure& failure) {
+            EXPECT_EQ(failure, ArchiveFailure::symbolicLink("RAR")) << archive;
+        }
     }
 }
 
