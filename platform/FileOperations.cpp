@@ -153,23 +153,22 @@ void copyTree(const Path& from, const Path& to) {
 }
 
 // chmod without following a final link, which Linux offers only through the descriptor's
-// /proc entry. A link is left as it is.
+// /proc entry. A link is left as it is. Gives 0 or the errno.
 int changeModeNoFollow(int folder, const char* name, mode_t permissions) {
-    FileDescriptor handle(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (handle.get() < 0)
-        return -1;
+    const int fd = ::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
     struct stat info {};
-    if (::fstat(handle.get(), &info) != 0)
-        return -1;
-    if (S_ISLNK(info.st_mode))
-        return 0;
-    const std::string procPath = "/proc/self/fd/" + std::to_string(handle.get());
-    if (::chmod(procPath.c_str(), permissions) == 0)
-        return 0;
-    if (errno != ENOENT)
-        return -1;
-    // No /proc: the small window between the check above and this call is all that is left.
-    return ::fchmodat(folder, name, permissions, 0);
+    int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+    if (error == 0 && !S_ISLNK(info.st_mode)) {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+        error = ::chmod(procPath.c_str(), permissions) == 0 ? 0 : errno;
+        // No /proc: the small window since the check above is all that is left.
+        if (error == ENOENT)
+            error = ::fchmodat(folder, name, permissions, 0) == 0 ? 0 : errno;
+    }
+    ::close(fd);
+    return error;
 }
 
 // Removes `name` inside the folder `parent` without ever leaving the tree through a link:
@@ -242,8 +241,8 @@ bool isExecutableFile(const Path& location) {
 void setPermissions(const Path& location, mode_t permissions) {
     // Linux cannot change a link's own mode, and following it could reach a file outside the
     // folder being worked on, so a link is left alone.
-    if (changeModeNoFollow(AT_FDCWD, location.c_str(), permissions & 07777) != 0)
-        fail(location, true);
+    if (const int error = changeModeNoFollow(AT_FDCWD, location.c_str(), permissions & 07777))
+        fail(location, true, error);
 }
 
 void setModificationDate(const Path& location, FileTime date) {
@@ -383,7 +382,8 @@ std::string newUUIDString() {
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            fail("/dev/urandom", false);
+            const int error = errno;
+            fail("/dev/urandom", false, error);
         }
         filled += static_cast<std::size_t>(count);
     }
@@ -437,8 +437,10 @@ int FileDescriptor::release() noexcept {
 
 void FileDescriptor::close() {
     const int fd = release();
-    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
-        fail("", true);
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        fail(Path(), true, error);
+    }
 }
 
 } // namespace vexa::files
