@@ -196,6 +196,15 @@ class WorkspaceModel {
     // the list; a bookmark that cannot be made leaves everything as it was.
     void rememberRecent(const Path& location);
 
+    struct RecentLocation {
+        Path archive;
+        std::optional<Path> folder; // given only when access to it started
+    };
+    // What the home page opens for a recent entry: the archive and, when its folder bookmark
+    // resolves and access starts, the folder of its volumes. Nothing, with the error message
+    // set, when the archive's bookmark no longer resolves.
+    std::optional<RecentLocation> resolveRecent(const RecentArchive& recent);
+
     // Browsing.
 
     // The rows of `folder` (derived folder rows first) or, while `search` is not empty, every

@@ -50,4 +50,26 @@ void WorkspaceModel::rememberRecent(const Path& location) {
     settings_.setData(recentArchivesKey, SettingsStore::Data(json.begin(), json.end()));
 }
 
+std::optional<WorkspaceModel::RecentLocation>
+WorkspaceModel::resolveRecent(const RecentArchive& recent) {
+    RecentLocation location;
+    try {
+        location.archive = bookmarks::resolveBookmark(recent.bookmark);
+    } catch (const std::exception&) {
+        setErrorMessage("No se pudo recuperar el acceso. Abre el archivo de nuevo desde el "
+                        "selector de archivos.");
+        return std::nullopt;
+    }
+    if (recent.folderBookmark) {
+        try {
+            Path folder = bookmarks::resolveBookmark(*recent.folderBookmark);
+            if (bookmarks::startAccessing(folder))
+                location.folder = std::move(folder);
+        } catch (const std::exception&) {
+            // Without the folder the open asks for it again.
+        }
+    }
+    return location;
+}
+
 } // namespace vexa

@@ -1,0 +1,197 @@
+#include "WorkspaceHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+using testing::WorkspaceHarness;
+namespace fs = std::filesystem;
+
+const char* const allTypes[] = {"application/zip",
+                                "application/vnd.rar",
+                                "application/x-7z-compressed",
+                                "application/x-tar",
+                                "application/gzip",
+                                "application/x-compressed-tar",
+                                "application/x-bzip",
+                                "application/x-bzip-compressed-tar",
+                                "application/x-xz",
+                                "application/x-xz-compressed-tar",
+                                "application/zstd"};
+
+const std::string advice =
+    ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.";
+
+// The installed desktop entry in private XDG folders, with a `vexa` program on PATH so that
+// xdg-mime accepts the entry; optionally an xdg-mime wrapper that misbehaves for some types.
+class DefaultApplicationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const fs::path root = harness.temporary.path();
+        fs::create_directories(root / "bin");
+        fs::create_symlink("/bin/true", root / "bin/vexa");
+        fs::create_symlink("/bin/true", root / "bin/otra");
+        fs::copy_file(fs::path(VEXA_TEST_DATA_DIR) / "../../resources/vexa.desktop",
+                      root / "xdg/data/applications/vexa.desktop");
+        const char* path = std::getenv("PATH");
+        harness.desktop.xdgMime = "xdg-mime";
+        harness.desktop.environment["PATH"] =
+            (root / "bin").string() + ":" + (path ? path : "/usr/bin:/bin");
+        // Another program claims every type and is the default opener to begin with.
+        std::string types, defaults;
+        for (const char* type : allTypes) {
+            types += std::string(type) + ";";
+            defaults += std::string(type) + "=otra.desktop\n";
+        }
+        testing::writeFile(root / "xdg/data/applications/otra.desktop",
+                           "[Desktop Entry]\nType=Application\nName=Otra\nExec=otra %f\n"
+                           "MimeType=" +
+                               types + "\n");
+        testing::writeFile(root / "xdg/config/mimeapps.list",
+                           "[Default Applications]\n" + defaults);
+        useDatabase({"vnd.rar", "x-7z-compressed", "x-tar", "x-xz"});
+    }
+
+    // A MIME database that knows only these application types (ZIP is offered regardless).
+    void useDatabase(const std::vector<std::string>& types) {
+        const fs::path data = harness.temporary / "small-db";
+        fs::remove_all(data);
+        fs::create_directories(data / "mime/application");
+        for (const auto& type : types)
+            fs::copy_file(fs::path("/usr/share/mime/application") / (type + ".xml"),
+                          data / "mime/application" / (type + ".xml"));
+        harness.desktop.environment["XDG_DATA_DIRS"] = data.string();
+        harness.restart();
+    }
+
+    void useSharedDatabase() {
+        harness.desktop.environment["XDG_DATA_DIRS"] =
+            (harness.temporary / "xdg/data-dirs").string();
+        harness.restart();
+    }
+
+    // A wrapper around the real xdg-mime: `script` runs first with "$@" and may exit.
+    void wrapXdgMime(const std::string& script) {
+        const fs::path wrapper = harness.temporary / "bin/xdg-mime-wrapper";
+        testing::writeFile(wrapper,
+                           "#!/bin/sh\necho \"$*\" >> " +
+                               testing::shellQuote((harness.temporary / "calls").string()) + "\n" +
+                               script + "\nexec xdg-mime \"$@\"\n");
+        fs::permissions(wrapper, fs::perms::owner_all);
+        harness.desktop.xdgMime = wrapper;
+        harness.restart();
+    }
+
+    std::string mimeapps() {
+        const auto file = harness.temporary / "xdg/config/mimeapps.list";
+        return fs::exists(file) ? testing::readFile(file) : std::string();
+    }
+
+    void registerAndWait() {
+        bool done = false;
+        harness.model().registerAsDefaultApp([&] { done = true; });
+        ASSERT_TRUE(harness.loop.runUntil([&] { return done; }));
+    }
+
+    std::vector<std::string> identifiers() {
+        std::vector<std::string> result;
+        for (const auto& type : harness.model().handledContentTypes())
+            result.push_back(type.identifier);
+        return result;
+    }
+
+    WorkspaceHarness harness;
+};
+
+TEST_F(DefaultApplicationTest, HandledTypesAreTheArchiveTypesOfTheDatabase) {
+    useSharedDatabase();
+    std::vector<std::string> extensions;
+    for (const auto& type : harness.model().handledContentTypes())
+        extensions.push_back(type.preferredFilenameExtension);
+    EXPECT_EQ(extensions, (std::vector<std::string>{"zip", "rar", "7z", "tar", "gz", "tar.gz",
+                                                    "bz2", "tar.bz2", "xz", "tar.xz", "zst"}));
+    EXPECT_EQ(identifiers().front(), "application/zip");
+}
+
+TEST_F(DefaultApplicationTest, TypesTheDatabaseLacksAreLeftOut) {
+    useDatabase({"x-tar", "x-xz"});
+    // ZIP is always offered, even unknown to this database.
+    EXPECT_EQ(identifiers(), (std::vector<std::string>{"application/zip", "application/x-tar",
+                                                       "application/x-xz"}));
+    registerAndWait();
+    // The types left out do not count against being the default opener.
+    EXPECT_TRUE(harness.model().isDefaultApp());
+    EXPECT_NE(mimeapps().find("application/x-7z-compressed=otra.desktop"), std::string::npos);
+}
+
+TEST_F(DefaultApplicationTest, RegistrationMakesEveryTypeOpenWithVexa) {
+    useSharedDatabase();
+    harness.model().setErrorMessage("previo");
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    registerAndWait();
+    EXPECT_TRUE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().statusMessage(), "Vexa abrirá los archivos ZIP, RAR, 7z y TAR");
+    EXPECT_EQ(harness.model().errorMessage(), "previo");
+    const std::string list = mimeapps();
+    for (const auto& type : identifiers())
+        EXPECT_NE(list.find(type + "=vexa.desktop"), std::string::npos) << type;
+    EXPECT_EQ(harness.changesOf(WorkspaceField::isDefaultApp), 1u);
+
+    // The next run finds itself the default at start-up.
+    harness.restart();
+    EXPECT_TRUE(harness.model().isDefaultApp());
+}
+
+TEST_F(DefaultApplicationTest, FailedTypesAreNamedAndTheOthersStillSent) {
+    wrapXdgMime("case \"$*\" in\n"
+                "  'default vexa.desktop application/x-7z-compressed'|"
+                "'default vexa.desktop application/x-xz') exit 4;;\nesac");
+    registerAndWait();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().errorMessage(),
+              "No se cambió la app predeterminada para 7Z y XZ" + advice);
+    EXPECT_EQ(harness.model().statusMessage(), std::nullopt);
+    const std::string list = mimeapps();
+    EXPECT_NE(list.find("application/x-7z-compressed=otra.desktop"), std::string::npos);
+    EXPECT_NE(list.find("application/x-xz=otra.desktop"), std::string::npos);
+    EXPECT_NE(list.find("application/vnd.rar=vexa.desktop"), std::string::npos);
+    EXPECT_NE(list.find("application/x-tar=vexa.desktop"), std::string::npos);
+}
+
+TEST_F(DefaultApplicationTest, AnotherOpenerAfterSuccessNamesAllKinds) {
+    wrapXdgMime("[ \"$*\" = 'query default application/x-tar' ] && { echo otra.desktop; exit 0; }");
+    registerAndWait();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().errorMessage(),
+              "No se cambió la app predeterminada para ZIP, RAR, 7z y TAR" + advice);
+}
+
+TEST_F(DefaultApplicationTest, RunningTwiceSendsEveryRequestAgain) {
+    wrapXdgMime("");
+    fs::remove(harness.temporary / "calls");
+    registerAndWait();
+    registerAndWait();
+    const std::string calls = testing::readFile(harness.temporary / "calls");
+    std::size_t requests = 0;
+    for (std::size_t at = calls.find("default vexa.desktop"); at != std::string::npos;
+         at = calls.find("default vexa.desktop", at + 1))
+        ++requests;
+    EXPECT_EQ(requests, 2 * identifiers().size());
+    EXPECT_TRUE(harness.model().isDefaultApp());
+}
+
+TEST_F(DefaultApplicationTest, AMissingToolFailsEveryType) {
+    useSharedDatabase();
+    harness.desktop.xdgMime = harness.temporary / "bin/no-such-tool";
+    harness.restart();
+    registerAndWait();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().errorMessage(),
+              "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y GZ y TAR.GZ y BZ2 y "
+              "TAR.BZ2 y XZ y TAR.XZ y ZST" +
+                  advice);
+}
+
+} // namespace
+} // namespace vexa

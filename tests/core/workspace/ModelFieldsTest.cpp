@@ -1,0 +1,152 @@
+#include "WorkspaceHarness.h"
+#include "platform/Bookmarks.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+using testing::WorkspaceHarness;
+
+TEST(ModelFieldsTest, StartsWithTheInitialValues) {
+    WorkspaceHarness harness;
+    const WorkspaceModel& model = harness.model();
+    EXPECT_EQ(model.page(), WorkspacePage::home);
+    EXPECT_EQ(model.archive(), std::nullopt);
+    EXPECT_TRUE(model.selection().empty());
+    EXPECT_EQ(model.folder(), "");
+    EXPECT_EQ(model.search(), "");
+    EXPECT_TRUE(model.sources().empty());
+    EXPECT_TRUE(model.useCompression());
+    EXPECT_EQ(model.rarLevel(), 3);
+    EXPECT_FALSE(model.rarSelfExtracting());
+    EXPECT_FALSE(model.rarRecoveryRecord());
+    EXPECT_EQ(model.sevenZipLevel(), 5);
+    EXPECT_EQ(model.tarCompression(), TarCompression::gzip);
+    EXPECT_EQ(model.tarLevel(), 6);
+    EXPECT_FALSE(model.tarSingleFile());
+    EXPECT_EQ(model.archiveName(), "Archivo");
+    EXPECT_EQ(model.creationFormat(), ArchiveFormat::zip);
+    EXPECT_FALSE(model.protectWithPassword());
+    EXPECT_TRUE(model.hideNames());
+    EXPECT_EQ(model.creationPassword(), "");
+    EXPECT_EQ(model.passwordConfirmation(), "");
+    EXPECT_EQ(model.splitMegabytes(), 0);
+    EXPECT_EQ(model.previewURL(), std::nullopt);
+    EXPECT_EQ(model.archivePassword(), std::nullopt);
+    EXPECT_TRUE(model.showInspector());
+    EXPECT_FALSE(model.isBusy());
+    EXPECT_EQ(model.fraction(), 0.0);
+    EXPECT_EQ(model.statusMessage(), std::nullopt);
+    EXPECT_EQ(model.errorMessage(), std::nullopt);
+    EXPECT_TRUE(model.records().empty());
+    EXPECT_TRUE(model.recents().empty());
+    EXPECT_EQ(model.progress(), nullptr);
+    EXPECT_FALSE(model.hasTicker());
+    EXPECT_FALSE(model.isDefaultApp());
+    EXPECT_FALSE(model.rarExecutableAccessed());
+    EXPECT_EQ(model.exportRemaining(), 0);
+    EXPECT_EQ(model.signedWarningAccepted(), std::nullopt);
+}
+
+// Each setter, once with the value the field already holds and once with a new one.
+TEST(ModelFieldsTest, EqualValuesNotifyNobody) {
+    struct Case {
+        WorkspaceField field;
+        std::function<void(WorkspaceModel&)> same;
+        std::function<void(WorkspaceModel&)> changed;
+    };
+    const std::vector<Case> cases = {
+        {WorkspaceField::folder, [](auto& m) { m.setFolder(""); },
+         [](auto& m) { m.setFolder("docs/"); }},
+        {WorkspaceField::search, [](auto& m) { m.setSearch(""); },
+         [](auto& m) { m.setSearch("informe"); }},
+        {WorkspaceField::selection, [](auto& m) { m.setSelection({}); },
+         [](auto& m) { m.setSelection({"a.txt"}); }},
+        {WorkspaceField::page, [](auto& m) { m.setPage(WorkspacePage::home); },
+         [](auto& m) { m.setPage(WorkspacePage::create); }},
+        {WorkspaceField::sources, [](auto& m) { m.setSources({}); },
+         [](auto& m) { m.setSources({"/tmp/a"}); }},
+        {WorkspaceField::rarLevel, [](auto& m) { m.setRarLevel(3); },
+         [](auto& m) { m.setRarLevel(5); }},
+        {WorkspaceField::tarCompression, [](auto& m) { m.setTarCompression(TarCompression::gzip); },
+         [](auto& m) { m.setTarCompression(TarCompression::zstd); }},
+        {WorkspaceField::archiveName, [](auto& m) { m.setArchiveName("Archivo"); },
+         [](auto& m) { m.setArchiveName("Fotos"); }},
+        {WorkspaceField::statusMessage, [](auto& m) { m.setStatusMessage(std::nullopt); },
+         [](auto& m) { m.setStatusMessage(""); }},
+        {WorkspaceField::previewURL, [](auto& m) { m.setPreviewURL(std::nullopt); },
+         [](auto& m) { m.setPreviewURL("/tmp/x"); }},
+        {WorkspaceField::fraction, [](auto& m) { m.setFraction(0); },
+         [](auto& m) { m.setFraction(0.5); }},
+        {WorkspaceField::isDefaultApp, [](auto& m) { m.setIsDefaultApp(false); },
+         [](auto& m) { m.setIsDefaultApp(true); }},
+    };
+    for (const auto& c : cases) {
+        WorkspaceHarness harness;
+        c.same(harness.model());
+        EXPECT_TRUE(harness.changes.empty()) << fieldName(c.field);
+        c.changed(harness.model());
+        EXPECT_EQ(harness.changes, std::vector<WorkspaceField>{c.field}) << fieldName(c.field);
+        c.changed(harness.model());
+        EXPECT_EQ(harness.changes.size(), 1u) << fieldName(c.field);
+    }
+}
+
+TEST(ModelFieldsTest, ArchiveAndRecordsAlwaysNotify) {
+    WorkspaceHarness harness;
+    harness.model().setArchive(std::nullopt);
+    harness.model().setArchive(std::nullopt);
+    harness.model().setRecords({});
+    EXPECT_EQ(harness.changesOf(WorkspaceField::archive), 2u);
+    EXPECT_EQ(harness.changesOf(WorkspaceField::records), 1u);
+}
+
+TEST(ModelFieldsTest, TrackingTellsWhatTheRowsDependOn) {
+    WorkspaceHarness harness;
+    harness.model().setArchive(testing::summaryOf("/tmp/a.zip", {{"a.txt", 1, 1, false, false}}));
+    const auto reads =
+        harness.model().observation().track([&] { (void)harness.model().visibleRows(); });
+    EXPECT_EQ(reads, (std::set<WorkspaceField>{WorkspaceField::archive, WorkspaceField::folder,
+                                               WorkspaceField::search}));
+}
+
+TEST(ModelFieldsTest, AnObserverMayUnsubscribeWhileBeingTold) {
+    WorkspaceHarness harness;
+    auto& registrar = harness.model().observation();
+    int calls = 0;
+    ObservationRegistrar::Token token = 0;
+    token = registrar.subscribe([&](WorkspaceField) {
+        ++calls;
+        registrar.unsubscribe(token);
+    });
+    harness.model().setFolder("a/");
+    harness.model().setFolder("b/");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(harness.changesOf(WorkspaceField::folder), 2u);
+}
+
+TEST(ModelFieldsTest, StoredRarProgramIsReachedAtStartUp) {
+    WorkspaceHarness harness;
+    const auto program = harness.temporary / "rar";
+    testing::writeFile(program, "#!/bin/sh\n");
+    harness.settings.setData(WorkspaceModel::rarExecutableBookmarkKey,
+                             bookmarks::bookmarkData(program));
+    harness.restart();
+    ASSERT_TRUE(harness.model().rarExecutableScope());
+    EXPECT_TRUE(std::filesystem::equivalent(*harness.model().rarExecutableScope(), program));
+    EXPECT_TRUE(harness.model().rarExecutableAccessed());
+
+    // A program that is gone, or data that is no bookmark, is ignored.
+    std::filesystem::remove(program);
+    harness.restart();
+    EXPECT_EQ(harness.model().rarExecutableScope(), std::nullopt);
+    EXPECT_FALSE(harness.model().rarExecutableAccessed());
+    harness.settings.setData(WorkspaceModel::rarExecutableBookmarkKey, {1, 2, 3});
+    harness.restart();
+    EXPECT_FALSE(harness.model().rarExecutableAccessed());
+}
+
+} // namespace
+} // namespace vexa
