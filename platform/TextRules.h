@@ -13,8 +13,10 @@ std::string nfd(std::string_view text);
 std::string lowercased(std::string_view text);
 std::string uppercased(std::string_view text);
 
-// The file manager's order: case-insensitive, runs of digits compared by value.
-// Negative, zero or positive like strcmp.
+// The order and the containment follow the user's locale from the environment (the root rules
+// under the C/POSIX locale, whose code-point order no file manager uses).
+// The file manager's order: case-insensitive, accents significant, runs of digits compared by
+// value. Negative, zero or positive like strcmp.
 int localizedStandardCompare(std::string_view a, std::string_view b);
 // Case- and diacritic-insensitive containment; an empty needle is contained nowhere.
 bool localizedStandardContains(std::string_view haystack, std::string_view needle);
@@ -22,10 +24,12 @@ bool localizedStandardContains(std::string_view haystack, std::string_view needl
 enum class CodePage { dosLatin1 /* 850 */, dosLatinUS /* 437 */, windowsLatin1 /* 1252 */ };
 // The bytes of `text` in the code page, or nothing when a character has no exact form there.
 std::optional<std::string> encodeLossless(std::string_view text, CodePage page);
-// Decodes code-page bytes to UTF-8 (every byte has a character in these pages).
+// Decodes code-page bytes to UTF-8 (every byte has a character in these pages; bytes below
+// 0x80 are always ASCII).
 std::string decode(std::string_view bytes, CodePage page);
 
 bool isValidUTF8(std::string_view bytes);
+// Each ill-formed sequence of a text that is not valid UTF-8 counts as one.
 std::size_t unicodeScalarCount(std::string_view text);
 
 } // namespace vexa::text
