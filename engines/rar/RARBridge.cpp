@@ -138,10 +138,13 @@ void tearDown(VXRarHandle* handle) {
 
 int CALLBACK VXRarUnrarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2) {
     auto* handle = reinterpret_cast<VXRarHandle*>(userData);
-    if (handle->callback(handle->user, nullptr, 0) < 0)
+    // Without a data callback nothing can be cancelled and tested data is dropped.
+    if (handle->callback != nullptr && handle->callback(handle->user, nullptr, 0) < 0)
         return -1;
     switch (message) {
     case UCM_PROCESSDATA:
+        if (handle->callback == nullptr)
+            return 1;
         return handle->callback(handle->user, reinterpret_cast<const std::uint8_t*>(p1),
                                 static_cast<std::int32_t>(p2));
     case UCM_NEEDPASSWORD:

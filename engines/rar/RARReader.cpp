@@ -53,6 +53,8 @@ RARReader::~RARReader() {
 }
 
 std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
+    // A loop rather than recursion: a forged archive may hold any number of continuation
+    // headers in a row.
     for (;;) {
         progress.throwIfCancelled();
         std::int32_t code = VXRarNextHeader(handle_);

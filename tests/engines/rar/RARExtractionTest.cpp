@@ -29,6 +29,7 @@ class RARExtractionTest : public ::testing::Test {
         using testing::rar::makeArchive;
         makeArchive(*folder / "fotos.rar", *sources, "", "docs empty.txt big.bin");
         makeArchive(*folder / "data.rar", *sources, "-p", "docs big.bin", "pw");
+        makeArchive(*folder / "set.rar", *sources, "-m0 -v64k", "big.bin docs");
         testing::writeFile(*sources / "damage/a.txt", "first file\n");
         testing::writeFile(*sources / "damage/b.txt", "DAMAGED-FILE-CONTENT-0123456789\n");
         testing::writeFile(*sources / "damage/c.txt", "last file\n");
@@ -159,6 +160,16 @@ TEST_F(RARExtractionTest, DecryptsWithTheRightPassword) {
         RARArchiveEngine("pw").extract(at("data.rar"), {}, destination.path(), progress);
     expectSameFile(result / "big.bin", "big.bin");
     expectSameFile(result / "docs/a.txt", "docs/a.txt");
+}
+
+TEST_F(RARExtractionTest, JoinsAFileSpanningVolumes) {
+    TemporaryDirectory destination;
+    Progress progress;
+    fs::path result =
+        RARArchiveEngine().extract(at("set.part1.rar"), {}, destination.path(), progress);
+    EXPECT_EQ(result, destination / "set.part1");
+    expectSameFile(result / "big.bin", "big.bin");
+    expectSameFile(result / "docs/sub/b.txt", "docs/sub/b.txt");
 }
 
 TEST_F(RARExtractionTest, ExtractEntryPutsOneItemAtTheResult) {
