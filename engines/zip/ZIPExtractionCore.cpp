@@ -1,0 +1,139 @@
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/PasswordVariants.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPOutputFolders.h"
+#include "engines/zip/ZIPReader.h"
+#include "engines/zip/container/ZipStatus.h"
+#include "platform/FileOperations.h"
+#include "platform/PlatformError.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <vector>
+#include <zlib.h>
+
+namespace vexa {
+
+namespace {
+
+// The fields the core needs after the reader has moved on or been released.
+struct EntryRecord {
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t flag = 0;
+    std::int64_t modifiedDate = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t externalAttributes = 0;
+    std::uint16_t aesVersion = 0;
+};
+
+EntryRecord currentRecord(ZIPReader& reader) {
+    const ZipFileInfo* info = nullptr;
+    ZIPArchiveEngine::check(reader.handle->entryGetInfo(&info));
+    if (info == nullptr)
+        throw ArchiveFailure::corrupt("ZIP");
+    return {info->version_madeby, info->flag,       info->modified_date, info->crc,
+            info->external_fa,    info->aes_version};
+}
+
+// Moves forward from the reader's current entry (whose status is `status`) to `path`.
+void moveTo(ZIPReader& reader, int& status, const std::string& path) {
+    while (true) {
+        if (status != zipstatus::ok) {
+            ZIPArchiveEngine::check(status);
+            throw ArchiveFailure::corrupt("ZIP (código " + std::to_string(status) + ")");
+        }
+        if (ZIPArchiveEngine::entryName(reader) == path)
+            return;
+        status = reader.handle->gotoNextEntry();
+    }
+}
+
+mode_t restoredMode(const EntryRecord& record) {
+    const int host = record.versionMadeBy >> 8;
+    if (host == 3 || host == 19)
+        return (record.externalAttributes >> 16) & 0777;
+    return 0644;
+}
+
+void restoreAttributes(int fd, const EntryRecord& record, const std::filesystem::path& location) {
+    if (::fchmod(fd, restoredMode(record)) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), true);
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {static_cast<time_t>(record.modifiedDate), 0}};
+    if (::futimens(fd, times) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), true);
+}
+
+} // namespace
+
+void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
+                                      const std::vector<ArchiveItem>& entries, Progress& progress,
+                                      std::int64_t limit, bool noLimit,
+                                      const OutputLocation& outputOf) const {
+    ZIPReader reader(archive);
+    std::int64_t units = 0;
+    for (const ArchiveItem& entry : entries)
+        units += std::max<std::int64_t>(entry.size, 1);
+    progress.setTotalUnitCount(units);
+
+    std::optional<std::string> passwordBytes = resolved;
+    if (!passwordBytes && password)
+        passwordBytes = zipPasswordCandidates(*password).front();
+
+    int status = reader.handle->gotoFirstEntry();
+    for (const ArchiveItem& entry : entries) {
+        progress.throwIfCancelled();
+        const std::filesystem::path output = outputOf(entry);
+        if (entry.isDirectory) {
+            createOutputFolders(output);
+            progress.addCompletedUnits(1);
+            continue;
+        }
+
+        moveTo(reader, status, entry.path);
+        const EntryRecord record = currentRecord(reader);
+        if (entry.isEncrypted && !password)
+            throw ArchiveFailure::passwordRequired();
+
+        createOutputFolders(output.parent_path());
+        files::FileDescriptor file;
+        try {
+            file = files::FileDescriptor(files::createFile(output, 0600));
+        } catch (const PlatformError&) {
+            throw PlatformError(PlatformError::Code::fileWriteUnknown, output.string());
+        }
+
+        check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
+        uLong crc = crc32(0L, Z_NULL, 0);
+        std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);
+        std::int64_t written = 0;
+        while (true) {
+            progress.throwIfCancelled();
+            const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
+            check(count);
+            if (count == 0)
+                break;
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
+            written += count;
+            if (written > entry.size || (!noLimit && written > limit))
+                throw ArchiveFailure::corrupt(entry.path);
+            files::writeAll(file.get(), buffer.data(), static_cast<std::size_t>(count), output);
+            progress.addCompletedUnits(count);
+        }
+        check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
+        if (written != entry.size)
+            throw ArchiveFailure::corrupt(entry.path);
+        // AE-2 leaves the CRC-32 out on purpose; its authentication code stands in for it.
+        if (record.aesVersion != 2 && crc != record.crc) {
+            if ((record.flag & 1) != 0)
+                throw ArchiveFailure::wrongPassword();
+            throw ArchiveFailure::corrupt(entry.path);
+        }
+        if (written == 0)
+            progress.addCompletedUnits(1);
+        restoreAttributes(file.get(), record, output);
+        ::close(file.release());
+    }
+}
+
+} // namespace vexa

@@ -1,0 +1,147 @@
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/JavaArchive.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPReader.h"
+#include "engines/zip/container/ZipStatus.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <string_view>
+#include <unistd.h>
+
+namespace vexa {
+
+namespace {
+
+const ZipFileInfo& currentInfo(ZIPReader& reader) {
+    const ZipFileInfo* info = nullptr;
+    ZIPArchiveEngine::check(reader.handle->entryGetInfo(&info));
+    if (info == nullptr)
+        throw ArchiveFailure::corrupt("ZIP");
+    return *info;
+}
+
+// Opening and closing proves the part is readable now, not only present.
+bool opensForReading(const std::filesystem::path& part) {
+    const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    return ::close(fd) == 0;
+}
+
+} // namespace
+
+std::string ZIPArchiveEngine::entryName(ZIPReader& reader) {
+    const ZipFileInfo& info = currentInfo(reader);
+    if (info.filename == nullptr)
+        throw ArchiveFailure::corrupt("Nombre de archivo");
+    const std::string_view bytes(info.filename, info.filename_size);
+    if (bytes.find('\0') != std::string_view::npos)
+        throw ArchiveFailure::unsafePath("Nombre con byte nulo");
+    if (text::isValidUTF8(bytes))
+        return std::string(bytes);
+    if ((info.flag & 0x0800) != 0)
+        throw ArchiveFailure::corrupt("Nombre UTF-8");
+    try {
+        return text::decode(bytes, text::CodePage::dosLatinUS);
+    } catch (const std::exception&) {
+        throw ArchiveFailure::corrupt("Nombre de archivo");
+    }
+}
+
+std::vector<std::filesystem::path> ZIPArchiveEngine::volumes(const std::filesystem::path& archive,
+                                                             ZIPReader& reader) {
+    std::uint32_t diskWithDirectory = 0;
+    check(reader.zip->getDiskNumberWithCd(&diskWithDirectory));
+    if (diskWithDirectory > 99999)
+        throw ArchiveFailure::unsupported();
+
+    std::vector<std::filesystem::path> parts;
+    const std::string stem = paths::deletingPathExtension(archive).string();
+    for (std::uint32_t i = 1; i <= diskWithDirectory; ++i) {
+        char extension[16];
+        std::snprintf(extension, sizeof extension, ".z%02u", static_cast<unsigned>(i));
+        parts.emplace_back(stem + extension);
+    }
+    parts.push_back(archive);
+
+    for (const auto& part : parts) {
+        const std::string name = paths::lastPathComponent(part);
+        std::optional<files::FileAttributes> attributes;
+        try {
+            attributes = files::attributesIfExists(part);
+        } catch (const std::exception&) {
+        }
+        if (!attributes || attributes->type != files::FileType::regular)
+            throw ArchiveFailure::missingVolume(name);
+        if (!opensForReading(part))
+            throw ArchiveFailure::missingVolume(name);
+    }
+    return parts;
+}
+
+ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
+    const std::optional<JavaArchive> java = javaArchive(archive);
+    if (java == JavaArchive::aar && !hasZIPSignature(archive))
+        throw ArchiveFailure::appleArchive();
+
+    ZIPReader reader(archive);
+    const std::string archiveName = paths::lastPathComponent(archive);
+
+    std::uint64_t declared = 0;
+    check(reader.zip->getNumberEntry(&declared));
+    if (declared > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        throw ArchiveFailure::corrupt(archiveName);
+    const auto count = static_cast<std::int64_t>(declared);
+    progress.setTotalUnitCount(count == 0 ? 1 : count);
+
+    std::vector<ArchiveItem> items;
+    // The declared count is untrusted, so it only caps the reservation.
+    items.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)));
+    std::int64_t total = 0;
+    int status = reader.handle->gotoFirstEntry();
+    while (status == zipstatus::ok) {
+        if (progress.isCancelled())
+            throw CancellationError();
+        const ZipFileInfo& info = currentInfo(reader);
+        std::string name = entryName(reader);
+        if (info.uncompressed_size < 0 || info.compressed_size < 0)
+            throw ArchiveFailure::corrupt(name);
+        validatePath(name);
+        // The container answers ok for a link, as it does for a folder in entryIsDir.
+        if (zipAttribIsSymlink(info.external_fa, info.version_madeby) == zipstatus::ok ||
+            (info.linkname != nullptr && info.linkname[0] != '\0'))
+            throw ArchiveFailure::symbolicLink(name);
+        if ((info.compression_method & 0xFFF7) != 0)
+            throw ArchiveFailure::unsupported();
+        const bool isDirectory = reader.handle->entryIsDir() == zipstatus::ok;
+        if (__builtin_add_overflow(total, std::max<std::int64_t>(info.uncompressed_size, 1),
+                                   &total))
+            throw ArchiveFailure::corrupt(name);
+        items.push_back(ArchiveItem{std::move(name), info.uncompressed_size, info.compressed_size,
+                                    isDirectory, (info.flag & 1) != 0});
+        progress.addCompletedUnits(1);
+        status = reader.handle->gotoNextEntry();
+    }
+    if (status != zipstatus::endOfList || static_cast<std::int64_t>(items.size()) != count)
+        throw ArchiveFailure::corrupt(archiveName);
+
+    checkListing(items, java.has_value());
+
+    ArchiveSummary summary;
+    summary.url = archive;
+    summary.volumes = volumes(archive, reader);
+    summary.entries = std::move(items);
+    summary.format = ArchiveFormat::zip;
+    summary.java = java;
+    summary.isSigned = isSignedJavaArchive(summary.entries);
+    return summary;
+}
+
+} // namespace vexa
