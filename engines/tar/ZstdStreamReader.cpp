@@ -23,8 +23,14 @@ ZstdStreamReader::~ZstdStreamReader() {
 }
 
 bool ZstdStreamReader::hasMagic(const char* bytes, std::size_t count) {
-    static constexpr unsigned char magic[] = {0x28, 0xB5, 0x2F, 0xFD};
-    return count >= sizeof magic && std::memcmp(bytes, magic, sizeof magic) == 0;
+    static constexpr unsigned char frame[] = {0x28, 0xB5, 0x2F, 0xFD};
+    // Skippable frames (0x184D2A50 to 0x184D2A5F, little-endian) may lead a valid file.
+    static constexpr unsigned char skippable[] = {0x2A, 0x4D, 0x18};
+    if (count < sizeof frame)
+        return false;
+    return std::memcmp(bytes, frame, sizeof frame) == 0 ||
+           ((static_cast<unsigned char>(bytes[0]) & 0xF0) == 0x50 &&
+            std::memcmp(bytes + 1, skippable, sizeof skippable) == 0);
 }
 
 std::size_t ZstdStreamReader::decode(ZSTD_outBuffer& output) {

@@ -19,7 +19,7 @@ class ZstdStreamReader : public ByteSource {
 
     std::size_t read(char* buffer, std::size_t capacity) override;
 
-    // The four bytes every zstd frame begins with.
+    // Whether the bytes begin a zstd frame or a skippable frame.
     static bool hasMagic(const char* bytes, std::size_t count);
 
   private:

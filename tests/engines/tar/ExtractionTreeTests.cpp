@@ -24,17 +24,5 @@ TEST(ExtractionTreeTest, NeverWritesThroughALinkInsideTheRoot) {
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
 }
 
-TEST(ExtractionTreeTest, MakesMissingFoldersAndKeepsExistingOnes) {
-    TemporaryDirectory dir;
-    ExtractionTree tree(dir.path());
-    EXPECT_EQ(tree.makeFolders("a/b/"), dir / "a/b");
-    fs::path location;
-    tree.createFile("a/b/c/d.txt", location).close();
-    EXPECT_EQ(location, dir / "a/b/c/d.txt");
-    EXPECT_TRUE(fs::is_regular_file(location));
-    EXPECT_EQ(tree.makeFolders("a/b/c"), dir / "a/b/c");
-    EXPECT_THROW(tree.createFile("a/b/c/d.txt", location), PlatformError) << "never overwrites";
-}
-
 } // namespace
 } // namespace vexa::tar

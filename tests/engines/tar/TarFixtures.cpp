@@ -36,19 +36,28 @@ fs::path makeSampleTree(const fs::path& parent) {
     return root;
 }
 
-void pythonTar(const fs::path& archive, const std::string& body) {
-    std::string script = "import io, sys, tarfile\n"
-                         "t = tarfile.open(sys.argv[1], 'w', format=tarfile.PAX_FORMAT)\n"
+void pythonTars(const fs::path& folder,
+                const std::vector<std::pair<std::string, std::string>>& archivesAndScripts) {
+    std::string script = "import io, os, sys, tarfile\n"
+                         "os.chdir(sys.argv[1])\n"
                          "def add(info, data=None):\n"
                          "    t.addfile(info, io.BytesIO(data) if data is not None else None)\n"
                          "def add_file(name, data=b'x'):\n"
                          "    info = tarfile.TarInfo(name)\n"
                          "    info.size = len(data)\n"
-                         "    add(info, data)\n" +
-                         body + "\nt.close()\n";
-    fs::path file = archive.parent_path() / (archive.filename().string() + ".py");
+                         "    add(info, data)\n";
+    for (const auto& [archive, body] : archivesAndScripts) {
+        script += "t = tarfile.open(" + shellQuote(archive) + ", 'w', format=tarfile.PAX_FORMAT)\n";
+        script += body + "\nt.close()\n";
+    }
+    fs::path file = folder / "make-archives.py";
     writeFile(file, script);
-    runChecked("python3 " + shellQuote(file.string()) + " " + shellQuote(archive.string()));
+    runChecked("python3 " + shellQuote(file.string()) + " " + shellQuote(folder.string()));
+    fs::remove(file);
+}
+
+void pythonTar(const fs::path& archive, const std::string& body) {
+    pythonTars(archive.parent_path(), {{archive.filename().string(), body}});
 }
 
 void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected) {
@@ -67,7 +76,8 @@ CancelWhenPast::CancelWhenPast(Progress& progress, std::int64_t threshold)
                   progress.cancel();
                   return;
               }
-              std::this_thread::sleep_for(std::chrono::microseconds(200));
+              // Yielding rather than sleeping: the cancel must land inside the entry.
+              std::this_thread::yield();
           }
       }) {}
 

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 // Archives for the TAR engine's tests, made by independent tools in a temporary folder.
 namespace vexa::testing::tar {
@@ -21,8 +23,11 @@ std::filesystem::path makeSampleTree(const std::filesystem::path& parent);
 // The files of the sample tree as "path" -> bytes, for comparing an extraction.
 std::string sampleContent(const std::string& relative);
 
-// The Python tarfile script `body` runs with `t` open for writing at `archive` (format PAX).
-// Helpers inside the script: add_file(name, data=b"x"), add(info, data=None).
+// Python tarfile scripts, each run with `t` open for writing (format PAX) at its archive in
+// `folder`; one interpreter makes them all. Helpers inside a script: add_file(name, data=b"x"),
+// add(info, data=None).
+void pythonTars(const std::filesystem::path& folder,
+                const std::vector<std::pair<std::string, std::string>>& archivesAndScripts);
 void pythonTar(const std::filesystem::path& archive, const std::string& body);
 
 // Expects `work` to throw ArchiveFailure equal to `expected`.

@@ -183,13 +183,16 @@ TEST(TarListingRefusalTest, RefusesUnsafeAndSpecialEntries) {
          ArchiveFailure::duplicate("A.txt")},
         {"file above a file", "add_file('a')\nadd_file('a/b')", ArchiveFailure::duplicate("a/b")},
     };
-    for (const Hostile& hostile : cases) {
-        SCOPED_TRACE(hostile.what);
-        TemporaryDirectory dir;
-        pythonTar(dir / "hostil.tar", hostile.script);
+    TemporaryDirectory dir;
+    std::vector<std::pair<std::string, std::string>> scripts;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        scripts.emplace_back("hostil" + std::to_string(i) + ".tar", cases[i].script);
+    testing::tar::pythonTars(dir.path(), scripts);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].what);
         Progress progress;
-        expectFailure([&] { TarArchiveEngine().list(dir / "hostil.tar", progress); },
-                      hostile.expected);
+        expectFailure([&] { TarArchiveEngine().list(dir / scripts[i].first, progress); },
+                      cases[i].expected);
     }
 }
 
