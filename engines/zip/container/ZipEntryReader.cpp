@@ -165,9 +165,7 @@ int64_t ZipEntryReader::readStored(uint8_t* out, size_t length) {
 int32_t ZipEntryReader::readInflated(uint8_t* out, size_t length) {
     size_t total = 0;
     while (total < length && !finished_) {
-        if (inflater_->availableInput() == 0) {
-            if (remaining_ == 0)
-                return zipstatus::format; // deflate data cut short
+        if (inflater_->availableInput() == 0 && remaining_ > 0) {
             int64_t n = readStored(inputBuffer_.data(), inputBuffer_.size());
             if (n < 0)
                 return static_cast<int32_t>(n);
@@ -179,12 +177,13 @@ int32_t ZipEntryReader::readInflated(uint8_t* out, size_t length) {
         if (status != zipstatus::ok)
             return status;
         total += produced;
-        if (ended)
+        if (ended) {
             finished_ = true;
-        else if (produced == 0 && inflater_->availableInput() != 0)
-            return zipstatus::format; // no progress with input left: broken stream
-        if (total > 0 && inflater_->availableInput() == 0 && remaining_ == 0 && !finished_)
-            break; // hand out what we have; the next call reports the cut
+        } else if (produced == 0 && (inflater_->availableInput() != 0 || remaining_ == 0)) {
+            // No progress: either a broken stream, or the stored data ended before the deflate
+            // stream did. What came before is handed out first; the next call reports it.
+            return total > 0 ? static_cast<int32_t>(total) : zipstatus::format;
+        }
     }
     return static_cast<int32_t>(total);
 }

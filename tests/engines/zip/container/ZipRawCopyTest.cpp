@@ -87,8 +87,7 @@ class RawCopyTest : public ::testing::Test {
 };
 
 TEST_F(RawCopyTest, PlainEntriesStayIdentical) {
-    runChecked("zip -q -r ../a.zip d ruido.bin && zip -q -0 ../a.zip d/texto.txt -O ../s.zip",
-               dir / "in");
+    runChecked("zip -q -r ../a.zip d ruido.bin", dir / "in");
     copyRaw(dir / "a.zip", dir / "b.zip");
     expectSameStoredEntries(dir / "a.zip", dir / "b.zip");
     runChecked("unzip -tq b.zip && mkdir out && cd out && unzip -q ../b.zip", dir.path());

@@ -272,6 +272,40 @@ TEST_F(ForeignArchiveTest, OtherMethodsAreUnsupportedButCopyRaw) {
               raw.entries[0].info.compressed_size);
 }
 
+TEST_F(ForeignArchiveTest, AnyReadSizeYieldsTheSameData) {
+    // Reads that end mid-block, exactly at the end, or byte by byte must not lose or invent data
+    // in any stage (inflate, counter-mode keystream, PKWARE keys).
+    runChecked("zip -q ../plain.zip docs/text.txt && zip -q -P pw ../pk.zip docs/text.txt",
+               dir / "in");
+    runChecked("bsdtar --format zip --options zip:encryption=aes256 --passphrase pw -cf "
+               "../aes.zip docs/text.txt",
+               dir / "in");
+    runChecked("bsdtar --format zip --options zip:encryption=aes128 --options "
+               "zip:compression=store --passphrase pw -cf ../aes-store.zip docs/text.txt",
+               dir / "in");
+    const std::string expected = text();
+    for (const char* archive : {"plain.zip", "pk.zip", "aes.zip", "aes-store.zip"}) {
+        for (size_t size : {size_t{1}, size_t{13}, size_t{4096}, expected.size() - 1,
+                            expected.size(), expected.size() + 1}) {
+            auto reader = ZipFileReader::create();
+            ASSERT_EQ(reader->openFile((dir / archive).c_str()), zipstatus::ok);
+            ZipHandle* zip = nullptr;
+            ASSERT_EQ(reader->getZipHandle(&zip), zipstatus::ok);
+            ASSERT_EQ(reader->gotoFirstEntry(), zipstatus::ok);
+            ASSERT_EQ(zip->entryReadOpen(0, "pw"), zipstatus::ok);
+            std::string data;
+            std::vector<char> buffer(size);
+            int32_t n;
+            while ((n = zip->entryRead(buffer.data(), static_cast<int32_t>(size))) > 0)
+                data.append(buffer.data(), static_cast<size_t>(n));
+            EXPECT_EQ(n, 0) << archive << " " << size;
+            EXPECT_EQ(zip->entryReadClose(nullptr, nullptr, nullptr), zipstatus::ok)
+                << archive << " " << size;
+            EXPECT_TRUE(data == expected) << archive << " " << size;
+        }
+    }
+}
+
 TEST(ZipReaderLifecycle, CallsOutOfOrderAnswerStatuses) {
     TemporaryDirectory dir;
     auto reader = ZipFileReader::create();

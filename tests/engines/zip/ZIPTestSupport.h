@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/archive/ArchiveFailure.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Fixtures for the ZIP engine tests: archives made by Python's zipfile, Info-ZIP and bsdtar.
+namespace vexa::ziptest {
+
+// Runs a python3 script in `directory` after a prelude that imports zipfile, struct and os and
+// defines add(zf, raw_name_bytes, data=b"", utf8=False, system=3, mode=0o100644,
+// method=zipfile.ZIP_STORED, date=(2020, 5, 17, 10, 20, 30)), which stores the name bytes
+// exactly as given (no NUL stripping, UTF-8 flag only on request).
+void runPython(const std::string& script, const std::filesystem::path& directory);
+
+// The ArchiveFailure that `work` throws, or none when it throws nothing. Other exceptions
+// fail the current test.
+std::optional<ArchiveFailure> failureOf(const std::function<void()>& work);
+
+// The names in `folder` that start with ".vexa-", which no finished operation leaves behind.
+std::vector<std::string> leftovers(const std::filesystem::path& folder);
+
+// Flips every bit of the byte `offset` bytes after the first occurrence of `marker`.
+void damageAfter(const std::filesystem::path& file, const std::string& marker, std::size_t offset);
+
+} // namespace vexa::ziptest
