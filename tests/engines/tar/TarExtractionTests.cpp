@@ -84,24 +84,6 @@ TEST_F(TarExtractionTest, WritesEveryEntryWithItsModeAndTime) {
     EXPECT_EQ(countNamesStartingWith(out, ".vexa-extract-"), 0);
 }
 
-TEST_F(TarExtractionTest, EachCompressionExtractsTheSameTree) {
-    const std::pair<const char*, const char*> archives[] = {
-        {"tar -cf ../fotos.tar *", "fotos.tar"},
-        {"tar -cjf ../fotos.tar.bz2 *", "fotos.tar.bz2"},
-        {"tar -cJf ../fotos.txz *", "fotos.txz"},
-        {"tar --zstd -cf ../fotos.tzst *", "fotos.tzst"},
-        {"tar -czf ../fotos.tgz -C .. fotos", "fotos.tgz"},
-    };
-    for (const auto& [command, name] : archives) {
-        SCOPED_TRACE(name);
-        fs::path result = TarArchiveEngine().extract(make(command, name), {}, out, progress);
-        EXPECT_EQ(result, out / "fotos");
-        fs::path root = std::string(name) == "fotos.tgz" ? result / "fotos" : result;
-        EXPECT_EQ(readFile(root / "docs/sub/c.bin"), sampleContent("docs/sub/c.bin"));
-        fs::remove_all(result);
-    }
-}
-
 TEST_F(TarExtractionTest, TakesTheFirstFreeName) {
     fs::path archive = make("tar -czf ../fotos.tar.gz *", "fotos.tar.gz");
     fs::create_directory(out / "fotos");
@@ -114,7 +96,7 @@ TEST_F(TarExtractionTest, TakesTheFirstFreeName) {
 }
 
 TEST_F(TarExtractionTest, ChosenPathsBringTheirFolders) {
-    fs::path archive = make("tar -cf ../x.tar *", "x.tar");
+    fs::path archive = make("tar -cjf ../x.tar.bz2 *", "x.tar.bz2");
     struct Case {
         std::set<std::string> chosen;
         std::set<std::string> written;

@@ -286,10 +286,11 @@ TEST(TarListingTest, KeepsNonAsciiNamesAsUtf8) {
     }
 }
 
-TEST(TarListingTest, MissingArchiveIsAPlatformError) {
+TEST(TarListingTest, MissingArchiveOrAFolderIsAPlatformError) {
     TemporaryDirectory dir;
     Progress progress;
     EXPECT_THROW(TarArchiveEngine().list(dir / "nada.tar.gz", progress), PlatformError);
+    EXPECT_THROW(TarArchiveEngine().list(dir.path(), progress), PlatformError);
 }
 
 TEST(TarListingTest, CancelledListingStops) {
