@@ -9,14 +9,18 @@ namespace vexa::ziptest {
 namespace {
 
 const char* const prelude = R"(import zipfile, struct, os
+class RawInfo(zipfile.ZipInfo):
+    __slots__ = ("raw", "extra_flag")
+    def _encodeFilenameFlags(self):
+        return self.raw, self.flag_bits | self.extra_flag
 def add(zf, raw, data=b"", utf8=False, system=3, mode=0o100644,
         method=zipfile.ZIP_STORED, date=(2020, 5, 17, 10, 20, 30)):
-    zi = zipfile.ZipInfo(raw.replace(b"\0", b"_").decode("latin-1"), date)
+    zi = RawInfo(raw.replace(b"\0", b"_").decode("latin-1"), date)
+    zi.raw = raw
+    zi.extra_flag = 0x800 if utf8 else 0
     zi.create_system = system
     zi.external_attr = mode << 16
     zi.compress_type = method
-    extra = 0x800 if utf8 else 0
-    zi._encodeFilenameFlags = lambda: (raw, zi.flag_bits | extra)
     zf.writestr(zi, data)
 )";
 
@@ -50,8 +54,7 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
     return names;
 }
 
-void damageAfter(const std::filesystem::path& file, const std::string& marker,
-                 std::size_t offset) {
+void damageAfter(const std::filesystem::path& file, const std::string& marker, std::size_t offset) {
     std::string bytes = testing::readFile(file);
     const std::size_t at = bytes.find(marker);
     ASSERT_NE(at, std::string::npos) << marker;

@@ -5,9 +5,19 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 
 // Fixtures for the ZIP engine tests: archives made by Python's zipfile, Info-ZIP and bsdtar.
+namespace vexa {
+
+// Readable failures in test output.
+inline void PrintTo(const ArchiveFailure& failure, std::ostream* out) {
+    *out << failure.message();
+}
+
+} // namespace vexa
+
 namespace vexa::ziptest {
 
 // Runs a python3 script in `directory` after a prelude that imports zipfile, struct and os and
