@@ -1,5 +1,5 @@
 // Reading throughput of the 7z engine over archives from bsdtar's 7z writer: extraction of one
-// large entry (stored and LZMA2, whole and cut into 64 MiB parts) and the listing of many small
+// large entry (stored and LZMA2, whole and cut into 16 MiB parts) and the listing of many small
 // entries, with the peak resident memory, which stays near libarchive's own decoder state because
 // entry data is streamed block by block. Usage: sevenzip_bench [megabytes, default 64].
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
             return 1;
         const fs::path parts = work / (std::string(method) + "-parts");
         fs::create_directories(parts);
-        if (!run("cd '" + parts.string() + "' && split -b 64M -d -a 3 --numeric-suffixes=1 '" +
+        if (!run("cd '" + parts.string() + "' && split -b 16M -d -a 3 --numeric-suffixes=1 '" +
                  archive.string() + "' set.7z."))
             return 1;
         for (const fs::path& first : {archive, parts / "set.7z.001"}) {
