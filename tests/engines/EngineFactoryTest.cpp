@@ -1,5 +1,3 @@
-#ifdef VEXA_HAS_ENGINE_FACTORY
-
 #include "engines/EngineFactory.h"
 
 #include "engines/rar/RARArchiveEngine.h"
@@ -109,5 +107,3 @@ TEST_F(EngineFactoryTest, EnginesCarryThePasswordWithExactOff) {
 
 } // namespace
 } // namespace vexa
-
-#endif
