@@ -2,7 +2,6 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
-#include "engines/sevenzip/SevenZipStartHeader.h"
 #include "tests/engines/sevenzip/SevenZipFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -111,9 +110,6 @@ TEST(SevenZipVolumeNames, DiscoveryAndBaseNames) {
     writeFile(temporary / "informe.2024", "x");
     EXPECT_EQ(sevenZipVolumes(temporary / "informe.2024"),
               std::vector<std::filesystem::path>{temporary / "informe.2024"});
-    EXPECT_EQ(sevenZipPartLocation(temporary / "a.7z.001", 12), temporary / "a.7z.012");
-    EXPECT_EQ(sevenZipPartLocation(temporary / "a.7z.1", 12), temporary / "a.7z.12");
-    EXPECT_EQ(sevenZipPartLocation(temporary / "a.7z", 2), std::nullopt);
 
     const std::pair<const char*, const char*> names[] = {
         {"fotos.7z", "fotos"},  {"fotos.7z.001", "fotos"},     {"Fotos.7Z", "Fotos"},
@@ -122,19 +118,6 @@ TEST(SevenZipVolumeNames, DiscoveryAndBaseNames) {
     };
     for (const auto& [name, base] : names)
         EXPECT_EQ(sevenZipBaseName(temporary / name), base) << name;
-}
-
-TEST(SevenZipStartHeader, SizeOnlyFromAnIntactStartHeader) {
-    TemporaryDirectory temporary;
-    const auto source = temporary / "src";
-    std::filesystem::create_directories(source);
-    writeFile(source / "a.txt", "hola");
-    std::string bytes = readFile(makeSevenZip(temporary / "a.7z", source, "a.txt"));
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    EXPECT_EQ(sevenZipArchiveSize(data, bytes.size()), bytes.size());
-    EXPECT_EQ(sevenZipArchiveSize(data, 31), std::nullopt);
-    bytes[15] ^= 1; // covered by the start header's CRC
-    EXPECT_EQ(sevenZipArchiveSize(data, bytes.size()), std::nullopt);
 }
 
 } // namespace
