@@ -25,7 +25,7 @@ void PkwareDecryptor::update(uint8_t plain) {
 }
 
 uint8_t PkwareDecryptor::streamByte() const {
-    uint16_t temp = static_cast<uint16_t>(keys_[2] | 2);
+    const uint32_t temp = (keys_[2] | 2) & 0xffff; // unsigned: the product exceeds an int
     return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
 }
 
