@@ -54,13 +54,27 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
     return names;
 }
 
-void damageAfter(const std::filesystem::path& file, const std::string& marker, std::size_t offset) {
+void damageEntryData(const std::filesystem::path& file, const std::string& name,
+                     std::size_t offset) {
     std::string bytes = testing::readFile(file);
-    const std::size_t at = bytes.find(marker);
-    ASSERT_NE(at, std::string::npos) << marker;
-    ASSERT_LT(at + offset, bytes.size());
-    bytes[at + offset] = static_cast<char>(~bytes[at + offset]);
-    testing::writeFile(file, bytes);
+    const auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(bytes[at])) |
+               static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 1])) << 8;
+    };
+    for (std::size_t at = bytes.find("PK\3\4"); at != std::string::npos;
+         at = bytes.find("PK\3\4", at + 4)) {
+        if (at + 30 > bytes.size())
+            break;
+        const std::size_t nameLength = u16(at + 26), extraLength = u16(at + 28);
+        if (bytes.compare(at + 30, nameLength, name) != 0)
+            continue;
+        const std::size_t target = at + 30 + nameLength + extraLength + offset;
+        ASSERT_LT(target, bytes.size());
+        bytes[target] = static_cast<char>(~bytes[target]);
+        testing::writeFile(file, bytes);
+        return;
+    }
+    FAIL() << "no local header for " << name;
 }
 
 } // namespace vexa::ziptest

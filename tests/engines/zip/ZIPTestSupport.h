@@ -33,7 +33,9 @@ std::optional<ArchiveFailure> failureOf(const std::function<void()>& work);
 // The names in `folder` that start with ".vexa-", which no finished operation leaves behind.
 std::vector<std::string> leftovers(const std::filesystem::path& folder);
 
-// Flips every bit of the byte `offset` bytes after the first occurrence of `marker`.
-void damageAfter(const std::filesystem::path& file, const std::string& marker, std::size_t offset);
+// Flips every bit of the byte `offset` bytes into the stored data (encryption header included)
+// of the entry whose local header carries `name`.
+void damageEntryData(const std::filesystem::path& file, const std::string& name,
+                     std::size_t offset);
 
 } // namespace vexa::ziptest
