@@ -128,6 +128,30 @@ TEST_F(SevenZipRefusalTest, DamagedFilesAreSevenZipFailures) {
     }
 }
 
+// Every single damaged byte of a small archive ends in a result or an ArchiveFailure, never in
+// another error, a crash or a leftover staging folder.
+TEST_F(SevenZipRefusalTest, DamageSweepFailsCleanly) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source / "d");
+    writeFile(source / "d" / "a.txt", sampleBytes(300, 1, true));
+    writeFile(source / "b.txt", sampleBytes(200, 2, true));
+    const std::string whole = readFile(makeSevenZip(temporary / "x.7z", source, "d b.txt"));
+    const auto output = temporary / "out";
+    std::filesystem::create_directory(output);
+    for (std::size_t offset = 0; offset < whole.size(); ++offset) {
+        std::string bytes = whole;
+        bytes[offset] = static_cast<char>(bytes[offset] ^ 0xA5);
+        writeFile(temporary / "y.7z", bytes);
+        Progress progress;
+        try {
+            std::filesystem::remove_all(
+                SevenZipArchiveEngine().extract(temporary / "y.7z", {}, output, progress));
+        } catch (const ArchiveFailure&) {
+        }
+        ASSERT_TRUE(std::filesystem::is_empty(output)) << offset;
+    }
+}
+
 TEST_F(SevenZipRefusalTest, EncryptionIsUnsupportedAndNeverAsksForAPassword) {
     writeFile(temporary / "cabecera.7z", craftPackedHeaderArchive(aesCoderId));
     expectListFailure(temporary / "cabecera.7z", ArchiveFailure::unsupported7z());
