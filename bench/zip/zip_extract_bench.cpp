@@ -1,0 +1,183 @@
+// ZIP engine against Info-ZIP unzip, side by side in one run: extraction throughput for an
+// archive of mixed compressible and incompressible data and for one of many small files, and
+// listing time for the latter. Each measurement runs in a child process, so its peak resident
+// memory is its own. Usage: zip_extract_bench [megabytes, default 200] [small files, default
+// 100000].
+
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "platform/FileOperations.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Measurement {
+    double seconds = 0;
+    long peakKilobytes = 0;
+    bool ok = false;
+};
+
+// Runs `work` in a child process; its exit status says whether it succeeded.
+Measurement measure(const std::function<bool()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(work() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    Measurement result;
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakKilobytes = usage.ru_maxrss;
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+bool engineExtract(const fs::path& archive, const fs::path& destination) {
+    try {
+        vexa::Progress progress;
+        vexa::ZIPArchiveEngine().extract(archive, {}, destination, progress);
+        return true;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return false;
+    }
+}
+
+bool engineList(const fs::path& archive) {
+    try {
+        vexa::Progress progress;
+        return !vexa::ZIPArchiveEngine().list(archive, progress).entries.empty();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return false;
+    }
+}
+
+void writeSample(const fs::path& location, std::size_t bytes, bool compressible,
+                 std::mt19937& generator) {
+    static const char* const words[] = {"archivo ", "carpeta ", "datos ", "copia ",
+                                        "enero ",   "informe ", "\n",     "2026 "};
+    std::ofstream out(location, std::ios::binary);
+    std::string block;
+    while (bytes > 0) {
+        block.clear();
+        while (block.size() < std::min<std::size_t>(bytes, 1 << 20))
+            block += compressible ? std::string(words[generator() % 8])
+                                  : std::string(1, static_cast<char>(generator()));
+        block.resize(std::min(block.size(), bytes));
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        bytes -= block.size();
+    }
+}
+
+// Both programs must have written the same bytes; the folders go afterwards.
+void sameTrees(const fs::path& engine, const fs::path& unzip) {
+    const bool same = run("diff -r -q " + engine.string() + " " + unzip.string() + " >/dev/null");
+    std::printf("  extracted trees %s\n", same ? "identical" : "DIFFER");
+    fs::remove_all(engine.parent_path());
+    fs::remove_all(unzip);
+}
+
+void report(const char* what, double megabytes, const Measurement& engine,
+            const Measurement& unzip) {
+    std::printf("%s\n", what);
+    std::printf("  engine: %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", engine.seconds,
+                megabytes / engine.seconds, engine.peakKilobytes, engine.ok ? "" : "  FAILED");
+    std::printf("  unzip : %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", unzip.seconds,
+                megabytes / unzip.seconds, unzip.peakKilobytes, unzip.ok ? "" : "  FAILED");
+    std::printf("  time ratio engine/unzip: %.2f\n", engine.seconds / unzip.seconds);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200;
+    const std::size_t smallFiles = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100000;
+    std::string pattern = (fs::temp_directory_path() / "vexa-zip-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        return 1;
+    const fs::path work = pattern;
+    vexa::files::ScopedRemoval removal(work);
+    std::mt19937 generator(7);
+
+    // Mixed data: files of 8 MB, alternately text-like and random.
+    fs::create_directories(work / "mixed");
+    const std::size_t fileBytes = 8u << 20;
+    std::size_t total = 0;
+    for (int i = 0; total < megabytes << 20; ++i, total += fileBytes)
+        writeSample(work / "mixed" / ("part" + std::to_string(i) + ".bin"), fileBytes, i % 2 == 0,
+                    generator);
+    if (!run("cd " + (work / "mixed").string() + " && zip -q -r ../mixed.zip ."))
+        return 1;
+    fs::remove_all(work / "mixed");
+    const double mixedMegabytes = static_cast<double>(total) / (1 << 20);
+
+    // Many small files of 50 to 2000 bytes in folders of 1000.
+    fs::create_directories(work / "small");
+    std::size_t smallBytes = 0;
+    for (std::size_t i = 0; i < smallFiles; ++i) {
+        const fs::path folder = work / "small" / ("d" + std::to_string(i / 1000));
+        if (i % 1000 == 0)
+            fs::create_directories(folder);
+        const std::size_t size = 50 + generator() % 1950;
+        writeSample(folder / ("f" + std::to_string(i) + ".txt"), size, true, generator);
+        smallBytes += size;
+    }
+    if (!run("cd " + (work / "small").string() + " && zip -q -r ../small.zip ."))
+        return 1;
+    fs::remove_all(work / "small");
+    const double smallMegabytes = static_cast<double>(smallBytes) / (1 << 20);
+
+    const auto unzipInto = [&](const fs::path& archive, const fs::path& folder) {
+        return measure(
+            [=] { return run("unzip -q -o " + archive.string() + " -d " + folder.string()); });
+    };
+    const auto engineInto = [&](const fs::path& archive, const fs::path& folder) {
+        fs::create_directories(folder);
+        return measure([=] { return engineExtract(archive, folder); });
+    };
+
+    std::printf("mixed archive: %.0f MB in %zu files, %.0f MB packed\n", mixedMegabytes,
+                total / fileBytes,
+                static_cast<double>(fs::file_size(work / "mixed.zip")) / (1 << 20));
+    const Measurement mixedEngine = engineInto(work / "mixed.zip", work / "out-engine");
+    const Measurement mixedUnzip = unzipInto(work / "mixed.zip", work / "out-unzip");
+    report("extraction, mixed data", mixedMegabytes, mixedEngine, mixedUnzip);
+    sameTrees(work / "out-engine/mixed", work / "out-unzip");
+
+    std::printf("small-files archive: %zu files, %.0f MB\n", smallFiles, smallMegabytes);
+    const Measurement smallEngine = engineInto(work / "small.zip", work / "out-engine");
+    const Measurement smallUnzip = unzipInto(work / "small.zip", work / "out-unzip");
+    report("extraction, small files", smallMegabytes, smallEngine, smallUnzip);
+    sameTrees(work / "out-engine/small", work / "out-unzip");
+
+    const Measurement listEngine = measure([&] { return engineList(work / "small.zip"); });
+    const Measurement listUnzip =
+        measure([&] { return run("unzip -l " + (work / "small.zip").string() + " >/dev/null"); });
+    std::printf("listing, small files\n");
+    std::printf("  engine: %7.3f s  peak %6ld KiB%s\n", listEngine.seconds,
+                listEngine.peakKilobytes, listEngine.ok ? "" : "  FAILED");
+    std::printf("  unzip : %7.3f s  peak %6ld KiB%s\n", listUnzip.seconds, listUnzip.peakKilobytes,
+                listUnzip.ok ? "" : "  FAILED");
+    std::printf("  time ratio engine/unzip: %.2f\n", listEngine.seconds / listUnzip.seconds);
+    return mixedEngine.ok && smallEngine.ok && listEngine.ok ? 0 : 1;
+}
