@@ -103,8 +103,9 @@ void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
     const auto work = files::itemReplacementDirectory(destination);
     files::ScopedRemoval removal(work);
     const auto payload = work / "payload";
+    // Not private like a staging folder: this folder is the result the user receives.
     if (item.isDirectory)
-        files::createDirectory(payload, 0700);
+        files::createDirectory(payload, 0755);
     writeSevenZipEntries(summary.volumes, selected, progress, [&](const ArchiveItem& entry) {
         if (item.isDirectory && entry.path != item.path)
             return payload / entry.path.substr(folderPrefix.size());

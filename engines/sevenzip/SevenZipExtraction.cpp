@@ -6,8 +6,11 @@
 #include "platform/PlatformError.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace vexa {
@@ -46,14 +49,26 @@ void writeFile(SevenZipReader& reader, const SevenZipEntry& entry,
         files::writeAll(file.get(), buffer.data(), count, location);
         progress.addCompletedUnits(static_cast<std::int64_t>(count));
     }
-    file.close();
     if (written != entry.item.size)
         throw ArchiveFailure::corrupt(entry.item.path);
     if (entry.item.size == 0)
         progress.addCompletedUnits(1);
-    files::setPermissions(location, entry.permissions);
-    if (entry.modificationDate)
-        files::setModificationDate(location, *entry.modificationDate);
+    // Through the descriptor: the name could be swapped for a link between close and chmod.
+    if (::fchmod(file.get(), entry.permissions) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), true);
+    if (entry.modificationDate) {
+        const auto sinceEpoch = entry.modificationDate->time_since_epoch();
+        const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+        const timespec times[2] = {
+            {0, UTIME_OMIT},
+            {static_cast<time_t>(seconds.count()),
+             static_cast<long>(
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds)
+                     .count())}};
+        if (::futimens(file.get(), times) != 0)
+            throw PlatformError::fromErrno(errno, location.string(), true);
+    }
+    file.close();
 }
 
 } // namespace
