@@ -191,6 +191,12 @@ std::optional<SevenZipEntry> SevenZipReader::next() {
     entry.item.compressedSize = 0;
     entry.item.isEncrypted = ::archive_entry_is_encrypted(header) != 0;
     entry.permissions = ::archive_entry_perm(header) & 0777;
+    // An entry without Unix bits (made on Windows) comes as 0666 or 0777, meant for a umask;
+    // written as they are, they would let every user change the file.
+    if (entry.permissions == 0666 && entry.type == files::FileType::regular)
+        entry.permissions = 0644;
+    else if (entry.permissions == 0777 && entry.type == files::FileType::directory)
+        entry.permissions = 0755;
     if (::archive_entry_mtime_is_set(header))
         entry.modificationDate =
             files::FileTime(std::chrono::seconds(::archive_entry_mtime(header))) +

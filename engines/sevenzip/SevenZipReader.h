@@ -16,7 +16,7 @@ namespace vexa {
 struct SevenZipEntry {
     ArchiveItem item; // folders end in "/"
     files::FileType type = files::FileType::regular;
-    mode_t permissions = 0; // rwx bits only
+    mode_t permissions = 0; // rwx bits only; 0644 and 0755 where the archive has none
     std::optional<files::FileTime> modificationDate;
 };
 

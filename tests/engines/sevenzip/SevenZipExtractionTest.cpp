@@ -74,6 +74,14 @@ TEST_F(SevenZipExtractionTest, RestoresPermissionsAndTimes) {
     EXPECT_EQ(namesIn(output), std::vector<std::string>{"fotos"});
 }
 
+// Without Unix bits the library offers 0666; the file must not become writable by everyone.
+TEST_F(SevenZipExtractionTest, EntryWithoutUnixPermissionsIsNotWorldWritable) {
+    writeFile(temporary / "windows.7z", craftOneFileArchive(std::string(1, '\0'))); // copy coder
+    const auto result = engine.extract(temporary / "windows.7z", {}, output, progress);
+    EXPECT_EQ(readFile(result / "secreto.txt"), std::string(16, '\x5A'));
+    EXPECT_EQ(permissionsOf(result / "secreto.txt"), 0644u);
+}
+
 TEST_F(SevenZipExtractionTest, TakesTheFirstFreeName) {
     std::filesystem::create_directory(output / "fotos");
     writeFile(output / "fotos 2", "ocupado");
