@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 

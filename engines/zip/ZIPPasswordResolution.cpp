@@ -19,7 +19,7 @@ struct TestRecord {
     std::uint16_t aesVersion = 0;
 };
 
-// Opens a reader positioned on `path`, moving forward from the first entry.
+// Moves the reader from its first entry forward to `path` and returns what the checks need.
 TestRecord moveToEntry(ZIPReader& reader, const std::string& path) {
     for (int status = reader.handle->gotoFirstEntry();; status = reader.handle->gotoNextEntry()) {
         if (status != zipstatus::ok) {
