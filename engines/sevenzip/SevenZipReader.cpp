@@ -6,12 +6,12 @@
 #include "engines/sevenzip/SevenZipVolumes.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
-#include "platform/TextRules.h"
 
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -77,7 +77,9 @@ struct SevenZipReader::State {
         if (streamFailure)
             std::rethrow_exception(streamFailure);
         const char* text = ::archive_error_string(handle);
-        const std::string message = text ? text::lowercased(text) : std::string();
+        std::string message = text ? text : "";
+        for (char& c : message)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if ((opened && ::archive_read_has_encrypted_entries(handle) > 0) ||
             mentions(message, "encrypt") || mentions(message, "unknown codec") ||
             mentions(message, "unsupported") || mentions(message, "not supported"))
