@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace vexa {
@@ -25,10 +24,23 @@ std::string firstPlainExtension(const std::filesystem::path& description) {
     std::stringstream contents;
     contents << file.rdbuf();
     const std::string text = contents.str();
-    static const std::regex glob(R"re(<glob\s[^>]*pattern\s*=\s*"\*\.([^"*?\[\]]+)")re");
-    std::smatch match;
-    if (std::regex_search(text, match, glob))
-        return match[1].str();
+    const std::string opening = "<glob ";
+    const std::string attribute = "pattern=\"";
+    for (std::size_t tag = text.find(opening); tag != std::string::npos;
+         tag = text.find(opening, tag + 1)) {
+        const std::size_t tagEnd = text.find('>', tag);
+        const std::size_t value = text.find(attribute, tag);
+        if (value == std::string::npos || value > tagEnd)
+            continue;
+        const std::size_t start = value + attribute.size();
+        const std::size_t end = text.find('"', start);
+        if (end == std::string::npos)
+            break;
+        const std::string pattern = text.substr(start, end - start);
+        if (pattern.size() > 2 && pattern.starts_with("*.") &&
+            pattern.find_first_of("*?[]", 2) == std::string::npos)
+            return pattern.substr(2);
+    }
     return {};
 }
 

@@ -97,12 +97,5 @@ TEST(VisibleRowsEdgeTest, DerivedFolderRowsCarryNoSizes) {
     EXPECT_EQ(rows[1], file("a.txt", 7)); // file rows are the entries themselves
 }
 
-TEST(RowOrderTest, FoldersComeFirstThenTheFileManagerOrder) {
-    EXPECT_TRUE(WorkspaceModel::rowOrder(directory("z/"), file("a.txt")));
-    EXPECT_FALSE(WorkspaceModel::rowOrder(file("a.txt"), directory("z/")));
-    EXPECT_TRUE(WorkspaceModel::rowOrder(file("img9.png"), file("IMG10.png")));
-    EXPECT_FALSE(WorkspaceModel::rowOrder(file("b"), file("a")));
-}
-
 } // namespace
 } // namespace vexa

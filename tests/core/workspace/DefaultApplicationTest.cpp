@@ -112,6 +112,14 @@ TEST_F(DefaultApplicationTest, HandledTypesAreTheArchiveTypesOfTheDatabase) {
     EXPECT_EQ(extensions, (std::vector<std::string>{"zip", "rar", "7z", "tar", "gz", "tar.gz",
                                                     "bz2", "tar.bz2", "xz", "tar.xz", "zst"}));
     EXPECT_EQ(identifiers().front(), "application/zip");
+
+    // The installed desktop entry claims every handled type and passes the desktop's checks.
+    const auto entry = fs::path(VEXA_TEST_DATA_DIR) / "../../resources/vexa.desktop";
+    const std::string text = testing::readFile(entry);
+    for (const auto& type : identifiers())
+        EXPECT_NE(text.find(type + ";"), std::string::npos) << type;
+    if (testing::commandExists("desktop-file-validate"))
+        testing::runChecked("desktop-file-validate " + testing::shellQuote(entry.string()));
 }
 
 TEST_F(DefaultApplicationTest, TypesTheDatabaseLacksAreLeftOut) {

@@ -9,47 +9,6 @@ namespace {
 
 using testing::WorkspaceHarness;
 
-TEST(ModelFieldsTest, StartsWithTheInitialValues) {
-    WorkspaceHarness harness;
-    const WorkspaceModel& model = harness.model();
-    EXPECT_EQ(model.page(), WorkspacePage::home);
-    EXPECT_EQ(model.archive(), std::nullopt);
-    EXPECT_TRUE(model.selection().empty());
-    EXPECT_EQ(model.folder(), "");
-    EXPECT_EQ(model.search(), "");
-    EXPECT_TRUE(model.sources().empty());
-    EXPECT_TRUE(model.useCompression());
-    EXPECT_EQ(model.rarLevel(), 3);
-    EXPECT_FALSE(model.rarSelfExtracting());
-    EXPECT_FALSE(model.rarRecoveryRecord());
-    EXPECT_EQ(model.sevenZipLevel(), 5);
-    EXPECT_EQ(model.tarCompression(), TarCompression::gzip);
-    EXPECT_EQ(model.tarLevel(), 6);
-    EXPECT_FALSE(model.tarSingleFile());
-    EXPECT_EQ(model.archiveName(), "Archivo");
-    EXPECT_EQ(model.creationFormat(), ArchiveFormat::zip);
-    EXPECT_FALSE(model.protectWithPassword());
-    EXPECT_TRUE(model.hideNames());
-    EXPECT_EQ(model.creationPassword(), "");
-    EXPECT_EQ(model.passwordConfirmation(), "");
-    EXPECT_EQ(model.splitMegabytes(), 0);
-    EXPECT_EQ(model.previewURL(), std::nullopt);
-    EXPECT_EQ(model.archivePassword(), std::nullopt);
-    EXPECT_TRUE(model.showInspector());
-    EXPECT_FALSE(model.isBusy());
-    EXPECT_EQ(model.fraction(), 0.0);
-    EXPECT_EQ(model.statusMessage(), std::nullopt);
-    EXPECT_EQ(model.errorMessage(), std::nullopt);
-    EXPECT_TRUE(model.records().empty());
-    EXPECT_TRUE(model.recents().empty());
-    EXPECT_EQ(model.progress(), nullptr);
-    EXPECT_FALSE(model.hasTicker());
-    EXPECT_FALSE(model.isDefaultApp());
-    EXPECT_FALSE(model.rarExecutableAccessed());
-    EXPECT_EQ(model.exportRemaining(), 0);
-    EXPECT_EQ(model.signedWarningAccepted(), std::nullopt);
-}
-
 // Each setter, once with the value the field already holds and once with a new one.
 TEST(ModelFieldsTest, EqualValuesNotifyNobody) {
     struct Case {

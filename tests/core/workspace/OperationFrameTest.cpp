@@ -219,12 +219,6 @@ TEST_F(OperationFrameTest, ASecondBeginStopsTheFirstTicker) {
     EXPECT_FALSE(model.hasTicker());
 }
 
-TEST_F(OperationFrameTest, CancelWithoutAnOperationOnlyMarksCancelling) {
-    model.cancelOperation();
-    EXPECT_TRUE(model.isCancelling());
-    EXPECT_TRUE(model.records().empty());
-}
-
 TEST_F(OperationFrameTest, AFailingResultStillEndsTheFrame) {
     model.runOperation(
         "Abriendo", Progress::make(), [](Progress&) { return 1; },
