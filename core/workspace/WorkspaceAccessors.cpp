@@ -12,7 +12,7 @@ template <typename T> void WorkspaceModel::update(WorkspaceField field, T& store
     registrar_.didChange(field);
 }
 
-const WorkspacePage& WorkspaceModel::page() const {
+WorkspacePage WorkspaceModel::page() const {
     registrar_.access(WorkspaceField::page);
     return page_;
 }

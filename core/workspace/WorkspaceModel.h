@@ -59,7 +59,7 @@ class WorkspaceModel {
     const ObservationRegistrar& observation() const { return registrar_; }
 
     // Observed fields.
-    const WorkspacePage& page() const;
+    WorkspacePage page() const;
     void setPage(WorkspacePage value);
     const std::optional<ArchiveSummary>& archive() const;
     void setArchive(std::optional<ArchiveSummary> value);
