@@ -9,7 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
-#include <numeric>
+#include <algorithm>
 
 namespace vexa {
 
@@ -63,6 +63,8 @@ std::filesystem::path SevenZipArchiveEngine::extract(const std::filesystem::path
     for (const auto& item : summary.entries)
         if (isSelectedSevenZipPath(item.path, paths))
             selected.push_back(item);
+    if (!paths.empty() && selected.empty())
+        throw ArchiveFailure::emptySelection();
 
     const auto staging = destination / (".vexa-extract-" + files::newUUIDString());
     files::createDirectory(staging, 0700);
@@ -90,13 +92,10 @@ void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
             selected.push_back(entry);
     if (selected.empty())
         throw ArchiveFailure::corrupt(item.path);
-    if (limit) {
-        const std::int64_t total = std::accumulate(
-            selected.begin(), selected.end(), std::int64_t{0},
-            [](std::int64_t sum, const ArchiveItem& entry) { return sum + entry.size; });
-        if (total > *limit)
-            throw ArchiveFailure::previewTooLarge();
-    }
+    // Each entry is held to the limit on its own, as in the other engines' previews.
+    if (limit && std::any_of(selected.begin(), selected.end(),
+                             [&](const ArchiveItem& entry) { return entry.size > *limit; }))
+        throw ArchiveFailure::previewTooLarge();
     if (files::fileExists(destination))
         throw ArchiveFailure::conflict(paths::lastPathComponent(destination));
 

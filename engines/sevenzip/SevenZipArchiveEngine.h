@@ -34,15 +34,16 @@ class SevenZipArchiveEngine : public ArchiveEngine {
 
     // Writes the chosen entries into a new folder under `destination`, named after the archive
     // without its ".7z" (and volume number) with the first free name ("fotos", "fotos 2", ...),
-    // and returns it. Nothing is left behind on failure or cancellation.
+    // and returns it. Chosen paths that match nothing fail with emptySelection. Nothing is left
+    // behind on failure or cancellation.
     std::filesystem::path extract(const std::filesystem::path& archive,
                                   const std::set<std::string>& paths,
                                   const std::filesystem::path& destination,
                                   Progress& progress) override;
 
     // Writes one entry, or a folder entry with everything below it, at exactly `destination`.
-    // Fails with corrupt(path) for an unknown entry, previewTooLarge when the selected sizes
-    // exceed `limit`, and conflict(name) when something already exists at `destination`.
+    // Fails with corrupt(path) for an unknown entry, previewTooLarge when one selected entry is
+    // larger than `limit`, and conflict(name) when something already exists at `destination`.
     // `password` and `flag` are accepted for the callers' sake; see the class comment.
     void extractPayload(const ArchiveItem& item, const std::filesystem::path& archive,
                         const std::filesystem::path& destination, Progress& progress,

@@ -78,7 +78,7 @@ bool isSelectedSevenZipPath(const std::string& path, const std::set<std::string>
         return true;
     return std::any_of(requested.begin(), requested.end(), [&](const std::string& member) {
         const std::string prefix = member.ends_with('/') ? member : member + "/";
-        return path.size() > prefix.size() && path.starts_with(prefix);
+        return path.starts_with(prefix);
     });
 }
 

@@ -91,12 +91,22 @@ TEST_F(SevenZipExtractionTest, TakesTheFirstFreeName) {
 }
 
 TEST_F(SevenZipExtractionTest, ChosenFolderBringsOnlyWhatIsBelowIt) {
+    const auto folderTime = std::chrono::system_clock::from_time_t(981173106);
     for (const std::string chosen : {"docs/scripts/", "docs/scripts"}) {
+        SCOPED_TRACE(chosen);
         const auto result = engine.extract(archive, {chosen}, output, progress);
         EXPECT_EQ(namesIn(result), std::vector<std::string>{"docs"});
         EXPECT_EQ(namesIn(result / "docs"), std::vector<std::string>{"scripts"});
         EXPECT_EQ(readFile(result / "docs" / "scripts" / "run.sh"), "#!/bin/sh\n");
+        // The folder entry itself is chosen too, so it gets its own time.
+        EXPECT_EQ(std::chrono::file_clock::to_sys(
+                      std::filesystem::last_write_time(result / "docs" / "scripts")),
+                  folderTime);
+        std::filesystem::remove_all(result);
     }
+    expectFailure([&] { engine.extract(archive, {"nada"}, output, progress); },
+                  ArchiveFailure::emptySelection());
+    EXPECT_TRUE(std::filesystem::is_empty(output));
 }
 
 TEST_F(SevenZipExtractionTest, DamagedDataLeavesNothingBehind) {
@@ -159,14 +169,17 @@ TEST_F(SevenZipExtractionTest, PayloadRefusals) {
         },
         ArchiveFailure::corrupt("no/existe.txt"));
 
-    // The folder counts everything below it.
+    // Each entry below the folder is held to the limit on its own; sizes are not added up.
     const ArchiveItem docs{"docs/", 0, 0, true, false};
     expectFailure(
         [&] {
-            engine.extractPayload(docs, archive, output / "b", progress, 50000, std::nullopt,
+            engine.extractPayload(docs, archive, output / "b", progress, 49999, std::nullopt,
                                   false);
         },
         ArchiveFailure::previewTooLarge());
+    engine.extractPayload(docs, archive, output / "b", progress, 50000, std::nullopt, false);
+    EXPECT_EQ(readFile(output / "b" / "informe.txt"), report);
+    std::filesystem::remove_all(output / "b");
 
     writeFile(output / "ya.txt", "antes");
     const ArchiveItem cover{"portada.bin", 40000, 0, false, false};

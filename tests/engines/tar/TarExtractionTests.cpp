@@ -243,6 +243,10 @@ TEST_F(TarPayloadTest, RefusesTooLargeUnknownAndTakenTargets) {
     TarArchiveEngine().extractPayload({"docs/b.txt", 5000, 5000, false, false}, archive,
                                       out / "b.txt", progress, 5000);
     EXPECT_EQ(readFile(out / "b.txt"), sampleContent("docs/b.txt"));
+    // A folder whose entries each fit passes, whatever they add up to.
+    TarArchiveEngine().extractPayload({"docs/", 0, 0, true, false}, archive, out / "docs", progress,
+                                      100000);
+    EXPECT_EQ(readFile(out / "docs/sub/c.bin"), sampleContent("docs/sub/c.bin"));
 }
 
 TEST_F(TarPayloadTest, CancelledPayloadLeavesNothing) {
