@@ -6,9 +6,11 @@
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace vexa {
 namespace {
@@ -275,6 +277,31 @@ TEST_F(ZIPExtractionTest, CancellationIsPolledBeforeEveryRead) {
     EXPECT_TRUE(failure);
     EXPECT_EQ(progress.completedUnitCount(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "dest/after.txt"));
+}
+
+TEST_F(ZIPExtractionTest, CancellationInTheMiddleOfALargeFileRemovesEverything) {
+    runPython("with zipfile.ZipFile('Zeros.zip', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+              "    zf.writestr('first.txt', b'first')\n"
+              "    with zf.open('zeros.bin', 'w') as f:\n"
+              "        for _ in range(32): f.write(bytes(1 << 20))\n",
+              dir.path());
+    ZIPArchiveEngine engine;
+    engine.bufferSize = 1024;
+    Progress progress;
+    std::atomic<std::int64_t> completedAtCancel{-1};
+    // The watcher cancels as soon as the large file has started; tens of thousands of reads remain
+    // by then.
+    std::thread watcher([&] {
+        while (progress.completedUnitCount() <= 5)
+            std::this_thread::yield();
+        completedAtCancel = progress.completedUnitCount();
+        progress.cancel();
+    });
+    EXPECT_THROW(engine.extract(dir / "Zeros.zip", {}, dir / "dest", progress), CancellationError);
+    watcher.join();
+    EXPECT_GT(completedAtCancel.load(), 5);
+    EXPECT_LT(progress.completedUnitCount(), progress.totalUnitCount());
+    expectUntouchedDestination();
 }
 
 } // namespace
