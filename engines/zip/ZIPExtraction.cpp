@@ -7,6 +7,7 @@
 #include "platform/PlatformError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <sys/stat.h>
 
