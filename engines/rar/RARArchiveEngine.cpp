@@ -5,7 +5,6 @@
 #include "core/archive/PasswordVariants.h"
 #include "engines/rar/RARPasswordTrial.h"
 #include "engines/rar/RARReader.h"
-#include "platform/TextRules.h"
 
 namespace vexa {
 
@@ -25,13 +24,12 @@ ArchiveSummary listWithPassword(const std::filesystem::path& archive, Progress& 
     }
     validateEntries(entries);
 
+    // Every name is kept, UTF-8 or not: paths here are bytes, so each one names a part that
+    // exists, and leaving one out could make a split set pass for a single archive.
     std::vector<std::filesystem::path> volumes;
     std::int32_t count = VXRarVolumeCount(reader.handle());
-    for (std::int32_t i = 0; i < count; ++i) {
-        std::string name = VXRarVolumeName(reader.handle(), i);
-        if (text::isValidUTF8(name))
-            volumes.emplace_back(name);
-    }
+    for (std::int32_t i = 0; i < count; ++i)
+        volumes.emplace_back(VXRarVolumeName(reader.handle(), i));
     if (!volumes.empty())
         volumes.insert(volumes.begin(), archive);
 
@@ -67,17 +65,22 @@ RARArchiveEngine::verifyPassword(const std::filesystem::path& archive, Progress&
     }
     for (const auto& candidate : candidates) {
         try {
-            RARReader reader(archive, candidate, progress);
             bool sawEncrypted = false;
-            while (auto entry = reader.nextEntry(progress)) {
-                sawEncrypted = sawEncrypted || entry->isEncrypted;
-                // One encrypted file is enough: its data only decrypts with the right password.
-                bool test = !entry->isDirectory && entry->isEncrypted;
-                reader.processEntry(test);
-                if (test)
-                    return candidate;
+            {
+                RARReader reader(archive, candidate, progress);
+                while (auto entry = reader.nextEntry(progress)) {
+                    sawEncrypted = sawEncrypted || entry->isEncrypted;
+                    // One encrypted file is enough: its data only decrypts with the right
+                    // password.
+                    bool test = !entry->isDirectory && entry->isEncrypted;
+                    reader.processEntry(test);
+                    if (test)
+                        return candidate;
+                }
             }
-            if (sawEncrypted)
+            // Folders of an archive with encrypted headers carry no encryption flag, yet the
+            // archive still needs the password that opened it. Asked once the reader is gone.
+            if (sawEncrypted || rarArchiveHidesNames(archive))
                 return candidate;
             return std::nullopt;
         } catch (const ArchiveFailure& failure) {

@@ -17,15 +17,28 @@ std::mutex VXRarProcessMutex;
 constexpr std::size_t nameBufferSize = 4096;
 constexpr unsigned int unixHost = 3;
 
+// How the library widens a name it cannot decode in the current locale (every non-ASCII
+// byte in the C locale this program runs in): a mark, then each such byte as 0xE000 + byte.
+constexpr std::uint32_t mappedNameMark = 0xFFFE;
+constexpr std::uint32_t mappedByteBase = 0xE000;
+
 // wchar_t is UTF-32 here. Writes at most capacity - 1 bytes and a NUL, never cutting a
-// character in two.
-void wideToUtf(const wchar_t* source, char* target, std::size_t capacity) {
+// character in two. With `restoreMapped`, bytes the library mapped are given back as they
+// were, so a path it widened names the same file again.
+void wideToUtf(const wchar_t* source, char* target, std::size_t capacity,
+               bool restoreMapped = false) {
+    restoreMapped = restoreMapped && std::wcschr(source, static_cast<wchar_t>(mappedNameMark));
     std::size_t used = 0;
     for (; *source != 0; ++source) {
         auto c = static_cast<std::uint32_t>(*source);
         char bytes[4];
         std::size_t count;
-        if (c < 0x80) {
+        if (restoreMapped && c == mappedNameMark)
+            continue;
+        if (restoreMapped && c >= mappedByteBase + 0x80 && c <= mappedByteBase + 0xFF) {
+            bytes[0] = static_cast<char>(c - mappedByteBase);
+            count = 1;
+        } else if (c < 0x80) {
             bytes[0] = static_cast<char>(c);
             count = 1;
         } else if (c < 0x800) {
@@ -163,7 +176,7 @@ int CALLBACK VXRarUnrarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM
     case UCM_CHANGEVOLUMEW: {
         char volume[nameBufferSize] = {};
         if (message == UCM_CHANGEVOLUMEW)
-            wideToUtf(reinterpret_cast<const wchar_t*>(p1), volume, sizeof volume);
+            wideToUtf(reinterpret_cast<const wchar_t*>(p1), volume, sizeof volume, true);
         else
             strncpyz(volume, reinterpret_cast<const char*>(p1), sizeof volume);
         if (p2 == RAR_VOL_ASK) {

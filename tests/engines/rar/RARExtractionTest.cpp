@@ -30,11 +30,7 @@ class RARExtractionTest : public ::testing::Test {
         makeArchive(*folder / "fotos.rar", *sources, "", "docs empty.txt big.bin");
         makeArchive(*folder / "data.rar", *sources, "-p", "docs big.bin", "pw");
         makeArchive(*folder / "set.rar", *sources, "-m0 -v64k", "big.bin docs");
-        testing::writeFile(*sources / "damage/a.txt", "first file\n");
-        testing::writeFile(*sources / "damage/b.txt", "DAMAGED-FILE-CONTENT-0123456789\n");
-        testing::writeFile(*sources / "damage/c.txt", "last file\n");
-        makeArchive(*folder / "damaged.rar", *sources / "damage", "-m0", "a.txt b.txt c.txt");
-        testing::rar::flipByteOf(*folder / "damaged.rar", "DAMAGED-FILE-CONTENT");
+        testing::rar::makeDamagedArchive(*folder / "damaged.rar", *sources);
     }
     static void TearDownTestSuite() {
         delete sources;

@@ -47,17 +47,15 @@ class RARReadingTest : public ::testing::Test {
         makeArchive(*folder / "recovery.rar", *sources, "-rr5%", "docs");
         makeArchive(*folder / "hidden.rar", *sources, "-hp", all, "pw");
         makeArchive(*folder / "nfd.rar", *sources, "-hp", "docs", nfdPassword);
+        fs::create_directories(*sources / "only/inner");
+        makeArchive(*folder / "folders.rar", *sources, "-hp", "only", "pw");
         makeArchive(*folder / "data.rar", *sources, "-p", all, "pw");
         makeArchive(*folder / "set.rar", *sources, "-m0 -v64k", "big.bin docs");
         makeArchive(*folder / "self.exe", *sources, "-sfx/usr/lib/default.sfx", "docs");
         makeArchive(*folder / "link.rar", *sources, "-ol", "docs link");
         fs::create_hard_link(*sources / "docs/a.txt", *sources / "again.txt");
         makeArchive(*folder / "hardlink.rar", *sources, "-oh", "docs/a.txt again.txt");
-        testing::writeFile(*sources / "damage/a.txt", "first file\n");
-        testing::writeFile(*sources / "damage/b.txt", "DAMAGED-FILE-CONTENT-0123456789\n");
-        testing::writeFile(*sources / "damage/c.txt", "last file\n");
-        makeArchive(*folder / "damaged.rar", *sources / "damage", "-m0", "a.txt b.txt c.txt");
-        testing::rar::flipByteOf(*folder / "damaged.rar", "DAMAGED-FILE-CONTENT");
+        testing::rar::makeDamagedArchive(*folder / "damaged.rar", *sources);
     }
     static void TearDownTestSuite() {
         delete sources;
@@ -170,6 +168,37 @@ TEST_F(RARReadingTest, VolumeSets) {
     }
 }
 
+// The library widens paths it cannot decode in the C locale into private characters; the
+// volumes it reports must still name the parts on disk.
+TEST_F(RARReadingTest, VolumeNamesBeyondASCII) {
+    for (const std::string place : {"a\xc3\xb1o", "raw\xff"}) {
+        TemporaryDirectory parent;
+        fs::path set = parent / place;
+        fs::create_directory(set);
+        for (const char* name :
+             {"set.part1.rar", "set.part2.rar", "set.part3.rar", "set.part4.rar"})
+            fs::copy_file(at(name), set / name);
+        Progress progress;
+        ArchiveSummary summary = RARArchiveEngine().list(set / "set.part1.rar", progress);
+        EXPECT_EQ(summary.volumes,
+                  (std::vector<fs::path>{set / "set.part1.rar", set / "set.part2.rar",
+                                         set / "set.part3.rar", set / "set.part4.rar"}))
+            << place;
+    }
+
+    TemporaryDirectory gap;
+    const std::string name = "a\xc3\xb1o";
+    testing::rar::makeArchive(gap / (name + ".rar"), *sources, "-m0 -v64k", "big.bin");
+    fs::remove(gap / (name + ".part3.rar"));
+    Progress progress;
+    try {
+        RARArchiveEngine().list(gap / (name + ".part1.rar"), progress);
+        FAIL() << "a missing volume was not noticed";
+    } catch (const ArchiveFailure& failure) {
+        EXPECT_EQ(failure, ArchiveFailure::missingVolume(name + ".part3.rar"));
+    }
+}
+
 TEST_F(RARReadingTest, LinksFailTheListing) {
     for (const char* archive : {"link.rar", "hardlink.rar"}) {
         Progress progress;
@@ -200,6 +229,10 @@ TEST_F(RARReadingTest, VerifyPassword) {
         {"hidden.rar", "pw", false, "pw", std::nullopt},
         {"nfd.rar", nfcPassword, false, nfdPassword, std::nullopt},
         {"nfd.rar", nfcPassword, true, std::nullopt, Case::wrongPassword},
+        // Encrypted headers over folders alone: no entry is flagged, the password still counts.
+        {"folders.rar", "pw", false, "pw", std::nullopt},
+        {"folders.rar", "wrong", false, std::nullopt, Case::wrongPassword},
+        {"folders.rar", std::nullopt, false, std::nullopt, Case::passwordRequired},
     };
     for (const auto& row : rows) {
         Progress progress;

@@ -40,4 +40,12 @@ void flipByteOf(const fs::path& archive, const std::string& marker) {
     writeFile(archive, bytes);
 }
 
+void makeDamagedArchive(const fs::path& archive, const fs::path& sources) {
+    writeFile(sources / "damage/a.txt", "first file\n");
+    writeFile(sources / "damage/b.txt", "DAMAGED-FILE-CONTENT-0123456789\n");
+    writeFile(sources / "damage/c.txt", "last file\n");
+    makeArchive(archive, sources / "damage", "-m0", "a.txt b.txt c.txt");
+    flipByteOf(archive, "DAMAGED-FILE-CONTENT");
+}
+
 } // namespace vexa::testing::rar

@@ -25,4 +25,8 @@ constexpr long sampleTime = 1600000000;
 // Flips one byte inside `marker`, which must occur once in the file (stored with -m0).
 void flipByteOf(const std::filesystem::path& archive, const std::string& marker);
 
+// a.txt, b.txt and c.txt (written under sources/damage), stored, with one byte of b.txt's data
+// flipped so that only b.txt fails its CRC.
+void makeDamagedArchive(const std::filesystem::path& archive, const std::filesystem::path& sources);
+
 } // namespace vexa::testing::rar
