@@ -3,60 +3,23 @@
 // entries, with the peak resident memory, which stays near libarchive's own decoder state because
 // entry data is streamed block by block. Usage: sevenzip_bench [megabytes, default 64].
 
+#include "bench/support/BenchSupport.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
 #include "platform/FileOperations.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
-#include <sys/resource.h>
-#include <vector>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-long peakResidentKilobytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-void writeSample(const fs::path& location, std::size_t megabytes) {
-    std::ofstream out(location, std::ios::binary);
-    std::mt19937 generator(42);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < megabytes; ++i) {
-        // Half text-like, half noise: LZMA2 has work to do on both.
-        for (std::size_t j = 0; j < block.size(); ++j)
-            block[j] = j % 2 ? static_cast<char>("abcdefgh\n"[generator() % 9])
-                             : static_cast<char>(generator());
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    }
-}
-
-template <typename Work> double seconds(Work&& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
-} // namespace
+using namespace vexa::bench;
 
 int main(int argc, char** argv) {
-    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
-    std::string pattern = (fs::temp_directory_path() / "vexa-7z-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
+    const std::size_t megabytes = megabytesArgument(argc, argv, 64);
+    const fs::path work = makeWorkFolder("vexa-7z-bench-");
+    if (work.empty())
         return 1;
-    const fs::path work = pattern;
     vexa::files::ScopedRemoval removal(work);
     const fs::path sources = work / "src";
     fs::create_directories(sources);
@@ -81,7 +44,7 @@ int main(int argc, char** argv) {
             fs::remove_all(result);
             const std::string label = std::string(method) + (first == archive ? "" : " (parts)");
             std::printf("%-16s %8zu %14.1f %12.1f\n", label.c_str(), megabytes,
-                        static_cast<double>(megabytes) / elapsed, peakResidentKilobytes() / 1024.0);
+                        static_cast<double>(megabytes) / elapsed, peakResidentMegabytes());
         }
         fs::remove_all(parts);
         fs::remove(archive);
@@ -104,6 +67,6 @@ int main(int argc, char** argv) {
     const double elapsed = seconds(
         [&] { count = vexa::SevenZipArchiveEngine().list(clean, progress).entries.size(); });
     std::printf("%-16s %8zu %14.0f %12.1f  (entries, entries/s)\n", "list", count,
-                static_cast<double>(count) / elapsed, peakResidentKilobytes() / 1024.0);
+                static_cast<double>(count) / elapsed, peakResidentMegabytes());
     return 0;
 }
