@@ -1,11 +1,11 @@
 #pragma once
 
+#include "core/archive/ArchiveSummary.h"
+#include "platform/Progress.h"
+
 #include <filesystem>
 #include <set>
 #include <string>
-
-#include "ArchiveSummary.h"
-#include "platform/Progress.h"
 
 namespace vexa {
 

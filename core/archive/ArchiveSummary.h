@@ -1,14 +1,14 @@
 #pragma once
 
+#include "core/archive/ArchiveFormat.h"
+#include "core/archive/ArchiveItem.h"
+#include "core/archive/JavaArchive.h"
+#include "core/archive/TarCompression.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "ArchiveFormat.h"
-#include "ArchiveItem.h"
-#include "JavaArchive.h"
-#include "TarCompression.h"
 
 namespace vexa {
 

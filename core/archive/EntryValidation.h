@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/archive/ArchiveItem.h"
+
 #include <string>
 #include <vector>
-
-#include "ArchiveItem.h"
 
 namespace vexa {
 

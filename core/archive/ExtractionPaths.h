@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/archive/ArchiveItem.h"
+
 #include <map>
 #include <string>
 #include <vector>
-
-#include "ArchiveItem.h"
 
 namespace vexa {
 

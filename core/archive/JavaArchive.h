@@ -1,12 +1,12 @@
 #pragma once
 
+#include "core/archive/ArchiveItem.h"
+
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include "ArchiveItem.h"
 
 namespace vexa {
 

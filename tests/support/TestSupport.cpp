@@ -1,11 +1,10 @@
 #include "tests/support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -18,7 +17,8 @@ namespace fs = std::filesystem;
 
 TemporaryDirectory::TemporaryDirectory() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vexa-test-XXXXXX";
+    std::string pattern =
+        (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vexa-test-XXXXXX";
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = fs::path(pattern);

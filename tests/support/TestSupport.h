@@ -27,7 +27,8 @@ struct CommandResult {
 };
 
 // Runs a shell command line (bash -c) in `directory` (current folder when empty).
-CommandResult runCommand(const std::string& commandLine, const std::filesystem::path& directory = {});
+CommandResult runCommand(const std::string& commandLine,
+                         const std::filesystem::path& directory = {});
 // Runs it and fails the current test when the exit status is not 0.
 std::string runChecked(const std::string& commandLine, const std::filesystem::path& directory = {});
 // Single-quotes a word for the shell.
