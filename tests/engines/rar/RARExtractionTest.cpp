@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
@@ -250,34 +251,46 @@ TEST_F(RARExtractionTest, CancellingInTheMiddleOfALargeEntryLeavesNothing) {
     TemporaryDirectory work;
     testing::runChecked("truncate -s 48M zeros.bin", work.path());
     testing::rar::makeArchive(work / "large.rar", work.path(), "-m0", "zeros.bin");
-    fs::create_directory(work / "out");
-
-    // The canceller races the extraction, so a busy machine may let one run finish first.
-    bool cancelledMidEntry = false;
-    for (int attempt = 0; attempt < 5 && !cancelledMidEntry; ++attempt) {
-        Progress progress;
-        std::atomic<bool> done{false};
-        std::thread canceller([&] {
-            while (!done && progress.completedUnitCount() == 0)
-                std::this_thread::yield();
-            progress.cancel();
-        });
-        bool cancelled = false;
-        try {
-            RARArchiveEngine().extract(work / "large.rar", {}, work / "out", progress);
-        } catch (const CancellationError&) {
-            cancelled = true;
+    const fs::path out = work / "out";
+    const ArchiveItem zeros{"zeros.bin", 48 << 20, 0, false, false};
+    // The staging folder of the one and the working folder of the other live in `out`.
+    const std::vector<std::function<void(Progress&)>> operations = {
+        [&](Progress& progress) {
+            RARArchiveEngine().extract(work / "large.rar", {}, out, progress);
+        },
+        [&](Progress& progress) {
+            RARArchiveEngine::extractEntry(zeros, work / "large.rar", out / "zeros.bin", progress,
+                                           std::nullopt, std::nullopt, false);
+        },
+    };
+    for (std::size_t operation = 0; operation < operations.size(); ++operation) {
+        // The canceller races the extraction, so a busy machine may let one run finish first.
+        bool cancelledMidEntry = false;
+        for (int attempt = 0; attempt < 5 && !cancelledMidEntry; ++attempt) {
+            fs::remove_all(out);
+            fs::create_directory(out);
+            Progress progress;
+            std::atomic<bool> done{false};
+            std::thread canceller([&] {
+                while (!done && progress.completedUnitCount() == 0)
+                    std::this_thread::yield();
+                progress.cancel();
+            });
+            bool cancelled = false;
+            try {
+                operations[operation](progress);
+            } catch (const CancellationError&) {
+                cancelled = true;
+            }
+            done = true;
+            canceller.join();
+            if (cancelled) {
+                EXPECT_TRUE(fs::is_empty(out)) << operation;
+                cancelledMidEntry = progress.completedUnitCount() < progress.totalUnitCount();
+            }
         }
-        done = true;
-        canceller.join();
-        if (cancelled) {
-            EXPECT_TRUE(fs::is_empty(work / "out"));
-            cancelledMidEntry = progress.completedUnitCount() < progress.totalUnitCount();
-        }
-        fs::remove_all(work / "out");
-        fs::create_directory(work / "out");
+        EXPECT_TRUE(cancelledMidEntry) << operation;
     }
-    EXPECT_TRUE(cancelledMidEntry);
 }
 
 TEST_F(RARExtractionTest, StreamContextGuardsTheListedSize) {
