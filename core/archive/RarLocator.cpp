@@ -45,14 +45,6 @@ LocationStore& store() {
     return instance;
 }
 
-bool isExecutable(const std::filesystem::path& location) {
-    try {
-        return files::isExecutableFile(location);
-    } catch (...) {
-        return false;
-    }
-}
-
 // Follows links, so a dangling link to a removed module does not count.
 bool existsFollowingLinks(const std::filesystem::path& location) {
     std::error_code error;
@@ -84,7 +76,7 @@ std::optional<std::filesystem::path> resourceProgram(const RarLocations& locatio
     if (!locations.resourcesDirectory)
         return std::nullopt;
     std::filesystem::path candidate = *locations.resourcesDirectory / "rar";
-    if (!isExecutable(candidate))
+    if (!files::isExecutableFile(candidate))
         return std::nullopt;
     return candidate;
 }
@@ -93,7 +85,7 @@ std::optional<std::filesystem::path> locateProgram(const RarLocations& locations
     if (auto resource = resourceProgram(locations))
         return resource;
     for (const std::filesystem::path& candidate : locations.fixedCandidates) {
-        if (isExecutable(candidate))
+        if (files::isExecutableFile(candidate))
             return candidate;
     }
     return std::nullopt;
