@@ -27,7 +27,8 @@ constexpr std::uint32_t mappedByteBase = 0xE000;
 // were, so a path it widened names the same file again.
 void wideToUtf(const wchar_t* source, char* target, std::size_t capacity,
                bool restoreMapped = false) {
-    restoreMapped = restoreMapped && std::wcschr(source, static_cast<wchar_t>(mappedNameMark));
+    restoreMapped =
+        restoreMapped && std::wcschr(source, static_cast<wchar_t>(mappedNameMark)) != nullptr;
     std::size_t used = 0;
     for (; *source != 0; ++source) {
         auto c = static_cast<std::uint32_t>(*source);
