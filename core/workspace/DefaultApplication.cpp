@@ -24,6 +24,11 @@ const std::array<std::vector<std::string>, 10> otherArchiveTypes = {{
 
 const std::string zipType = "application/zip";
 
+bool opensWith(const DesktopIntegration& desktop, const ContentType& type) {
+    const auto opener = desktop.queryDefault(type.identifier);
+    return opener && *opener == desktop.desktopId;
+}
+
 } // namespace
 
 const std::vector<ContentType>& WorkspaceModel::handledContentTypes() {
@@ -46,19 +51,34 @@ const std::vector<ContentType>& WorkspaceModel::handledContentTypes() {
 }
 
 bool WorkspaceModel::opensByDefault(const ContentType& type) const {
-    const auto opener = desktop_.queryDefault(type.identifier);
-    return opener && *opener == desktop_.desktopId;
+    return opensWith(desktop_, type);
 }
 
-void WorkspaceModel::isDefaultApplication() {
-    bool result = true;
-    for (const auto& type : handledContentTypes()) {
-        if (!opensByDefault(type)) {
-            result = false;
-            break;
-        }
-    }
-    setIsDefaultApp(result);
+void WorkspaceModel::isDefaultApplication(std::function<void(bool)> then) {
+    // Every query starts the desktop tool (about a tenth of a second each), so the main thread
+    // only hands the questions over and stores the answer.
+    const std::uint64_t check = ++defaultAppChecks_;
+    auto answer = std::make_shared<bool>(true);
+    std::weak_ptr<int> alive = lifetime_;
+    loop_.runInBackground(
+        [desktop = desktop_, types = handledContentTypes(), answer] {
+            for (const auto& type : types) {
+                if (!opensWith(desktop, type)) {
+                    *answer = false;
+                    break;
+                }
+            }
+        },
+        [this, alive, check, answer, then = std::move(then)](std::exception_ptr error) {
+            if (alive.expired())
+                return;
+            const bool result = !error && *answer;
+            // A start-up check that answers after a registration must not undo its result.
+            if (check == defaultAppChecks_)
+                setIsDefaultApp(result);
+            if (then)
+                then(result);
+        });
 }
 
 void WorkspaceModel::registerAsDefaultApp(std::function<void()> finished) {
@@ -90,23 +110,24 @@ void WorkspaceModel::registerNext(std::size_t index,
         return;
     }
 
-    isDefaultApplication();
-    if (failed->empty() && isDefaultApp_) {
-        setStatusMessage("Vexa abrirá los archivos ZIP, RAR, 7z y TAR");
-    } else {
-        std::string names;
-        if (failed->empty()) {
-            names = "ZIP, RAR, 7z y TAR";
+    isDefaultApplication([this, failed, finished = std::move(finished)](bool isDefault) {
+        if (failed->empty() && isDefault) {
+            setStatusMessage("Vexa abrirá los archivos ZIP, RAR, 7z y TAR");
         } else {
-            for (std::size_t i = 0; i < failed->size(); ++i)
-                names += (i ? " y " : "") + (*failed)[i];
+            std::string names;
+            if (failed->empty()) {
+                names = "ZIP, RAR, 7z y TAR";
+            } else {
+                for (std::size_t i = 0; i < failed->size(); ++i)
+                    names += (i ? " y " : "") + (*failed)[i];
+            }
+            setErrorMessage(
+                "No se cambió la app predeterminada para " + names +
+                ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.");
         }
-        setErrorMessage(
-            "No se cambió la app predeterminada para " + names +
-            ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.");
-    }
-    if (finished)
-        finished();
+        if (finished)
+            finished();
+    });
 }
 
 } // namespace vexa

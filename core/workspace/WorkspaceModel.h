@@ -45,8 +45,9 @@ class WorkspaceModel {
     static constexpr const char* rarExecutableBookmarkKey = "rarExecutableBookmark";
     static constexpr std::size_t maximumRecents = 8;
 
-    // Takes the initial values, refreshes isDefaultApp, loads the recent archives and the chosen
-    // rar program from `settings`. The loop, dialogs and settings must outlive the model.
+    // Takes the initial values, starts the refresh of isDefaultApp (answered later on the loop),
+    // loads the recent archives and the chosen rar program from `settings`. The loop, dialogs
+    // and settings must outlive the model.
     WorkspaceModel(MainLoop& loop, Dialogs& dialogs, SettingsStore& settings,
                    DesktopIntegration desktop = {});
     ~WorkspaceModel();
@@ -217,9 +218,12 @@ class WorkspaceModel {
 
     // Built on first use and kept: ZIP, then every other archive type the MIME database knows.
     const std::vector<ContentType>& handledContentTypes();
+    // Blocks while the desktop tool runs.
     bool opensByDefault(const ContentType& type) const;
-    // Refreshes isDefaultApp.
-    void isDefaultApplication();
+    // Refreshes isDefaultApp: the desktop is asked in one background task and the answer is
+    // stored on the main thread (unless a newer refresh has begun meanwhile); then `then` runs
+    // there with this refresh's own answer.
+    void isDefaultApplication(std::function<void(bool)> then = {});
     // Asks the desktop to open every handled type with this program, one request at a time in
     // the background, then refreshes isDefaultApp and reports in the status bar or the error
     // alert. `finished` runs on the main thread at the very end.
@@ -292,6 +296,7 @@ class WorkspaceModel {
     ObservationRegistrar registrar_;
 
     std::optional<std::vector<ContentType>> handledContentTypes_;
+    std::uint64_t defaultAppChecks_ = 0; // refreshes of isDefaultApp begun so far
 };
 
 template <typename Work, typename Success>

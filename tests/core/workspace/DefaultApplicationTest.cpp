@@ -73,6 +73,9 @@ class DefaultApplicationTest : public ::testing::Test {
 
     // A wrapper around the real xdg-mime: `script` runs first with "$@" and may exit.
     void wrapXdgMime(const std::string& script) {
+        // A program started meanwhile by a pending check could inherit the script's open
+        // descriptor and make running it fail ("text file busy").
+        harness.loop.runUntilIdle();
         const fs::path wrapper = harness.temporary / "bin/xdg-mime-wrapper";
         testing::writeFile(wrapper,
                            "#!/bin/sh\necho \"$*\" >> " +
@@ -146,9 +149,28 @@ TEST_F(DefaultApplicationTest, RegistrationMakesEveryTypeOpenWithVexa) {
         EXPECT_NE(list.find(type + "=vexa.desktop"), std::string::npos) << type;
     EXPECT_EQ(harness.changesOf(WorkspaceField::isDefaultApp), 1u);
 
-    // The next run finds itself the default at start-up.
+    // The next run finds itself the default at start-up, answered on the loop, not while the
+    // model is being made.
     harness.restart();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    EXPECT_TRUE(harness.loop.runUntil([&] { return harness.model().isDefaultApp(); }));
+}
+
+TEST_F(DefaultApplicationTest, ALateStartUpAnswerDoesNotUndoARegistration) {
+    // The very first query (the start-up check's) waits for the test, then names the old opener.
+    const fs::path first = harness.temporary / "first-query";
+    const fs::path gate = harness.temporary / "gate";
+    wrapXdgMime("if [ \"$1\" = query ] && [ ! -e " + testing::shellQuote(first.string()) +
+                " ]; then\n  touch " + testing::shellQuote(first.string()) +
+                "\n  for i in $(seq 200); do [ -e " + testing::shellQuote(gate.string()) +
+                " ] && break; sleep 0.05; done\n  echo otra.desktop; exit 0\nfi");
+    ASSERT_TRUE(harness.loop.runUntil([&] { return fs::exists(first); }));
+    registerAndWait();
     EXPECT_TRUE(harness.model().isDefaultApp());
+    testing::writeFile(gate, "");
+    harness.loop.runUntilIdle();
+    EXPECT_TRUE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().errorMessage(), std::nullopt);
 }
 
 TEST_F(DefaultApplicationTest, FailedTypesAreNamedAndTheOthersStillSent) {

@@ -112,6 +112,8 @@ TEST_F(OperationFrameTest, FailuresShowTheirOwnDescription) {
         {std::make_exception_ptr(
              PlatformError(PlatformError::Code::fileNoSuchFile, "/no/existe.zip")),
          PlatformError(PlatformError::Code::fileNoSuchFile, "/no/existe.zip").what()},
+        // Something thrown that carries no description of its own.
+        {std::make_exception_ptr(42), "No se pudo completar la operación"},
         // A cancellation error counts as cancelled even when nobody pressed cancel.
         {std::make_exception_ptr(CancellationError()), cancelled},
     };
