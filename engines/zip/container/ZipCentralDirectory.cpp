@@ -13,6 +13,12 @@ using zipbytes::get16;
 using zipbytes::get32;
 using zipbytes::get64;
 
+namespace {
+
+constexpr size_t directoryBlockSize = 1 << 16;
+
+} // namespace
+
 int ZipCentralDirectory::findEnd(uint64_t* endPosition) {
     const uint64_t size = input_.mainSize();
     if (size < endSize)
@@ -128,35 +134,55 @@ int ZipCentralDirectory::open() {
     return zipstatus::ok;
 }
 
-int ZipCentralDirectory::readRecordAtCursor() {
-    valid_ = false;
-    if (consumed_ + centralHeaderSize > end_.cdSize)
+int ZipCentralDirectory::need(size_t length) {
+    if (blockEnd_ - blockStart_ >= length)
+        return zipstatus::ok;
+    const uint64_t unread = end_.cdSize - fetched_;
+    const size_t missing = length - (blockEnd_ - blockStart_);
+    if (missing > unread)
         return zipstatus::format;
-    int status = input_.seek(cursorDisk_, cursorOffset_);
-    if (status != zipstatus::ok)
-        return status;
-    uint8_t fixed[centralHeaderSize];
-    status = input_.readFully(fixed, sizeof fixed);
+    // Unparsed bytes move to the front; a record longer than a block (at most 46 bytes plus
+    // three 64 KiB fields) grows the block to its size.
+    std::copy(block_.begin() + static_cast<std::ptrdiff_t>(blockStart_),
+              block_.begin() + static_cast<std::ptrdiff_t>(blockEnd_), block_.begin());
+    blockEnd_ -= blockStart_;
+    blockStart_ = 0;
+    const size_t want = static_cast<size_t>(
+        std::min<uint64_t>(std::max(directoryBlockSize, length) - blockEnd_, unread));
+    if (block_.size() < blockEnd_ + want)
+        block_.resize(blockEnd_ + want);
+    int status = input_.seek(fetchDisk_, fetchOffset_);
+    if (status == zipstatus::ok)
+        status = input_.readFully(block_.data() + blockEnd_, want);
     if (status != zipstatus::ok)
         return status == zipstatus::endOfStream ? zipstatus::format : status;
+    fetchDisk_ = input_.disk();
+    fetchOffset_ = input_.offset();
+    fetched_ += want;
+    blockEnd_ += want;
+    return zipstatus::ok;
+}
+
+int ZipCentralDirectory::readRecordAtCursor() {
+    valid_ = false;
+    int status = need(centralHeaderSize);
+    if (status != zipstatus::ok)
+        return status;
+    const uint8_t* fixed = block_.data() + blockStart_;
     if (get32(fixed) != centralHeaderSignature)
         return zipstatus::format;
     size_t nameLength = 0, extraLength = 0, commentLength = 0;
     readCentralFixed(fixed, entry_, &nameLength, &extraLength, &commentLength);
-    const uint64_t recordSize = centralHeaderSize + nameLength + extraLength + commentLength;
-    if (consumed_ + recordSize > end_.cdSize)
-        return zipstatus::format;
-    entry_.filename.resize(nameLength);
-    entry_.extrafield.resize(extraLength);
-    entry_.comment.resize(commentLength);
-    for (std::string* part : {&entry_.filename, &entry_.extrafield, &entry_.comment}) {
-        status = input_.readFully(part->data(), part->size());
-        if (status != zipstatus::ok)
-            return status == zipstatus::endOfStream ? zipstatus::format : status;
-    }
-    cursorDisk_ = input_.disk();
-    cursorOffset_ = input_.offset();
-    consumed_ += recordSize;
+    const size_t recordSize = centralHeaderSize + nameLength + extraLength + commentLength;
+    status = need(recordSize);
+    if (status != zipstatus::ok)
+        return status;
+    const char* variable =
+        reinterpret_cast<const char*>(block_.data() + blockStart_ + centralHeaderSize);
+    entry_.filename.assign(variable, nameLength);
+    entry_.extrafield.assign(variable + nameLength, extraLength);
+    entry_.comment.assign(variable + nameLength + extraLength, commentLength);
+    blockStart_ += recordSize;
     status = applyExtraFields(entry_);
     if (status != zipstatus::ok)
         return status;
@@ -167,9 +193,10 @@ int ZipCentralDirectory::readRecordAtCursor() {
 int ZipCentralDirectory::gotoFirstEntry() {
     valid_ = false;
     index_ = 0;
-    consumed_ = 0;
-    cursorDisk_ = end_.cdDisk;
-    cursorOffset_ = end_.cdOffset;
+    fetched_ = 0;
+    blockStart_ = blockEnd_ = 0;
+    fetchDisk_ = end_.cdDisk;
+    fetchOffset_ = end_.cdOffset;
     if (end_.entries == 0)
         return zipstatus::endOfList;
     return readRecordAtCursor();

@@ -4,6 +4,7 @@
 #include "engines/zip/container/ZipRecords.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace vexa {
 
@@ -26,6 +27,9 @@ class ZipCentralDirectory {
 
   private:
     int readRecordAtCursor();
+    // Makes `length` unread directory bytes available at block_[blockStart_]; format when the
+    // directory (as its size declares it) or the file ends first.
+    int need(size_t length);
     int findEnd(uint64_t* endPosition);
     int readZip64End(uint64_t endPosition, uint64_t* recordStart);
 
@@ -34,9 +38,14 @@ class ZipCentralDirectory {
     ziprecords::CentralEntry entry_;
     bool valid_ = false;
     uint64_t index_ = 0;
-    uint64_t consumed_ = 0; // bytes of the directory read so far
-    uint32_t cursorDisk_ = 0;
-    uint64_t cursorOffset_ = 0;
+    // The directory is read in large blocks: unparsed bytes are block_[blockStart_, blockEnd_),
+    // and the part and offset where the block ends is where the next block begins.
+    std::vector<uint8_t> block_;
+    size_t blockStart_ = 0;
+    size_t blockEnd_ = 0;
+    uint64_t fetched_ = 0; // bytes of the directory read from the file so far
+    uint32_t fetchDisk_ = 0;
+    uint64_t fetchOffset_ = 0;
 };
 
 } // namespace vexa

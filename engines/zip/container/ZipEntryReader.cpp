@@ -13,51 +13,132 @@ using namespace ziprecords;
 
 namespace {
 
-constexpr size_t inputBufferSize = 1 << 16;
+constexpr size_t bufferSize = 1 << 16;
+// The local extra field may be a little longer than the central one (Info-ZIP's timestamp field
+// holds three times there, one here); reading this much more spares a second read.
+constexpr size_t localSlack = 128;
+
+int formatAtEnd(int status) {
+    return status == zipstatus::endOfStream ? zipstatus::format : status;
+}
 
 } // namespace
 
-int ZipEntryReader::locateData(const CentralEntry& entry, uint64_t* dataDisk,
-                               uint64_t* dataOffset) {
+int ZipEntryReader::locateData(const CentralEntry& entry) {
     const ZipFileInfo& info = entry.info;
     if (info.disk_offset < 0 || info.compressed_size < 0 || info.disk_number > input_.lastDisk())
         return zipstatus::format;
+    const auto compressed = static_cast<uint64_t>(info.compressed_size);
+    buffer_.resize(bufferSize);
+    const uint64_t guess = localHeaderSize + info.filename_size + info.extrafield_size +
+                           localSlack + std::min<uint64_t>(compressed, bufferSize);
     int status = input_.seek(info.disk_number, static_cast<uint64_t>(info.disk_offset));
     if (status != zipstatus::ok)
         return status;
-    uint8_t local[localHeaderSize];
-    status = input_.readFully(local, sizeof local);
-    if (status != zipstatus::ok)
-        return status == zipstatus::endOfStream ? zipstatus::format : status;
-    if (zipbytes::get32(local) != localHeaderSignature)
+    const int64_t got = input_.read(buffer_.data(), std::min<uint64_t>(guess, bufferSize));
+    if (got < 0)
+        return static_cast<int>(got);
+    const auto have = static_cast<size_t>(got);
+    if (have < localHeaderSize || zipbytes::get32(buffer_.data()) != localHeaderSignature)
         return zipstatus::format;
-    // Skip the local name and extra field; the central record is the one trusted for the rest.
-    uint64_t skip =
-        static_cast<uint64_t>(zipbytes::get16(local + 26)) + zipbytes::get16(local + 28);
-    uint64_t offset = input_.offset() + skip;
-    uint32_t disk = input_.disk();
+    // The local name and extra field are skipped; the central record is the one trusted.
+    const uint64_t headerLength = localHeaderSize + zipbytes::get16(buffer_.data() + 26) +
+                                  zipbytes::get16(buffer_.data() + 28);
+    if (input_.lastDisk() == 0) {
+        const uint64_t dataStart =
+            static_cast<uint64_t>(info.disk_offset) + static_cast<uint64_t>(input_.bias());
+        if (compressed > input_.mainSize() || dataStart > input_.mainSize() - compressed ||
+            headerLength > input_.mainSize() - compressed - dataStart)
+            return zipstatus::format;
+    }
+    disk_ = input_.disk();
+    offset_ = input_.offset();
+    if (headerLength <= have) {
+        pendingStart_ = static_cast<size_t>(headerLength);
+        pendingEnd_ = static_cast<size_t>(std::min<uint64_t>(have, headerLength + compressed));
+        unfetched_ = compressed - (pendingEnd_ - pendingStart_);
+        return zipstatus::ok;
+    }
+    pendingStart_ = pendingEnd_ = 0;
+    unfetched_ = compressed;
     // Walk over part ends the way the data itself continues.
+    offset_ += headerLength - have;
     for (;;) {
         uint64_t size = 0;
-        status = input_.partSize(disk, &size);
+        status = input_.partSize(disk_, &size);
         if (status != zipstatus::ok)
             return status;
-        if (offset <= size && (offset < size || disk == input_.lastDisk()))
-            break;
-        if (disk == input_.lastDisk())
+        if (offset_ <= size && (offset_ < size || disk_ == input_.lastDisk()))
+            return zipstatus::ok;
+        if (disk_ == input_.lastDisk())
             return zipstatus::format;
-        offset -= size;
-        ++disk;
+        offset_ -= size;
+        ++disk_;
     }
-    if (input_.lastDisk() == 0) {
-        const uint64_t physicalEnd = offset + static_cast<uint64_t>(input_.bias()) +
-                                     static_cast<uint64_t>(info.compressed_size);
-        if (physicalEnd > input_.mainSize() || physicalEnd < offset)
-            return zipstatus::format;
-    }
-    *dataDisk = disk;
-    *dataOffset = offset;
+}
+
+int ZipEntryReader::fill() {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), unfetched_));
+    if (want == 0)
+        return zipstatus::endOfStream;
+    int status = input_.seek(disk_, offset_);
+    if (status != zipstatus::ok)
+        return status;
+    const int64_t got = input_.read(buffer_.data(), want);
+    if (got < 0)
+        return static_cast<int>(got);
+    if (got == 0)
+        return zipstatus::endOfStream; // the archive ends inside the entry
+    disk_ = input_.disk();
+    offset_ = input_.offset();
+    unfetched_ -= static_cast<uint64_t>(got);
+    pendingStart_ = 0;
+    pendingEnd_ = static_cast<size_t>(got);
     return zipstatus::ok;
+}
+
+int ZipEntryReader::takeExact(uint8_t* out, size_t length) {
+    const size_t buffered = std::min(length, pendingEnd_ - pendingStart_);
+    std::memcpy(out, buffer_.data() + pendingStart_, buffered);
+    pendingStart_ += buffered;
+    length -= buffered;
+    if (length == 0)
+        return zipstatus::ok;
+    if (length > unfetched_)
+        return zipstatus::format;
+    int status = input_.seek(disk_, offset_);
+    if (status == zipstatus::ok)
+        status = input_.readFully(out + buffered, length);
+    if (status != zipstatus::ok)
+        return formatAtEnd(status);
+    disk_ = input_.disk();
+    offset_ = input_.offset();
+    unfetched_ -= length;
+    return zipstatus::ok;
+}
+
+int ZipEntryReader::decrypt(uint8_t* data, size_t length) {
+    if (pkware_)
+        pkware_->decrypt(data, length);
+    if (aes_ && !aes_->decrypt(data, length))
+        return zipstatus::crypt;
+    return zipstatus::ok;
+}
+
+int ZipEntryReader::takeDataInPlace(const uint8_t** piece, size_t* length) {
+    if (pendingStart_ == pendingEnd_) {
+        int status = fill();
+        if (status != zipstatus::ok)
+            return status;
+    }
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(pendingEnd_ - pendingStart_, dataLeft_));
+    uint8_t* data = buffer_.data() + pendingStart_;
+    pendingStart_ += n;
+    dataLeft_ -= n;
+    *piece = data;
+    *length = n;
+    return decrypt(data, n);
 }
 
 int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* password) {
@@ -68,7 +149,6 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
     aes_.reset();
     inflater_.reset();
     finished_ = false;
-    raw_ = raw;
     const bool encrypted = (info.flag & flagEncrypted) != 0;
     if (!raw) {
         if (encrypted && (info.flag & flagStrongEncryption) != 0)
@@ -82,41 +162,35 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
         if (encrypted && password == nullptr)
             return zipstatus::param;
     }
-    uint64_t dataDisk = 0, dataOffset = 0;
-    int status = locateData(entry, &dataDisk, &dataOffset);
+    int status = locateData(entry);
     if (status != zipstatus::ok)
         return status;
-    disk_ = static_cast<uint32_t>(dataDisk);
-    offset_ = dataOffset;
-    remaining_ = static_cast<uint64_t>(info.compressed_size);
-    status = input_.seek(disk_, offset_);
-    if (status != zipstatus::ok)
-        return status;
+    dataLeft_ = static_cast<uint64_t>(info.compressed_size);
 
     if (!raw && encrypted && info.aes_version != 0) {
         const int strength = info.aes_strength;
         const size_t saltLength = WinZipAes::saltSize(strength);
         const size_t overhead = saltLength + WinZipAes::verifierSize + WinZipAes::authCodeSize;
-        if (remaining_ < overhead)
+        if (dataLeft_ < overhead)
             return zipstatus::format;
         uint8_t header[16 + WinZipAes::verifierSize];
-        status = input_.readFully(header, saltLength + WinZipAes::verifierSize);
+        status = takeExact(header, saltLength + WinZipAes::verifierSize);
         if (status != zipstatus::ok)
-            return status == zipstatus::endOfStream ? zipstatus::format : status;
+            return status;
         aes_ = std::make_unique<WinZipAes>();
         uint8_t verifier[WinZipAes::verifierSize];
         if (!aes_->start(password, strength, header, verifier))
             return zipstatus::crypt;
         if (std::memcmp(verifier, header + saltLength, WinZipAes::verifierSize) != 0)
             return zipstatus::password;
-        remaining_ -= overhead;
+        dataLeft_ -= overhead;
     } else if (!raw && encrypted) {
-        if (remaining_ < PkwareDecryptor::headerSize)
+        if (dataLeft_ < PkwareDecryptor::headerSize)
             return zipstatus::format;
         uint8_t header[PkwareDecryptor::headerSize];
-        status = input_.readFully(header, sizeof header);
+        status = takeExact(header, sizeof header);
         if (status != zipstatus::ok)
-            return status == zipstatus::endOfStream ? zipstatus::format : status;
+            return status;
         pkware_ = std::make_unique<PkwareDecryptor>(password);
         // With a data descriptor the CRC was unknown when the header was made: the time stands in.
         const uint8_t check = (info.flag & flagDataDescriptor) != 0
@@ -124,52 +198,63 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
                                   : static_cast<uint8_t>(info.crc >> 24);
         if (!pkware_->acceptHeader(header, check))
             return zipstatus::password;
-        remaining_ -= PkwareDecryptor::headerSize;
+        dataLeft_ -= PkwareDecryptor::headerSize;
     }
-    disk_ = input_.disk();
-    offset_ = input_.offset();
 
     deflated_ = !raw && info.compression_method == methodDeflate;
     if (deflated_) {
         inflater_ = std::make_unique<Inflater>();
         if (!inflater_->start())
             return zipstatus::internal;
-        inputBuffer_.resize(inputBufferSize);
     }
     open_ = true;
     return zipstatus::ok;
 }
 
 int64_t ZipEntryReader::readStored(uint8_t* out, size_t length) {
-    length = static_cast<size_t>(std::min<uint64_t>(length, remaining_));
+    length = static_cast<size_t>(std::min<uint64_t>(length, dataLeft_));
     if (length == 0)
         return 0;
-    int status = input_.seek(disk_, offset_);
-    if (status != zipstatus::ok)
-        return status;
-    int64_t n = input_.read(out, length);
-    if (n < 0)
-        return n;
-    if (n == 0)
-        return zipstatus::endOfStream; // the archive ends inside the entry
-    disk_ = input_.disk();
-    offset_ = input_.offset();
-    remaining_ -= static_cast<uint64_t>(n);
-    if (pkware_)
-        pkware_->decrypt(out, static_cast<size_t>(n));
-    if (aes_ && !aes_->decrypt(out, static_cast<size_t>(n)))
-        return zipstatus::crypt;
-    return n;
+    size_t n = 0;
+    if (pendingStart_ == pendingEnd_ && length >= buffer_.size()) {
+        // Large reads go straight into the caller's buffer.
+        int status = input_.seek(disk_, offset_);
+        if (status != zipstatus::ok)
+            return status;
+        const int64_t got = input_.read(out, length);
+        if (got < 0)
+            return got;
+        if (got == 0)
+            return zipstatus::endOfStream; // the archive ends inside the entry
+        n = static_cast<size_t>(got);
+        disk_ = input_.disk();
+        offset_ = input_.offset();
+        unfetched_ -= n;
+    } else {
+        if (pendingStart_ == pendingEnd_) {
+            int status = fill();
+            if (status != zipstatus::ok)
+                return status;
+        }
+        n = std::min(length, pendingEnd_ - pendingStart_);
+        std::memcpy(out, buffer_.data() + pendingStart_, n);
+        pendingStart_ += n;
+    }
+    dataLeft_ -= n;
+    int status = decrypt(out, n);
+    return status == zipstatus::ok ? static_cast<int64_t>(n) : status;
 }
 
 int32_t ZipEntryReader::readInflated(uint8_t* out, size_t length) {
     size_t total = 0;
     while (total < length && !finished_) {
-        if (inflater_->availableInput() == 0 && remaining_ > 0) {
-            int64_t n = readStored(inputBuffer_.data(), inputBuffer_.size());
-            if (n < 0)
-                return static_cast<int32_t>(n);
-            inflater_->setInput(inputBuffer_.data(), static_cast<size_t>(n));
+        if (inflater_->availableInput() == 0 && dataLeft_ > 0) {
+            const uint8_t* piece = nullptr;
+            size_t n = 0;
+            int status = takeDataInPlace(&piece, &n);
+            if (status != zipstatus::ok)
+                return status;
+            inflater_->setInput(piece, n);
         }
         size_t produced = 0;
         bool ended = false;
@@ -179,7 +264,7 @@ int32_t ZipEntryReader::readInflated(uint8_t* out, size_t length) {
         total += produced;
         if (ended) {
             finished_ = true;
-        } else if (produced == 0 && (inflater_->availableInput() != 0 || remaining_ == 0)) {
+        } else if (produced == 0 && (inflater_->availableInput() != 0 || dataLeft_ == 0)) {
             // No progress: either a broken stream, or the stored data ended before the deflate
             // stream did. What came before is handed out first; the next call reports it.
             return total > 0 ? static_cast<int32_t>(total) : zipstatus::format;
@@ -208,19 +293,18 @@ int ZipEntryReader::close() {
     if (!aes_ || !finished_)
         return zipstatus::ok;
     // Whatever the inflater left unread still counts for the authentication code.
-    while (remaining_ > 0) {
-        inputBuffer_.resize(inputBufferSize);
-        int64_t n = readStored(inputBuffer_.data(), inputBuffer_.size());
-        if (n <= 0)
-            return n < 0 ? static_cast<int>(n) : zipstatus::format;
+    while (dataLeft_ > 0) {
+        const uint8_t* piece = nullptr;
+        size_t n = 0;
+        int status = takeDataInPlace(&piece, &n);
+        if (status != zipstatus::ok)
+            return formatAtEnd(status);
     }
     uint8_t stored[WinZipAes::authCodeSize];
     uint8_t computed[WinZipAes::authCodeSize];
-    int status = input_.seek(disk_, offset_);
-    if (status == zipstatus::ok)
-        status = input_.readFully(stored, sizeof stored);
+    int status = takeExact(stored, sizeof stored);
     if (status != zipstatus::ok)
-        return status == zipstatus::endOfStream ? zipstatus::format : status;
+        return status;
     if (!aes_->authCode(computed))
         return zipstatus::crypt;
     return CRYPTO_memcmp(stored, computed, sizeof stored) == 0 ? zipstatus::ok : zipstatus::hash;

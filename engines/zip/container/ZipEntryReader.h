@@ -13,7 +13,8 @@ namespace vexa {
 
 // Reads one entry's data: stored bytes in raw mode, else decrypted (traditional PKWARE or
 // WinZip AES) and inflated. It takes exactly the entry's compressed size from the archive and
-// holds one input buffer, used only when the data has to be inflated.
+// holds one buffer: the local header and the start of the data arrive in a single read, small
+// entries whole, and deflated data is inflated straight from it.
 class ZipEntryReader {
   public:
     explicit ZipEntryReader(SplitInputStream& input) : input_(input) {}
@@ -25,22 +26,32 @@ class ZipEntryReader {
     bool isOpen() const { return open_; }
 
   private:
-    int locateData(const ziprecords::CentralEntry& entry, uint64_t* dataDisk, uint64_t* dataOffset);
+    // Reads the local header with as much of the stored bytes as the buffer holds.
+    int locateData(const ziprecords::CentralEntry& entry);
+    // The next block of stored bytes into the (empty) buffer.
+    int fill();
+    // Exactly `length` stored bytes that are not data (encryption header, authentication code).
+    int takeExact(uint8_t* out, size_t length);
+    // The next decrypted data bytes, left in the buffer.
+    int takeDataInPlace(const uint8_t** piece, size_t* length);
+    int decrypt(uint8_t* data, size_t length);
     int64_t readStored(uint8_t* out, size_t length); // decrypted stored bytes
     int32_t readInflated(uint8_t* out, size_t length);
 
     SplitInputStream& input_;
     bool open_ = false;
-    bool raw_ = false;
     bool deflated_ = false;
     bool finished_ = false;
-    uint32_t disk_ = 0; // where the next stored byte is read
+    uint32_t disk_ = 0; // where the next stored byte not yet in the buffer lies
     uint64_t offset_ = 0;
-    uint64_t remaining_ = 0; // stored bytes of the data still to read (after any header)
+    uint64_t unfetched_ = 0; // stored bytes not yet read from the archive
+    uint64_t dataLeft_ = 0;  // data bytes (between encryption header and trailer) not yet used
+    std::vector<uint8_t> buffer_;
+    size_t pendingStart_ = 0; // stored bytes read but not yet used: buffer_[start, end)
+    size_t pendingEnd_ = 0;
     std::unique_ptr<PkwareDecryptor> pkware_;
     std::unique_ptr<WinZipAes> aes_;
     std::unique_ptr<Inflater> inflater_;
-    std::vector<uint8_t> inputBuffer_;
 };
 
 } // namespace vexa

@@ -306,6 +306,55 @@ TEST_F(ForeignArchiveTest, AnyReadSizeYieldsTheSameData) {
     }
 }
 
+TEST_F(ForeignArchiveTest, ReadsLargeDirectoriesAndLongLocalHeaders) {
+    // The directory is read in blocks and each local header with the start of its data in one
+    // read: records must survive block ends, a record larger than a block, and local extra
+    // fields the central records do not have (a little longer, or longer than a whole read).
+    ziptest::runPython(R"(import struct, zipfile
+with zipfile.ZipFile('../big.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    for i in range(3000):
+        info = zipfile.ZipInfo('folder-%04d/%s.txt' % (i, 'n' * 40))
+        info.comment = b'c' * (i % 50)
+        z.writestr(info, ('entry %d ' % i) * (i % 7))
+    info = zipfile.ZipInfo('huge-record')
+    info.extra = struct.pack('<HH', 0xcafe, 60000) + b'x' * 60000
+    info.comment = b'k' * 30000
+    z.writestr(info, b'huge')
+    for size in (200, 65000):
+        info = zipfile.ZipInfo('local-%d-%s' % (size, 'z' * (size // 30)))
+        info.compress_type = zipfile.ZIP_STORED
+        info.extra = struct.pack('<HH', 0xcafe, size) + b'y' * size
+        z.writestr(info, b'%d' % size * 30000)
+        info.extra = b''  # the central record is written without it at close
+)",
+                       dir / "in");
+    auto result = readArchive(dir / "big.zip");
+    ASSERT_EQ(result.openStatus, zipstatus::ok);
+    EXPECT_EQ(result.listStatus, zipstatus::endOfList);
+    ASSERT_EQ(result.entries.size(), 3003u);
+    for (int i = 0; i < 3000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "folder-%04d/", i);
+        std::string data;
+        for (int k = 0; k < i % 7; ++k)
+            data += "entry " + std::to_string(i) + " ";
+        const auto& entry = result.entries[static_cast<size_t>(i)];
+        ASSERT_EQ(entry.name, name + std::string(40, 'n') + ".txt");
+        ASSERT_EQ(entry.readStatus, zipstatus::ok) << entry.name;
+        ASSERT_EQ(entry.data, data) << entry.name;
+    }
+    EXPECT_EQ(result.entries[3000].info.extrafield_size, 60004);
+    EXPECT_EQ(result.entries[3000].data, "huge");
+    for (int i : {1, 2}) {
+        const auto& entry = result.entries[3000 + static_cast<size_t>(i)];
+        std::string data;
+        for (int k = 0; k < 30000; ++k)
+            data += i == 1 ? "200" : "65000";
+        EXPECT_EQ(entry.readStatus, zipstatus::ok) << entry.name;
+        EXPECT_TRUE(entry.data == data) << entry.name;
+    }
+}
+
 TEST(ZipReaderLifecycle, CallsOutOfOrderAnswerStatuses) {
     TemporaryDirectory dir;
     auto reader = ZipFileReader::create();
