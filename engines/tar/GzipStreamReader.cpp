@@ -36,6 +36,15 @@ bool GzipStreamReader::refill() {
     return true;
 }
 
+void GzipStreamReader::skipZeroPadding() {
+    do {
+        if (std::any_of(stream_.next_in, stream_.next_in + stream_.avail_in,
+                        [](Bytef byte) { return byte != 0; }))
+            throw damagedArchive();
+        stream_.avail_in = 0;
+    } while (refill());
+}
+
 std::size_t GzipStreamReader::read(char* buffer, std::size_t capacity) {
     if (outputEnded_ || capacity == 0)
         return 0;
@@ -50,6 +59,13 @@ std::size_t GzipStreamReader::read(char* buffer, std::size_t capacity) {
             // holds no gzip data at all.
             if (memberOpen_ || !anyMember_)
                 throw damagedArchive();
+            outputEnded_ = true;
+            break;
+        }
+        if (!memberOpen_ && anyMember_ && *stream_.next_in == 0) {
+            // Zeros after the last member are block padding (tape-style writers), which gzip
+            // itself accepts; anything else there is damage.
+            skipZeroPadding();
             outputEnded_ = true;
             break;
         }

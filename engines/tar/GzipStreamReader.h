@@ -7,8 +7,9 @@
 
 namespace vexa::tar {
 
-// Decodes a gzip file of one or more members (as `cat a.gz b.gz` makes) into one stream.
-// Damaged or truncated data throws ArchiveFailure::tarFailure.
+// Decodes a gzip file of one or more members (as `cat a.gz b.gz` makes) into one stream; zero
+// bytes after the last member are padding. Damaged or truncated data throws
+// ArchiveFailure::tarFailure.
 class GzipStreamReader : public ByteSource {
   public:
     explicit GzipStreamReader(ByteSource& input);
@@ -20,6 +21,7 @@ class GzipStreamReader : public ByteSource {
 
   private:
     bool refill();
+    void skipZeroPadding();
 
     ByteSource& input_;
     z_stream stream_{};

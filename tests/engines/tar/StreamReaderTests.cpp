@@ -73,6 +73,27 @@ TEST_P(StreamReaderTest, JoinsConcatenatedMembersOrFrames) {
     EXPECT_EQ(decode(dir / "m.z"), first + second);
 }
 
+// Tape-style writers pad the last block with zeros; gzip reads such a file without complaint.
+TEST(GzipStreamReaderTest, ZeroPaddingAfterTheLastMemberIsNoDamage) {
+    TemporaryDirectory dir;
+    writeFile(dir / "a", "primero\n");
+    writeFile(dir / "b", "segundo\n");
+    runChecked("gzip a b && cat a.gz b.gz > m.gz && head -c 300000 /dev/zero >> m.gz && "
+               "cp m.gz bad.gz && printf x >> bad.gz && gzip -t m.gz",
+               dir.path());
+    auto decode = [&](const char* name) {
+        Progress progress;
+        FileByteSource source(dir / name, progress, false);
+        GzipStreamReader reader(source);
+        std::string out(64, '\0');
+        out.resize(reader.read(out.data(), out.size()));
+        return out;
+    };
+    EXPECT_EQ(decode("m.gz"), "primero\nsegundo\n");
+    expectFailure([&] { decode("bad.gz"); },
+                  ArchiveFailure::tarFailure("el archivo está dañado o incompleto."));
+}
+
 TEST(ZstdStreamReaderTest, SkipsSkippableFrames) {
     TemporaryDirectory dir;
     std::string skippable("\x50\x2A\x4D\x18\x03\x00\x00\x00"
