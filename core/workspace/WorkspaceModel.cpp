@@ -152,7 +152,7 @@ void WorkspaceModel::runInFrame(std::function<void(Progress&)> work,
     std::shared_ptr<Progress> progress = progress_ ? progress_ : Progress::make();
     std::weak_ptr<int> alive = lifetime_;
     loop_.runInBackground([work = std::move(work), progress] { work(*progress); },
-                          [this, alive, onSuccess = std::move(onSuccess),
+                          [this, alive, progress, onSuccess = std::move(onSuccess),
                            onFailure = std::move(onFailure)](std::exception_ptr failure) {
                               if (alive.expired())
                                   return;
@@ -162,8 +162,9 @@ void WorkspaceModel::runInFrame(std::function<void(Progress&)> work,
                                   } catch (...) {
                                       // Applying a result may fail too; the frame must still end,
                                       // but once it has ended the outcome is already logged and a
-                                      // second record would lie.
-                                      if (!isBusy_)
+                                      // second record would lie, and a frame begun since belongs
+                                      // to other work.
+                                      if (!isBusy_ || progress_ != progress)
                                           return;
                                       failure = std::current_exception();
                                   }

@@ -230,6 +230,25 @@ TEST_F(OperationFrameTest, AFailingResultStillEndsTheFrame) {
     EXPECT_EQ(model.errorMessage(), ArchiveFailure::unsupported().message());
 }
 
+TEST_F(OperationFrameTest, AFailureAfterTheNextBeginLeavesThatOperationRunning) {
+    auto next = Progress::make();
+    model.runOperation(
+        "Primera", Progress::make(), [](Progress&) { return 1; },
+        [&](int) {
+            model.recordSuccess("Hecho", std::nullopt);
+            model.beginOperation("Segunda", next);
+            throw ArchiveFailure::unsupported();
+        });
+    ASSERT_TRUE(harness.loop.runUntil([&] { return model.operationTitle() == "Segunda"; }));
+    harness.loop.runUntilIdle();
+    EXPECT_TRUE(model.isBusy());
+    EXPECT_EQ(model.progress(), next);
+    ASSERT_EQ(model.records().size(), 1u);
+    EXPECT_TRUE(model.records().front().succeeded);
+    EXPECT_EQ(model.errorMessage(), std::nullopt);
+    model.endOperation();
+}
+
 TEST_F(OperationFrameTest, ResultsAfterTheModelIsGoneAreDropped) {
     std::atomic<bool> ran{false};
     model.runOperation(
