@@ -72,6 +72,19 @@ int renameNoReplace(const Path& from, const Path& to) {
     return ::rename(from.c_str(), to.c_str());
 }
 
+// rename(2) over `to`; a folder over a folder that still has contents is swapped with it
+// atomically and the old one dropped. Gives 0 or the errno.
+int renameOver(const Path& from, const Path& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return 0;
+    if (errno != ENOTEMPTY && errno != EEXIST)
+        return errno;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0)
+        return errno;
+    removeItemIgnoringErrors(from);
+    return 0;
+}
+
 // Copies the bytes of an open file into another, through the kernel when it can.
 void copyContents(int input, int output, const Path& from, const Path& to) {
     bool kernelCopy = true;
@@ -278,18 +291,11 @@ void replaceItem(const Path& original, const Path& replacement) {
     // freshly built temporary file.
     if (hadOriginal && S_ISREG(originalInfo.st_mode) && S_ISREG(replacementInfo.st_mode))
         ::chmod(replacement.c_str(), originalInfo.st_mode & 07777);
-    if (::rename(replacement.c_str(), original.c_str()) == 0)
+    const int error = renameOver(replacement, original);
+    if (error == 0)
         return;
-    if (errno == ENOTEMPTY || errno == EEXIST) {
-        // A folder over a non-empty folder: swap the two atomically, then drop the old one.
-        if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, original.c_str(),
-                        RENAME_EXCHANGE) != 0)
-            fail(original, true);
-        removeItemIgnoringErrors(replacement);
-        return;
-    }
-    if (errno != EXDEV)
-        fail(original, true);
+    if (error != EXDEV)
+        fail(original, true, error);
     // Another file system: copy beside the original first, then rename over it, so that a
     // failed copy never touches the original.
     const Path staging = paths::deletingLastPathComponent(paths::standardized(original)) /
@@ -300,10 +306,9 @@ void replaceItem(const Path& original, const Path& replacement) {
         removeItemIgnoringErrors(staging);
         throw;
     }
-    if (::rename(staging.c_str(), original.c_str()) != 0) {
-        const int error = errno;
+    if (const int stagingError = renameOver(staging, original)) {
         removeItemIgnoringErrors(staging);
-        fail(original, true, error);
+        fail(original, true, stagingError);
     }
     removeItemIgnoringErrors(replacement);
 }

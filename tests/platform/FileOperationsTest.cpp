@@ -233,6 +233,43 @@ TEST(FileMove, RefusesAnExistingDestinationAndMovesWholeFolders) {
               Code::fileNoSuchFile);
 }
 
+// A work folder on another file system than the target, as when $TMPDIR is a tmpfs.
+TEST(FileAcrossFileSystems, ReplaceAndMoveCopyThenDropTheSource) {
+    TemporaryDirectory here;
+    if (!fs::is_directory("/dev/shm") || ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system";
+    TemporaryDirectory there(Path("/dev/shm"));
+    if (attributesOfItem(there.path()).deviceNumber == attributesOfItem(here.path()).deviceNumber)
+        GTEST_SKIP() << "/dev/shm is on the same file system";
+
+    writeFile(here / "archive.zip", "old");
+    ::chmod((here / "archive.zip").c_str(), 0640);
+    writeFile(there / "archive.zip", "new");
+    replaceItem(here / "archive.zip", there / "archive.zip");
+    EXPECT_EQ(readFile(here / "archive.zip"), "new");
+    EXPECT_EQ(modeOf(here / "archive.zip"), 0640u);
+    EXPECT_FALSE(fileExists(there / "archive.zip"));
+
+    // A folder over a folder that still has contents.
+    writeFile(here / "out" / "old.txt", "old");
+    writeFile(there / "out" / "new.txt", "new");
+    replaceItem(here / "out", there / "out");
+    EXPECT_EQ(readFile(here / "out" / "new.txt"), "new");
+    EXPECT_FALSE(fileExists(here / "out" / "old.txt"));
+    EXPECT_FALSE(fileExists(there / "out"));
+
+    writeFile(there / "staging" / "sub" / "a.txt", "a");
+    fs::create_symlink("sub/a.txt", there / "staging" / "link");
+    moveItem(there / "staging", here / "Result");
+    EXPECT_EQ(readFile(here / "Result" / "sub" / "a.txt"), "a");
+    EXPECT_EQ(fs::read_symlink(here / "Result" / "link"), "sub/a.txt");
+    EXPECT_FALSE(fileExists(there / "staging"));
+
+    // Only the work folders and the results are left: no staging copy beside the targets.
+    const std::set<Path> left(fs::directory_iterator(here.path()), fs::directory_iterator());
+    EXPECT_EQ(left, (std::set<Path>{here / "archive.zip", here / "out", here / "Result"}));
+}
+
 TEST(FileCopy, CopiesATreeWithLinksAsLinks) {
     TemporaryDirectory folder;
     const Path source = folder / "source";

@@ -15,12 +15,21 @@ namespace vexa::testing {
 
 namespace fs = std::filesystem;
 
-TemporaryDirectory::TemporaryDirectory() {
+namespace {
+
+fs::path temporaryFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vexa-test-XXXXXX";
+    return tmp && *tmp ? fs::path(tmp) : fs::path("/tmp");
+}
+
+} // namespace
+
+TemporaryDirectory::TemporaryDirectory() : TemporaryDirectory(temporaryFolder()) {}
+
+TemporaryDirectory::TemporaryDirectory(const fs::path& parent) {
+    std::string pattern = (parent / "vexa-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
+        throw std::runtime_error("mkdtemp failed in " + parent.string());
     path_ = fs::path(pattern);
 }
 

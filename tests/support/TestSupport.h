@@ -11,6 +11,8 @@ namespace vexa::testing {
 class TemporaryDirectory {
   public:
     TemporaryDirectory();
+    // Under `parent` instead, for example on another file system.
+    explicit TemporaryDirectory(const std::filesystem::path& parent);
     ~TemporaryDirectory();
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
