@@ -1,4 +1,5 @@
 #include "WorkspaceHarness.h"
+#include "engines/EngineFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,48 @@ TEST(VisibleRowsEdgeTest, DerivedFolderRowsCarryNoSizes) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (ArchiveItem{"docs/", 0, 0, true, false}));
     EXPECT_EQ(rows[1], file("a.txt", 7)); // file rows are the entries themselves
+}
+
+// Archives listed by the engines, as other tools write them: with folder entries of their own
+// (zip, tar) and without (zip -D).
+TEST(VisibleRowsEdgeTest, RowsOfArchivesWrittenByOtherTools) {
+    WorkspaceHarness harness;
+    const auto tree = harness.temporary / "arbol";
+    for (const char* file :
+         {"docs/a.txt", "docs/b/c.txt", "file10.txt", "File2.txt", "file1.txt"}) {
+        std::filesystem::create_directories((tree / file).parent_path());
+        testing::writeFile(tree / file, "x");
+    }
+    const std::vector<std::pair<std::string, std::string>> tools = {
+        {"con-carpetas.zip", "zip -qr {} docs file10.txt File2.txt file1.txt"},
+        {"sin-carpetas.zip", "zip -qrD {} docs file10.txt File2.txt file1.txt"},
+        {"arbol.tar", "bsdtar -cf {} docs file10.txt File2.txt file1.txt"},
+    };
+    for (const auto& [name, command] : tools) {
+        const auto archive = harness.temporary / name;
+        std::string line = command;
+        line.replace(line.find("{}"), 2, testing::shellQuote(archive.string()));
+        testing::runChecked(line, tree);
+        auto progress = Progress::make();
+        harness.model().setArchive(
+            makeArchiveEngine(archive, std::nullopt)->list(archive, *progress));
+
+        const auto paths = [&] {
+            std::vector<std::string> result;
+            for (const auto& row : harness.model().visibleRows())
+                result.push_back(row.path);
+            return result;
+        };
+        harness.model().setFolder("");
+        EXPECT_EQ(paths(),
+                  (std::vector<std::string>{"docs/", "file1.txt", "File2.txt", "file10.txt"}))
+            << name;
+        harness.model().setFolder("docs/");
+        EXPECT_EQ(paths(), (std::vector<std::string>{"docs/b/", "docs/a.txt"})) << name;
+        harness.model().setSearch("C.TXT");
+        EXPECT_EQ(paths(), std::vector<std::string>{"docs/b/c.txt"}) << name;
+        harness.model().setSearch("");
+    }
 }
 
 } // namespace
