@@ -52,7 +52,8 @@ void describe(const std::filesystem::path& location) {
         std::cout << ", archivo comprimido suelto";
     else if (summary->compression)
         std::cout << ", compresión " << rawValue(*summary->compression);
-    if (summary->java && summary->java == JavaArchive::aar && std::filesystem::exists(location) &&
+    std::error_code unreachable;
+    if (summary->java == JavaArchive::aar && std::filesystem::exists(location, unreachable) &&
         !hasZIPSignature(location))
         std::cout << ". " << ArchiveFailure::appleArchive().message() << "\n";
     else
