@@ -3,7 +3,6 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPOutputFolders.h"
 #include "engines/zip/ZIPReader.h"
-#include "engines/zip/container/ZipStatus.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
@@ -28,30 +27,16 @@ struct EntryRecord {
 };
 
 EntryRecord currentRecord(ZIPReader& reader) {
-    const ZipFileInfo* info = nullptr;
-    ZIPArchiveEngine::check(reader.handle->entryGetInfo(&info));
-    if (info == nullptr)
-        throw ArchiveFailure::corrupt("ZIP");
-    return {info->version_madeby, info->flag,       info->modified_date, info->crc,
-            info->external_fa,    info->aes_version};
+    const ZipFileInfo& info = reader.currentInfo();
+    return {info.version_madeby, info.flag,       info.modified_date, info.crc,
+            info.external_fa,    info.aes_version};
 }
 
-// Moves forward from the reader's current entry (whose status is `status`) to `path`.
-void moveTo(ZIPReader& reader, int& status, const std::string& path) {
-    while (true) {
-        if (status != zipstatus::ok) {
-            ZIPArchiveEngine::check(status);
-            throw ArchiveFailure::corrupt("ZIP (código " + std::to_string(status) + ")");
-        }
-        if (ZIPArchiveEngine::entryName(reader) == path)
-            return;
-        status = reader.handle->gotoNextEntry();
-    }
-}
-
+// Some writers name a Unix host and leave the high half empty: no mode was stored, and taken
+// literally it would give a file nobody may read.
 mode_t restoredMode(const EntryRecord& record) {
     const int host = record.versionMadeBy >> 8;
-    if (host == 3 || host == 19)
+    if ((host == 3 || host == 19) && (record.externalAttributes >> 16) != 0)
         return (record.externalAttributes >> 16) & 0777;
     return 0644;
 }
@@ -91,7 +76,7 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
             continue;
         }
 
-        moveTo(reader, status, entry.path);
+        reader.moveForwardTo(status, entry.path);
         const EntryRecord record = currentRecord(reader);
         if (entry.isEncrypted && !password)
             throw ArchiveFailure::passwordRequired();

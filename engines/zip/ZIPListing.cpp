@@ -19,14 +19,6 @@ namespace vexa {
 
 namespace {
 
-const ZipFileInfo& currentInfo(ZIPReader& reader) {
-    const ZipFileInfo* info = nullptr;
-    ZIPArchiveEngine::check(reader.handle->entryGetInfo(&info));
-    if (info == nullptr)
-        throw ArchiveFailure::corrupt("ZIP");
-    return *info;
-}
-
 // Opening and closing proves the part is readable now, not only present.
 bool opensForReading(const std::filesystem::path& part) {
     const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
@@ -38,7 +30,7 @@ bool opensForReading(const std::filesystem::path& part) {
 } // namespace
 
 std::string ZIPArchiveEngine::entryName(ZIPReader& reader) {
-    const ZipFileInfo& info = currentInfo(reader);
+    const ZipFileInfo& info = reader.currentInfo();
     if (info.filename == nullptr)
         throw ArchiveFailure::corrupt("Nombre de archivo");
     const std::string_view bytes(info.filename, info.filename_size);
@@ -109,7 +101,7 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
     while (status == zipstatus::ok) {
         if (progress.isCancelled())
             throw CancellationError();
-        const ZipFileInfo& info = currentInfo(reader);
+        const ZipFileInfo& info = reader.currentInfo();
         std::string name = entryName(reader);
         if (info.uncompressed_size < 0 || info.compressed_size < 0)
             throw ArchiveFailure::corrupt(name);

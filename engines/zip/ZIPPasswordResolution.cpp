@@ -21,19 +21,10 @@ struct TestRecord {
 
 // Moves the reader from its first entry forward to `path` and returns what the checks need.
 TestRecord moveToEntry(ZIPReader& reader, const std::string& path) {
-    for (int status = reader.handle->gotoFirstEntry();; status = reader.handle->gotoNextEntry()) {
-        if (status != zipstatus::ok) {
-            ZIPArchiveEngine::check(status);
-            throw ArchiveFailure::corrupt("ZIP (código " + std::to_string(status) + ")");
-        }
-        if (ZIPArchiveEngine::entryName(reader) == path)
-            break;
-    }
-    const ZipFileInfo* info = nullptr;
-    ZIPArchiveEngine::check(reader.handle->entryGetInfo(&info));
-    if (info == nullptr)
-        throw ArchiveFailure::corrupt("ZIP");
-    return {info->flag, info->crc, info->aes_version};
+    int status = reader.handle->gotoFirstEntry();
+    reader.moveForwardTo(status, path);
+    const ZipFileInfo& info = reader.currentInfo();
+    return {info.flag, info.crc, info.aes_version};
 }
 
 // Whether `candidate` decrypts the entry to data matching its checks; a refusal is an answer,

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 namespace vexa {
 
@@ -18,6 +19,14 @@ class ZIPReader {
     explicit ZIPReader(const std::filesystem::path& archive);
     ZIPReader(const ZIPReader&) = delete;
     ZIPReader& operator=(const ZIPReader&) = delete;
+
+    // The current entry's record, read through ZIPArchiveEngine::check; a missing record fails
+    // with corrupt("ZIP"). Valid until the reader moves.
+    const ZipFileInfo& currentInfo();
+    // Moves forward from the current entry, which the last positioning call answered with
+    // `status`, until the decoded name equals `path`. A non-zero status fails through
+    // ZIPArchiveEngine::check, so running off the end is corrupt("ZIP (código -100)").
+    void moveForwardTo(int& status, const std::string& path);
 
     std::unique_ptr<ZipFileReader> handle;
     // The archive handle of `handle`, owned by it.
