@@ -6,6 +6,7 @@
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -137,7 +138,10 @@ TEST_F(ZIPExtractionTest, ResultTakesTheFirstFreeName) {
     EXPECT_EQ(extractAll(ZIPArchiveEngine(), "Fotos.zip"), dir / "dest/Fotos 3");
     EXPECT_TRUE(std::filesystem::is_empty(dir / "dest/Fotos"));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "elsewhere"));
-    EXPECT_EQ(extractAll(ZIPArchiveEngine(), "Fotos.zip"), dir / "dest/Fotos 4");
+    // A dangling link holds its name as well, and nothing is created where it points.
+    std::filesystem::create_directory_symlink(dir / "nowhere", dir / "dest/Fotos 4");
+    EXPECT_EQ(extractAll(ZIPArchiveEngine(), "Fotos.zip"), dir / "dest/Fotos 5");
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
 
     EXPECT_EQ(ZIPArchiveEngine::availableURL("", dir / "dest"), dir / "dest/Archivos");
     std::filesystem::create_directory(dir / "dest/Archivos");
@@ -259,6 +263,25 @@ TEST_F(ZIPExtractionTest, CancellationLeavesNothingBehind) {
                                                    std::nullopt),
                  CancellationError);
     expectUntouchedDestination();
+}
+
+// Files are found by moving forward from the previous one, so entries given out of listing order
+// fail instead of reading another entry's data.
+TEST_F(ZIPExtractionTest, AFileNotFoundAheadIsCorrupt) {
+    makeInfoZipTree();
+    Progress listingProgress;
+    std::vector<ArchiveItem> entries =
+        ZIPArchiveEngine().list(dir / "Fotos.zip", listingProgress).entries;
+    std::erase_if(entries, [](const ArchiveItem& entry) { return entry.isDirectory; });
+    ASSERT_GE(entries.size(), 2u);
+    std::reverse(entries.begin(), entries.end());
+    Progress progress;
+    EXPECT_EQ(failureOf([&] {
+                  ZIPArchiveEngine().extractEntries(
+                      dir / "Fotos.zip", entries, progress, 0, true,
+                      [&](const ArchiveItem& entry) { return dir / "dest" / entry.path; });
+              }),
+              ArchiveFailure::corrupt("ZIP (código -100)"));
 }
 
 TEST_F(ZIPExtractionTest, CancellationIsPolledBeforeEveryRead) {
