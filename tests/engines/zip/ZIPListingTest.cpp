@@ -192,6 +192,32 @@ TEST(ZIPListingTest, RefusesOddArchivesInCheckOrder) {
             << rows[i].body;
 }
 
+// Sizes come from ZIP64 fields packed by hand: one that reads as negative is refused before the
+// path rule looks at the name, and a listing whose sizes add up past the 64-bit range is refused
+// at the entry that overflows.
+TEST(ZIPListingTest, ImpossibleSizesAreCorrupt) {
+    TemporaryDirectory dir;
+    runPython("def raw_zip(path, entries):\n"
+              "    out, central = bytearray(), bytearray()\n"
+              "    for name, size in entries:\n"
+              "        offset = len(out)\n"
+              "        out += struct.pack('<IHHHHHIIIHH', 0x04034b50, 45, 0, 0, 0, 0, 0, 0, 0,\n"
+              "                           len(name), 0) + name\n"
+              "        extra = struct.pack('<HHQQ', 1, 16, size, 0)\n"
+              "        central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 0x031e, 45, 0, 0,\n"
+              "                               0, 0, 0, 0xffffffff, 0xffffffff, len(name),\n"
+              "                               len(extra), 0, 0, 0, 0o100644 << 16, offset)\n"
+              "        central += name + extra\n"
+              "    out += central + struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, len(entries),\n"
+              "                                 len(entries), len(central), len(out), 0)\n"
+              "    open(path, 'wb').write(out)\n"
+              "raw_zip('negative.zip', [(b'ok', 1), (b'../x', 2**64 - 1)])\n"
+              "raw_zip('overflow.zip', [(b'a', 2**63 - 1), (b'b', 0)])\n",
+              dir.path());
+    EXPECT_EQ(failureOf([&] { listed(dir / "negative.zip"); }), ArchiveFailure::corrupt("../x"));
+    EXPECT_EQ(failureOf([&] { listed(dir / "overflow.zip"); }), ArchiveFailure::corrupt("b"));
+}
+
 TEST(ZIPListingTest, JavaArchivesCompareNamesWithCase) {
     TemporaryDirectory dir;
     runPython("for name in ('app.jar', 'app.zip'):\n"
