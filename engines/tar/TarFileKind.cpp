@@ -15,12 +15,10 @@ TarFileKind tarFileKind(const std::filesystem::path& archive) {
     }
     std::string stem = name.substr(0, name.size() - suffix->size());
     kind.singleFile = suffix->rfind(".t", 0) != 0;
-    if (kind.singleFile) {
+    if (kind.singleFile)
         kind.entryName = stem;
-        kind.resultName = paths::nameDeletingExtension(stem);
-    } else {
-        kind.resultName = stem;
-    }
+    // Like every archive, the result folder is named after the file without its suffix.
+    kind.resultName = stem;
     return kind;
 }
 

@@ -151,7 +151,7 @@ TEST_F(TarExtractionTest, SingleFilesLandInAFolderNamedAfterTheEntry) {
     for (const char* name : {"notas.txt.gz", "notas.txt.xz", "notas.txt.bz2", "notas.txt.zst"}) {
         SCOPED_TRACE(name);
         fs::path result = TarArchiveEngine().extract(dir / name, {}, out, progress);
-        EXPECT_EQ(result, out / "notas");
+        EXPECT_EQ(result, out / "notas.txt");
         EXPECT_EQ(treeOf(result), std::set<std::string>{"notas.txt"});
         EXPECT_EQ(readFile(result / "notas.txt"), bytes);
         EXPECT_EQ(modeOf(result / "notas.txt"), 0644u);
