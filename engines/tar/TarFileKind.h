@@ -13,7 +13,7 @@ struct TarFileKind {
     std::optional<TarCompression> compression; // as the name says; none for an unknown suffix
     bool singleFile = false;                   // a bare compressed file, not a TAR archive
     std::string entryName;                     // single file: its one entry ("notas.txt")
-    std::string resultName;                    // folder made by an extraction ("fotos", "notas.txt")
+    std::string resultName; // folder made by an extraction ("fotos", "notas.txt")
 };
 
 // A name ending in a suffix that begins with ".t" (".tar", ".tar.gz", ".tgz", ".tzst"...) is
