@@ -132,7 +132,7 @@ fs::path homeFolder() {
 } // namespace
 
 SettingsStore::SettingsStore(fs::path file) : file_(std::move(file)) {
-    load();
+    reload();
 }
 
 SettingsStore& SettingsStore::standard() {
@@ -169,40 +169,51 @@ std::optional<std::string> SettingsStore::string(const std::string& key) const {
 
 void SettingsStore::setData(const std::string& key, const Data& value) {
     std::lock_guard lock(mutex_);
+    reload();
     values_[key] = Value{true, std::string(value.begin(), value.end())};
     save();
 }
 
 void SettingsStore::setString(const std::string& key, const std::string& value) {
     std::lock_guard lock(mutex_);
+    reload();
     values_[key] = Value{false, value};
     save();
 }
 
 void SettingsStore::remove(const std::string& key) {
     std::lock_guard lock(mutex_);
+    reload();
     if (values_.erase(key) > 0)
         save();
 }
 
-void SettingsStore::load() {
-    std::ifstream in(file_, std::ios::binary);
+std::optional<std::map<std::string, SettingsStore::Value>>
+SettingsStore::read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
     if (!in)
-        return;
+        return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
     const auto document = nlohmann::json::parse(content.str(), nullptr, false);
     if (document.is_discarded() || !document.is_object())
-        return;
+        return std::nullopt;
+    std::map<std::string, Value> values;
     for (const auto& [key, stored] : document.items()) {
         if (stored.is_string()) {
-            values_[key] = Value{false, stored.get<std::string>()};
+            values[key] = Value{false, stored.get<std::string>()};
         } else if (stored.is_object() && stored.size() == 1 && stored.contains(dataKey) &&
                    stored[dataKey].is_string()) {
             if (auto bytes = decodeBase64(stored[dataKey].get<std::string>()))
-                values_[key] = Value{true, std::move(*bytes)};
+                values[key] = Value{true, std::move(*bytes)};
         }
     }
+    return values;
+}
+
+void SettingsStore::reload() {
+    if (auto values = read(file_))
+        values_ = std::move(*values);
 }
 
 void SettingsStore::save() const {

@@ -13,7 +13,9 @@ namespace vexa {
 // In place of user defaults: data and text values under keys, kept as one JSON file
 // (settings.json under $XDG_CONFIG_HOME/vexa, default ~/.config/vexa) and written atomically.
 // An unreadable or corrupt file reads as empty; a value of an unknown shape is skipped. Every
-// change is written at once. Texts are UTF-8. Data values are stored as Base64 text.
+// change is written at once, over the values the file holds at that moment, so that the keys
+// another running copy of the program wrote meanwhile are kept. Texts are UTF-8. Data values
+// are stored as Base64 text.
 class SettingsStore {
   public:
     using Data = std::vector<std::uint8_t>;
@@ -39,7 +41,9 @@ class SettingsStore {
         bool isData = false;
         std::string bytes;
     };
-    void load();
+    // The file's values; none when it is missing, unreadable or not a JSON object.
+    static std::optional<std::map<std::string, Value>> read(const std::filesystem::path& file);
+    void reload();     // needs mutex_; keeps the values in memory when the file gives none
     void save() const; // needs mutex_; failures to write are ignored: settings are never fatal
 
     std::filesystem::path file_;

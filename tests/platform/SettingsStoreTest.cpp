@@ -188,6 +188,22 @@ TEST(SettingsStore, ConcurrentWritersLoseNoKey) {
             EXPECT_EQ(reread.string("k" + std::to_string(t) + "-" + std::to_string(i)), "v");
 }
 
+// Each running copy of the program holds its own store of the same file.
+TEST(SettingsStore, TwoRunningCopiesKeepEachOthersKeys) {
+    TemporaryDirectory folder;
+    const fs::path file = folder / "settings.json";
+    SettingsStore first(file);
+    SettingsStore second(file);
+    first.setData("rarExecutableBookmark", {1, 2, 3});
+    second.setString("appearance", "oscuro");
+    second.setData("recentArchives", {4});
+    first.remove("recentArchives");
+    SettingsStore reread(file);
+    EXPECT_EQ(reread.data("rarExecutableBookmark"), (SettingsStore::Data{1, 2, 3}));
+    EXPECT_EQ(reread.string("appearance"), "oscuro");
+    EXPECT_EQ(reread.data("recentArchives"), std::nullopt);
+}
+
 // Restores one environment variable when the test ends.
 class ScopedEnvironment {
   public:
