@@ -32,7 +32,7 @@ class DefaultApplicationTest : public ::testing::Test {
         fs::create_directories(root / "bin");
         fs::create_symlink("/bin/true", root / "bin/vexa");
         fs::create_symlink("/bin/true", root / "bin/otra");
-        fs::copy_file(fs::path(VEXA_TEST_DATA_DIR) / "../../resources/vexa.desktop",
+        fs::copy_file(fs::path(VEXA_SOURCE_DIR) / "resources/vexa.desktop",
                       root / "xdg/data/applications/vexa.desktop");
         const char* path = std::getenv("PATH");
         harness.desktop.xdgMime = "xdg-mime";
@@ -117,7 +117,7 @@ TEST_F(DefaultApplicationTest, HandledTypesAreTheArchiveTypesOfTheDatabase) {
     EXPECT_EQ(identifiers().front(), "application/zip");
 
     // The installed desktop entry claims every handled type and passes the desktop's checks.
-    const auto entry = fs::path(VEXA_TEST_DATA_DIR) / "../../resources/vexa.desktop";
+    const auto entry = fs::path(VEXA_SOURCE_DIR) / "resources/vexa.desktop";
     const std::string text = testing::readFile(entry);
     for (const auto& type : identifiers())
         EXPECT_NE(text.find(type + ";"), std::string::npos) << type;
