@@ -64,7 +64,6 @@ void readCentralFixed(const uint8_t* p, CentralEntry& entry, size_t* nameLength,
     entry.storedMethod = get16(p + 10);
     info.compression_method = entry.storedMethod;
     info.dos_date = (static_cast<uint32_t>(get16(p + 14)) << 16) | get16(p + 12);
-    info.modified_date = unixTimeFromDos(info.dos_date);
     info.crc = get32(p + 16);
     info.compressed_size = get32(p + 20);
     info.uncompressed_size = get32(p + 24);
@@ -118,6 +117,7 @@ int applyExtraFields(CentralEntry& entry) {
     const auto rawDisk = static_cast<uint16_t>(info.disk_number);
     bool sawZip64 = false;
     bool sawAes = false;
+    bool timed = false;
     const auto* extra = reinterpret_cast<const uint8_t*>(entry.extrafield.data());
     const size_t total = entry.extrafield.size();
     size_t at = 0;
@@ -149,13 +149,16 @@ int applyExtraFields(CentralEntry& entry) {
                     info.modified_date = unixTimeFromFiletime(get64(data + t + 4));
                     info.accessed_date = unixTimeFromFiletime(get64(data + t + 12));
                     info.creation_date = unixTimeFromFiletime(get64(data + t + 20));
+                    timed = true;
                 }
                 t += 4 + size;
             }
             break;
         case extraTimestamp:
-            if (length >= 5 && (data[0] & 1) != 0)
+            if (length >= 5 && (data[0] & 1) != 0) {
                 info.modified_date = get32(data + 1);
+                timed = true;
+            }
             break;
         case extraUnix:
             // atime, mtime, uid, gid, then the link target of a symbolic link.
@@ -178,6 +181,10 @@ int applyExtraFields(CentralEntry& entry) {
             break;
         }
     }
+    // Only now: converting local time costs a system call per entry (the C library checks the
+    // time zone file each time), and most archives carry a time field that makes it needless.
+    if (!timed)
+        info.modified_date = unixTimeFromDos(info.dos_date);
     entry.bindPointers();
     return zipstatus::ok;
 }

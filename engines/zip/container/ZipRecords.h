@@ -62,8 +62,9 @@ struct CentralEntry {
 // the three variable parts that follow.
 void readCentralFixed(const uint8_t* fixed, CentralEntry& entry, size_t* nameLength,
                       size_t* extraLength, size_t* commentLength);
-// Applies the extra fields (ZIP64 values, times, link name, AES) to the record; format when a
-// needed ZIP64 value is missing or the AES field is malformed.
+// Applies the extra fields (ZIP64 values, times, link name, AES) to the record, and the DOS time
+// when no field gave the modification time; format when a needed ZIP64 value is missing or the
+// AES field is malformed.
 int applyExtraFields(CentralEntry& entry);
 
 // The extra fields of `extra` that a writer copies as they are: all but those it makes itself

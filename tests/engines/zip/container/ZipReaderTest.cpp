@@ -5,9 +5,12 @@
 #include "engines/zip/container/ZipStatus.h"
 #include "tests/support/TestSupport.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 
 namespace vexa {
@@ -235,8 +238,20 @@ with zipfile.ZipFile('../extra.zip', 'w') as z:
     EXPECT_EQ(zipAttribIsSymlink(link.info.external_fa, link.info.version_madeby), zipstatus::ok);
     EXPECT_EQ(link.data, "docs/text.txt");
 
+    // Without a time field the DOS time counts, read as local time (here three hours east).
+    const char* zone = std::getenv("TZ");
+    const std::optional<std::string> savedZone =
+        zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+    ::setenv("TZ", "<+03>-3", 1);
+    ::tzset();
     auto extra = readArchive(dir / "extra.zip");
+    if (savedZone)
+        ::setenv("TZ", savedZone->c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
     ASSERT_EQ(extra.entries.size(), 2u);
+    EXPECT_EQ(extra.entries[0].info.modified_date, 978307200 - 3 * 3600);
     ASSERT_TRUE(extra.entries[0].linkname.has_value());
     EXPECT_EQ(*extra.entries[0].linkname, "target/file");
     EXPECT_EQ(
