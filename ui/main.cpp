@@ -1,67 +1,66 @@
-// A small demonstration of the archive model until the terminal front-end takes its place.
+// A small demonstration of what stands so far (the archive model and the four engines) until the
+// terminal front-end takes its place: it lists archives and extracts them.
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/ArchiveSummary.h"
-#include "core/archive/JavaArchive.h"
 #include "core/archive/RarLocator.h"
-#include "core/archive/TarCompression.h"
+#include "engines/EngineFactory.h"
 #include "platform/Paths.h"
-#include "platform/TextRules.h"
+#include "platform/PlatformError.h"
+#include "platform/Progress.h"
 
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
 
 using namespace vexa;
 
-// The kind told by the name alone, as the open panel would; nothing is read from the file.
-std::optional<ArchiveSummary> summaryByName(const std::filesystem::path& location) {
-    ArchiveSummary summary;
-    summary.url = location;
-    summary.volumes = {location};
-    const std::string extension = text::lowercased(paths::pathExtension(location));
-    if (auto compression = detectTarCompression(location)) {
-        summary.format = ArchiveFormat::tar;
-        summary.compression = compression;
-        const std::string suffix = tarSuffix(location).value_or("");
-        summary.singleFile = suffix != ".tar" && !suffix.starts_with(".t");
-    } else if (extension == "zip" || javaArchive(location)) {
-        summary.format = ArchiveFormat::zip;
-        summary.java = javaArchive(location);
-    } else if (extension == "rar") {
-        summary.format = ArchiveFormat::rar;
-    } else if (extension == "7z") {
-        summary.format = ArchiveFormat::sevenZip;
-    } else {
-        return std::nullopt;
+struct Options {
+    std::vector<std::filesystem::path> archives;
+    std::optional<std::string> password;
+    std::optional<std::filesystem::path> destination;
+    bool messages = false;
+};
+
+void show(const ArchiveSummary& summary) {
+    std::cout << paths::lastPathComponent(summary.url) << ": " << summary.kindLabel();
+    if (summary.compression && !summary.singleFile)
+        std::cout << ", compresión " << rawValue(*summary.compression);
+    if (summary.volumes.size() > 1)
+        std::cout << ", " << summary.volumes.size() << " partes";
+    std::cout << ", " << summary.entries.size() << " elementos, "
+              << (summary.isEditable() ? "se puede editar" : "solo lectura") << "\n";
+    for (const auto& entry : summary.entries) {
+        std::cout << "  " << (entry.isEncrypted ? "* " : "  ") << entry.path;
+        if (!entry.isDirectory)
+            std::cout << "  (" << entry.size << " bytes)";
+        std::cout << "\n";
     }
-    return summary;
 }
 
-void describe(const std::filesystem::path& location) {
-    std::cout << "  " << paths::lastPathComponent(location) << ": ";
-    const auto summary = summaryByName(location);
-    if (!summary) {
-        std::cout << "no parece un archivo comprimido que Vexa abra.\n";
-        return;
+// Lists one archive and, when asked, extracts all of it; failures are shown, not fatal.
+bool process(const std::filesystem::path& archive, const Options& options) {
+    try {
+        auto engine = makeArchiveEngine(archive, options.password);
+        Progress listing;
+        show(engine->list(archive, listing));
+        if (options.destination) {
+            Progress extraction;
+            const auto result = engine->extract(archive, {}, *options.destination, extraction);
+            std::cout << "Extraído en " << result.string() << "\n";
+        }
+        return true;
+    } catch (const std::exception& failure) {
+        std::cout << paths::lastPathComponent(archive) << ": " << failure.what() << "\n";
+        return false;
     }
-    std::cout << summary->kindLabel();
-    if (summary->singleFile)
-        std::cout << ", archivo comprimido suelto";
-    else if (summary->compression)
-        std::cout << ", compresión " << rawValue(*summary->compression);
-    std::error_code unreachable;
-    if (summary->java == JavaArchive::aar && std::filesystem::exists(location, unreachable) &&
-        !hasZIPSignature(location))
-        std::cout << ". " << ArchiveFailure::appleArchive().message() << "\n";
-    else
-        std::cout << (summary->isEditable() ? ", se puede editar.\n" : ", solo lectura.\n");
 }
 
 void listMessages() {
-    std::cout << "Mensajes de error (con «ejemplo» donde va el dato):\n";
     for (int i = 0; i <= static_cast<int>(ArchiveFailure::Case::appleArchive); ++i) {
         const auto kind = static_cast<ArchiveFailure::Case>(i);
         std::cout << "  " << i << ". " << ArchiveFailure::make(kind, "ejemplo").message() << "\n";
@@ -73,27 +72,30 @@ void listMessages() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::cout << "Vexa: gestor de archivos comprimidos ZIP, RAR, 7z y TAR.\n"
-                 "Esta demostración reconoce el tipo de cada archivo por su nombre; la interfaz "
-                 "completa llegará pronto.\n";
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--mensajes") == 0)
+            options.messages = true;
+        else if (std::strcmp(argv[i], "--contraseña") == 0 && hasValue)
+            options.password = argv[++i];
+        else if (std::strcmp(argv[i], "--extraer") == 0 && hasValue)
+            options.destination = argv[++i];
+        else
+            options.archives.emplace_back(argv[i]);
+    }
+    std::cout << "Vexa: gestor de archivos comprimidos ZIP, RAR, 7z y TAR (demostración).\n";
     if (const auto rar = locateRARExecutable())
         std::cout << "Programa rar: " << rar->string() << "\n";
     else
         std::cout << "Programa rar: no encontrado (los RAR solo se podrán leer).\n";
-
-    std::vector<std::filesystem::path> locations;
-    bool messages = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--mensajes") == 0)
-            messages = true;
-        else
-            locations.emplace_back(argv[i]);
-    }
-    if (locations.empty() && !messages)
-        std::cout << "Uso: vexa [--mensajes] [archivo…]\n";
-    for (const auto& location : locations)
-        describe(location);
-    if (messages)
+    if (options.archives.empty() && !options.messages)
+        std::cout << "Uso: vexa [--contraseña CLAVE] [--extraer CARPETA] [--mensajes] "
+                     "[archivo…]\n";
+    bool allRead = true;
+    for (const auto& archive : options.archives)
+        allRead = process(archive, options) && allRead;
+    if (options.messages)
         listMessages();
-    return 0;
+    return allRead ? 0 : 1;
 }
