@@ -32,10 +32,22 @@ int ZipEntryReader::locateData(const CentralEntry& entry) {
     buffer_.resize(bufferSize);
     const uint64_t guess = localHeaderSize + info.filename_size + info.extrafield_size +
                            localSlack + std::min<uint64_t>(compressed, bufferSize);
-    int status = input_.seek(info.disk_number, static_cast<uint64_t>(info.disk_offset));
+    uint64_t want = std::min<uint64_t>(guess, bufferSize);
+    int status = zipstatus::ok;
+    if (input_.lastDisk() != 0) {
+        // The guess stops at the part's end: the next part is opened only when the entry really
+        // goes on there (it may be missing while this entry is whole).
+        uint64_t partLength = 0;
+        status = input_.partSize(info.disk_number, &partLength);
+        if (status != zipstatus::ok)
+            return status;
+        if (static_cast<uint64_t>(info.disk_offset) < partLength)
+            want = std::min(want, partLength - static_cast<uint64_t>(info.disk_offset));
+    }
+    status = input_.seek(info.disk_number, static_cast<uint64_t>(info.disk_offset));
     if (status != zipstatus::ok)
         return status;
-    const int64_t got = input_.read(buffer_.data(), std::min<uint64_t>(guess, bufferSize));
+    const int64_t got = input_.read(buffer_.data(), want);
     if (got < 0)
         return static_cast<int>(got);
     const auto have = static_cast<size_t>(got);

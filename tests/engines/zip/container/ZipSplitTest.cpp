@@ -72,6 +72,33 @@ TEST(ZipSplit, ReadsInfoZipSplitSet) {
     EXPECT_TRUE(failed);
 }
 
+TEST(ZipSplit, MissingPartFailsOnlyTheEntriesItHolds) {
+    // The first entry (marker, 40-byte header, data, 16-byte descriptor) ends exactly at the end
+    // of the first part: reading it must not reach into the second part, which is gone.
+    TemporaryDirectory dir;
+    std::vector<NewEntry> entries(3);
+    entries[0].name = "a";
+    entries[0].data = sampleBytes(diskSize - 4 - 40 - 16, 1, false);
+    entries[1].name = "b";
+    entries[1].data = sampleBytes(100000, 2, false);
+    entries[2].name = "c";
+    entries[2].data = "c";
+    for (auto& entry : entries) {
+        entry.method = 0;
+        entry.level = 0;
+    }
+    writeArchive(dir / "x.zip", entries, nullptr, diskSize);
+    ASSERT_EQ(std::filesystem::file_size(dir / "x.z01"), static_cast<uintmax_t>(diskSize));
+    ASSERT_TRUE(std::filesystem::remove(dir / "x.z02"));
+    auto result = readArchive(dir / "x.zip");
+    ASSERT_EQ(result.entries.size(), 3u);
+    EXPECT_EQ(result.entries[0].readStatus, zipstatus::ok);
+    EXPECT_TRUE(result.entries[0].data == entries[0].data);
+    EXPECT_EQ(result.entries[1].readStatus, zipstatus::open);
+    EXPECT_EQ(result.entries[2].readStatus, zipstatus::ok);
+    EXPECT_EQ(result.entries[2].data, "c");
+}
+
 TEST(ZipSplit, WrittenSetHasExactPartsAndReadsBack) {
     TemporaryDirectory dir;
     auto entries = splitEntries();
