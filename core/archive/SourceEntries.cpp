@@ -1,0 +1,137 @@
+#include "core/archive/SourceEntries.h"
+
+#include "core/archive/EntryValidation.h"
+#include "platform/FileOperations.h"
+#include "platform/PlatformError.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+namespace vexa {
+
+namespace {
+
+bool isUnsafeName(const std::string& name) {
+    if (name.empty() || name.find_first_of(std::string("\\:\0", 3)) != std::string::npos)
+        return true;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        if (name.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { closedir(directory); }
+};
+
+// Children in the order the file system lists them, hidden ones included.
+std::vector<std::string> childNames(const std::filesystem::path& folder) {
+    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(folder.c_str()));
+    if (!directory)
+        throw PlatformError::fromErrno(errno, folder.string(), false);
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* record = readdir(directory.get());
+        if (!record) {
+            if (errno != 0)
+                throw PlatformError::fromErrno(errno, folder.string(), false);
+            break;
+        }
+        std::string name = record->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
+} // namespace
+
+void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
+                          Progress& progress, std::set<std::string>& duplicateKeys,
+                          SourceEntryMap& entries, std::int64_t& units) {
+    progress.throwIfCancelled();
+    const files::FileAttributes attributes = files::attributesOfItem(location);
+    if (attributes.type == files::FileType::symbolicLink)
+        throw ArchiveFailure::symbolicLink(name);
+    if (attributes.type == files::FileType::other)
+        throw ArchiveFailure::unsupportedRAR();
+    if (isUnsafeName(name))
+        throw ArchiveFailure::unsafePath(name);
+
+    const bool isDirectory = attributes.type == files::FileType::directory;
+    std::string entryPath = isDirectory ? name + "/" : name;
+    if (!duplicateKeys.insert(nameKey(entryPath)).second)
+        throw ArchiveFailure::duplicate(name);
+
+    const std::int64_t size = isDirectory ? 0 : attributes.size;
+    entries[std::move(entryPath)] = RARSourceEntry{location, size, isDirectory};
+    units += std::max<std::int64_t>(size, 1);
+
+    if (!isDirectory)
+        return;
+    for (const std::string& child : childNames(location)) {
+        // Resource forks and Finder data copied from other systems are never archived.
+        if (child.starts_with("._"))
+            continue;
+        collectSourceEntries(location / child, name + "/" + child, progress, duplicateKeys, entries,
+                             units);
+    }
+}
+
+std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progress) {
+    files::FileDescriptor file(::open(location.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw PlatformError::fromErrno(errno, location.string(), false);
+    constexpr std::size_t blockSize = 262144;
+    std::vector<unsigned char> block(blockSize);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (;;) {
+        progress.throwIfCancelled();
+        const ssize_t count = ::read(file.get(), block.data(), block.size());
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throw PlatformError::fromErrno(errno, location.string(), false);
+        }
+        if (count == 0)
+            break;
+        crc = crc32(crc, block.data(), static_cast<uInt>(count));
+        progress.addCompletedUnits(count);
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryMap& sources,
+                             Progress& progress, ArchiveFailure::Case kind) {
+    for (const auto& [path, source] : sources) {
+        progress.throwIfCancelled();
+        const auto found = archived.find(path);
+        if (found == archived.end() || found->second.first.isDirectory != source.isDirectory)
+            throw ArchiveFailure::make(kind, kContentMismatchMessage);
+        if (source.isDirectory) {
+            progress.addCompletedUnits(1);
+            continue;
+        }
+        const auto& [item, crc] = found->second;
+        if (item.size != source.size || !crc || crc32OfFile(source.url, progress) != *crc)
+            throw ArchiveFailure::make(kind, "«" + path +
+                                                 "» no coincide con el original. Puede haber "
+                                                 "cambiado durante la compresión.");
+        if (source.size == 0)
+            progress.addCompletedUnits(1);
+    }
+}
+
+} // namespace vexa

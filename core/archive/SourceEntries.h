@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/ArchiveItem.h"
+#include "platform/Progress.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+// The walk over the files and folders chosen for a new archive, and the check of what a writer
+// produced against them. Shared by the RAR, 7z and TAR writers.
+namespace vexa {
+
+// One collected source item.
+struct RARSourceEntry {
+    std::filesystem::path url;
+    // Bytes; 0 for folders.
+    std::int64_t size = 0;
+    bool isDirectory = false;
+
+    bool operator==(const RARSourceEntry&) const = default;
+};
+
+// Entry path (the chosen item's own name, then "/" and each deeper component; folders end with
+// "/") -> the item on disk.
+using SourceEntryMap = std::map<std::string, RARSourceEntry>;
+
+// An archive as read back: entry path -> (its listed item, CRC-32 of its data when known).
+// Same shape as RARArchiveEngine::EntryChecksums.
+using ReadBackEntries = std::map<std::string, std::pair<ArchiveItem, std::optional<std::uint32_t>>>;
+
+// Walks one chosen item (never following symbolic links) under `name` and every folder below
+// it, children named "._*" left out. Adds each entry to `entries`, its name key (nameKey) to
+// `duplicateKeys`, and max(size, 1) to `units`; these are shared by the walks of one creation.
+// Throws symbolicLink (a link anywhere), unsupportedRAR (a device, pipe or socket), unsafePath
+// (an empty name, one with "\", ":" or NUL, or a ".." component), duplicate (a key already
+// seen; the name walked second), the platform's errors, or CancellationError.
+void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
+                          Progress& progress, std::set<std::string>& duplicateKeys,
+                          SourceEntryMap& entries, std::int64_t& units);
+
+// zlib's CRC-32 of the whole file, read in 256 KiB blocks; adds every byte read to the
+// completed units. Throws the platform's errors or CancellationError.
+std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progress);
+
+// Checks that every source entry is in `archived` with the same kind, and every file with the
+// same size and the CRC-32 of the file as it is now on disk. Advances the progress by one per
+// folder and empty file and by the bytes of the others. A mismatch throws ArchiveFailure of
+// `kind` (a payload case: rarCreation, rarEdit, sevenZipFailure, tarFailure), naming the
+// entry when only its data differ. Entries of `archived` missing from `sources` are not
+// looked at: callers compare the two path sets first when they need equality.
+void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryMap& sources,
+                             Progress& progress, ArchiveFailure::Case kind);
+
+// The text of a failure whose archive holds other entries than the sources.
+inline constexpr const char* kContentMismatchMessage =
+    "el contenido del RAR no coincide con los archivos seleccionados.";
+
+} // namespace vexa

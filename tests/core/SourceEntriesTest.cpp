@@ -1,0 +1,222 @@
+#include "core/archive/SourceEntries.h"
+
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace vexa {
+namespace {
+
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+struct Walk {
+    std::set<std::string> keys;
+    SourceEntryMap entries;
+    std::int64_t units = 0;
+    Progress progress;
+
+    void add(const std::filesystem::path& location, const std::string& name) {
+        collectSourceEntries(location, name, progress, keys, entries, units);
+    }
+};
+
+std::uint32_t zlibCRC(const std::string& bytes) {
+    return static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+template <typename Action> ArchiveFailure failureOf(Action action) {
+    try {
+        action();
+    } catch (const ArchiveFailure& failure) {
+        return failure;
+    }
+    ADD_FAILURE() << "no ArchiveFailure thrown";
+    return ArchiveFailure::unsupported();
+}
+
+TEST(CollectSourceEntries, WalksFoldersSkippingResourceForkChildren) {
+    TemporaryDirectory dir;
+    std::filesystem::create_directories(dir / "Fotos/vacio");
+    writeFile(dir / "Fotos/a.jpg", std::string(1000, 'x'));
+    writeFile(dir / "Fotos/._a.jpg", "fork");
+    writeFile(dir / "Fotos/.oculto", "");
+    writeFile(dir / "._suelto", "abc");
+
+    Walk walk;
+    walk.add(dir / "Fotos", "Fotos");
+    walk.add(dir / "._suelto", "._suelto");
+
+    std::set<std::string> paths;
+    for (const auto& [path, entry] : walk.entries)
+        paths.insert(path);
+    EXPECT_EQ(paths, (std::set<std::string>{"Fotos/", "Fotos/a.jpg", "Fotos/.oculto",
+                                            "Fotos/vacio/", "._suelto"}));
+    EXPECT_EQ(walk.entries.at("Fotos/a.jpg"), (RARSourceEntry{dir / "Fotos/a.jpg", 1000, false}));
+    EXPECT_TRUE(walk.entries.at("Fotos/vacio/").isDirectory);
+    EXPECT_EQ(walk.entries.at("Fotos/vacio/").size, 0);
+    // Folders and empty files count one unit each, files their bytes.
+    EXPECT_EQ(walk.units, 1 + 1000 + 1 + 1 + 3);
+}
+
+TEST(CollectSourceEntries, RefusesWhatCannotBeArchived) {
+    TemporaryDirectory dir;
+    std::filesystem::create_directories(dir / "carpeta");
+    writeFile(dir / "carpeta/bien.txt", "x");
+    std::filesystem::create_symlink(dir / "carpeta/bien.txt", dir / "carpeta/enlace");
+    std::filesystem::create_directories(dir / "otra");
+    ASSERT_EQ(mkfifo((dir / "otra/tubo").c_str(), 0600), 0);
+    writeFile(dir / "plano.txt", "x");
+
+    EXPECT_EQ(failureOf([&] { Walk().add(dir / "carpeta", "carpeta"); }),
+              ArchiveFailure::symbolicLink("carpeta/enlace"));
+    EXPECT_EQ(failureOf([&] { Walk().add(dir / "otra", "otra"); }),
+              ArchiveFailure::unsupportedRAR());
+
+    for (const std::string& name : std::vector<std::string>{
+             "", "a\\b", "c:d", std::string("n\0ul", 4), "..", "x/../y", "x//.."}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(failureOf([&] { Walk().add(dir / "plano.txt", name); }),
+                  ArchiveFailure::unsafePath(name));
+    }
+    // Dots that are no parent step are ordinary names.
+    Walk walk;
+    walk.add(dir / "plano.txt", "...");
+    walk.add(dir / "plano.txt", "a..b");
+    EXPECT_EQ(walk.entries.size(), 2u);
+}
+
+TEST(CollectSourceEntries, NamesEqualAfterNormalisingAndCaseFoldingCollide) {
+    TemporaryDirectory dir;
+    std::filesystem::create_directories(dir / "uno");
+    std::filesystem::create_directories(dir / "dos");
+    writeFile(dir / "uno/Informe.txt", "a");
+    writeFile(dir / "dos/informe.TXT", "b");
+    Walk walk;
+    walk.add(dir / "uno/Informe.txt", "Informe.txt");
+    EXPECT_EQ(failureOf([&] { walk.add(dir / "dos/informe.TXT", "informe.TXT"); }),
+              ArchiveFailure::duplicate("informe.TXT"));
+
+    const std::string composed = "Canci\xC3\xB3n";
+    const std::string decomposed = text::nfd(composed);
+    ASSERT_NE(composed, decomposed);
+    writeFile(dir / "uno" / composed, "a");
+    writeFile(dir / "dos" / decomposed, "b");
+    walk.add(dir / "uno" / composed, composed);
+    EXPECT_EQ(failureOf([&] { walk.add(dir / "dos" / decomposed, decomposed); }),
+              ArchiveFailure::duplicate(decomposed));
+
+    // A folder and a file of the same name collide as well.
+    std::filesystem::create_directories(dir / "tres/Informe.txt");
+    EXPECT_EQ(failureOf([&] { walk.add(dir / "tres/Informe.txt", "Informe.txt"); }),
+              ArchiveFailure::duplicate("Informe.txt"));
+}
+
+TEST(CollectSourceEntries, MissingItemAndCancellationStopTheWalk) {
+    TemporaryDirectory dir;
+    EXPECT_THROW(Walk().add(dir / "no-existe", "no-existe"), PlatformError);
+    writeFile(dir / "a", "x");
+    Walk walk;
+    walk.progress.cancel();
+    EXPECT_THROW(walk.add(dir / "a", "a"), CancellationError);
+    EXPECT_TRUE(walk.entries.empty());
+}
+
+TEST(Crc32OfFile, MatchesZlibAcrossBlockBoundariesAndCountsBytes) {
+    TemporaryDirectory dir;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{262144},
+                                   std::size_t{262145}, std::size_t{700001}}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = testing::sampleBytes(size, 7, false);
+        writeFile(dir / "f", bytes);
+        Progress progress;
+        EXPECT_EQ(crc32OfFile(dir / "f", progress), zlibCRC(bytes));
+        EXPECT_EQ(progress.completedUnitCount(), static_cast<std::int64_t>(size));
+    }
+    Progress progress;
+    EXPECT_THROW(crc32OfFile(dir / "falta", progress), PlatformError);
+    progress.cancel();
+    EXPECT_THROW(crc32OfFile(dir / "f", progress), CancellationError);
+}
+
+class VerifyAgainstSources : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir / "d");
+        writeFile(dir / "d/a.txt", "hola");
+        writeFile(dir / "d/vacio", "");
+        Walk walk;
+        walk.add(dir / "d", "d");
+        sources = walk.entries;
+        archived["d/"] = {ArchiveItem{"d/", 0, 0, true, false}, std::nullopt};
+        archived["d/a.txt"] = {ArchiveItem{"d/a.txt", 4, 4, false, false}, zlibCRC("hola")};
+        archived["d/vacio"] = {ArchiveItem{"d/vacio", 0, 0, false, false}, 0u};
+    }
+
+    TemporaryDirectory dir;
+    SourceEntryMap sources;
+    ReadBackEntries archived;
+};
+
+TEST_F(VerifyAgainstSources, MatchingArchiveAdvancesByEveryUnit) {
+    Progress progress;
+    verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::tarFailure);
+    // The folder and the empty file one each, the file its 4 bytes.
+    EXPECT_EQ(progress.completedUnitCount(), 6);
+}
+
+TEST_F(VerifyAgainstSources, EachMismatchIsReportedInTheCallersKind) {
+    const std::string contentMismatch =
+        "el contenido del RAR no coincide con los archivos seleccionados.";
+    const std::string changed =
+        "«d/a.txt» no coincide con el original. Puede haber cambiado durante la compresión.";
+    struct Case {
+        const char* what;
+        std::function<void(ReadBackEntries&)> spoil;
+        std::string payload;
+    };
+    const std::vector<Case> cases = {
+        {"missing entry", [](auto& a) { a.erase("d/vacio"); }, contentMismatch},
+        {"folder read as file", [](auto& a) { a["d/"].first.isDirectory = false; },
+         contentMismatch},
+        {"file read as folder", [](auto& a) { a["d/a.txt"].first.isDirectory = true; },
+         contentMismatch},
+        {"size differs", [](auto& a) { a["d/a.txt"].first.size = 5; }, changed},
+        {"no checksum", [](auto& a) { a["d/a.txt"].second.reset(); }, changed},
+        {"checksum differs", [](auto& a) { a["d/a.txt"].second = zlibCRC("hol@"); }, changed},
+    };
+    for (const auto kind : {ArchiveFailure::Case::rarCreation, ArchiveFailure::Case::rarEdit,
+                            ArchiveFailure::Case::sevenZipFailure}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            ReadBackEntries spoiled = archived;
+            c.spoil(spoiled);
+            Progress progress;
+            EXPECT_EQ(failureOf([&] { verifyRARAgainstSources(spoiled, sources, progress, kind); }),
+                      ArchiveFailure::make(kind, c.payload));
+        }
+    }
+}
+
+TEST_F(VerifyAgainstSources, SourceChangedAfterTheWalkIsCaught) {
+    writeFile(dir / "d/a.txt", "HOLA");
+    Progress progress;
+    EXPECT_EQ(failureOf([&] {
+                  verifyRARAgainstSources(archived, sources, progress,
+                                          ArchiveFailure::Case::rarCreation);
+              }).kind(),
+              ArchiveFailure::Case::rarCreation);
+    Progress cancelled;
+    cancelled.cancel();
+    EXPECT_THROW(
+        verifyRARAgainstSources(archived, sources, cancelled, ArchiveFailure::Case::rarCreation),
+        CancellationError);
+}
+
+} // namespace
+} // namespace vexa
