@@ -191,6 +191,42 @@ class WorkspaceModel {
     static std::string localizedDescription(std::exception_ptr failure);
     static const std::string& cancellationMessage();
 
+    // Opening.
+
+    // Lists the archive in the background and, on success, makes it the open archive and shows
+    // the archive page. A numbered split ZIP part opens the set's last part; without a folder
+    // grant it first asks for the folder of the parts. An encrypted RAR or 7z listing asks for
+    // the password and opens again; a missing volume asks for the folder. Nothing while busy.
+    void openArchive(const Path& location, std::optional<Path> folder = std::nullopt,
+                     std::optional<std::string> password = std::nullopt);
+    // The open panel for one archive file.
+    void chooseArchiveToOpen();
+    void showCreatePage();
+
+    // Extraction, preview and drag export.
+
+    // The first visible row, in display order, whose path is selected.
+    std::optional<ArchiveItem> selectedItem() const;
+    // True when entry data may be read now; asks for the password of an archive with encrypted
+    // entries unless one is held. False only when the user cancelled the prompt.
+    bool ensureArchivePassword();
+    // Extracts the selection (or everything) into a new folder inside the folder the user picks.
+    void extractEntries(bool selectionOnly);
+    // Extracts the one selected file into a private temporary folder and publishes it in
+    // previewURL; entries over previewSizeLimit are refused.
+    void previewEntry();
+    // One completion of a drag to the file manager (`failure` is the item's error text, none on
+    // success); the last one logs the whole drag and ends its operation.
+    void finishDragExportItem(const std::optional<std::string>& failure, const Path& written);
+
+    static constexpr std::int64_t previewSizeLimit = 104857600;
+
+    // Dropped files.
+
+    // Adds the files to the open archive, opens one dropped archive, or lists the files as
+    // creation sources, by the page shown and what was dropped. False when the drop is refused.
+    bool handleDroppedURLs(const std::vector<Path>& locations);
+
     // Recent archives.
 
     // Puts the archive first in `recents` (with the folder of `volumeScope`, if any) and stores
@@ -234,6 +270,17 @@ class WorkspaceModel {
     void notifyAlways(WorkspaceField field) { registrar_.didChange(field); }
     void runInFrame(std::function<void(Progress&)> work, std::function<void()> onSuccess,
                     FailureHandler onFailure);
+    struct OpenRequest {
+        Path target;
+        std::optional<Path> folder;
+        std::optional<std::string> password;
+        bool accessStarted = false;
+    };
+    void requestVolumeFolderAccess(const Path& target);
+    void finishOpen(ArchiveSummary summary, const OpenRequest& request);
+    void handleOpenFailure(std::exception_ptr failure, const OpenRequest& request);
+    // The typed password, or nothing when the user cancelled or typed nothing.
+    std::optional<std::string> promptPassword(const std::string& title);
     void loadRecents();
     void loadRarExecutable();
     void registerNext(std::size_t index, std::shared_ptr<std::vector<std::string>> failed,
