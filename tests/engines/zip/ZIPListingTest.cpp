@@ -164,6 +164,12 @@ TEST(ZIPListingTest, RefusesOddArchivesInCheckOrder) {
          ArchiveFailure::unsafePath("../link")},
         {"x.zip", "add(zf, b'link', b'/etc/passwd', mode=0o120777, method=zipfile.ZIP_BZIP2)",
          ArchiveFailure::symbolicLink("link")},
+        // A link target in the Unix extra field marks a link whatever the attributes say.
+        {"x.zip",
+         "zi = zipfile.ZipInfo('lnk')\n"
+         "    zi.extra = struct.pack('<HHIIHH', 0x000d, 18, 0, 0, 0, 0) + b'target'\n"
+         "    zf.writestr(zi, b'')",
+         ArchiveFailure::symbolicLink("lnk")},
         {"x.zip", "add(zf, b'a.txt')\n    add(zf, b'b.bz', b'data', method=zipfile.ZIP_BZIP2)",
          ArchiveFailure::unsupported()},
         {"x.zip", "add(zf, b'b.xz', b'data', method=zipfile.ZIP_LZMA)",
