@@ -38,8 +38,15 @@ ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool d
     archive_read_set_read_callback(handle_, &ArchiveReadHandle::readCallback);
     if (seekable_ != nullptr)
         archive_read_set_skip_callback(handle_, &ArchiveReadHandle::skipCallback);
-    if (archive_read_open1(handle_) != ARCHIVE_OK)
-        fail();
+    if (archive_read_open1(handle_) != ARCHIVE_OK) {
+        // The destructor does not run for a constructor that throws.
+        try {
+            fail();
+        } catch (...) {
+            archive_read_free(handle_);
+            throw;
+        }
+    }
 }
 
 ArchiveReadHandle::~ArchiveReadHandle() {
