@@ -214,14 +214,5 @@ TEST_F(ArchiveOpeningTest, ChooseArchiveToOpenOffersTheArchiveTypes) {
     EXPECT_EQ(model().archive()->url, archive);
 }
 
-TEST_F(ArchiveOpeningTest, CreatePageIsShownUnlessBusy) {
-    model().beginOperation("Otra", Progress::make());
-    model().showCreatePage();
-    EXPECT_EQ(model().page(), WorkspacePage::home);
-    model().endOperation();
-    model().showCreatePage();
-    EXPECT_EQ(model().page(), WorkspacePage::create);
-}
-
 } // namespace
 } // namespace vexa::testing
