@@ -1,6 +1,7 @@
 #include "engines/sevenzip/SevenZipReader.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipLocale.h"
 #include "engines/sevenzip/SevenZipStartHeader.h"
 #include "engines/sevenzip/SevenZipVolumeStream.h"
 #include "engines/sevenzip/SevenZipVolumes.h"
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
-#include <locale.h>
 #include <string>
 
 namespace vexa {
@@ -23,28 +23,6 @@ namespace vexa {
 namespace {
 
 constexpr std::size_t blockSize = 128 * 1024;
-
-// libarchive turns the UTF-16 names of 7z into the thread's locale charset; in the C locale
-// every non-ASCII name would be lost.
-class UTF8LocaleScope {
-  public:
-    UTF8LocaleScope() : utf8_(::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0))) {
-        if (utf8_ != static_cast<locale_t>(0))
-            previous_ = ::uselocale(utf8_);
-    }
-    ~UTF8LocaleScope() {
-        if (utf8_ != static_cast<locale_t>(0)) {
-            ::uselocale(previous_);
-            ::freelocale(utf8_);
-        }
-    }
-    UTF8LocaleScope(const UTF8LocaleScope&) = delete;
-    UTF8LocaleScope& operator=(const UTF8LocaleScope&) = delete;
-
-  private:
-    locale_t utf8_;
-    locale_t previous_ = static_cast<locale_t>(0);
-};
 
 bool mentions(const std::string& text, const char* word) {
     return text.find(word) != std::string::npos;
@@ -63,7 +41,7 @@ struct SevenZipReader::State {
     State& operator=(const State&) = delete;
 
     Progress& progress;
-    UTF8LocaleScope locale;
+    SevenZipUTF8Locale locale;
     SevenZipVolumeStream stream;
     std::array<unsigned char, blockSize> buffer{};
     std::exception_ptr streamFailure;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/FileOperations.h"
+#include "platform/Progress.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vexa {
+
+// A new 7z archive written through libarchive's 7z writer into a SevenZipVolumeWriter. Entries
+// go in one at a time: a header, then exactly the announced number of data bytes. Level 0 stores,
+// 1 to 9 are LZMA2 levels. Use it on one thread, and let a SevenZipReader made after it end
+// before it does (both switch the thread's locale). Failures: CancellationError when the
+// progress is cancelled (polled on every output block), the sink's PlatformError, otherwise
+// ArchiveFailure::sevenZipFailure.
+class SevenZipArchiveWriter {
+  public:
+    SevenZipArchiveWriter(const std::filesystem::path& location, std::int64_t volumeSize, int level,
+                          Progress& progress);
+    ~SevenZipArchiveWriter();
+    SevenZipArchiveWriter(const SevenZipArchiveWriter&) = delete;
+    SevenZipArchiveWriter& operator=(const SevenZipArchiveWriter&) = delete;
+
+    // `path` without a trailing "/" for folders.
+    void beginEntry(const std::string& path, files::FileType type, std::int64_t size,
+                    mode_t permissions, std::optional<files::FileTime> modificationDate);
+    void writeData(const void* data, std::size_t size);
+    // Writes the archive's headers and closes the last part.
+    void finish();
+
+    const std::vector<std::filesystem::path>& parts() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vexa

@@ -1,0 +1,130 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "engines/sevenzip/SevenZipArchiveWriter.h"
+#include "engines/sevenzip/SevenZipEntryCopy.h"
+#include "engines/sevenzip/SevenZipPlacement.h"
+#include "engines/sevenzip/SevenZipReadBack.h"
+#include "engines/sevenzip/SevenZipVolumes.h"
+#include "engines/sevenzip/SevenZipWriter.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+
+namespace vexa {
+
+namespace {
+
+constexpr std::int64_t minimumVolumeSize = 65536;
+
+bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    const std::string outerText = outer.string();
+    const std::string innerText = inner.string();
+    return innerText == outerText ||
+           innerText.starts_with(outerText.ends_with('/') ? outerText : outerText + "/");
+}
+
+// "<name> — partes", or the first free "<name> — partes N" from 2 on.
+std::filesystem::path freePartsFolder(const std::filesystem::path& destination) {
+    const auto parent = paths::deletingLastPathComponent(destination);
+    const std::string base =
+        paths::lastPathComponent(paths::deletingPathExtension(destination)) + " — partes";
+    std::filesystem::path candidate = parent / base;
+    for (int counter = 2; files::fileExists(candidate); ++counter)
+        candidate = parent / (base + " " + std::to_string(counter));
+    return candidate;
+}
+
+} // namespace
+
+std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::path>& sources,
+                                             const std::filesystem::path& destination,
+                                             Progress& progress, std::int64_t volumeSize,
+                                             const std::optional<std::string>& password,
+                                             bool /*encryptHeaders: only with a password*/,
+                                             int level) {
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    if ((volumeSize != 0 && volumeSize < minimumVolumeSize) || level < 0 || level > 9)
+        throw ArchiveFailure::unsupported7z();
+    // Never write an unencrypted archive when encryption was asked for.
+    if (password)
+        throw ArchiveFailure::unsupported7z();
+
+    const auto destinationPath = paths::resolvingSymlinks(destination);
+    std::set<std::string> duplicateKeys;
+    SourceEntryMap entries;
+    std::int64_t units = 0;
+    for (const auto& source : sources) {
+        if (liesWithin(destinationPath, paths::resolvingSymlinks(source)))
+            throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
+        collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
+                             entries, units);
+    }
+
+    const auto work = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval removal(work);
+    auto output = work / paths::lastPathComponent(destination);
+    const auto partsFolder = work / "partes";
+    if (volumeSize > 0) {
+        files::createDirectory(partsFolder, 0755);
+        output = partsFolder / paths::lastPathComponent(destination);
+    }
+    progress.setTotalUnitCount(3 * units);
+
+    std::vector<std::filesystem::path> parts;
+    {
+        SevenZipArchiveWriter writer(output, volumeSize, level, progress);
+        writeSevenZipSources(entries, writer, progress);
+        writer.finish();
+        parts = writer.parts();
+    }
+    const auto readBack = readSevenZipBack(parts, progress);
+    checkSevenZipReadBack(readBack, {}, entries, progress, kSevenZipSourcesMismatchMessage);
+    progress.throwIfCancelled();
+
+    if (volumeSize > 0) {
+        const auto folder = freePartsFolder(destination);
+        files::moveItem(partsFolder, folder);
+        return folder / paths::lastPathComponent(parts.front());
+    }
+    placeSevenZipFile(output, destination);
+    return destination;
+}
+
+void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
+                                  const std::filesystem::path& destination, Progress& progress,
+                                  const std::optional<std::string>& password) {
+    progress.throwIfCancelled();
+    const auto destinationPath = paths::resolvingSymlinks(destination);
+    for (const auto& part : sevenZipVolumes(archive))
+        if (paths::resolvingSymlinks(part) == destinationPath)
+            throw ArchiveFailure::sourceIsArchive();
+
+    SevenZipArchiveEngine engine(password);
+    const ArchiveSummary summary = engine.list(archive, progress);
+    std::int64_t units = 0;
+    for (const auto& item : summary.entries)
+        units += std::max<std::int64_t>(item.size, 1);
+    progress.setTotalUnitCount(3 * units);
+
+    const auto work = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval removal(work);
+    const auto output = work / paths::lastPathComponent(destination);
+    ReadBackEntries expected;
+    {
+        SevenZipArchiveWriter writer(output, 0, kSevenZipRewriteLevel, progress);
+        expected = copySevenZipEntries(
+            summary.volumes, summary.entries,
+            [](const ArchiveItem& item) { return std::optional<std::string>(item.path); }, writer,
+            progress);
+        writer.finish();
+    }
+    const auto readBack = readSevenZipBack({output}, progress);
+    checkSevenZipReadBack(readBack, expected, {}, progress, kSevenZipOriginalMismatchMessage);
+    progress.addCompletedUnits(units);
+    progress.throwIfCancelled();
+    placeSevenZipFile(output, destination);
+}
+
+} // namespace vexa

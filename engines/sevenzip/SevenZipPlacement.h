@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/archive/SourceEntries.h"
+#include "engines/sevenzip/SevenZipArchiveWriter.h"
+#include "platform/Progress.h"
+
+#include <filesystem>
+
+// Steps shared by the 7z writer's operations.
+namespace vexa {
+
+// Level used when entries are written again (edits and saving a set as one file).
+inline constexpr int kSevenZipRewriteLevel = 6;
+
+// Throws sevenZipFailure with `message` unless `actual` holds exactly the paths of `kept` and
+// `added`, each with the same kind, the kept ones also with the same size and CRC-32, the added
+// ones equal to their files on disk (verifyRARAgainstSources).
+void checkSevenZipReadBack(const ReadBackEntries& actual, const ReadBackEntries& kept,
+                           const SourceEntryMap& added, Progress& progress, const char* message);
+
+// Puts a finished file at `destination`: replaces what is there in one step, or moves it there.
+void placeSevenZipFile(const std::filesystem::path& file, const std::filesystem::path& destination);
+
+} // namespace vexa

@@ -1,0 +1,222 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "engines/sevenzip/SevenZipWriter.h"
+#include "platform/PlatformError.h"
+#include "tests/engines/sevenzip/SevenZipFixtures.h"
+#include "tests/engines/sevenzip/SevenZipWriterSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace vexa {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using namespace testing::sevenzip;
+
+using Strings = std::vector<std::string>;
+
+// Sources: a folder "Fotos" (a.jpg, vacío.txt, sub/b.txt and a "._a.jpg" that is never
+// archived) and a loose file "notas.txt".
+class SevenZipCreationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(folder / "sub");
+        writeFile(folder / "a.jpg", photo);
+        writeFile(folder / "._a.jpg", "resource fork");
+        writeFile(folder / "vacío.txt", "");
+        writeFile(folder / "sub" / "b.txt", notes);
+        writeFile(loose, notes + notes);
+        std::filesystem::create_directory(output);
+    }
+
+    std::filesystem::path create(const std::filesystem::path& destination, std::int64_t volume = 0,
+                                 int level = 5) {
+        return SevenZipWriter::create({folder, loose}, destination, progress, volume, std::nullopt,
+                                      false, level);
+    }
+
+    TemporaryDirectory temporary;
+    const std::filesystem::path folder = temporary / "Fotos";
+    const std::filesystem::path loose = temporary / "notas.txt";
+    const std::filesystem::path output = temporary / "out";
+    const std::string photo = sampleBytes(150000, 3, false);
+    const std::string notes = sampleBytes(30000, 4, true);
+    const Strings expectedListing{"Fotos/",          "Fotos/a.jpg",     "Fotos/sub/",
+                                  "Fotos/sub/b.txt", "Fotos/vacío.txt", "notas.txt"};
+    Progress progress;
+};
+
+TEST_F(SevenZipCreationTest, EveryLevelReadsBackThroughBsdtar) {
+    for (int level : {0, 1, 9}) {
+        SCOPED_TRACE(level);
+        const auto destination = output / ("nivel" + std::to_string(level) + ".7z");
+        Progress local;
+        EXPECT_EQ(SevenZipWriter::create({folder, loose}, destination, local, 0, std::nullopt,
+                                         false, level),
+                  destination);
+        EXPECT_EQ(bsdtarListing(destination), expectedListing);
+        EXPECT_EQ(bsdtarContent(destination, "Fotos/a.jpg"), photo);
+        EXPECT_EQ(bsdtarContent(destination, "Fotos/sub/b.txt"), notes);
+        EXPECT_EQ(bsdtarContent(destination, "notas.txt"), notes + notes);
+        EXPECT_EQ(local.completedUnitCount(), local.totalUnitCount());
+    }
+    // Stored data is as large as the sources; compressed text is far smaller.
+    EXPECT_GT(std::filesystem::file_size(output / "nivel0.7z"), 210000u);
+    EXPECT_LT(std::filesystem::file_size(output / "nivel9.7z"),
+              std::filesystem::file_size(output / "nivel0.7z") - 50000);
+}
+
+TEST_F(SevenZipCreationTest, KeepsPermissionsAndTimes) {
+    runChecked("chmod 0750 Fotos/sub && chmod 0600 notas.txt && "
+               "touch -d '2001-02-03 04:05:06 UTC' Fotos/a.jpg",
+               temporary.path());
+    const auto destination = create(output / "x.7z");
+    const std::string listing = runChecked("TZ=UTC bsdtar -tvf " + shellQuote(destination));
+    EXPECT_NE(listing.find("drwxr-x---"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("-rw------- "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Feb  3  2001 Fotos/a.jpg"), std::string::npos) << listing;
+}
+
+TEST_F(SevenZipCreationTest, ReplacesAnExistingDestinationAndLeavesNothingElse) {
+    const auto destination = output / "x.7z";
+    writeFile(destination, "old");
+    create(destination);
+    EXPECT_EQ(bsdtarListing(destination), expectedListing);
+    EXPECT_EQ(folderNames(output), Strings{"x.7z"});
+}
+
+TEST_F(SevenZipCreationTest, SplitsIntoPartsOfExactlyTheVolumeSize) {
+    const auto destination = output / "Viaje.7z";
+    const auto first = create(destination, 65536, 0);
+    const auto parts = output / "Viaje — partes";
+    EXPECT_EQ(first, parts / "Viaje.7z.001");
+    EXPECT_FALSE(std::filesystem::exists(destination));
+
+    const Strings names = folderNames(parts);
+    ASSERT_EQ(names, (Strings{"Viaje.7z.001", "Viaje.7z.002", "Viaje.7z.003", "Viaje.7z.004"}));
+    std::uintmax_t total = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto size = std::filesystem::file_size(parts / names[i]);
+        total += size;
+        if (i + 1 < names.size())
+            EXPECT_EQ(size, 65536u) << names[i];
+        else
+            EXPECT_GT(size, 0u);
+    }
+    EXPECT_GT(total, 210000u);
+
+    // bsdtar reads 7z only from a seekable file, so the parts are joined first.
+    runChecked("cat " + shellQuote((parts / "Viaje.7z.").string()) + "0* > joined.7z",
+               temporary.path());
+    EXPECT_EQ(bsdtarListing(temporary / "joined.7z"), expectedListing);
+    EXPECT_EQ(bsdtarContent(temporary / "joined.7z", "notas.txt"), notes + notes);
+    SevenZipArchiveEngine engine;
+    const auto summary = engine.list(first, progress);
+    EXPECT_EQ(summary.volumes.size(), 4u);
+    const auto extracted = engine.extract(first, {"Fotos/a.jpg"}, output, progress);
+    EXPECT_EQ(readFile(extracted / "Fotos" / "a.jpg"), photo);
+
+    // A second split creation does not touch the first set.
+    EXPECT_EQ(create(destination, 65536, 0), output / "Viaje — partes 2" / "Viaje.7z.001");
+    EXPECT_EQ(folderNames(parts).size(), 4u);
+}
+
+TEST_F(SevenZipCreationTest, RefusesBadSettingsBeforeWritingAnything) {
+    const auto destination = output / "x.7z";
+    const auto attempt = [&](std::vector<std::filesystem::path> sources, std::int64_t volume,
+                             std::optional<std::string> password, bool headers, int level) {
+        return [=, this] {
+            Progress local;
+            SevenZipWriter::create(sources, destination, local, volume, password, headers, level);
+        };
+    };
+    const struct {
+        const char* label;
+        std::function<void()> work;
+        ArchiveFailure expected;
+    } cases[] = {
+        {"no sources", attempt({}, 0, std::nullopt, false, 5), ArchiveFailure::emptySelection()},
+        {"volume 65535", attempt({loose}, 65535, std::nullopt, false, 5),
+         ArchiveFailure::unsupported7z()},
+        {"negative volume", attempt({loose}, -1, std::nullopt, false, 5),
+         ArchiveFailure::unsupported7z()},
+        {"level 10", attempt({loose}, 0, std::nullopt, false, 10), ArchiveFailure::unsupported7z()},
+        {"level -1", attempt({loose}, 0, std::nullopt, false, -1), ArchiveFailure::unsupported7z()},
+        // No unencrypted archive may stand in for an encrypted one.
+        {"password", attempt({loose}, 0, "secreto", false, 5), ArchiveFailure::unsupported7z()},
+        {"password and hidden names", attempt({loose}, 0, "secreto", true, 5),
+         ArchiveFailure::unsupported7z()},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.label);
+        expectFailure(test.work, test.expected);
+    }
+    EXPECT_TRUE(folderNames(output).empty());
+
+    // Hidden names without a password are ignored.
+    Progress local;
+    SevenZipWriter::create({loose}, destination, local, 65536, std::nullopt, true, 5);
+    EXPECT_EQ(folderNames(output), Strings{"x — partes"});
+}
+
+TEST_F(SevenZipCreationTest, RefusesADestinationInsideASourceFolder) {
+    for (const auto& destination : {folder / "x.7z", folder / "sub" / "x.7z"}) {
+        expectFailure(
+            [&] { create(destination); },
+            ArchiveFailure::sevenZipFailure(
+                "el RAR no puede guardarse dentro de una carpeta que se va a comprimir."));
+        EXPECT_FALSE(std::filesystem::exists(destination));
+    }
+    // Beside the folder is fine, even with a name that starts like it.
+    EXPECT_NO_THROW(create(temporary / "Fotos2.7z"));
+}
+
+TEST_F(SevenZipCreationTest, SourceWalkRefusalsPassThrough) {
+    std::filesystem::create_symlink(loose, folder / "enlace");
+    expectFailure([&] { create(output / "x.7z"); }, ArchiveFailure::symbolicLink("Fotos/enlace"));
+    std::filesystem::remove(folder / "enlace");
+
+    std::filesystem::create_directory(temporary / "otra");
+    writeFile(temporary / "otra" / "NOTAS.TXT", "x");
+    Progress local;
+    expectFailure(
+        [&] {
+            SevenZipWriter::create({loose, temporary / "otra" / "NOTAS.TXT"}, output / "x.7z",
+                                   local, 0, std::nullopt, false, 5);
+        },
+        ArchiveFailure::duplicate("NOTAS.TXT"));
+    EXPECT_TRUE(folderNames(output).empty());
+}
+
+TEST_F(SevenZipCreationTest, CancellationLeavesNothingBehind) {
+    progress.cancel();
+    EXPECT_THROW(create(output / "x.7z"), CancellationError);
+    EXPECT_THROW(create(output / "x.7z", 65536), CancellationError);
+    EXPECT_TRUE(folderNames(output).empty());
+}
+
+// Cancelling while the archive is being written (from the sink's side) still cleans up.
+TEST_F(SevenZipCreationTest, CancellationWhileWritingLeavesNothingBehind) {
+    writeFile(folder / "grande.bin", sampleBytes(3 * 1024 * 1024, 9, false));
+    std::atomic<bool> stop{false};
+    std::thread canceller([&] {
+        while (!stop && progress.completedUnitCount() < 1024 * 1024)
+            std::this_thread::yield();
+        progress.cancel();
+    });
+    EXPECT_THROW(create(output / "x.7z", 65536, 1), CancellationError);
+    stop = true;
+    canceller.join();
+    EXPECT_TRUE(folderNames(output).empty());
+}
+
+} // namespace
+} // namespace vexa
