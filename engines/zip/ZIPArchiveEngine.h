@@ -1,13 +1,16 @@
 #pragma once
 
+#include "core/archive/ArchiveConflictPolicy.h"
 #include "core/archive/ArchiveEngine.h"
 #include "core/archive/ArchiveItem.h"
 #include "core/archive/ArchiveSummary.h"
+#include "engines/zip/ZIPSourceEntry.h"
 #include "platform/Progress.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +19,7 @@
 namespace vexa {
 
 class ZIPReader;
+class ZIPWriter;
 
 // Lists and extracts ZIP archives (split sets, ZIP64, ZipCrypto and WinZip AES entries, Java and
 // Android packages) through the ZIP container layer. A plain value: the fields never change
@@ -101,6 +105,72 @@ class ZIPArchiveEngine : public ArchiveEngine {
     static std::filesystem::path availableURL(const std::string& name,
                                               const std::filesystem::path& folder);
     static void removeItem(const std::filesystem::path& location) noexcept;
+
+    // Writing. Every new archive is built in a replacement folder beside its target, read back
+    // by list, and only then moved into place; every failure and cancellation removes that
+    // folder, so nothing partial is left and the target keeps its previous content.
+
+    // Writes `sources` (files and folders, walked in order) into a new archive at `destination`
+    // and returns it; with a splitSize of at least 65536 (smaller, other than 0: unsupported) the
+    // parts go into a new folder beside it named after the archive + " — partes", and the result
+    // is the archive inside that folder. File entries are deflated at level 6 when
+    // `useCompression` (else stored) and AES-256 encrypted when `password` is present.
+    std::filesystem::path create(const std::vector<std::filesystem::path>& sources,
+                                 const std::filesystem::path& destination, bool useCompression,
+                                 Progress& progress) const;
+    // Writes one file or folder as the entry `path` (a folder gets a trailing "/"). A file
+    // whose size changes while it is read fails with archiveChanged.
+    void addFile(const std::string& path, const std::filesystem::path& url, ZIPWriter& writer,
+                 bool useCompression, Progress& progress) const;
+    // The chosen item as `name`, then, for a folder, everything below it (hidden files too).
+    // Refuses links (symbolicLink), special files (unsupported) and names breaking the ZIP path
+    // rule (unsafePath).
+    static std::vector<ZIPSourceEntry>
+    enumerateSources(const std::filesystem::path& url, const std::string& name, Progress& progress);
+    // The entries as listing items (sizes 0, not encrypted) for checkListing.
+    static std::vector<ArchiveItem> plannedItems(const std::vector<ZIPSourceEntry>& entries);
+
+    // Editing. The archive is never changed in place: `rewrite` builds the new one.
+
+    // File number, size and modification time of the file, joined by "|"; taken when an edit
+    // starts and compared before the archive is replaced.
+    static std::string snapshot(const std::filesystem::path& location);
+    // Whether `path` collides (same name key, or a folder over an entry) with an existing or
+    // an already planned entry.
+    static bool conflicts(const std::string& path, const std::vector<ArchiveItem>& existing,
+                          bool caseSensitive, const std::vector<ZIPSourceEntry>& planned);
+    // Adds `sources` into `folder` ("" for the root, else an existing folder ending in "/") and
+    // returns the archive; repeated names follow `policy`. Nothing is written when every source
+    // is skipped.
+    std::filesystem::path add(const std::vector<std::filesystem::path>& sources,
+                              const std::filesystem::path& archive, const std::string& folder,
+                              ArchiveConflictPolicy policy, Progress& progress) const;
+    // Writes `kept` (a subsequence of the listing, in its order) copied raw under their
+    // `renames` names, then `added`, into a new single-file archive that replaces `output`, or
+    // the archive itself when there is none (a split set fails with splitEditing). Fails with
+    // archiveChanged when the archive's snapshot no longer equals `fingerprint` or any volume
+    // changed during the copy. Returns the location written.
+    std::filesystem::path rewrite(const std::filesystem::path& archive,
+                                  const std::vector<ArchiveItem>& kept,
+                                  const std::vector<ZIPSourceEntry>& added,
+                                  const std::map<std::string, std::string>& renames,
+                                  Progress& progress, const std::string& fingerprint,
+                                  const std::optional<std::filesystem::path>& output) const;
+    // Removes the chosen entries (a folder with everything below it) and returns the archive.
+    std::filesystem::path deleteEntries(const std::set<std::string>& paths,
+                                        const std::filesystem::path& archive,
+                                        Progress& progress) const;
+    // Gives `item` (and, for a folder, everything below it) the name `newName` within its
+    // folder and returns the archive.
+    std::filesystem::path rename(const ArchiveItem& item, const std::filesystem::path& archive,
+                                 const std::string& newName, Progress& progress) const;
+    // (old path, new path) position by position, as long as the shorter list.
+    static std::vector<std::pair<std::string, std::string>>
+    renamedPaths(const std::vector<ArchiveItem>& oldEntries,
+                 const std::vector<ArchiveItem>& newEntries);
+    // The comparison key of a path: without "/" at both ends, in NFC, lower-cased unless
+    // `caseSensitive`.
+    static std::string nameKey(const std::string& path, bool caseSensitive);
 };
 
 } // namespace vexa

@@ -31,7 +31,9 @@ bool isUnsafe(std::string_view path) {
     return path.find(':') != std::string_view::npos;
 }
 
-std::string keyOf(const std::string& path, bool caseSensitive) {
+} // namespace
+
+std::string ZIPArchiveEngine::nameKey(const std::string& path, bool caseSensitive) {
     const std::size_t first = path.find_first_not_of('/');
     if (first == std::string::npos)
         return {};
@@ -39,8 +41,6 @@ std::string keyOf(const std::string& path, bool caseSensitive) {
     std::string key = text::nfc(std::string_view(path).substr(first, last - first + 1));
     return caseSensitive ? key : text::lowercased(key);
 }
-
-} // namespace
 
 void ZIPArchiveEngine::validatePath(const std::string& path) {
     if (isUnsafe(path))
@@ -54,7 +54,7 @@ void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items, bool 
     keys.reserve(items.size());
     for (const ArchiveItem& item : items) {
         validatePath(item.path);
-        std::string key = keyOf(item.path, caseSensitive);
+        std::string key = nameKey(item.path, caseSensitive);
         if (!isDirectoryByKey.emplace(key, item.isDirectory).second)
             throw ArchiveFailure::duplicate(item.path);
         keys.push_back(std::move(key));

@@ -1,0 +1,67 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPWriter.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+
+namespace vexa {
+
+std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem::path>& sources,
+                                               const std::filesystem::path& destination,
+                                               bool useCompression, Progress& progress) const {
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    if (splitSize != 0 && splitSize < 65536)
+        throw ArchiveFailure::unsupported();
+
+    std::vector<ZIPSourceEntry> entries;
+    for (const std::filesystem::path& source : sources) {
+        std::vector<ZIPSourceEntry> walked =
+            enumerateSources(source, paths::lastPathComponent(source), progress);
+        entries.insert(entries.end(), std::make_move_iterator(walked.begin()),
+                       std::make_move_iterator(walked.end()));
+    }
+    checkListing(plannedItems(entries), false);
+
+    const std::filesystem::path resolvedDestination = paths::resolvingSymlinks(destination);
+    for (const ZIPSourceEntry& entry : entries)
+        if (paths::resolvingSymlinks(entry.url) == resolvedDestination)
+            throw ArchiveFailure::sourceIsArchive();
+
+    const std::filesystem::path temporary = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval removal(temporary);
+    const std::string archiveName = paths::lastPathComponent(destination);
+    const std::filesystem::path temporaryArchive = temporary / archiveName;
+
+    {
+        ZIPWriter writer(temporaryArchive, splitSize);
+        progress.setTotalUnitCount(static_cast<std::int64_t>(entries.size()));
+        for (const ZIPSourceEntry& entry : entries)
+            addFile(entry.path, entry.url, writer, useCompression, progress);
+        writer.close();
+    }
+
+    Progress verification;
+    ZIPArchiveEngine(*this).list(temporaryArchive, verification);
+    progress.throwIfCancelled();
+
+    if (splitSize > 0) {
+        const std::string folderName =
+            paths::nameDeletingExtension(archiveName) + " \xE2\x80\x94 partes";
+        const std::filesystem::path folder =
+            availableURL(folderName, paths::deletingLastPathComponent(destination));
+        // The replacement folder is private while it is built; the parts folder is the user's.
+        files::setPermissions(temporary, 0755);
+        files::moveItem(temporary, folder);
+        removal.dismiss();
+        return folder / archiveName;
+    }
+
+    if (files::fileExists(destination))
+        files::replaceItem(destination, temporaryArchive);
+    else
+        files::moveItem(temporaryArchive, destination);
+    return destination;
+}
+
+} // namespace vexa

@@ -1,0 +1,129 @@
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/JavaArchive.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPReader.h"
+#include "engines/zip/ZIPWriter.h"
+#include "engines/zip/container/ZipStatus.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <vector>
+
+namespace vexa {
+
+namespace {
+
+// The shortest text that reads back as the same double, always with a decimal point.
+std::string secondsText(double seconds) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed);
+    std::string text(buffer, result.ptr);
+    if (text.find('.') == std::string::npos)
+        text += ".0";
+    return text;
+}
+
+} // namespace
+
+std::string ZIPArchiveEngine::snapshot(const std::filesystem::path& location) {
+    const files::FileAttributes attributes = files::attributesOfItem(location);
+    const double seconds =
+        std::chrono::duration<double>(attributes.modificationDate.time_since_epoch()).count();
+    return std::to_string(attributes.fileNumber) + "|" + std::to_string(attributes.size) + "|" +
+           secondsText(seconds);
+}
+
+std::filesystem::path ZIPArchiveEngine::rewrite(
+    const std::filesystem::path& archive, const std::vector<ArchiveItem>& kept,
+    const std::vector<ZIPSourceEntry>& added, const std::map<std::string, std::string>& renames,
+    Progress& progress, const std::string& fingerprint,
+    const std::optional<std::filesystem::path>& output) const {
+    Progress listingProgress;
+    const ArchiveSummary listing = ZIPArchiveEngine(*this).list(archive, listingProgress);
+    if (listing.volumes.size() > 1 && (!output || *output == archive))
+        throw ArchiveFailure::splitEditing();
+    const std::filesystem::path target = output ? *output : archive;
+
+    std::vector<std::string> volumeFingerprints;
+    for (const std::filesystem::path& volume : listing.volumes)
+        volumeFingerprints.push_back(snapshot(volume));
+
+    const std::filesystem::path temporary = files::itemReplacementDirectory(target);
+    files::ScopedRemoval removal(temporary);
+    // The read-back applies the rules of the kind the target's name announces.
+    const std::string extension =
+        javaArchive(target) ? text::lowercased(paths::pathExtension(target)) : std::string("zip");
+    const std::filesystem::path temporaryArchive = temporary / ("archive." + extension);
+
+    {
+        ZIPReader reader(archive);
+        ZIPWriter writer(temporaryArchive, 0);
+        progress.setTotalUnitCount(static_cast<std::int64_t>(kept.size() + added.size()));
+        int status = reader.handle->gotoFirstEntry();
+        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::max(bufferSize, 1)));
+        for (const ArchiveItem& entry : kept) {
+            progress.throwIfCancelled();
+            reader.moveForwardTo(status, entry.path);
+            ZipFileInfo header = reader.currentInfo();
+            header.flag |= 0x0800;
+            check(reader.zip->entryReadOpen(1, nullptr));
+            const auto renamed = renames.find(entry.path);
+            const std::string& name = renamed != renames.end() ? renamed->second : entry.path;
+            writer.openRawEntry(name, header);
+
+            auto child =
+                std::make_shared<Progress>(std::max<std::int64_t>(header.compressed_size, 1));
+            progress.addChild(child, 1);
+            std::int64_t copied = 0;
+            while (true) {
+                progress.throwIfCancelled();
+                const std::int32_t count =
+                    reader.zip->entryRead(buffer.data(), static_cast<std::int32_t>(buffer.size()));
+                check(count);
+                if (count == 0)
+                    break;
+                const std::int32_t written = writer.zip->entryWrite(buffer.data(), count);
+                check(written);
+                if (written != count)
+                    throw PlatformError(PlatformError::Code::fileWriteUnknown,
+                                        temporaryArchive.string());
+                copied += count;
+                child->setCompletedUnitCount(copied);
+            }
+            std::uint32_t crc = 0;
+            std::int64_t compressedSize = 0;
+            std::int64_t uncompressedSize = 0;
+            check(reader.zip->entryReadClose(&crc, &compressedSize, &uncompressedSize));
+            check(writer.zip->entryWriteClose(crc, compressedSize, uncompressedSize));
+            child->setCompletedUnitCount(child->totalUnitCount());
+            status = reader.handle->gotoNextEntry();
+        }
+        for (const ZIPSourceEntry& entry : added)
+            addFile(entry.path, entry.url, writer, true, progress);
+        writer.close();
+    }
+
+    Progress verification;
+    ZIPArchiveEngine(*this).list(temporaryArchive, verification);
+    progress.throwIfCancelled();
+
+    if (snapshot(archive) != fingerprint)
+        throw ArchiveFailure::archiveChanged();
+    for (std::size_t i = 0; i < listing.volumes.size(); ++i)
+        if (snapshot(listing.volumes[i]) != volumeFingerprints[i])
+            throw ArchiveFailure::archiveChanged();
+
+    if (files::fileExists(target))
+        files::replaceItem(target, temporaryArchive);
+    else
+        files::moveItem(temporaryArchive, target);
+    return target;
+}
+
+} // namespace vexa

@@ -1,0 +1,80 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/PlatformError.h"
+
+#include <system_error>
+
+namespace vexa {
+
+namespace {
+
+// Only folders and regular files become entries; links are refused by name because following
+// one could archive something outside what the user chose.
+void admit(const std::filesystem::path& location, const std::string& entryPath) {
+    const files::FileAttributes attributes = files::attributesOfItem(location);
+    if (attributes.type == files::FileType::symbolicLink)
+        throw ArchiveFailure::symbolicLink(entryPath);
+    if (attributes.type != files::FileType::directory &&
+        attributes.type != files::FileType::regular)
+        throw ArchiveFailure::unsupported();
+}
+
+} // namespace
+
+std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesystem::path& url,
+                                                               const std::string& name,
+                                                               Progress& progress) {
+    progress.throwIfCancelled();
+    validatePath(name);
+    const std::filesystem::path chosen(url.string());
+    admit(chosen, name);
+
+    std::vector<ZIPSourceEntry> entries{{name, chosen}};
+    if (files::attributesOfItem(chosen).type != files::FileType::directory)
+        return entries;
+
+    const std::filesystem::path root = paths::resolvingSymlinks(chosen);
+    std::error_code error;
+    std::filesystem::recursive_directory_iterator walk(root, error);
+    if (error)
+        throw PlatformError(PlatformError::Code::fileReadUnknown, chosen.string());
+    std::error_code stored;
+    for (; walk != std::filesystem::recursive_directory_iterator(); walk.increment(stored)) {
+        if (stored)
+            break;
+        const std::filesystem::path element = walk->path();
+        // The iterator's depth counts from 0 for the folder's direct children.
+        std::string relative;
+        std::filesystem::path tail;
+        auto component = element.end();
+        for (int depth = walk.depth(); depth >= 0; --depth) {
+            --component;
+            tail = tail.empty() ? *component : *component / tail;
+        }
+        relative = tail.generic_string();
+        const std::string entryPath = name + "/" + relative;
+        progress.throwIfCancelled();
+        validatePath(entryPath);
+        admit(element, entryPath);
+        entries.push_back({entryPath, element});
+    }
+    if (stored)
+        throw PlatformError::fromErrno(stored.value(), root.string(), false);
+    return entries;
+}
+
+std::vector<ArchiveItem>
+ZIPArchiveEngine::plannedItems(const std::vector<ZIPSourceEntry>& entries) {
+    std::vector<ArchiveItem> items;
+    items.reserve(entries.size());
+    for (const ZIPSourceEntry& entry : entries) {
+        const bool isDirectory =
+            files::attributesOfItem(entry.url).type == files::FileType::directory;
+        items.push_back(ArchiveItem{entry.path, 0, 0, isDirectory, false});
+    }
+    return items;
+}
+
+} // namespace vexa

@@ -1,0 +1,237 @@
+// Archives created by the engine, read back by Info-ZIP unzip, bsdtar and Python's zipfile;
+// the refusals that leave neither an archive nor a temporary folder behind.
+#include "ZIPTestSupport.h"
+#include "ZIPWritingTestSupport.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "platform/PlatformError.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace vexa {
+namespace {
+
+using Case = ArchiveFailure::Case;
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using ziptest::extractedByPython;
+using ziptest::failureOf;
+using ziptest::leftovers;
+using ziptest::writtenEntries;
+
+class ZIPCreationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir / "in/docs/sub");
+        std::filesystem::create_directories(dir / "in/docs/empty");
+        std::filesystem::create_directories(dir / "out");
+        writeFile(dir / "in/docs/text.txt", sampleBytes(300000, 1, true));
+        writeFile(dir / "in/docs/sub/noise.bin", sampleBytes(70000, 2, false));
+        writeFile(dir / "in/docs/.hidden", "hidden");
+        writeFile(dir / "in/docs/empty.txt", "");
+        writeFile(dir / "in/single.txt", "one file");
+        ::chmod((dir / "in/single.txt").c_str(), 0600);
+    }
+
+    std::filesystem::path create(ZIPArchiveEngine engine,
+                                 const std::vector<std::filesystem::path>& sources,
+                                 const std::string& name = "out.zip", bool compress = true) {
+        Progress progress;
+        return engine.create(sources, dir / "out" / name, compress, progress);
+    }
+
+    TemporaryDirectory dir;
+};
+
+TEST_F(ZIPCreationTest, WrittenArchiveReadsBackWithIndependentTools) {
+    const auto result = create(ZIPArchiveEngine(), {dir / "in/docs", dir / "in/single.txt"});
+    EXPECT_EQ(result, dir / "out/out.zip");
+    runChecked("unzip -tq " + shellQuote(result.string()));
+
+    const auto entries = writtenEntries(result);
+    const std::vector<std::string> expected{"docs/",         "docs/.hidden", "docs/empty.txt",
+                                            "docs/empty/",   "docs/sub/",    "docs/sub/noise.bin",
+                                            "docs/text.txt", "single.txt"};
+    std::vector<std::string> names;
+    for (const auto& [name, entry] : entries)
+        names.push_back(name);
+    EXPECT_EQ(names, expected);
+
+    EXPECT_EQ(entries.at("docs/empty/").externalAttributes, 0x41ED0010u);
+    EXPECT_EQ(entries.at("docs/empty/").size, 0);
+    EXPECT_EQ(entries.at("single.txt").externalAttributes, 0x81800000u);
+    EXPECT_EQ(entries.at("docs/empty.txt").size, 0);
+    for (const auto& [name, entry] : entries) {
+        EXPECT_NE(entry.flag & 0x0800, 0u) << name;
+        EXPECT_EQ(entry.flag & 1, 0u) << name;
+    }
+    EXPECT_EQ(entries.at("docs/text.txt").method, 8u);
+    EXPECT_LT(entries.at("docs/text.txt").compressedSize, 300000);
+
+    const auto contents = extractedByPython(result);
+    EXPECT_EQ(contents.at("docs/text.txt"), readFile(dir / "in/docs/text.txt"));
+    EXPECT_EQ(contents.at("docs/sub/noise.bin"), readFile(dir / "in/docs/sub/noise.bin"));
+    EXPECT_EQ(contents.at("docs/.hidden"), "hidden");
+    EXPECT_EQ(contents.at("single.txt"), "one file");
+    EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, WithoutCompressionEveryEntryIsStored) {
+    const auto result = create(ZIPArchiveEngine(), {dir / "in/docs"}, "stored.zip", false);
+    runChecked("unzip -tq " + shellQuote(result.string()));
+    for (const auto& [name, entry] : writtenEntries(result)) {
+        EXPECT_EQ(entry.method, 0u) << name;
+        EXPECT_EQ(entry.compressedSize, entry.size) << name;
+    }
+}
+
+TEST_F(ZIPCreationTest, PasswordEncryptsFilesWithAES256AndLeavesNamesAndFoldersPlain) {
+    const std::string password = "contrase\xC3\xB1"
+                                 "a";
+    const auto result = create(ZIPArchiveEngine(password), {dir / "in/docs"}, "secret.zip");
+
+    for (const auto& [name, entry] : writtenEntries(result)) {
+        const bool folder = name.ends_with("/");
+        EXPECT_EQ(entry.flag & 1, folder ? 0u : 1u) << name;
+        EXPECT_EQ(entry.method, folder ? 0u : 99u) << name;
+    }
+    // The AES field names AE-2 with a 256-bit key.
+    runChecked("python3 -c " + shellQuote(R"(
+import sys, zipfile
+for info in zipfile.ZipFile(sys.argv[1]).infolist():
+    if not info.is_dir():
+        assert b'\x01\x99\x07\x00\x02\x00AE\x03\x08\x00' in info.extra, info.extra
+)") + " " + shellQuote(result.string()));
+
+    runChecked("mkdir x && bsdtar -x --passphrase " + shellQuote(password) + " -f " +
+                   shellQuote(result.string()) + " -C x",
+               dir.path());
+    EXPECT_EQ(readFile(dir / "x/docs/text.txt"), readFile(dir / "in/docs/text.txt"));
+    EXPECT_EQ(readFile(dir / "x/docs/sub/noise.bin"), readFile(dir / "in/docs/sub/noise.bin"));
+
+    Progress progress;
+    const auto listing = ZIPArchiveEngine().list(result, progress);
+    for (const ArchiveItem& item : listing.entries)
+        EXPECT_EQ(item.isEncrypted, !item.isDirectory) << item.path;
+}
+
+TEST_F(ZIPCreationTest, SplitOutputGoesIntoAPartsFolderOfExactPartSizes) {
+    writeFile(dir / "in/big.bin", sampleBytes(200000, 7, false));
+    ZIPArchiveEngine engine;
+    engine.splitSize = 65536;
+    const auto result = create(engine, {dir / "in/big.bin"}, "copia.zip");
+    const auto folder = dir / "out/copia \xE2\x80\x94 partes";
+    EXPECT_EQ(result, folder / "copia.zip");
+    for (const char* part : {"copia.z01", "copia.z02", "copia.z03"})
+        EXPECT_EQ(std::filesystem::file_size(folder / part), 65536u) << part;
+    EXPECT_LE(std::filesystem::file_size(result), 65536u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/copia.zip"));
+
+    EXPECT_EQ(readFile(folder / "copia.z01").substr(0, 4), std::string("PK\x07\x08", 4));
+    // Joined with offsets from its start, the set is an archive that unzip and zipfile read.
+    ziptest::joinSplitSet(result, dir / "joined.zip");
+    runChecked("unzip -tq joined.zip", dir.path());
+    EXPECT_TRUE(extractedByPython(dir / "joined.zip").at("big.bin") ==
+                readFile(dir / "in/big.bin"));
+
+    Progress progress;
+    EXPECT_EQ(ZIPArchiveEngine().list(result, progress).volumes.size(), 4u);
+    const auto second = create(engine, {dir / "in/big.bin"}, "copia.zip");
+    EXPECT_EQ(second, dir / "out/copia \xE2\x80\x94 partes 2/copia.zip");
+    EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, ExistingDestinationIsReplaced) {
+    writeFile(dir / "out/out.zip", "old content");
+    const auto result = create(ZIPArchiveEngine(), {dir / "in/single.txt"});
+    EXPECT_EQ(extractedByPython(result).at("single.txt"), "one file");
+    EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, RefusalsLeaveNothingBehind) {
+    std::filesystem::create_directories(dir / "a");
+    std::filesystem::create_directories(dir / "b");
+    writeFile(dir / "a/Foto.jpg", "1");
+    writeFile(dir / "b/foto.JPG", "2");
+    std::filesystem::create_symlink(dir / "in/single.txt", dir / "link.txt");
+    std::filesystem::create_directories(dir / "linked/inner");
+    std::filesystem::create_symlink(dir / "in/single.txt", dir / "linked/inner/l");
+    ::mkfifo((dir / "fifo").c_str(), 0600);
+    writeFile(dir / "out/out.zip", "previous");
+    std::filesystem::create_directory_symlink(dir / "out", dir / "outlink");
+
+    ZIPArchiveEngine tooSmall;
+    tooSmall.splitSize = 65535;
+    ZIPArchiveEngine negative;
+    negative.splitSize = -1;
+    const struct {
+        const char* label;
+        ZIPArchiveEngine engine;
+        std::vector<std::filesystem::path> sources;
+        ArchiveFailure expected;
+    } cases[] = {
+        {"no sources", ZIPArchiveEngine(), {}, ArchiveFailure::emptySelection()},
+        {"parts below 64 KiB", tooSmall, {dir / "in/single.txt"}, ArchiveFailure::unsupported()},
+        {"negative part size", negative, {dir / "in/single.txt"}, ArchiveFailure::unsupported()},
+        {"chosen link",
+         ZIPArchiveEngine(),
+         {dir / "link.txt"},
+         ArchiveFailure::symbolicLink("link.txt")},
+        {"link inside a folder",
+         ZIPArchiveEngine(),
+         {dir / "linked"},
+         ArchiveFailure::symbolicLink("linked/inner/l")},
+        {"special file", ZIPArchiveEngine(), {dir / "fifo"}, ArchiveFailure::unsupported()},
+        {"names differing in case",
+         ZIPArchiveEngine(),
+         {dir / "a/Foto.jpg", dir / "b/foto.JPG"},
+         ArchiveFailure::duplicate("foto.JPG")},
+        {"the destination itself",
+         ZIPArchiveEngine(),
+         {dir / "outlink/out.zip"},
+         ArchiveFailure::sourceIsArchive()},
+        {"the destination inside a folder",
+         ZIPArchiveEngine(),
+         {dir / "out"},
+         ArchiveFailure::sourceIsArchive()},
+    };
+    for (const auto& c : cases) {
+        ZIPArchiveEngine engine = c.engine;
+        const auto failure = failureOf([&] { create(engine, c.sources); });
+        EXPECT_EQ(failure, c.expected) << c.label;
+        EXPECT_EQ(readFile(dir / "out/out.zip"), "previous") << c.label;
+        EXPECT_TRUE(leftovers(dir / "out").empty()) << c.label;
+    }
+}
+
+TEST_F(ZIPCreationTest, SmallestSplitSizeIsAccepted) {
+    ZIPArchiveEngine engine;
+    engine.splitSize = 65536;
+    const auto result = create(engine, {dir / "in/single.txt"}, "one.zip");
+    EXPECT_EQ(extractedByPython(result).at("single.txt"), "one file");
+}
+
+TEST_F(ZIPCreationTest, CancellationLeavesNoArchive) {
+    writeFile(dir / "out/out.zip", "previous");
+    Progress progress;
+    progress.cancel();
+    EXPECT_THROW(ZIPArchiveEngine().create({dir / "in/docs"}, dir / "out/out.zip", true, progress),
+                 CancellationError);
+    EXPECT_EQ(readFile(dir / "out/out.zip"), "previous");
+    EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, ProgressCountsOneUnitPerEntry) {
+    Progress progress;
+    ZIPArchiveEngine().create({dir / "in/docs"}, dir / "out/out.zip", true, progress);
+    EXPECT_EQ(progress.totalUnitCount(), 7);
+    EXPECT_TRUE(progress.isFinished());
+}
+
+} // namespace
+} // namespace vexa
