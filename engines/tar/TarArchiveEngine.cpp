@@ -3,6 +3,7 @@
 #include "EntrySelection.h"
 #include "ExtractionTree.h"
 #include "TarEntryReader.h"
+#include "TarListing.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "platform/FileOperations.h"
@@ -18,16 +19,13 @@
 
 namespace vexa {
 
-namespace {
-
 using std::filesystem::path;
-using RelativeName = std::function<std::string(const ArchiveItem&)>;
 
+namespace {
 constexpr std::size_t bufferSize = 256 * 1024;
+} // namespace
 
-// `countsUnits` is false inside an extraction: its listing must stop on a cancel but must not
-// move the extraction's own units.
-ArchiveSummary listArchive(const path& archive, Progress& progress, bool countsUnits) {
+ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
     if (countsUnits)
         progress.setCompletedUnitCount(0);
     tar::TarEntryReader reader(archive, progress, countsUnits);
@@ -75,6 +73,10 @@ ArchiveSummary listArchive(const path& archive, Progress& progress, bool countsU
     summary.singleFile = reader.kind().singleFile;
     return summary;
 }
+
+namespace {
+
+using RelativeName = std::function<std::string(const ArchiveItem&)>;
 
 void restoreAttributes(int descriptor, const tar::TarEntryHeader& header, const path& location) {
     if (::fchmod(descriptor, header.permissions) != 0)
@@ -166,12 +168,12 @@ path availableURL(const std::string& name, const path& folder) {
 } // namespace
 
 ArchiveSummary TarArchiveEngine::list(const path& archive, Progress& progress) {
-    return listArchive(archive, progress, true);
+    return tar::listArchive(archive, progress, true);
 }
 
 path TarArchiveEngine::extract(const path& archive, const std::set<std::string>& paths,
                                const path& destination, Progress& progress) {
-    ArchiveSummary summary = listArchive(archive, progress, false);
+    ArchiveSummary summary = tar::listArchive(archive, progress, false);
     std::vector<ArchiveItem> selected = tar::selectEntries(summary.entries, paths);
     if (!paths.empty() && selected.empty())
         throw ArchiveFailure::emptySelection();
@@ -193,7 +195,7 @@ path TarArchiveEngine::extract(const path& archive, const std::set<std::string>&
 void TarArchiveEngine::extractPayload(const ArchiveItem& entry, const path& archive,
                                       const path& destination, Progress& progress,
                                       std::optional<std::int64_t> limit) {
-    ArchiveSummary summary = listArchive(archive, progress, false);
+    ArchiveSummary summary = tar::listArchive(archive, progress, false);
     std::vector<ArchiveItem> selected = tar::selectEntries(summary.entries, {entry.path});
     if (selected.empty())
         throw ArchiveFailure::corrupt(entry.path);

@@ -1,0 +1,161 @@
+#include "ArchiveWriteHandle.h"
+
+#include "TarReadFailure.h"
+#include "TarWriteFailure.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <clocale>
+#include <locale.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+namespace vexa::tar {
+
+namespace {
+
+using EntryPointer = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
+
+// libarchive converts names through the thread's character set, and the program's may be
+// ASCII: the pax writer then loses every non-ASCII name (or worse). Names are UTF-8 here, so
+// each call into the writer runs with a UTF-8 character set on this thread only.
+class UTF8CharacterSet {
+  public:
+    UTF8CharacterSet() {
+        static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+        if (utf8 != locale_t{})
+            previous_ = ::uselocale(utf8);
+    }
+    ~UTF8CharacterSet() {
+        if (previous_ != locale_t{})
+            ::uselocale(previous_);
+    }
+    UTF8CharacterSet(const UTF8CharacterSet&) = delete;
+    UTF8CharacterSet& operator=(const UTF8CharacterSet&) = delete;
+
+  private:
+    locale_t previous_{};
+};
+
+int addFilter(archive* handle, TarCompression compression) {
+    switch (compression) {
+    case TarCompression::gzip:
+        return archive_write_add_filter_gzip(handle);
+    case TarCompression::bzip2:
+        return archive_write_add_filter_bzip2(handle);
+    case TarCompression::xz:
+        return archive_write_add_filter_xz(handle);
+    case TarCompression::none:
+    case TarCompression::zstd:
+        break;
+    }
+    return archive_write_add_filter_none(handle);
+}
+
+} // namespace
+
+ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Content content,
+                                       TarCompression compression, std::optional<int> level)
+    : location_(output), file_(files::createFile(output, 0644)) {
+    if (compression == TarCompression::zstd)
+        zstd_ = std::make_unique<ZstdStreamWriter>(file_.get(), location_,
+                                                   level.value_or(ZSTD_CLEVEL_DEFAULT));
+    UTF8CharacterSet characterSet;
+    handle_ = archive_write_new();
+    if (handle_ == nullptr)
+        throw outOfMemory();
+    int status = content == Content::tar ? archive_write_set_format_pax_restricted(handle_)
+                                         : archive_write_set_format_raw(handle_);
+    if (status == ARCHIVE_OK)
+        status = addFilter(handle_, compression);
+    bool filtered = compression != TarCompression::none && compression != TarCompression::zstd;
+    if (status == ARCHIVE_OK && level && filtered)
+        status = archive_write_set_filter_option(handle_, nullptr, "compression-level",
+                                                 std::to_string(*level).c_str());
+    // Block padding after a compressed stream would be trailing garbage to gzip and xz; only a
+    // plain TAR keeps the customary full last block.
+    if (status == ARCHIVE_OK && (content == Content::raw || compression != TarCompression::none))
+        status = archive_write_set_bytes_in_last_block(handle_, 1);
+    if (status == ARCHIVE_OK)
+        status = archive_write_open(handle_, this, nullptr, writeCallback, nullptr);
+    if (status != ARCHIVE_OK) {
+        archive_write_free(handle_);
+        handle_ = nullptr;
+        if (sinkFailure_)
+            std::rethrow_exception(sinkFailure_);
+        throw writerFailure();
+    }
+}
+
+ArchiveWriteHandle::~ArchiveWriteHandle() {
+    if (handle_ != nullptr) {
+        UTF8CharacterSet characterSet;
+        // Without a close the library flushes nothing more into a file that is thrown away.
+        archive_write_fail(handle_);
+        archive_write_free(handle_);
+    }
+}
+
+void ArchiveWriteHandle::begin(const TarWriteEntry& entry) {
+    UTF8CharacterSet characterSet;
+    EntryPointer header(archive_entry_new(), archive_entry_free);
+    if (!header)
+        throw outOfMemory();
+    archive_entry_copy_pathname(header.get(), entry.path.c_str());
+    archive_entry_set_filetype(header.get(), entry.isDirectory ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(header.get(), entry.permissions & 07777);
+    archive_entry_set_size(header.get(), entry.isDirectory ? 0 : entry.size);
+    if (entry.modificationTime)
+        archive_entry_set_mtime(header.get(), entry.modificationTime->tv_sec,
+                                entry.modificationTime->tv_nsec);
+    if (archive_write_header(handle_, header.get()) != ARCHIVE_OK)
+        fail();
+}
+
+void ArchiveWriteHandle::write(const char* data, std::size_t size) {
+    UTF8CharacterSet characterSet;
+    while (size > 0) {
+        la_ssize_t written = archive_write_data(handle_, data, size);
+        if (written <= 0)
+            fail();
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void ArchiveWriteHandle::finish() {
+    UTF8CharacterSet characterSet;
+    if (archive_write_close(handle_) != ARCHIVE_OK)
+        fail();
+    archive_write_free(handle_);
+    handle_ = nullptr;
+    if (zstd_)
+        zstd_->finish();
+    file_.close();
+}
+
+ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data,
+                                          std::size_t size) {
+    auto* handle = static_cast<ArchiveWriteHandle*>(self);
+    try {
+        if (handle->zstd_)
+            handle->zstd_->write(data, size);
+        else
+            files::writeAll(handle->file_.get(), data, size, handle->location_);
+        return static_cast<ssize_t>(size);
+    } catch (...) {
+        handle->sinkFailure_ = std::current_exception();
+        return -1;
+    }
+}
+
+void ArchiveWriteHandle::fail() {
+    if (sinkFailure_)
+        std::rethrow_exception(sinkFailure_);
+    if (archive_errno(handle_) == ENOMEM)
+        throw outOfMemory();
+    throw writerFailure();
+}
+
+} // namespace vexa::tar

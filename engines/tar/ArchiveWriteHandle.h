@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ZstdStreamWriter.h"
+#include "core/archive/TarCompression.h"
+#include "platform/FileOperations.h"
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <time.h>
+
+struct archive;
+
+namespace vexa::tar {
+
+struct TarWriteEntry {
+    std::string path; // as it is to be listed: folders end with "/"
+    bool isDirectory = false;
+    std::int64_t size = 0;
+    mode_t permissions = 0644;
+    std::optional<struct timespec> modificationTime;
+};
+
+// One libarchive write handle into a new file, released with the object: a restricted-pax TAR
+// archive, or the raw bytes of a single file, under one of the compressions. zstd goes through
+// ZstdStreamWriter, the others through libarchive's filters. A failure of the library throws
+// ArchiveFailure::tarFailure; a failure of the file (a full disk) its platform error.
+class ArchiveWriteHandle {
+  public:
+    enum class Content { tar, raw };
+
+    // Creates `output`, which must not exist. `level` (1 to 9) is passed to the compressor;
+    // without one each compressor uses its own default.
+    ArchiveWriteHandle(const std::filesystem::path& output, Content content,
+                       TarCompression compression, std::optional<int> level);
+    ~ArchiveWriteHandle();
+    ArchiveWriteHandle(const ArchiveWriteHandle&) = delete;
+    ArchiveWriteHandle& operator=(const ArchiveWriteHandle&) = delete;
+
+    // Starts an entry; a file's data follows through write(), exactly `size` bytes.
+    void begin(const TarWriteEntry& entry);
+    void write(const char* data, std::size_t size);
+    // Ends the archive and the compressed stream and closes the file, reporting any failure.
+    void finish();
+
+  private:
+    static ssize_t writeCallback(archive*, void* self, const void* data, std::size_t size);
+    [[noreturn]] void fail();
+
+    std::filesystem::path location_;
+    files::FileDescriptor file_;
+    std::unique_ptr<ZstdStreamWriter> zstd_;
+    archive* handle_ = nullptr;
+    std::exception_ptr sinkFailure_;
+};
+
+} // namespace vexa::tar

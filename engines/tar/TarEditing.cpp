@@ -1,0 +1,246 @@
+#include "ArchiveWriteHandle.h"
+#include "SourceEntryWriter.h"
+#include "TarArchiveEngine.h"
+#include "TarEntryReader.h"
+#include "TarListing.h"
+#include "TarOutputCheck.h"
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/EntryValidation.h"
+#include "platform/FileOperations.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+#include <zlib.h>
+
+namespace vexa {
+
+namespace {
+
+using std::filesystem::path;
+
+constexpr std::size_t bufferSize = 256 * 1024;
+const char* const changeMismatchMessage =
+    "el contenido del TAR no coincide con el cambio esperado.";
+
+// Size and modification date: what tells that someone else wrote the archive meanwhile.
+struct Fingerprint {
+    std::int64_t size = 0;
+    files::FileTime modificationDate;
+    bool operator==(const Fingerprint&) const = default;
+};
+
+Fingerprint fingerprintOf(const path& archive) {
+    files::FileAttributes attributes = files::attributesOfItem(archive);
+    return {attributes.size, attributes.modificationDate};
+}
+
+std::string trimmedFolder(const std::string& entryPath) {
+    return entryPath.ends_with('/') ? entryPath.substr(0, entryPath.size() - 1) : entryPath;
+}
+
+// The entry itself, or a folder's entry and everything below it.
+bool isAtOrBelow(const std::string& entryPath, const std::string& chosen) {
+    std::string base = trimmedFolder(chosen);
+    return trimmedFolder(entryPath) == base || entryPath.starts_with(base + "/");
+}
+
+// Where a kept entry goes in the new archive; nothing drops it.
+using PathChange = std::function<std::optional<std::string>(const std::string& oldPath)>;
+
+// One edit as the engine reads it: the listing it started from and the fingerprint taken
+// before that listing.
+struct EditStart {
+    Fingerprint fingerprint;
+    ArchiveSummary listing;
+};
+
+EditStart beginEdit(const path& archive, Progress& progress) {
+    progress.throwIfCancelled();
+    EditStart start{fingerprintOf(archive), tar::listArchive(archive, progress, false)};
+    if (start.listing.singleFile)
+        throw ArchiveFailure::readOnlySingle();
+    return start;
+}
+
+void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
+               const std::string& newPath, tar::ArchiveWriteHandle& writer,
+               std::vector<char>& buffer, Progress& progress, ReadBackEntries& expected) {
+    bool isDirectory = header.kind == tar::EntryKind::directory;
+    writer.begin(tar::TarWriteEntry{newPath, isDirectory, header.size, header.permissions,
+                                    header.modificationTime});
+    if (isDirectory) {
+        expected[newPath] = {ArchiveItem{newPath, 0, 0, true, false}, std::nullopt};
+        progress.addCompletedUnits(1);
+        return;
+    }
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::int64_t size = 0;
+    while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
+        progress.throwIfCancelled();
+        size += static_cast<std::int64_t>(count);
+        if (size > header.size)
+            throw ArchiveFailure::archiveChanged();
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(count));
+        writer.write(buffer.data(), count);
+        progress.addCompletedUnits(static_cast<std::int64_t>(count));
+    }
+    if (size != header.size)
+        throw ArchiveFailure::archiveChanged();
+    if (size == 0)
+        progress.addCompletedUnits(1);
+    expected[newPath] = {ArchiveItem{newPath, size, size, false, false},
+                         static_cast<std::uint32_t>(crc)};
+}
+
+void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries& kept,
+                         const SourceEntryMap& added, Progress& progress) {
+    if (archived.size() != kept.size() + added.size())
+        throw ArchiveFailure::tarFailure(changeMismatchMessage);
+    for (const auto& [entryPath, expected] : kept) {
+        auto found = archived.find(entryPath);
+        if (found == archived.end() || found->second != expected)
+            throw ArchiveFailure::tarFailure(changeMismatchMessage);
+    }
+    for (const auto& [entryPath, source] : added)
+        if (!archived.contains(entryPath) || kept.contains(entryPath))
+            throw ArchiveFailure::tarFailure(changeMismatchMessage);
+    verifyRARAgainstSources(archived, added, progress, ArchiveFailure::Case::tarFailure);
+}
+
+// Writes the kept entries (renamed as `change` says) and then the added ones into a new file
+// beside the archive, checks it and puts it in the archive's place.
+path rewrite(const path& archive, Progress& progress, const EditStart& start,
+             const PathChange& change, const SourceEntryMap& added) {
+    std::vector<ArchiveItem> planned;
+    std::int64_t keptUnits = 0;
+    for (const ArchiveItem& item : start.listing.entries) {
+        if (std::optional<std::string> newPath = change(item.path)) {
+            planned.push_back(ArchiveItem{*newPath, item.size, item.size, item.isDirectory});
+            keptUnits += std::max<std::int64_t>(item.size, 1);
+        }
+    }
+    std::int64_t addedUnits = 0;
+    for (const auto& [entryPath, source] : added) {
+        planned.push_back(ArchiveItem{entryPath, source.size, source.size, source.isDirectory});
+        addedUnits += std::max<std::int64_t>(source.size, 1);
+    }
+    validateEntries(planned);
+    progress.setTotalUnitCount(2 * keptUnits + 3 * addedUnits);
+    progress.setCompletedUnitCount(0);
+
+    TarCompression compression = start.listing.compression.value_or(TarCompression::none);
+    path work = files::itemReplacementDirectory(archive);
+    files::ScopedRemoval removal(work);
+    path output = work / tar::workFileName(compression, false);
+    ReadBackEntries kept;
+    {
+        tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::tar, compression,
+                                       std::nullopt);
+        std::vector<char> buffer(bufferSize);
+        tar::TarEntryReader reader(archive, progress, false);
+        while (std::optional<tar::TarEntryHeader> header = reader.next()) {
+            progress.throwIfCancelled();
+            std::optional<std::string> newPath = change(header->path);
+            if (newPath)
+                copyEntry(reader, *header, *newPath, writer, buffer, progress, kept);
+            else
+                reader.skip();
+        }
+        if (kept.size() + added.size() != planned.size())
+            throw ArchiveFailure::archiveChanged();
+        for (const auto& [entryPath, source] : added)
+            tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
+        writer.finish();
+    }
+
+    compareWithExpected(tar::readBack(output, progress, changeMismatchMessage), kept, added,
+                        progress);
+    progress.throwIfCancelled();
+    if (fingerprintOf(archive) != start.fingerprint)
+        throw ArchiveFailure::archiveChanged();
+    files::replaceItem(archive, output);
+    return archive;
+}
+
+// A name that stays one component inside its folder.
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\:\0", 4)) == std::string::npos;
+}
+
+} // namespace
+
+path TarArchiveEngine::rename(const path& archive, Progress& progress, const ArchiveItem& entry,
+                              const std::string& newName) {
+    if (!isPlainName(newName))
+        throw ArchiveFailure::unsafePath(newName);
+    EditStart start = beginEdit(archive, progress);
+
+    const std::string oldBase = trimmedFolder(entry.path);
+    const std::size_t slash = oldBase.rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : oldBase.substr(0, slash + 1);
+    const std::string newBase = parent + newName;
+    auto moves = [&](const std::string& entryPath) {
+        return entry.isDirectory ? isAtOrBelow(entryPath, oldBase) : entryPath == entry.path;
+    };
+    const std::vector<ArchiveItem>& entries = start.listing.entries;
+    if (std::none_of(entries.begin(), entries.end(),
+                     [&](const ArchiveItem& item) { return moves(item.path); }))
+        throw ArchiveFailure::archiveChanged();
+    if (newBase == oldBase)
+        return archive;
+    const std::string newKey = nameKey(newBase);
+    for (const ArchiveItem& item : entries) {
+        std::string key = nameKey(item.path);
+        if (!moves(item.path) && (key == newKey || key.starts_with(newKey + "/")))
+            throw ArchiveFailure::conflict(newName);
+    }
+
+    return rewrite(archive, progress, start,
+                   [&](const std::string& entryPath) -> std::optional<std::string> {
+                       if (!moves(entryPath))
+                           return entryPath;
+                       return newBase + entryPath.substr(oldBase.size());
+                   },
+                   {});
+}
+
+path TarArchiveEngine::deleteEntries(const path& archive, const std::set<std::string>& paths,
+                                     Progress& progress) {
+    if (paths.empty())
+        throw ArchiveFailure::emptySelection();
+    EditStart start = beginEdit(archive, progress);
+    const std::vector<ArchiveItem>& entries = start.listing.entries;
+    for (const std::string& chosen : paths) {
+        if (std::none_of(entries.begin(), entries.end(),
+                         [&](const ArchiveItem& item) { return isAtOrBelow(item.path, chosen); }))
+            throw ArchiveFailure::archiveChanged();
+    }
+    return rewrite(archive, progress, start,
+                   [&](const std::string& entryPath) -> std::optional<std::string> {
+                       for (const std::string& chosen : paths)
+                           if (isAtOrBelow(entryPath, chosen))
+                               return std::nullopt;
+                       return entryPath;
+                   },
+                   {});
+}
+
+path TarArchiveEngine::add(const path& archive, Progress& progress, const TarAddPlanStep& plan) {
+    EditStart start = beginEdit(archive, progress);
+    TarAddPlan added = plan(start.listing, progress);
+    if (added.sources.empty())
+        return archive;
+    return rewrite(
+        archive, progress, start,
+        [&](const std::string& entryPath) -> std::optional<std::string> {
+            for (const std::string& replaced : added.replaced)
+                if (isAtOrBelow(entryPath, replaced))
+                    return std::nullopt;
+            return entryPath;
+        },
+        added.sources);
+}
+
+} // namespace vexa

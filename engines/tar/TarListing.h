@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/archive/ArchiveSummary.h"
+#include "platform/Progress.h"
+
+#include <filesystem>
+
+namespace vexa::tar {
+
+// The validated listing of a TAR archive or single compressed file. `countsUnits` is false
+// inside a longer operation: the listing still stops on a cancel but leaves the operation's
+// units alone.
+ArchiveSummary listArchive(const std::filesystem::path& archive, Progress& progress,
+                           bool countsUnits);
+
+} // namespace vexa::tar

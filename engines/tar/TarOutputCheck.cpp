@@ -1,0 +1,66 @@
+#include "TarOutputCheck.h"
+
+#include "TarEntryReader.h"
+
+#include <vector>
+#include <zlib.h>
+
+namespace vexa::tar {
+
+namespace {
+constexpr std::size_t bufferSize = 256 * 1024;
+}
+
+std::string workFileName(TarCompression compression, bool singleFile) {
+    std::string suffix;
+    switch (compression) {
+    case TarCompression::none:
+        break;
+    case TarCompression::gzip:
+        suffix = ".gz";
+        break;
+    case TarCompression::bzip2:
+        suffix = ".bz2";
+        break;
+    case TarCompression::xz:
+        suffix = ".xz";
+        break;
+    case TarCompression::zstd:
+        suffix = ".zst";
+        break;
+    }
+    return singleFile ? "archivo" + suffix : "archivo.tar" + suffix;
+}
+
+ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progress,
+                         const std::string& mismatch) {
+    TarEntryReader reader(archive, progress, false);
+    ReadBackEntries entries;
+    std::vector<char> buffer(bufferSize);
+    while (std::optional<TarEntryHeader> header = reader.next()) {
+        progress.throwIfCancelled();
+        if (header->kind == EntryKind::directory) {
+            entries[header->path] = {ArchiveItem{header->path, 0, 0, true, false}, std::nullopt};
+            progress.addCompletedUnits(1);
+            continue;
+        }
+        if (header->kind != EntryKind::file)
+            throw ArchiveFailure::tarFailure(mismatch);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        std::int64_t size = 0;
+        while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
+            progress.throwIfCancelled();
+            crc =
+                crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(count));
+            size += static_cast<std::int64_t>(count);
+            progress.addCompletedUnits(static_cast<std::int64_t>(count));
+        }
+        if (size == 0)
+            progress.addCompletedUnits(1);
+        entries[header->path] = {ArchiveItem{header->path, size, size, false, false},
+                                 static_cast<std::uint32_t>(crc)};
+    }
+    return entries;
+}
+
+} // namespace vexa::tar

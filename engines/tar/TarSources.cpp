@@ -1,0 +1,137 @@
+#include "TarArchiveEngine.h"
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/EntryValidation.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vexa {
+
+namespace {
+
+using std::filesystem::path;
+
+const char* const insideSourceMessage =
+    "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.";
+
+struct PlannedItem {
+    path source;
+    std::string name;
+};
+
+class AddPlanner {
+  public:
+    AddPlanner(const std::string& folder, const std::vector<ArchiveItem>& entries)
+        : folder_(folder), entries_(entries) {}
+
+    // The listing holds the name, or a folder of that name with entries below it.
+    bool isListed(const std::string& name) const {
+        std::string key = nameKey(folder_ + name);
+        return std::any_of(entries_.begin(), entries_.end(), [&](const ArchiveItem& item) {
+            std::string other = nameKey(item.path);
+            return other == key || other.starts_with(key + "/");
+        });
+    }
+
+    bool isPlanned(const std::string& name) const {
+        std::string key = nameKey(folder_ + name);
+        return std::any_of(planned_.begin(), planned_.end(), [&](const PlannedItem& item) {
+            return nameKey(folder_ + item.name) == key;
+        });
+    }
+
+    // The listed path that holds the name, or the name itself when only entries below it are
+    // listed: either way everything at or below it goes.
+    std::string listedPath(const std::string& name) const {
+        std::string key = nameKey(folder_ + name);
+        for (const ArchiveItem& item : entries_)
+            if (nameKey(item.path) == key)
+                return item.path;
+        return folder_ + name + "/";
+    }
+
+    // "Informe 2.pdf", "Informe 3.pdf"...; a folder has no extension.
+    std::string freeName(const path& source, const std::string& name) const {
+        bool isFolder = files::attributesOfItem(source).type == files::FileType::directory;
+        std::string extension = isFolder ? "" : paths::nameExtension(name);
+        std::string base = extension.empty() ? name : paths::nameDeletingExtension(name);
+        for (int number = 2;; ++number) {
+            std::string candidate =
+                base + " " + std::to_string(number) + (extension.empty() ? "" : "." + extension);
+            if (!isListed(candidate) && !isPlanned(candidate))
+                return candidate;
+        }
+    }
+
+    void plan(path source, std::string name) { planned_.push_back({std::move(source), name}); }
+    const std::vector<PlannedItem>& planned() const { return planned_; }
+
+  private:
+    std::string folder_;
+    const std::vector<ArchiveItem>& entries_;
+    std::vector<PlannedItem> planned_;
+};
+
+void checkFolder(const std::string& folder, const std::vector<ArchiveItem>& entries) {
+    if (folder.empty())
+        return;
+    std::string base = folder.substr(0, folder.size() - 1);
+    bool exists = folder.ends_with('/') &&
+                  std::any_of(entries.begin(), entries.end(), [&](const ArchiveItem& item) {
+                      return item.path == folder || item.path.starts_with(folder);
+                  });
+    if (!exists || base.empty())
+        throw ArchiveFailure::unsafePath(folder);
+}
+
+} // namespace
+
+TarAddPlan TarArchiveEngine::collectSources(const std::vector<path>& sources,
+                                            const std::string& folder, ArchiveConflictPolicy policy,
+                                            const ArchiveSummary& listing, Progress& progress) {
+    progress.throwIfCancelled();
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    checkFolder(folder, listing.entries);
+    const std::string archivePath = paths::resolvingSymlinks(listing.url).string();
+
+    TarAddPlan result;
+    AddPlanner planner(folder, listing.entries);
+    for (const path& source : sources) {
+        if (paths::resolvingSymlinks(source).string() == archivePath)
+            throw ArchiveFailure::sourceIsArchive();
+        std::string name = paths::lastPathComponent(source);
+        if (!planner.isListed(name)) {
+            planner.plan(source, name);
+            continue;
+        }
+        switch (policy) {
+        case ArchiveConflictPolicy::ask:
+            throw ArchiveFailure::conflict(name);
+        case ArchiveConflictPolicy::skip:
+            break;
+        case ArchiveConflictPolicy::replace:
+            result.replaced.push_back(planner.listedPath(name));
+            planner.plan(source, name);
+            break;
+        case ArchiveConflictPolicy::keepBoth:
+            planner.plan(source, planner.freeName(source, name));
+            break;
+        }
+    }
+
+    std::set<std::string> duplicateKeys;
+    std::int64_t units = 0;
+    for (const PlannedItem& item : planner.planned()) {
+        const std::string sourcePath = paths::resolvingSymlinks(item.source).string();
+        if (archivePath.starts_with(sourcePath + "/"))
+            throw ArchiveFailure::tarFailure(insideSourceMessage);
+        collectSourceEntries(item.source, folder + item.name, progress, duplicateKeys,
+                             result.sources, units);
+    }
+    return result;
+}
+
+} // namespace vexa

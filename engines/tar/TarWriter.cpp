@@ -1,0 +1,103 @@
+#include "ArchiveWriteHandle.h"
+#include "SourceEntryWriter.h"
+#include "TarArchiveEngine.h"
+#include "TarOutputCheck.h"
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+
+#include <vector>
+
+namespace vexa {
+
+namespace {
+
+using std::filesystem::path;
+
+constexpr std::size_t bufferSize = 256 * 1024;
+const char* const insideSourceMessage =
+    "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.";
+const char* const tarMismatchMessage =
+    "el contenido del TAR no coincide con los archivos seleccionados.";
+const char* const singleMismatchMessage = "el contenido no coincide con el archivo seleccionado.";
+
+void checkTar(const path& output, const SourceEntryMap& sources, Progress& progress) {
+    ReadBackEntries archived = tar::readBack(output, progress, tarMismatchMessage);
+    bool samePaths = archived.size() == sources.size() &&
+                     std::equal(archived.begin(), archived.end(), sources.begin(),
+                                [](const auto& a, const auto& b) { return a.first == b.first; });
+    if (!samePaths)
+        throw ArchiveFailure::tarFailure(tarMismatchMessage);
+    verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::tarFailure);
+}
+
+void checkSingle(const path& output, const RARSourceEntry& source, Progress& progress) {
+    ReadBackEntries archived = tar::readBack(output, progress, singleMismatchMessage);
+    if (archived.size() != 1)
+        throw ArchiveFailure::tarFailure(singleMismatchMessage);
+    const auto& [item, crc] = archived.begin()->second;
+    if (item.isDirectory || item.size != source.size || !crc ||
+        *crc != crc32OfFile(source.url, progress))
+        throw ArchiveFailure::tarFailure(singleMismatchMessage);
+    if (source.size == 0)
+        progress.addCompletedUnits(1);
+}
+
+} // namespace
+
+path TarArchiveEngine::create(const std::vector<path>& sources, const path& destination,
+                              Progress& progress, TarCompression compression, int level,
+                              bool singleFile) {
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    if (level < 1 || level > 9)
+        throw ArchiveFailure::unsupportedTar("");
+    if (singleFile && (sources.size() != 1 || compression == TarCompression::none))
+        throw ArchiveFailure::unsupportedTar("");
+
+    const std::string destinationPath = paths::resolvingSymlinks(destination).string();
+    std::set<std::string> duplicateKeys;
+    SourceEntryMap entries;
+    std::int64_t units = 0;
+    for (const path& source : sources) {
+        const std::string sourcePath = paths::resolvingSymlinks(source).string();
+        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+            throw ArchiveFailure::tarFailure(insideSourceMessage);
+        collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
+                             entries, units);
+    }
+    // The raw format holds the bytes of one file and nothing of a folder.
+    if (singleFile && entries.begin()->second.isDirectory)
+        throw ArchiveFailure::unsupportedTar("");
+
+    progress.setTotalUnitCount(3 * units);
+    progress.setCompletedUnitCount(0);
+    path work = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval removal(work);
+    path output = work / tar::workFileName(compression, singleFile);
+    {
+        tar::ArchiveWriteHandle writer(output,
+                                       singleFile ? tar::ArchiveWriteHandle::Content::raw
+                                                  : tar::ArchiveWriteHandle::Content::tar,
+                                       compression, level);
+        std::vector<char> buffer(bufferSize);
+        for (const auto& [entryPath, source] : entries)
+            tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
+        writer.finish();
+    }
+
+    if (singleFile)
+        checkSingle(output, entries.begin()->second, progress);
+    else
+        checkTar(output, entries, progress);
+    progress.throwIfCancelled();
+
+    if (files::fileExists(destination))
+        files::replaceItem(destination, output);
+    else
+        files::moveItem(output, destination);
+    return destination;
+}
+
+} // namespace vexa

@@ -1,0 +1,195 @@
+#include "TarFixtures.h"
+#include "engines/tar/TarArchiveEngine.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using testing::tar::CancelWhenPast;
+using testing::tar::countNamesStartingWith;
+using testing::tar::expectFailure;
+using testing::tar::makeSampleTree;
+
+struct CompressionCase {
+    TarCompression compression;
+    std::string extension;    // of a TAR archive
+    std::string decompressor; // reads a single compressed file to standard output
+};
+
+const std::vector<CompressionCase> compressions = {
+    {TarCompression::none, "tar", ""},
+    {TarCompression::gzip, "tar.gz", "gzip -dc"},
+    {TarCompression::bzip2, "tar.bz2", "bzip2 -dc"},
+    {TarCompression::xz, "tar.xz", "xz -dc"},
+    {TarCompression::zstd, "tar.zst", "zstd -dc"},
+};
+
+class TarCreation : public ::testing::TestWithParam<CompressionCase> {};
+
+// GNU tar and bsdtar both unpack what we wrote into exactly the sources, names with accents
+// and empty folders included, and the archive's own test tool accepts it.
+TEST_P(TarCreation, ArchiveUnpacksWithIndependentToolsAsTheSources) {
+    const CompressionCase& param = GetParam();
+    TemporaryDirectory folder;
+    fs::path tree = makeSampleTree(folder.path());
+    writeFile(folder / "suelto.txt", sampleBytes(70000, 3, true));
+    fs::path destination = folder / ("nuevo." + param.extension);
+    Progress progress;
+
+    fs::path result = TarArchiveEngine().create({tree, folder / "suelto.txt"}, destination,
+                                                progress, param.compression, 6, false);
+
+    EXPECT_EQ(result, destination);
+    EXPECT_TRUE(progress.isFinished());
+    for (const std::string tool : {"tar", "bsdtar"}) {
+        fs::create_directory(folder / tool);
+        runChecked(tool + " -xf " + shellQuote(destination.string()) + " -C " + tool,
+                   folder.path());
+        runChecked("diff -r fotos " + tool + "/fotos && cmp suelto.txt " + tool + "/suelto.txt",
+                   folder.path());
+    }
+    if (!param.decompressor.empty())
+        runChecked(param.decompressor + " " + shellQuote(destination.string()) + " >/dev/null");
+    EXPECT_EQ(
+        runChecked("tar -tvf " + shellQuote(destination.string()) + " fotos/run.sh | cut -c1-10"),
+        "-rwxr-xr-x\n");
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+}
+
+// The one source alone in the compressor's own format, with no TAR around it.
+TEST(TarSingleFileCreation, SingleFileIsTheSourceCompressedByItself) {
+    for (const CompressionCase& param : compressions) {
+        if (param.compression == TarCompression::none)
+            continue;
+        SCOPED_TRACE(param.extension);
+        TemporaryDirectory folder;
+        std::string bytes = sampleBytes(300000, 9, true);
+        writeFile(folder / "notas.txt", bytes);
+        fs::path destination = folder / ("notas.txt" + param.extension.substr(3));
+        Progress progress;
+
+        TarArchiveEngine().create({folder / "notas.txt"}, destination, progress, param.compression,
+                                  9, true);
+
+        EXPECT_EQ(runChecked(param.decompressor + " " + shellQuote(destination.string())), bytes);
+        ArchiveSummary summary = TarArchiveEngine().list(destination, progress);
+        EXPECT_TRUE(summary.singleFile);
+        ASSERT_EQ(summary.entries.size(), 1u);
+        EXPECT_EQ(summary.entries[0].size, static_cast<std::int64_t>(bytes.size()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressions, TarCreation, ::testing::ValuesIn(compressions),
+                         [](const auto& info) {
+                             return rawValue(info.param.compression) == "Sin comprimir"
+                                        ? std::string("none")
+                                        : rawValue(info.param.compression);
+                         });
+
+// Each refusal comes before anything is written at the destination.
+TEST(TarCreationRefusals, BadRequestsFailWithTheirOwnFailureAndWriteNothing) {
+    TemporaryDirectory folder;
+    fs::path tree = makeSampleTree(folder.path());
+    writeFile(folder / "uno.txt", "1");
+    writeFile(folder / "dos.txt", "2");
+    const fs::path out = folder / "x.tar.gz";
+    const ArchiveFailure unsupported = ArchiveFailure::unsupportedTar("");
+    struct Case {
+        std::string name;
+        std::vector<fs::path> sources;
+        fs::path destination;
+        TarCompression compression;
+        int level;
+        bool single;
+        ArchiveFailure expected;
+    };
+    const std::vector<Case> cases = {
+        {"no sources", {}, out, TarCompression::gzip, 6, false, ArchiveFailure::emptySelection()},
+        {"level 0", {tree}, out, TarCompression::gzip, 0, false, unsupported},
+        {"level 10", {tree}, out, TarCompression::gzip, 10, false, unsupported},
+        {"single of two",
+         {folder / "uno.txt", folder / "dos.txt"},
+         out,
+         TarCompression::gzip,
+         6,
+         true,
+         unsupported},
+        {"single without compression",
+         {folder / "uno.txt"},
+         out,
+         TarCompression::none,
+         6,
+         true,
+         unsupported},
+        {"single folder", {tree}, out, TarCompression::gzip, 6, true, unsupported},
+        {"inside a source",
+         {tree},
+         tree / "docs" / "x.tar",
+         TarCompression::none,
+         6,
+         false,
+         ArchiveFailure::tarFailure(
+             "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.")},
+        {"same name twice",
+         {folder / "uno.txt", folder / "fotos" / "docs" / ".." / ".." / "uno.txt"},
+         out,
+         TarCompression::gzip,
+         6,
+         false,
+         ArchiveFailure::duplicate("uno.txt")},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        Progress progress;
+        expectFailure(
+            [&] {
+                TarArchiveEngine().create(item.sources, item.destination, progress,
+                                          item.compression, item.level, item.single);
+            },
+            item.expected);
+        EXPECT_FALSE(fs::exists(item.destination));
+    }
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+    EXPECT_EQ(countNamesStartingWith(tree / "docs", ".vexa-replace-"), 0);
+}
+
+TEST(TarCreationPlacement, AnExistingDestinationIsReplaced) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "nuevo");
+    writeFile(folder / "x.tar", "lo que había");
+    Progress progress;
+    TarArchiveEngine().create({folder / "a.txt"}, folder / "x.tar", progress, TarCompression::none,
+                              1, false);
+    EXPECT_EQ(runChecked("tar -xOf x.tar a.txt", folder.path()), "nuevo");
+}
+
+// A creation stopped halfway leaves neither the archive nor its work folder behind.
+TEST(TarCreationCancellation, CancelledCreationLeavesNothing) {
+    TemporaryDirectory folder;
+    writeFile(folder / "grande.bin", sampleBytes(4 << 20, 5, false));
+    fs::path destination = folder / "x.tar.xz";
+    for (std::int64_t threshold : {std::int64_t{1} << 20, std::int64_t{6} << 20}) {
+        SCOPED_TRACE(threshold);
+        Progress progress;
+        {
+            CancelWhenPast cancel(progress, threshold);
+            EXPECT_THROW(TarArchiveEngine().create({folder / "grande.bin"}, destination, progress,
+                                                   TarCompression::xz, 1, false),
+                         CancellationError);
+        }
+        EXPECT_FALSE(fs::exists(destination));
+        EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+    }
+}
+
+} // namespace
+} // namespace vexa
