@@ -1,0 +1,292 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "engines/sevenzip/SevenZipWriter.h"
+#include "platform/PlatformError.h"
+#include "tests/engines/sevenzip/SevenZipFixtures.h"
+#include "tests/engines/sevenzip/SevenZipWriterSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace vexa {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using namespace testing::sevenzip;
+
+using Strings = std::vector<std::string>;
+using Policy = ArchiveConflictPolicy;
+
+// archivo.7z, written by bsdtar: docs/ with informe.pdf and sub/b.txt, portada.bin.
+class SevenZipEditingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto source = temporary / "src";
+        std::filesystem::create_directories(source / "docs" / "sub");
+        writeFile(source / "docs" / "informe.pdf", report);
+        writeFile(source / "docs" / "sub" / "b.txt", notes);
+        writeFile(source / "portada.bin", cover);
+        runChecked("chmod 0640 docs/informe.pdf && touch -d '2001-02-03 04:05:06 UTC' "
+                   "docs/informe.pdf",
+                   source);
+        archive = makeSevenZip(temporary / "archivo.7z", source, "docs portada.bin");
+        std::filesystem::create_directory(incoming);
+    }
+
+    std::filesystem::path addItems(const std::vector<std::filesystem::path>& items,
+                                   const std::string& folder, Policy policy) {
+        Progress progress;
+        return SevenZipWriter::add(
+            archive, std::nullopt, progress, [&](const ArchiveSummary& listed, Progress& step) {
+                return SevenZipWriter::collectSources(items, folder, policy, listed, step);
+            });
+    }
+
+    // The folder of the archive holds nothing but the archive and the test's own folders.
+    void expectNoLeftovers() {
+        EXPECT_EQ(folderNames(temporary.path()), (Strings{"archivo.7z", "entrada", "src"}));
+    }
+
+    TemporaryDirectory temporary;
+    const std::filesystem::path incoming = temporary / "entrada";
+    const std::string report = sampleBytes(90000, 31, true);
+    const std::string notes = sampleBytes(20000, 32, true);
+    const std::string cover = sampleBytes(70000, 33, false);
+    std::filesystem::path archive;
+    Progress progress;
+};
+
+TEST_F(SevenZipEditingTest, RenamingAFolderMovesEverythingBelowIt) {
+    const ArchiveItem folder{"docs/", 0, 0, true, false};
+    EXPECT_EQ(SevenZipWriter::rename(archive, folder, "papeles", std::nullopt, progress), archive);
+    EXPECT_EQ(bsdtarListing(archive), (Strings{"papeles/", "papeles/informe.pdf", "papeles/sub/",
+                                               "papeles/sub/b.txt", "portada.bin"}));
+    EXPECT_EQ(bsdtarContent(archive, "papeles/informe.pdf"), report);
+    EXPECT_EQ(bsdtarContent(archive, "papeles/sub/b.txt"), notes);
+    EXPECT_EQ(bsdtarContent(archive, "portada.bin"), cover);
+    // Kept entries keep their permissions and time.
+    const std::string listing = runChecked("TZ=UTC bsdtar -tvf " + shellQuote(archive));
+    EXPECT_NE(listing.find("-rw-r----- "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Feb  3  2001 papeles/informe.pdf"), std::string::npos) << listing;
+    expectNoLeftovers();
+}
+
+TEST_F(SevenZipEditingTest, RenamingAFileInsideAFolder) {
+    const ArchiveItem file{"docs/sub/b.txt", 20000, 0, false, false};
+    SevenZipWriter::rename(archive, file, "nota final.txt", std::nullopt, progress);
+    EXPECT_EQ(bsdtarContent(archive, "docs/sub/nota final.txt"), notes);
+    EXPECT_EQ(bsdtarListing(archive).size(), 5u);
+    // Only the letter case changes: the entry does not collide with itself.
+    SevenZipWriter::rename(archive, {"portada.bin", 70000, 0, false, false}, "Portada.bin",
+                           std::nullopt, progress);
+    EXPECT_EQ(bsdtarContent(archive, "Portada.bin"), cover);
+}
+
+TEST_F(SevenZipEditingTest, RenameRefusalsLeaveTheArchiveAlone) {
+    const std::string before = readFile(archive);
+    const ArchiveItem cover{"portada.bin", 70000, 0, false, false};
+    const struct {
+        ArchiveItem entry;
+        const char* name;
+        ArchiveFailure expected;
+    } cases[] = {
+        {cover, "DOCS", ArchiveFailure::conflict("DOCS")},
+        {{"docs/sub/", 0, 0, true, false}, "Informe.PDF", ArchiveFailure::conflict("Informe.PDF")},
+        {cover, "a/b", ArchiveFailure::unsafePath("a/b")},
+        {cover, "..", ArchiveFailure::unsafePath("..")},
+        {cover, "", ArchiveFailure::unsafePath("")},
+        {{"nada.txt", 1, 0, false, false}, "otro.txt", ArchiveFailure::archiveChanged()},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        expectFailure(
+            [&] { SevenZipWriter::rename(archive, test.entry, test.name, std::nullopt, progress); },
+            test.expected);
+    }
+    EXPECT_EQ(readFile(archive), before);
+    expectNoLeftovers();
+}
+
+TEST_F(SevenZipEditingTest, DeletingAFolderTakesItsContents) {
+    SevenZipWriter::deleteEntries(archive, {"docs/sub/", "portada.bin"}, std::nullopt, progress);
+    EXPECT_EQ(bsdtarListing(archive), (Strings{"docs/", "docs/informe.pdf"}));
+    EXPECT_EQ(bsdtarContent(archive, "docs/informe.pdf"), report);
+    // Deleting everything leaves a valid empty archive.
+    SevenZipWriter::deleteEntries(archive, {"docs"}, std::nullopt, progress);
+    EXPECT_EQ(bsdtarListing(archive), Strings{});
+    SevenZipArchiveEngine engine;
+    EXPECT_TRUE(engine.list(archive, progress).entries.empty());
+    expectNoLeftovers();
+}
+
+TEST_F(SevenZipEditingTest, DeletingNothingIsRefused) {
+    expectFailure([&] { SevenZipWriter::deleteEntries(archive, {}, std::nullopt, progress); },
+                  ArchiveFailure::emptySelection());
+    expectFailure(
+        [&] { SevenZipWriter::deleteEntries(archive, {"nada/"}, std::nullopt, progress); },
+        ArchiveFailure::emptySelection());
+}
+
+TEST_F(SevenZipEditingTest, AddingWithoutAConflict) {
+    std::filesystem::create_directories(incoming / "fotos");
+    writeFile(incoming / "fotos" / "uno.jpg", cover);
+    writeFile(incoming / "fotos" / "._uno.jpg", "x");
+    writeFile(incoming / "canción.txt", "la la");
+    addItems({incoming / "fotos", incoming / "canción.txt"}, "/docs/sub", Policy::ask);
+    EXPECT_EQ(
+        bsdtarListing(archive),
+        (Strings{"docs/", "docs/informe.pdf", "docs/sub/", "docs/sub/b.txt", "docs/sub/canción.txt",
+                 "docs/sub/fotos/", "docs/sub/fotos/uno.jpg", "portada.bin"}));
+    EXPECT_EQ(bsdtarContent(archive, "docs/sub/fotos/uno.jpg"), cover);
+    EXPECT_EQ(bsdtarContent(archive, "docs/informe.pdf"), report);
+}
+
+TEST_F(SevenZipEditingTest, AddingARepeatedNameFollowsThePolicy) {
+    const std::string fresh = sampleBytes(5000, 40, true);
+    writeFile(incoming / "Informe.pdf", fresh);
+    const std::string before = readFile(archive);
+    const auto mtimeBefore = std::filesystem::last_write_time(archive);
+
+    expectFailure([&] { addItems({incoming / "Informe.pdf"}, "docs/", Policy::ask); },
+                  ArchiveFailure::conflict("Informe.pdf"));
+    addItems({incoming / "Informe.pdf"}, "docs/", Policy::skip);
+    EXPECT_EQ(readFile(archive), before);
+    EXPECT_EQ(std::filesystem::last_write_time(archive), mtimeBefore);
+
+    addItems({incoming / "Informe.pdf"}, "docs/", Policy::keepBoth);
+    addItems({incoming / "Informe.pdf"}, "docs/", Policy::keepBoth);
+    EXPECT_EQ(bsdtarContent(archive, "docs/Informe 2.pdf"), fresh);
+    EXPECT_EQ(bsdtarContent(archive, "docs/Informe 3.pdf"), fresh);
+    EXPECT_EQ(bsdtarContent(archive, "docs/informe.pdf"), report);
+
+    addItems({incoming / "Informe.pdf"}, "docs/", Policy::replace);
+    EXPECT_EQ(bsdtarListing(archive),
+              (Strings{"docs/", "docs/Informe 2.pdf", "docs/Informe 3.pdf", "docs/Informe.pdf",
+                       "docs/sub/", "docs/sub/b.txt", "portada.bin"}));
+    EXPECT_EQ(bsdtarContent(archive, "docs/Informe.pdf"), fresh);
+}
+
+TEST_F(SevenZipEditingTest, ReplacingAFolderDropsItsFormerContents) {
+    std::filesystem::create_directories(incoming / "docs");
+    writeFile(incoming / "docs" / "nuevo.txt", "nuevo");
+    addItems({incoming / "docs"}, "", Policy::replace);
+    EXPECT_EQ(bsdtarListing(archive), (Strings{"docs/", "docs/nuevo.txt", "portada.bin"}));
+
+    std::filesystem::create_directories(incoming / "otra" / "docs");
+    addItems({incoming / "otra" / "docs"}, "", Policy::keepBoth);
+    EXPECT_EQ(bsdtarListing(archive),
+              (Strings{"docs 2/", "docs/", "docs/nuevo.txt", "portada.bin"}));
+}
+
+TEST_F(SevenZipEditingTest, TwoNewItemsWithOneName) {
+    std::filesystem::create_directories(incoming / "a");
+    std::filesystem::create_directories(incoming / "b");
+    writeFile(incoming / "a" / "x.txt", "a");
+    writeFile(incoming / "b" / "X.txt", "b");
+    const std::vector<std::filesystem::path> both{incoming / "a" / "x.txt",
+                                                  incoming / "b" / "X.txt"};
+    // Nothing listed to replace: the second one is a conflict even under replace.
+    expectFailure([&] { addItems(both, "", Policy::replace); }, ArchiveFailure::conflict("X.txt"));
+    addItems(both, "", Policy::keepBoth);
+    EXPECT_EQ(bsdtarContent(archive, "x.txt"), "a");
+    EXPECT_EQ(bsdtarContent(archive, "X 2.txt"), "b");
+}
+
+TEST_F(SevenZipEditingTest, AddRefusals) {
+    const std::string before = readFile(archive);
+    expectFailure([&] { addItems({archive}, "", Policy::ask); }, ArchiveFailure::sourceIsArchive());
+    expectFailure([&] { addItems({temporary.path()}, "", Policy::keepBoth); },
+                  ArchiveFailure::sevenZipFailure(
+                      "el RAR no puede guardarse dentro de una carpeta que se va a comprimir."));
+    expectFailure([&] { addItems({}, "", Policy::ask); }, ArchiveFailure::emptySelection());
+    // A file in the archive cannot become a folder.
+    writeFile(incoming / "x.txt", "x");
+    expectFailure([&] { addItems({incoming / "x.txt"}, "portada.bin/", Policy::ask); },
+                  ArchiveFailure::duplicate("portada.bin/x.txt"));
+    EXPECT_EQ(readFile(archive), before);
+    expectNoLeftovers();
+}
+
+// The archive is touched by someone else while the edit runs: the edit keeps its hands off.
+TEST_F(SevenZipEditingTest, AnArchiveChangedDuringTheEditIsNotReplaced) {
+    writeFile(incoming / "nuevo.txt", "nuevo");
+    const std::string before = readFile(archive);
+    Progress local;
+    expectFailure(
+        [&] {
+            SevenZipWriter::add(archive, std::nullopt, local,
+                                [&](const ArchiveSummary& listed, Progress& step) {
+                                    runChecked("touch -d '2010-01-01' " + shellQuote(archive));
+                                    return SevenZipWriter::collectSources(
+                                        {incoming / "nuevo.txt"}, "", Policy::ask, listed, step);
+                                });
+        },
+        ArchiveFailure::archiveChanged());
+    EXPECT_EQ(readFile(archive), before);
+    expectNoLeftovers();
+}
+
+TEST_F(SevenZipEditingTest, CancellationLeavesTheArchiveAlone) {
+    writeFile(incoming / "nuevo.txt", "nuevo");
+    const std::string before = readFile(archive);
+    Progress cancelled;
+    cancelled.cancel();
+    EXPECT_THROW(SevenZipWriter::deleteEntries(archive, {"docs/"}, std::nullopt, cancelled),
+                 CancellationError);
+    Progress local;
+    EXPECT_THROW(SevenZipWriter::add(archive, std::nullopt, local,
+                                     [&](const ArchiveSummary& listed, Progress& step) {
+                                         auto plan = SevenZipWriter::collectSources(
+                                             {incoming / "nuevo.txt"}, "", Policy::ask, listed,
+                                             step);
+                                         local.cancel();
+                                         return plan;
+                                     }),
+                 CancellationError);
+    EXPECT_EQ(readFile(archive), before);
+    expectNoLeftovers();
+}
+
+// A volume set cut by split(1) from bsdtar's archive, saved again as one file.
+TEST_F(SevenZipEditingTest, SavingAVolumeSetAsOneFile) {
+    std::filesystem::create_directory(temporary / "set");
+    runChecked("split -b 32768 -d -a 3 --numeric-suffixes=1 " + shellQuote(archive) +
+                   " set/copia.7z.",
+               temporary.path());
+    ASSERT_TRUE(std::filesystem::exists(temporary / "set" / "copia.7z.003"));
+    const auto destination = temporary / "set" / "copia — único.7z";
+    SevenZipWriter::saveAsSingle(temporary / "set" / "copia.7z.001", destination, progress,
+                                 std::nullopt);
+    EXPECT_EQ(bsdtarListing(destination), bsdtarListing(archive));
+    EXPECT_EQ(bsdtarContent(destination, "docs/sub/b.txt"), notes);
+    EXPECT_EQ(bsdtarContent(destination, "portada.bin"), cover);
+    EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
+
+    // One of the set's own parts is never the destination.
+    expectFailure(
+        [&] {
+            SevenZipWriter::saveAsSingle(temporary / "set" / "copia.7z.001",
+                                         temporary / "set" / "copia.7z.002", progress,
+                                         std::nullopt);
+        },
+        ArchiveFailure::sourceIsArchive());
+    // A missing part is the reader's failure, and nothing is written.
+    std::filesystem::remove(temporary / "set" / "copia.7z.003");
+    const auto other = temporary / "otra.7z";
+    expectFailure(
+        [&] {
+            SevenZipWriter::saveAsSingle(temporary / "set" / "copia.7z.001", other, progress,
+                                         std::nullopt);
+        },
+        ArchiveFailure::missingVolume("copia.7z.003"));
+    EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+} // namespace
+} // namespace vexa
