@@ -1,0 +1,250 @@
+#include "TarFixtures.h"
+#include "engines/tar/TarArchiveEngine.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::shellQuote;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using testing::tar::CancelWhenPast;
+using testing::tar::countNamesStartingWith;
+using testing::tar::expectFailure;
+using testing::tar::makeSampleTree;
+
+const std::string insideSource =
+    "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.";
+
+// The sample tree "fotos" packed by GNU tar, so every edit starts from another tool's archive.
+class TarEditing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        makeSampleTree(folder.path());
+        pack("fotos.tar.gz", "-czf");
+    }
+
+    void pack(const std::string& name, const std::string& options) {
+        archive = folder / name;
+        runChecked("tar " + options + " " + shellQuote(name) + " fotos", folder.path());
+    }
+
+    // The archive's members as GNU tar lists them, one per line, sorted.
+    std::string members() const {
+        return runChecked("tar -tf " + shellQuote(archive.string()) + " | sort");
+    }
+
+    std::string member(const std::string& name) const {
+        return runChecked("tar -xOf " + shellQuote(archive.string()) + " " + shellQuote(name));
+    }
+
+    fs::path addFrom(const std::vector<fs::path>& sources, const std::string& target,
+                     ArchiveConflictPolicy policy) {
+        Progress progress;
+        return TarArchiveEngine().add(archive, progress,
+                                      [&](const ArchiveSummary& listing, Progress& stepProgress) {
+                                          return TarArchiveEngine::collectSources(
+                                              sources, target, policy, listing, stepProgress);
+                                      });
+    }
+
+    TemporaryDirectory folder;
+    fs::path archive;
+};
+
+TEST_F(TarEditing, RenamingAFolderMovesEverythingBelowItAndNothingBeside) {
+    Progress progress;
+    fs::path result = TarArchiveEngine().rename(
+        archive, progress, ArchiveItem{"fotos/docs/", 0, 0, true, false}, "papeles");
+
+    EXPECT_EQ(result, archive);
+    EXPECT_EQ(members(), "fotos/\nfotos/a.txt\nfotos/docsx.txt\nfotos/empty-dir/\n"
+                         "fotos/papeles/\nfotos/papeles/b.txt\nfotos/papeles/sub/\n"
+                         "fotos/papeles/sub/c.bin\nfotos/run.sh\nfotos/vacío.txt\n");
+    EXPECT_EQ(member("fotos/papeles/sub/c.bin"), readFile(folder / "fotos/docs/sub/c.bin"));
+    runChecked("gzip -t " + shellQuote(archive.string()));
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+}
+
+TEST_F(TarEditing, RenamingAFileKeepsItsDataAndMode) {
+    Progress progress;
+    TarArchiveEngine().rename(archive, progress, ArchiveItem{"fotos/run.sh", 20, 20, false, false},
+                              "Ejecutar.sh");
+    EXPECT_NE(members().find("fotos/Ejecutar.sh\n"), std::string::npos);
+    EXPECT_EQ(member("fotos/Ejecutar.sh"), readFile(folder / "fotos/run.sh"));
+    EXPECT_EQ(
+        runChecked("tar -tvf " + shellQuote(archive.string()) + " fotos/Ejecutar.sh | cut -c1-10"),
+        "-rwxr-xr-x\n");
+}
+
+TEST_F(TarEditing, RefusedRenamesLeaveTheArchiveAsItWas) {
+    const std::string before = readFile(archive);
+    const ArchiveItem file{"fotos/a.txt", 13, 13, false, false};
+    struct Case {
+        ArchiveItem entry;
+        std::string name;
+        ArchiveFailure expected;
+    };
+    const std::vector<Case> cases = {
+        {file, "", ArchiveFailure::unsafePath("")},
+        {file, "..", ArchiveFailure::unsafePath("..")},
+        {file, "x/y.txt", ArchiveFailure::unsafePath("x/y.txt")},
+        {file, "c:d", ArchiveFailure::unsafePath("c:d")},
+        {file, "DOCSX.TXT", ArchiveFailure::conflict("DOCSX.TXT")},
+        {file, "Docs", ArchiveFailure::conflict("Docs")},
+        {ArchiveItem{"fotos/otro.txt", 1, 1, false, false}, "b.txt",
+         ArchiveFailure::archiveChanged()},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        Progress progress;
+        expectFailure([&] { TarArchiveEngine().rename(archive, progress, item.entry, item.name); },
+                      item.expected);
+    }
+    EXPECT_EQ(readFile(archive), before);
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+}
+
+TEST_F(TarEditing, DeletingTakesAFoldersContentsAndLeavesItsNamesakes) {
+    Progress progress;
+    TarArchiveEngine().deleteEntries(archive, {"fotos/docs/", "fotos/a.txt"}, progress);
+    EXPECT_EQ(members(), "fotos/\nfotos/docsx.txt\nfotos/empty-dir/\nfotos/run.sh\n"
+                         "fotos/vacío.txt\n");
+
+    expectFailure([&] { TarArchiveEngine().deleteEntries(archive, {}, progress); },
+                  ArchiveFailure::emptySelection());
+    expectFailure([&] { TarArchiveEngine().deleteEntries(archive, {"fotos/a.txt"}, progress); },
+                  ArchiveFailure::archiveChanged());
+}
+
+TEST_F(TarEditing, EditsKeepTheArchivesCompression) {
+    pack("fotos.tar.zst", "--zstd -cf");
+    Progress progress;
+    TarArchiveEngine().deleteEntries(archive, {"fotos/docs/"}, progress);
+    runChecked("zstd -t " + shellQuote(archive.string()));
+    EXPECT_EQ(member("fotos/a.txt"), readFile(folder / "fotos/a.txt"));
+}
+
+// Each policy against a file and a folder whose names (in another case) are taken.
+TEST_F(TarEditing, AddResolvesTakenNamesByThePolicy) {
+    writeFile(folder / "nuevo" / "A.TXT", "reemplazo");
+    fs::create_directories(folder / "nuevo" / "docs");
+    writeFile(folder / "nuevo" / "docs" / "n.txt", "n");
+    const std::vector<fs::path> sources = {folder / "nuevo" / "A.TXT", folder / "nuevo" / "docs"};
+    const std::string original = readFile(archive);
+
+    expectFailure([&] { addFrom(sources, "fotos/", ArchiveConflictPolicy::ask); },
+                  ArchiveFailure::conflict("A.TXT"));
+    addFrom(sources, "fotos/", ArchiveConflictPolicy::skip);
+    EXPECT_EQ(readFile(archive), original);
+
+    addFrom(sources, "fotos/", ArchiveConflictPolicy::keepBoth);
+    EXPECT_EQ(member("fotos/A 2.TXT"), "reemplazo");
+    EXPECT_EQ(member("fotos/docs 2/n.txt"), "n");
+    EXPECT_EQ(member("fotos/a.txt"), readFile(folder / "fotos/a.txt"));
+
+    addFrom(sources, "fotos/", ArchiveConflictPolicy::replace);
+    EXPECT_EQ(members(),
+              "fotos/\nfotos/A 2.TXT\nfotos/A.TXT\nfotos/docs 2/\nfotos/docs 2/n.txt\n"
+              "fotos/docs/\nfotos/docs/n.txt\nfotos/docsx.txt\nfotos/empty-dir/\nfotos/run.sh\n"
+              "fotos/vacío.txt\n");
+    EXPECT_EQ(member("fotos/A.TXT"), "reemplazo");
+}
+
+TEST_F(TarEditing, AddPutsNewItemsIntoTheTargetFolder) {
+    writeFile(folder / "nota.md", "hola");
+    addFrom({folder / "nota.md"}, "", ArchiveConflictPolicy::ask);
+    addFrom({folder / "nota.md"}, "fotos/docs/sub/", ArchiveConflictPolicy::ask);
+    EXPECT_EQ(member("nota.md"), "hola");
+    EXPECT_EQ(member("fotos/docs/sub/nota.md"), "hola");
+    EXPECT_EQ(member("fotos/docs/sub/c.bin"), readFile(folder / "fotos/docs/sub/c.bin"));
+}
+
+TEST_F(TarEditing, AddRefusesUnsafeTargetsAndSources) {
+    writeFile(folder / "uno" / "x.txt", "1");
+    writeFile(folder / "dos" / "X.txt", "2");
+    fs::create_directory(folder / "contiene");
+    fs::path inner = folder / "contiene" / "dentro.tar";
+    runChecked("tar -cf contiene/dentro.tar fotos/a.txt", folder.path());
+    const std::string before = readFile(archive);
+    struct Case {
+        std::string name;
+        std::vector<fs::path> sources;
+        std::string target;
+        ArchiveFailure expected;
+    };
+    const std::vector<Case> cases = {
+        {"folder without slash",
+         {folder / "uno/x.txt"},
+         "fotos",
+         ArchiveFailure::unsafePath("fotos")},
+        {"missing folder", {folder / "uno/x.txt"}, "nada/", ArchiveFailure::unsafePath("nada/")},
+        {"repeated new names",
+         {folder / "uno/x.txt", folder / "dos/X.txt"},
+         "",
+         ArchiveFailure::duplicate("X.txt")},
+        {"the archive itself", {archive}, "", ArchiveFailure::sourceIsArchive()},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        expectFailure([&] { addFrom(item.sources, item.target, ArchiveConflictPolicy::ask); },
+                      item.expected);
+    }
+    EXPECT_EQ(readFile(archive), before);
+
+    archive = inner;
+    expectFailure([&] { addFrom({folder / "contiene"}, "", ArchiveConflictPolicy::ask); },
+                  ArchiveFailure::tarFailure(insideSource));
+}
+
+// Someone else writes the archive while the add runs: the add keeps its hands off.
+TEST_F(TarEditing, AnArchiveChangedDuringTheEditIsNotReplaced) {
+    writeFile(folder / "nota.md", "hola");
+    Progress progress;
+    expectFailure(
+        [&] {
+            TarArchiveEngine().add(
+                archive, progress, [&](const ArchiveSummary& listing, Progress& stepProgress) {
+                    runChecked("cat /dev/null >> " + shellQuote(archive.string()) +
+                               " && touch -d '2001-01-01' " + shellQuote(archive.string()));
+                    return TarArchiveEngine::collectSources({folder / "nota.md"}, "",
+                                                            ArchiveConflictPolicy::ask, listing,
+                                                            stepProgress);
+                });
+        },
+        ArchiveFailure::archiveChanged());
+    EXPECT_EQ(members().find("nota.md"), std::string::npos);
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+}
+
+TEST_F(TarEditing, ACancelledEditLeavesTheArchiveAsItWas) {
+    writeFile(folder / "fotos" / "grande.bin", sampleBytes(4 << 20, 2, false));
+    pack("fotos.tar.xz", "-cJf");
+    const std::string before = readFile(archive);
+    Progress progress;
+    {
+        CancelWhenPast cancel(progress, 1 << 20);
+        EXPECT_THROW(TarArchiveEngine().deleteEntries(archive, {"fotos/a.txt"}, progress),
+                     CancellationError);
+    }
+    EXPECT_EQ(readFile(archive), before);
+    EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
+}
+
+TEST_F(TarEditing, ASingleCompressedFileIsNotEdited) {
+    writeFile(folder / "notas.txt", "texto");
+    runChecked("gzip -k notas.txt", folder.path());
+    Progress progress;
+    expectFailure(
+        [&] { TarArchiveEngine().deleteEntries(folder / "notas.txt.gz", {"notas.txt"}, progress); },
+        ArchiveFailure::readOnlySingle());
+}
+
+} // namespace
+} // namespace vexa
