@@ -209,6 +209,15 @@ TEST_F(ZIPCreationTest, RefusalsLeaveNothingBehind) {
     }
 }
 
+TEST_F(ZIPCreationTest, SourceWhoseSizeChangesWhileReadIsRefused) {
+    // A process file states size 0 and then yields its text, as a file growing under the read.
+    writeFile(dir / "out/out.zip", "previous");
+    EXPECT_EQ(failureOf([&] { create(ZIPArchiveEngine(), {"/proc/self/status"}); }),
+              ArchiveFailure::archiveChanged());
+    EXPECT_EQ(readFile(dir / "out/out.zip"), "previous");
+    EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
 TEST_F(ZIPCreationTest, SmallestSplitSizeIsAccepted) {
     ZIPArchiveEngine engine;
     engine.splitSize = 65536;
