@@ -50,6 +50,10 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     const Fingerprint before = fingerprintOf(archive);
     SevenZipArchiveEngine engine(password);
     const ArchiveSummary summary = engine.list(archive, progress);
+    // Replacing the first part with a whole archive would leave the other parts beside it as a
+    // broken set.
+    if (summary.volumes.size() > 1)
+        throw ArchiveFailure::splitEditing();
     const auto change = step(summary);
     if (!change)
         return archive;

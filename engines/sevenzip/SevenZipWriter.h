@@ -60,7 +60,8 @@ struct SevenZipWriter {
                              const std::optional<std::string>& password);
 
     // The edits; each returns `archive` after replacing it, and fails with archiveChanged when
-    // the file's size or modification date changed between the start and the replacement.
+    // the file's size or modification date changed between the start and the replacement, and
+    // with splitEditing for a volume set.
     // Renames `entry` to `newName` (one path component) in its folder; a folder takes every
     // path under it. A name already taken fails with conflict(newName).
     static std::filesystem::path rename(const std::filesystem::path& archive,

@@ -70,6 +70,7 @@ TEST_F(SevenZipEditingTest, RenamingAFolderMovesEverythingBelowIt) {
     EXPECT_EQ(bsdtarContent(archive, "papeles/informe.pdf"), report);
     EXPECT_EQ(bsdtarContent(archive, "papeles/sub/b.txt"), notes);
     EXPECT_EQ(bsdtarContent(archive, "portada.bin"), cover);
+    EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
     // Kept entries keep their permissions and time.
     const std::string listing = runChecked("TZ=UTC bsdtar -tvf " + shellQuote(archive));
     EXPECT_NE(listing.find("-rw-r----- "), std::string::npos) << listing;
@@ -232,6 +233,32 @@ TEST_F(SevenZipEditingTest, AnArchiveChangedDuringTheEditIsNotReplaced) {
     expectNoLeftovers();
 }
 
+// A file that changes between the walk and its writing never passes for its original.
+TEST_F(SevenZipEditingTest, ASourceChangedWhileArchivingFailsTheAdd) {
+    const std::string before = readFile(archive);
+    for (const std::string& replacement : {std::string("corto"), report + "más"}) {
+        writeFile(incoming / "nuevo.txt", report);
+        Progress local;
+        expectFailure(
+            [&] {
+                SevenZipWriter::add(archive, std::nullopt, local,
+                                    [&](const ArchiveSummary& listed, Progress& step) {
+                                        auto plan = SevenZipWriter::collectSources(
+                                            {incoming / "nuevo.txt"}, "", Policy::ask, listed,
+                                            step);
+                                        writeFile(incoming / "nuevo.txt", replacement);
+                                        return plan;
+                                    });
+            },
+            ArchiveFailure::sevenZipFailure(
+                "«nuevo.txt» no coincide con el original. Puede haber cambiado durante la "
+                "compresión."));
+        std::filesystem::remove(incoming / "nuevo.txt");
+    }
+    EXPECT_EQ(readFile(archive), before);
+    expectNoLeftovers();
+}
+
 TEST_F(SevenZipEditingTest, CancellationLeavesTheArchiveAlone) {
     writeFile(incoming / "nuevo.txt", "nuevo");
     const std::string before = readFile(archive);
@@ -276,6 +303,17 @@ TEST_F(SevenZipEditingTest, SavingAVolumeSetAsOneFile) {
                                          std::nullopt);
         },
         ArchiveFailure::sourceIsArchive());
+    // A set is never edited in place: its first part would become a whole archive beside the
+    // other parts.
+    expectFailure(
+        [&] {
+            SevenZipWriter::deleteEntries(temporary / "set" / "copia.7z.001", {"docs/"},
+                                          std::nullopt, progress);
+        },
+        ArchiveFailure::splitEditing());
+    EXPECT_EQ(folderNames(temporary / "set"),
+              (Strings{"copia — único.7z", "copia.7z.001", "copia.7z.002", "copia.7z.003"}));
+
     // A missing part is the reader's failure, and nothing is written.
     std::filesystem::remove(temporary / "set" / "copia.7z.003");
     const auto other = temporary / "otra.7z";
