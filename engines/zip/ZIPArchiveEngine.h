@@ -22,8 +22,9 @@ class ZIPReader;
 class ZIPWriter;
 
 // Lists and extracts ZIP archives (split sets, ZIP64, ZipCrypto and WinZip AES entries, Java and
-// Android packages) through the ZIP container layer. A plain value: the fields never change
-// after construction; an operation that needs a resolved password works on a copy.
+// Android packages), creates them and edits them by rewriting, through the ZIP container layer. A
+// plain value: the fields never change after construction; an operation that needs a resolved
+// password works on a copy.
 class ZIPArchiveEngine : public ArchiveEngine {
   public:
     explicit ZIPArchiveEngine(std::optional<std::string> password = std::nullopt);
