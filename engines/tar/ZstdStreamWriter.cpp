@@ -34,7 +34,7 @@ ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path locatio
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_checksumFlag, 1));
         long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
         // A library built without threads refuses workers; it still compresses, on this thread.
-        if (processors > 1)
+        if (processors > 0)
             ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, static_cast<int>(processors));
     } catch (...) {
         ZSTD_freeCCtx(context_);

@@ -42,6 +42,8 @@ TEST_P(TarCreation, ArchiveUnpacksWithIndependentToolsAsTheSources) {
     TemporaryDirectory folder;
     fs::path tree = makeSampleTree(folder.path());
     writeFile(folder / "suelto.txt", sampleBytes(70000, 3, true));
+    // Longer than the 100 bytes a plain ustar name holds.
+    writeFile(tree / (std::string(60, 'n') + "/" + std::string(80, 'm') + ".txt"), "largo");
     fs::path destination = folder / ("nuevo." + param.extension);
     Progress progress;
 

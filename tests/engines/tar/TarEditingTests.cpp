@@ -117,6 +117,10 @@ TEST_F(TarEditing, DeletingTakesAFoldersContentsAndLeavesItsNamesakes) {
     EXPECT_EQ(members(), "fotos/\nfotos/docsx.txt\nfotos/empty-dir/\nfotos/run.sh\n"
                          "fotos/vacío.txt\n");
 
+    TarArchiveEngine().deleteEntries(archive, {"fotos/"}, progress);
+    EXPECT_EQ(members(), "");
+    EXPECT_TRUE(TarArchiveEngine().list(archive, progress).entries.empty());
+
     expectFailure([&] { TarArchiveEngine().deleteEntries(archive, {}, progress); },
                   ArchiveFailure::emptySelection());
     expectFailure([&] { TarArchiveEngine().deleteEntries(archive, {"fotos/a.txt"}, progress); },
