@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
 #include <zlib.h>
 
@@ -44,6 +45,34 @@ bool isAtOrBelow(const std::string& entryPath, const std::string& chosen) {
     std::string base = trimmedFolder(chosen);
     return trimmedFolder(entryPath) == base || entryPath.starts_with(base + "/");
 }
+
+// Chosen paths, each standing for itself and everything below it. An entry is looked up by
+// walking up its own path, so a large selection costs no more per entry than a small one.
+class Subtrees {
+  public:
+    template <typename Paths> explicit Subtrees(const Paths& chosen) {
+        for (const std::string& path : chosen)
+            bases_.insert(trimmedFolder(path));
+    }
+
+    // The chosen path that holds `entryPath`, if any.
+    const std::string* holder(const std::string& entryPath) const {
+        std::string base = trimmedFolder(entryPath);
+        for (;;) {
+            if (auto found = bases_.find(base); found != bases_.end())
+                return &*found;
+            std::size_t slash = base.rfind('/');
+            if (slash == std::string::npos)
+                return nullptr;
+            base.resize(slash);
+        }
+    }
+
+    std::size_t size() const { return bases_.size(); }
+
+  private:
+    std::set<std::string> bases_;
+};
 
 // Where a kept entry goes in the new archive; nothing drops it.
 using PathChange = std::function<std::optional<std::string>(const std::string& oldPath)>;
@@ -211,17 +240,17 @@ path TarArchiveEngine::deleteEntries(const path& archive, const std::set<std::st
     if (paths.empty())
         throw ArchiveFailure::emptySelection();
     EditStart start = beginEdit(archive, progress);
-    const std::vector<ArchiveItem>& entries = start.listing.entries;
-    for (const std::string& chosen : paths) {
-        if (std::none_of(entries.begin(), entries.end(),
-                         [&](const ArchiveItem& item) { return isAtOrBelow(item.path, chosen); }))
-            throw ArchiveFailure::archiveChanged();
-    }
+    const Subtrees chosen(paths);
+    std::set<const std::string*> found;
+    for (const ArchiveItem& item : start.listing.entries)
+        if (const std::string* holder = chosen.holder(item.path))
+            found.insert(holder);
+    if (found.size() != chosen.size())
+        throw ArchiveFailure::archiveChanged();
     return rewrite(archive, progress, start,
                    [&](const std::string& entryPath) -> std::optional<std::string> {
-                       for (const std::string& chosen : paths)
-                           if (isAtOrBelow(entryPath, chosen))
-                               return std::nullopt;
+                       if (chosen.holder(entryPath))
+                           return std::nullopt;
                        return entryPath;
                    },
                    {});
@@ -234,10 +263,10 @@ path TarArchiveEngine::add(const path& archive, Progress& progress, const TarAdd
         return archive;
     return rewrite(
         archive, progress, start,
-        [&](const std::string& entryPath) -> std::optional<std::string> {
-            for (const std::string& replaced : added.replaced)
-                if (isAtOrBelow(entryPath, replaced))
-                    return std::nullopt;
+        [&, replaced = Subtrees(added.replaced)](
+            const std::string& entryPath) -> std::optional<std::string> {
+            if (replaced.holder(entryPath))
+                return std::nullopt;
             return entryPath;
         },
         added.sources);

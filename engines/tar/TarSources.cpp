@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace vexa {
@@ -23,16 +24,26 @@ struct PlannedItem {
 
 class AddPlanner {
   public:
+    // Every listed entry's key and the keys of the folders above it, so that a name lookup
+    // costs the same for any size of archive.
     AddPlanner(const std::string& folder, const std::vector<ArchiveItem>& entries)
-        : folder_(folder), entries_(entries) {}
+        : folder_(folder), entries_(entries) {
+        for (const ArchiveItem& item : entries) {
+            std::string key = nameKey(item.path);
+            for (;;) {
+                if (!listedKeys_.insert(key).second)
+                    break;
+                std::size_t slash = key.rfind('/');
+                if (slash == std::string::npos)
+                    break;
+                key.resize(slash);
+            }
+        }
+    }
 
     // The listing holds the name, or a folder of that name with entries below it.
     bool isListed(const std::string& name) const {
-        std::string key = nameKey(folder_ + name);
-        return std::any_of(entries_.begin(), entries_.end(), [&](const ArchiveItem& item) {
-            std::string other = nameKey(item.path);
-            return other == key || other.starts_with(key + "/");
-        });
+        return listedKeys_.contains(nameKey(folder_ + name));
     }
 
     bool isPlanned(const std::string& name) const {
@@ -72,6 +83,7 @@ class AddPlanner {
     std::string folder_;
     const std::vector<ArchiveItem>& entries_;
     std::vector<PlannedItem> planned_;
+    std::set<std::string> listedKeys_;
 };
 
 void checkFolder(const std::string& folder, const std::vector<ArchiveItem>& entries) {
