@@ -6,8 +6,10 @@
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace vexa {
 namespace {
@@ -233,6 +235,42 @@ TEST_F(ZIPCreationTest, CancellationLeavesNoArchive) {
                  CancellationError);
     EXPECT_EQ(readFile(dir / "out/out.zip"), "previous");
     EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, CancellationInsideALargeFileRemovesTheUnfinishedParts) {
+    writeFile(dir / "in/zeros.bin", std::string(8 << 20, '\0'));
+    writeFile(dir / "out/out.zip", "previous");
+    ZIPArchiveEngine engine;
+    engine.splitSize = 65536;
+    // With 64-byte reads over a hundred thousand polls remain once the large file has begun, a
+    // window far longer than any delay before the watcher runs.
+    engine.bufferSize = 64;
+    Progress progress;
+    std::atomic<bool> finished{false};
+    // The first entry completes its unit; the large file is being written from then on.
+    std::thread watcher([&] {
+        while (!finished && progress.completedUnitCount() < 1)
+            std::this_thread::yield();
+        progress.cancel();
+    });
+    bool cancelled = false;
+    try {
+        engine.create({dir / "in/single.txt", dir / "in/zeros.bin"}, dir / "out/out.zip", true,
+                      progress);
+    } catch (const CancellationError&) {
+        cancelled = true;
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << other.what();
+    }
+    finished = true;
+    watcher.join();
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(readFile(dir / "out/out.zip"), "previous");
+    const std::vector<std::string> expected{"out.zip"};
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(dir / "out"))
+        names.push_back(item.path().filename().string());
+    EXPECT_EQ(names, expected);
 }
 
 TEST_F(ZIPCreationTest, ProgressCountsOneUnitPerEntry) {
