@@ -3,6 +3,7 @@
 #include "ZIPTestSupport.h"
 #include "ZIPWritingTestSupport.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPWriter.h"
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
@@ -218,6 +219,22 @@ TEST_F(ZIPCreationTest, SourceWhoseSizeChangesWhileReadIsRefused) {
               ArchiveFailure::archiveChanged());
     EXPECT_EQ(readFile(dir / "out/out.zip"), "previous");
     EXPECT_TRUE(leftovers(dir / "out").empty());
+}
+
+TEST_F(ZIPCreationTest, ItemSwappedAfterTheWalkIsRefusedWhenWritten) {
+    // What the walk saw can be replaced before its entry is written.
+    ::mkfifo((dir / "fifo").c_str(), 0600);
+    std::filesystem::create_symlink(dir / "in/single.txt", dir / "link");
+    ZIPWriter writer(dir / "x.zip", 0);
+    Progress progress;
+    EXPECT_EQ(failureOf([&] {
+                  ZIPArchiveEngine().addFile("fifo", dir / "fifo", writer, true, progress);
+              }),
+              ArchiveFailure::unsupported());
+    EXPECT_EQ(failureOf([&] {
+                  ZIPArchiveEngine().addFile("d/link", dir / "link", writer, true, progress);
+              }),
+              ArchiveFailure::symbolicLink("d/link"));
 }
 
 TEST_F(ZIPCreationTest, SmallestSplitSizeIsAccepted) {
