@@ -53,14 +53,27 @@ class AddPlanner {
         });
     }
 
-    // The listed path that holds the name, or the name itself when only entries below it are
-    // listed: either way everything at or below it goes.
-    std::string listedPath(const std::string& name) const {
-        std::string key = nameKey(folder_ + name);
-        for (const ArchiveItem& item : entries_)
-            if (nameKey(item.path) == key)
-                return item.path;
-        return folder_ + name + "/";
+    // The listed paths that hold the name as it is spelled in the archive: an entry of that
+    // key, or the folder part of the entries below it when the folder has no entry of its own.
+    // Each goes with everything below it.
+    std::vector<std::string> listedPaths(const std::string& name) const {
+        const std::string key = nameKey(folder_ + name);
+        const std::size_t depth = std::count(key.begin(), key.end(), '/') + 1;
+        std::vector<std::string> found;
+        for (const ArchiveItem& item : entries_) {
+            std::string other = nameKey(item.path);
+            if (other != key && !other.starts_with(key + "/"))
+                continue;
+            std::string spelled = item.path;
+            std::size_t end = 0;
+            for (std::size_t level = 0; level < depth && end != std::string::npos; ++level)
+                end = spelled.find('/', level == 0 ? 0 : end + 1);
+            if (end != std::string::npos)
+                spelled.resize(end + 1);
+            if (std::find(found.begin(), found.end(), spelled) == found.end())
+                found.push_back(spelled);
+        }
+        return found;
     }
 
     // "Informe 2.pdf", "Informe 3.pdf"...; a folder has no extension.
@@ -125,7 +138,8 @@ TarAddPlan TarArchiveEngine::collectSources(const std::vector<path>& sources,
         case ArchiveConflictPolicy::skip:
             break;
         case ArchiveConflictPolicy::replace:
-            result.replaced.push_back(planner.listedPath(name));
+            for (std::string& listed : planner.listedPaths(name))
+                result.replaced.push_back(std::move(listed));
             planner.plan(source, name);
             break;
         case ArchiveConflictPolicy::keepBoth:

@@ -18,6 +18,7 @@ using testing::tar::CancelWhenPast;
 using testing::tar::countNamesStartingWith;
 using testing::tar::expectFailure;
 using testing::tar::makeSampleTree;
+using testing::tar::pythonTar;
 
 const std::string insideSource =
     "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.";
@@ -205,6 +206,22 @@ TEST_F(TarEditing, AddRefusesUnsafeTargetsAndSources) {
     archive = inner;
     expectFailure([&] { addFrom({folder / "contiene"}, "", ArchiveConflictPolicy::ask); },
                   ArchiveFailure::tarFailure(insideSource));
+}
+
+// Python's tarfile writes no entries for the folders above a file; such a folder still moves,
+// and is still replaced, as a whole.
+TEST_F(TarEditing, FoldersWithoutEntriesOfTheirOwnAreEditedAsWholes) {
+    archive = folder / "implicito.tar";
+    pythonTar(archive, "add_file('docs/a.txt', b'viejo')\nadd_file('docs/sub/b.txt')\n"
+                       "add_file('otro.txt')");
+    Progress progress;
+    TarArchiveEngine().rename(archive, progress, ArchiveItem{"docs/", 0, 0, true, false},
+                              "papeles");
+    EXPECT_EQ(members(), "otro.txt\npapeles/a.txt\npapeles/sub/b.txt\n");
+
+    writeFile(folder / "nuevo" / "Papeles" / "c.txt", "c");
+    addFrom({folder / "nuevo" / "Papeles"}, "", ArchiveConflictPolicy::replace);
+    EXPECT_EQ(members(), "Papeles/\nPapeles/c.txt\notro.txt\n");
 }
 
 // Someone else writes the archive while the add runs: the add keeps its hands off.
