@@ -18,8 +18,13 @@ struct SevenZipArchiveWriter::State {
     State(const std::filesystem::path& location, std::int64_t volumeSize, Progress& progress)
         : progress(progress), sink(location, volumeSize) {}
     ~State() {
-        if (handle)
-            ::archive_write_free(handle);
+        if (!handle)
+            return;
+        // An archive given up on must not be finished on the way out: closing would write its
+        // headers and copy every compressed byte to the sink once more.
+        if (!finished)
+            ::archive_write_fail(handle);
+        ::archive_write_free(handle);
     }
     State(const State&) = delete;
     State& operator=(const State&) = delete;
@@ -29,6 +34,7 @@ struct SevenZipArchiveWriter::State {
     SevenZipVolumeWriter sink;
     archive* handle = nullptr;
     std::exception_ptr sinkFailure;
+    bool finished = false;
 
     [[noreturn]] void fail() {
         progress.throwIfCancelled();
@@ -126,6 +132,7 @@ void SevenZipArchiveWriter::writeData(const void* data, std::size_t size) {
 
 void SevenZipArchiveWriter::finish() {
     state_->progress.throwIfCancelled();
+    state_->finished = true;
     if (::archive_write_close(state_->handle) != ARCHIVE_OK)
         state_->fail();
     state_->sink.close();
