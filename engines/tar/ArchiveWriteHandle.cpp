@@ -91,8 +91,12 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
 ArchiveWriteHandle::~ArchiveWriteHandle() {
     if (handle_ != nullptr) {
         UTF8CharacterSet characterSet;
-        // Without a close the library flushes nothing more into a file that is thrown away.
+        // An unfinished archive is thrown away. Marked as failed, the close skips padding out
+        // the current entry (gigabytes of zeros through the compressor after a cancel) but
+        // still ends the filters, which release their encoders only there.
+        discarding_ = true;
         archive_write_fail(handle_);
+        archive_write_close(handle_);
         archive_write_free(handle_);
     }
 }
@@ -138,6 +142,8 @@ void ArchiveWriteHandle::finish() {
 ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data,
                                           std::size_t size) {
     auto* handle = static_cast<ArchiveWriteHandle*>(self);
+    if (handle->discarding_)
+        return static_cast<ssize_t>(size);
     try {
         if (handle->zstd_)
             handle->zstd_->write(data, size);

@@ -56,6 +56,7 @@ class ArchiveWriteHandle {
     std::unique_ptr<ZstdStreamWriter> zstd_;
     archive* handle_ = nullptr;
     std::exception_ptr sinkFailure_;
+    bool discarding_ = false;
 };
 
 } // namespace vexa::tar
