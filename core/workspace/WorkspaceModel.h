@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/archive/ArchiveConflictPolicy.h"
 #include "core/archive/ArchiveFormat.h"
 #include "core/archive/ArchiveItem.h"
 #include "core/archive/ArchiveSummary.h"
@@ -227,6 +228,45 @@ class WorkspaceModel {
     // creation sources, by the page shown and what was dropped. False when the drop is refused.
     bool handleDroppedURLs(const std::vector<Path>& locations);
 
+    // Creating archives.
+
+    // Lists the locations as creation sources (each once, access started) and shows the create
+    // page. Nothing while busy.
+    void addSources(const std::vector<Path>& locations);
+    // Drops every equal source and stops the access started for it. Nothing while busy.
+    void removeSource(const Path& location);
+    // Drops every source and stops every access started for them. Nothing while busy.
+    void clearSources();
+    // The text shown after the name field: the extension the new archive will get.
+    std::string outputNameSuffix() const;
+    // True when TAR writes the one source file compressed by itself, without a container.
+    bool singleFileMode() const;
+    // Checks the settings (a refusal only sets errorMessage), asks for the destination and
+    // writes the archive of `creationFormat` from `sources` in the background.
+    void createArchive();
+    // When no rar program is at hand, asks once for the one the user installed, keeps access to
+    // it for the run and stores its bookmark. False when the user cancelled.
+    bool chooseRarProgram();
+
+    // Editing the open archive. A refusal to edit (split set, single compressed file, Android
+    // package, RAR without a rar program) only sets errorMessage; after a successful edit the
+    // archive is listed again and the selection emptied.
+
+    void renameEntry();
+    void deleteEntries();
+    // The open panel: into the open archive on the archive page, else to the creation sources.
+    void chooseFilesToAdd();
+    // Adds files and folders into `target` ("" for the root, else a folder path ending in "/").
+    // A name already taken asks what to do with the repeated names and retries.
+    void addFiles(const std::vector<Path>& locations, const std::string& target);
+    // True when the archive is not signed, or the user agreed (once per archive) to break it.
+    bool confirmSignedArchiveChange(const ArchiveSummary& summary);
+
+    // Writes a repaired copy of a damaged RAR the user picks; the picked file is never changed.
+    void repairRarArchive();
+    // Writes the open (split) archive as one file of its format where the user says.
+    void joinVolumesToSingleFile();
+
     // Recent archives.
 
     // Puts the archive first in `recents` (with the folder of `volumeScope`, if any) and stores
@@ -281,6 +321,20 @@ class WorkspaceModel {
     void handleOpenFailure(std::exception_ptr failure, const OpenRequest& request);
     // The typed password, or nothing when the user cancelled or typed nothing.
     std::optional<std::string> promptPassword(const std::string& title);
+    // Sets errorMessage and gives false when the open archive may not be edited.
+    bool checkEditable();
+    using EditChange = std::function<Path(const ArchiveSummary&,
+                                          const std::optional<std::string>& password, Progress&)>;
+    void runEdit(const std::string& title, EditChange change);
+    struct AddRequest {
+        ArchiveSummary summary;
+        std::optional<std::string> password;
+        std::vector<Path> locations;
+        std::string target;
+        std::vector<Path> granted; // locations whose access this add started
+    };
+    void runAddAttempt(std::shared_ptr<const AddRequest> request, ArchiveConflictPolicy policy);
+    void finishAdd(const AddRequest& request);
     void loadRecents();
     void loadRarExecutable();
     void registerNext(std::size_t index, std::shared_ptr<std::vector<std::string>> failed,
