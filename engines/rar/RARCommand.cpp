@@ -1,0 +1,311 @@
+#include "engines/rar/RARCommand.h"
+
+#include "engines/rar/RARPercentMeter.h"
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vexa {
+
+namespace {
+
+constexpr auto pollInterval = std::chrono::milliseconds(50);
+// How long a terminated program may take to end before it is killed.
+constexpr auto terminationGrace = std::chrono::seconds(3);
+
+// U+000A to U+000D, U+0085, U+2028, U+2029 in UTF-8.
+bool hasLineBreak(std::string_view text) {
+    for (const std::string_view sequence :
+         {"\n", "\v", "\f", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"})
+        if (text.find(sequence) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            throw PlatformError::fromErrno(errno, "", false);
+        read = ends[0];
+        write = ends[1];
+    }
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    void closeRead() {
+        if (read >= 0)
+            ::close(read);
+        read = -1;
+    }
+    void closeWrite() {
+        if (write >= 0)
+            ::close(write);
+        write = -1;
+    }
+};
+
+// Feeds the program's output to the meter on a thread of its own. It stops when asked even
+// while the pipe stays open, since a process the program started may still hold its end.
+class OutputReader {
+  public:
+    OutputReader(int fd, RARPercentMeter& meter)
+        : thread_([this, fd, &meter] { run(fd, meter); }) {}
+    ~OutputReader() { remove(); }
+    OutputReader(const OutputReader&) = delete;
+    OutputReader& operator=(const OutputReader&) = delete;
+
+    void remove() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    void run(int fd, RARPercentMeter& meter) {
+        char block[4096];
+        while (!stop_) {
+            pollfd request{fd, POLLIN, 0};
+            const int ready = ::poll(&request, 1, static_cast<int>(pollInterval.count()));
+            if (ready < 0 && errno != EINTR)
+                return;
+            if (ready <= 0)
+                continue;
+            const ssize_t count = ::read(fd, block, sizeof block);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return;
+            meter.scan(std::string_view(block, static_cast<std::size_t>(count)));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A started program: reaps it, killing it first if it still runs, when it goes out of scope.
+class ChildProcess {
+  public:
+    explicit ChildProcess(pid_t pid) : pid_(pid) {}
+    ~ChildProcess() {
+        if (!reaped_)
+            terminate();
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // True once the program has ended; its wait status is then in status().
+    bool hasEnded() {
+        if (reaped_)
+            return true;
+        int status = 0;
+        const pid_t result = ::waitpid(pid_, &status, WNOHANG);
+        if (result == pid_ || (result < 0 && errno == ECHILD)) {
+            reaped_ = true;
+            status_ = status;
+        }
+        return reaped_;
+    }
+
+    // SIGTERM to the program's process group, SIGKILL after the grace period; then reaped.
+    void terminate() {
+        if (hasEnded())
+            return;
+        ::kill(-pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + terminationGrace;
+        while (!hasEnded() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(pollInterval);
+        if (!reaped_) {
+            ::kill(-pid_, SIGKILL);
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            reaped_ = true;
+            status_ = status;
+        }
+        // Whatever the program left running in its group goes with it.
+        ::kill(-pid_, SIGKILL);
+    }
+
+    int status() const { return status_; }
+
+  private:
+    pid_t pid_;
+    bool reaped_ = false;
+    int status_ = 0;
+};
+
+// A reader that has gone away must not end this process with SIGPIPE; the program's exit
+// status tells what happened.
+void writePasswordIgnoringErrors(int fd, const std::string& password) {
+    const std::string line = password + "\n";
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    // Never blocks: a program that does not read its input cannot hang the operation.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t count = ::write(fd, line.data() + written, line.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (errno == EPIPE) {
+                const timespec immediately{0, 0};
+                sigtimedwait(&pipeSignal, nullptr, &immediately);
+            }
+            break;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+class SpawnSettings {
+  public:
+    SpawnSettings() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSettings() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+} // namespace
+
+void validateRARPassword(const std::optional<std::string>& password, ArchiveFailure::Case kind) {
+    if (!password)
+        return;
+    const auto refuse = [kind] {
+        return ArchiveFailure::make(
+            kind, "la contraseña debe tener entre 1 y 127 caracteres, sin saltos de línea.");
+    };
+    if (password->empty() || text::unicodeScalarCount(*password) >= 128 || hasLineBreak(*password))
+        throw refuse();
+}
+
+RARCommand RARCommand::forCreation(std::filesystem::path executable) {
+    return {std::move(executable),
+            [](const std::string& message) { return ArchiveFailure::rarCreation(message); }};
+}
+
+RARCommand RARCommand::forEditing(std::filesystem::path executable) {
+    return {std::move(executable),
+            [](const std::string& message) { return ArchiveFailure::rarEdit(message); }};
+}
+
+void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
+                               const std::filesystem::path& workingDirectory,
+                               const std::optional<std::string>& password,
+                               std::int64_t progressUnits, Progress& progress) const {
+    progress.throwIfCancelled();
+
+    std::vector<std::string> words{executable.string()};
+    if (!arguments.empty())
+        words.push_back(arguments.front());
+    words.insert(words.end(), {"-cfg-", "-idcd", "-y"});
+    if (arguments.size() > 1)
+        words.insert(words.end(), arguments.begin() + 1, arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::string lang = "LANG=en_US.UTF-8", lcAll = "LC_ALL=en_US.UTF-8";
+    char* environment[] = {lang.data(), lcAll.data(), nullptr};
+
+    Pipe output;
+    std::optional<Pipe> input;
+    if (password)
+        input.emplace();
+
+    SpawnSettings spawn;
+    posix_spawn_file_actions_addchdir_np(&spawn.actions, workingDirectory.c_str());
+    if (input)
+        posix_spawn_file_actions_adddup2(&spawn.actions, input->read, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, output.write, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&spawn.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // Its own process group, so that a terminal's Ctrl-C reaches only us (we cancel it) and a
+    // cancellation reaches everything it started; no signal state of ours is inherited.
+    sigset_t noSignals, allSignals;
+    sigemptyset(&noSignals);
+    sigfillset(&allSignals);
+    posix_spawnattr_setsigmask(&spawn.attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&spawn.attributes, &allSignals);
+    posix_spawnattr_setpgroup(&spawn.attributes, 0);
+    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                    POSIX_SPAWN_SETSIGDEF);
+
+    RARPercentMeter meter;
+    OutputReader reader(output.read, meter);
+    pid_t pid = 0;
+    const int launchError = ::posix_spawn(&pid, executable.c_str(), &spawn.actions,
+                                          &spawn.attributes, argv.data(), environment);
+    if (launchError != 0) {
+        reader.remove();
+        throw failure(
+            "no se pudo ejecutar el comando RAR desde esta app: " +
+            std::string(PlatformError::fromErrno(launchError, executable.string(), false).what()));
+    }
+    ChildProcess child(pid);
+    // Only the program may hold these ends now, so that its exit ends the output.
+    output.closeWrite();
+    if (input) {
+        input->closeRead();
+        writePasswordIgnoringErrors(input->write, *password);
+        input->closeWrite();
+    }
+
+    const std::int64_t base = progress.completedUnitCount();
+    while (!child.hasEnded()) {
+        if (progress.isCancelled()) {
+            child.terminate();
+            reader.remove();
+            throw CancellationError();
+        }
+        // highest × units ÷ 100 without overflowing for huge unit counts.
+        const std::int64_t highest = meter.highest();
+        progress.setCompletedUnitCount(base + progressUnits / 100 * highest +
+                                       progressUnits % 100 * highest / 100);
+        std::this_thread::sleep_for(pollInterval);
+    }
+    reader.remove();
+
+    const int status = child.status();
+    const int code = WIFEXITED(status)     ? WEXITSTATUS(status)
+                     : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                           : status;
+    if (code == 0) {
+        progress.setCompletedUnitCount(base + progressUnits);
+        return;
+    }
+    if (code == 11 && WIFEXITED(status))
+        throw ArchiveFailure::wrongPassword();
+    throw failure("el compresor terminó con el código " + std::to_string(code) + ".");
+}
+
+} // namespace vexa
