@@ -6,23 +6,28 @@
 
 namespace vexa::testing {
 
-WorkspaceOperationTest::WorkspaceOperationTest()
-    : temporaryFolder(harness.temporary / "tmp"), work(harness.temporary / "work") {
-    std::filesystem::create_directories(temporaryFolder);
-    std::filesystem::create_directories(work);
+PrivateTemporaryFolder::PrivateTemporaryFolder() : folder_(root_ / "tmp") {
+    std::filesystem::create_directories(folder_);
     if (const char* value = std::getenv("TMPDIR"))
-        savedTemporary_ = value;
-    ::setenv("TMPDIR", temporaryFolder.c_str(), 1);
+        saved_ = value;
+    ::setenv("TMPDIR", folder_.c_str(), 1);
+}
+
+PrivateTemporaryFolder::~PrivateTemporaryFolder() {
+    if (saved_)
+        ::setenv("TMPDIR", saved_->c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
+
+WorkspaceOperationTest::WorkspaceOperationTest()
+    : temporaryFolder(temporary_.path()), work(harness.temporary / "work") {
+    std::filesystem::create_directories(work);
     // Access left open by an earlier test of the same program must not count here.
     bookmarks::resetAccessCounts();
 }
 
-WorkspaceOperationTest::~WorkspaceOperationTest() {
-    if (savedTemporary_)
-        ::setenv("TMPDIR", savedTemporary_->c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
-}
+WorkspaceOperationTest::~WorkspaceOperationTest() = default;
 
 void WorkspaceOperationTest::waitUntilIdle() {
     ASSERT_TRUE(harness.loop.runUntil([&] { return !model().isBusy(); }))
