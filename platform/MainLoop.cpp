@@ -93,7 +93,11 @@ void MainLoop::runInBackground(Job work, std::function<void(std::exception_ptr)>
             work = nullptr;
             {
                 std::lock_guard lock(mutex_);
-                jobs_.push_back([done = std::move(done), error] { done(error); });
+                // Moved, not copied: the loop's job then holds the only reference, so the
+                // failure is freed on the loop's thread after its last reader instead of by
+                // whichever thread drops its count last.
+                jobs_.push_back(
+                    [done = std::move(done), error = std::move(error)] { done(error); });
                 --background_;
                 finishedWorkers_.push_back(std::this_thread::get_id());
             }
