@@ -1,101 +1,67 @@
-// A small demonstration of what stands so far (the archive model and the four engines) until the
-// terminal front-end takes its place: it lists archives and extracts them.
-#include "core/archive/ArchiveFailure.h"
-#include "core/archive/ArchiveSummary.h"
-#include "core/archive/RarLocator.h"
-#include "engines/EngineFactory.h"
-#include "platform/Paths.h"
-#include "platform/PlatformError.h"
-#include "platform/Progress.h"
+// The terminal front-end: `vexa [archivo] [--comandos 'orden; orden…']`. Without commands it
+// reads them from standard input (with a prompt when that is a terminal); dialogue answers are
+// read from standard input too.
+#include "core/workspace/WorkspaceModel.h"
+#include "platform/MainLoop.h"
+#include "platform/SettingsStore.h"
+#include "ui/CommandWords.h"
+#include "ui/InterruptSignal.h"
+#include "ui/TerminalDialogs.h"
+#include "ui/TerminalSession.h"
 
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <vector>
+#include <unistd.h>
 
 namespace {
 
-using namespace vexa;
-
-struct Options {
-    std::vector<std::filesystem::path> archives;
-    std::optional<std::string> password;
-    std::optional<std::filesystem::path> destination;
-    bool messages = false;
-};
-
-void show(const ArchiveSummary& summary) {
-    std::cout << paths::lastPathComponent(summary.url) << ": " << summary.kindLabel();
-    if (summary.compression && !summary.singleFile)
-        std::cout << ", compresión " << rawValue(*summary.compression);
-    if (summary.volumes.size() > 1)
-        std::cout << ", " << summary.volumes.size() << " partes";
-    std::cout << ", " << summary.entries.size() << " elementos, "
-              << (summary.isEditable() ? "se puede editar" : "solo lectura") << "\n";
-    for (const auto& entry : summary.entries) {
-        std::cout << "  " << (entry.isEncrypted ? "* " : "  ") << entry.path;
-        if (!entry.isDirectory)
-            std::cout << "  (" << entry.size << " bytes)";
-        std::cout << "\n";
-    }
-}
-
-// Lists one archive and, when asked, extracts all of it; failures are shown, not fatal.
-bool process(const std::filesystem::path& archive, const Options& options) {
-    try {
-        auto engine = makeArchiveEngine(archive, options.password);
-        Progress listing;
-        show(engine->list(archive, listing));
-        if (options.destination) {
-            Progress extraction;
-            const auto result = engine->extract(archive, {}, *options.destination, extraction);
-            std::cout << "Extraído en " << result.string() << "\n";
-        }
-        return true;
-    } catch (const std::exception& failure) {
-        std::cout << paths::lastPathComponent(archive) << ": " << failure.what() << "\n";
-        return false;
-    }
-}
-
-void listMessages() {
-    for (int i = 0; i <= static_cast<int>(ArchiveFailure::Case::appleArchive); ++i) {
-        const auto kind = static_cast<ArchiveFailure::Case>(i);
-        std::cout << "  " << i << ". " << ArchiveFailure::make(kind, "ejemplo").message() << "\n";
-        if (kind == ArchiveFailure::Case::unsupportedTar)
-            std::cout << "  " << i << ". " << ArchiveFailure::make(kind).message() << "\n";
-    }
-}
+constexpr const char* usage = "Uso: vexa [archivo] [--comandos 'orden; orden…']\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options;
+    using namespace vexa;
+    std::optional<std::string> archive;
+    std::optional<std::string> commands;
     for (int i = 1; i < argc; ++i) {
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--mensajes") == 0)
-            options.messages = true;
-        else if (std::strcmp(argv[i], "--contraseña") == 0 && hasValue)
-            options.password = argv[++i];
-        else if (std::strcmp(argv[i], "--extraer") == 0 && hasValue)
-            options.destination = argv[++i];
-        else
-            options.archives.emplace_back(argv[i]);
+        if (std::strcmp(argv[i], "--comandos") == 0 && i + 1 < argc) {
+            commands = argv[++i];
+        } else if (std::strcmp(argv[i], "--ayuda") == 0) {
+            std::cout << usage << TerminalSession::helpText();
+            return 0;
+        } else if (argv[i][0] != '-' && !archive) {
+            archive = argv[i];
+        } else {
+            std::cerr << usage;
+            return 2;
+        }
     }
-    std::cout << "Vexa: gestor de archivos comprimidos ZIP, RAR, 7z y TAR (demostración).\n";
-    if (const auto rar = locateRARExecutable())
-        std::cout << "Programa rar: " << rar->string() << "\n";
-    else
-        std::cout << "Programa rar: no encontrado (los RAR solo se podrán leer).\n";
-    if (options.archives.empty() && !options.messages)
-        std::cout << "Uso: vexa [--contraseña CLAVE] [--extraer CARPETA] [--mensajes] "
-                     "[archivo…]\n";
-    bool allRead = true;
-    for (const auto& archive : options.archives)
-        allRead = process(archive, options) && allRead;
-    if (options.messages)
-        listMessages();
-    return allRead ? 0 : 1;
+
+    const bool terminalInput = isatty(STDIN_FILENO) == 1;
+    installInterruptHandler();
+    MainLoop& loop = MainLoop::main();
+    TerminalDialogs dialogs(std::cin, std::cout, terminalInput);
+    WorkspaceModel model(loop, dialogs, SettingsStore::standard());
+    TerminalSession session(model, dialogs, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                            terminalInput && !commands);
+
+    if (archive) {
+        // As when the file manager hands the program a file.
+        model.openArchive(TerminalDialogs::locationFromTyped(*archive));
+        session.waitUntilIdle();
+    }
+    if (commands) {
+        for (const auto& command : splitCommands(*commands))
+            if (!session.execute(command))
+                break;
+    } else {
+        if (terminalInput)
+            std::cout << "Vexa. Escribe «ayuda» para ver las órdenes.\n";
+        session.runInteractive(terminalInput);
+    }
+    session.requestQuit();
+    session.finish();
+    return session.errorShown() ? 1 : 0;
 }

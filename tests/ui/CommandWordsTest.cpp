@@ -1,0 +1,44 @@
+#include "ui/CommandWords.h"
+
+#include <gtest/gtest.h>
+
+namespace vexa {
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct SplitCase {
+    const char* text;
+    Words expected;
+};
+
+TEST(CommandWords, SplitsWordsHonouringQuotesAndEscapes) {
+    const SplitCase cases[] = {
+        {"abrir  x.zip ", {"abrir", "x.zip"}},
+        {"abrir \"mi archivo.zip\"", {"abrir", "mi archivo.zip"}},
+        {"abrir 'a \"b\" c'", {"abrir", "a \"b\" c"}},
+        {"abrir mi\\ archivo.zip", {"abrir", "mi archivo.zip"}},
+        {"buscar ''", {"buscar", ""}},
+        {"  \t ", {}},
+        {"'a;b'x", {"a;bx"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(splitWords(c.text), c.expected) << c.text;
+}
+
+TEST(CommandWords, SplitsCommandsAtSemicolonsOutsideQuotes) {
+    const SplitCase cases[] = {
+        {"abrir x.zip; ls;extraer", {"abrir x.zip", " ls", "extraer"}},
+        {"abrir 'a;b.zip'; ls", {"abrir 'a;b.zip'", " ls"}},
+        {"abrir a\\;b.zip", {"abrir a\\;b.zip"}},
+        {";; ls ;  ;", {" ls "}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(splitCommands(c.text), c.expected) << c.text;
+    // The quoting kept in a command still gives the right words.
+    EXPECT_EQ(splitWords(splitCommands("abrir 'a;b.zip'; ls")[0]), (Words{"abrir", "a;b.zip"}));
+    EXPECT_EQ(splitWords(splitCommands("abrir a\\;b.zip")[0]), (Words{"abrir", "a;b.zip"}));
+}
+
+} // namespace
+} // namespace vexa

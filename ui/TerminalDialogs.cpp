@@ -1,0 +1,228 @@
+#include "ui/TerminalDialogs.h"
+
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <istream>
+#include <ostream>
+#include <termios.h>
+#include <unistd.h>
+
+namespace vexa {
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool hasAllowedType(const std::filesystem::path& location, const std::vector<std::string>& types) {
+    if (types.empty())
+        return true;
+    const std::string name = lowercased(paths::lastPathComponent(location));
+    return std::any_of(types.begin(), types.end(), [&](const std::string& type) {
+        const std::string suffix = "." + lowercased(type);
+        return name.size() > suffix.size() &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    });
+}
+
+// Switches echo off on standard input for its lifetime, so a typed password is not shown.
+class EchoOff {
+  public:
+    EchoOff() {
+        if (tcgetattr(STDIN_FILENO, &saved_) != 0)
+            return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (active_)
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+} // namespace
+
+TerminalDialogs::TerminalDialogs(std::istream& in, std::ostream& out, bool terminalInput)
+    : in_(in), out_(out), terminalInput_(terminalInput) {}
+
+std::optional<std::string> TerminalDialogs::readLine(const std::string& prompt, bool secret) {
+    out_ << prompt << std::flush;
+    std::string line;
+    bool read = false;
+    if (secret && terminalInput_) {
+        EchoOff echoOff;
+        read = static_cast<bool>(std::getline(in_, line));
+        out_ << "\n";
+    } else {
+        read = static_cast<bool>(std::getline(in_, line));
+        // Answers from a script are not echoed; the line end keeps the transcript readable.
+        if (read && !terminalInput_ && !prompt.empty())
+            out_ << "\n";
+    }
+    if (!read) {
+        out_ << "\n" << std::flush;
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+std::filesystem::path TerminalDialogs::locationFromTyped(const std::string& typed) {
+    std::string text = typed;
+    if (text == "~" || text.starts_with("~/")) {
+        const char* home = std::getenv("HOME");
+        if (home && *home)
+            text = std::string(home) + text.substr(1);
+    }
+    return paths::standardized(text);
+}
+
+AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
+    out_ << "\n" << request.messageText << "\n";
+    if (!request.informativeText.empty())
+        out_ << request.informativeText << "\n";
+    const int lastButton =
+        1000 + static_cast<int>(std::max<std::size_t>(request.buttons.size(), 1)) - 1;
+
+    AlertResponse response;
+    if (request.hasTextField) {
+        std::string prompt = request.placeholder.empty()
+                                 ? (request.secureTextField ? "Contraseña" : "Texto")
+                                 : request.placeholder;
+        if (!request.initialText.empty())
+            prompt += " [" + request.initialText + "]";
+        const auto text = readLine(prompt + ": ", request.secureTextField);
+        if (!text)
+            return {lastButton, request.initialText};
+        response.text = text->empty() ? request.initialText : *text;
+    }
+    if (request.buttons.size() <= 1)
+        return response;
+
+    for (std::size_t i = 0; i < request.buttons.size(); ++i)
+        out_ << "  " << i + 1 << ". " << request.buttons[i] << "\n";
+    while (true) {
+        const auto answer = readLine("Elige una opción [1]: ");
+        if (!answer) {
+            response.button = lastButton;
+            return response;
+        }
+        const std::string choice = trimmed(*answer);
+        if (choice.empty())
+            return response;
+        try {
+            std::size_t used = 0;
+            const int number = std::stoi(choice, &used);
+            if (used == choice.size() && number >= 1 &&
+                number <= static_cast<int>(request.buttons.size())) {
+                response.button = 1000 + number - 1;
+                return response;
+            }
+        } catch (const std::exception&) {
+        }
+        out_ << "Escribe un número del 1 al " << request.buttons.size() << ".\n";
+    }
+}
+
+std::vector<std::filesystem::path> TerminalDialogs::runOpenPanel(const OpenPanelRequest& request) {
+    out_ << "\n";
+    if (!request.message.empty())
+        out_ << request.message << "\n";
+    std::string kind = request.canChooseDirectories
+                           ? (request.canChooseFiles ? "archivo o carpeta" : "carpeta")
+                           : "archivo";
+    std::string prompt =
+        (request.prompt.empty() ? std::string("Abrir") : request.prompt) + " (" + kind +
+        (request.allowsMultipleSelection ? "; una ruta por línea, vacío para terminar"
+                                         : "; vacío para cancelar") +
+        "): ";
+
+    std::vector<std::filesystem::path> chosen;
+    while (true) {
+        const auto answer = readLine(prompt);
+        if (!answer)
+            return {};
+        const std::string typed = trimmed(*answer);
+        if (typed.empty())
+            return chosen;
+        const auto location = locationFromTyped(typed);
+        std::error_code error;
+        const auto status = std::filesystem::status(location, error);
+        if (!std::filesystem::exists(status)) {
+            out_ << "No existe: " << location.string() << "\n";
+            continue;
+        }
+        const bool isFolder = std::filesystem::is_directory(status);
+        if (isFolder && !request.canChooseDirectories) {
+            out_ << "Es una carpeta; elige un archivo.\n";
+            continue;
+        }
+        if (!isFolder && !request.canChooseFiles) {
+            out_ << "No es una carpeta.\n";
+            continue;
+        }
+        if (!isFolder && !hasAllowedType(location, request.allowedContentTypes)) {
+            out_ << "Este tipo de archivo no se puede elegir aquí.\n";
+            continue;
+        }
+        chosen.push_back(location);
+        if (!request.allowsMultipleSelection)
+            return chosen;
+    }
+}
+
+std::optional<std::filesystem::path>
+TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
+    out_ << "\n";
+    if (!request.message.empty())
+        out_ << request.message << "\n";
+    const std::filesystem::path folder =
+        request.directory ? *request.directory : std::filesystem::current_path();
+    while (true) {
+        const auto answer =
+            readLine((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
+                     request.nameFieldStringValue + "]: ");
+        if (!answer)
+            return std::nullopt;
+        const std::string typed = trimmed(*answer);
+        std::filesystem::path location =
+            typed.empty() ? folder / request.nameFieldStringValue : locationFromTyped(typed);
+        std::error_code error;
+        if (std::filesystem::is_directory(location, error))
+            location /= request.nameFieldStringValue;
+        if (!hasAllowedType(location, request.allowedContentTypes))
+            location += "." + request.allowedContentTypes.front();
+        location = location.lexically_normal();
+        if (std::filesystem::exists(std::filesystem::symlink_status(location, error))) {
+            const auto replace =
+                readLine("Ya existe " + location.string() + ". ¿Reemplazarlo? (s/n) [n]: ");
+            if (!replace)
+                return std::nullopt;
+            if (lowercased(trimmed(*replace)) != "s")
+                continue;
+        }
+        return location;
+    }
+}
+
+} // namespace vexa

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace vexa {
+
+// The model's dialogues asked on a terminal, or answered from lines of a script: questions go
+// to `out`, answers are read from `in` one line each. An answer that cannot be read (end of
+// input) cancels: an alert gets its last button, a panel gives nothing.
+//
+// Alerts list their buttons by number (1 is the first button, answering 1000) and read the text
+// field first when they have one; a secure field is read with echo off when `in` is a terminal.
+// Open panels read one location per line until an empty line (the first empty line cancels) and
+// ask again for a location of the wrong kind; save panels read a location with the proposed
+// name as default. Relative locations are taken from the current folder.
+class TerminalDialogs : public Dialogs {
+  public:
+    // `terminalInput`: whether `in` is the terminal, so that echo may be switched off.
+    TerminalDialogs(std::istream& in, std::ostream& out, bool terminalInput);
+
+    AlertResponse runAlert(const AlertRequest& request) override;
+    std::vector<std::filesystem::path> runOpenPanel(const OpenPanelRequest& request) override;
+    std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest& request) override;
+
+    // One line of the answer source, without its line end; none at the end of input.
+    std::optional<std::string> readLine(const std::string& prompt, bool secret = false);
+    // The absolute location a typed path names ("~/" is the home folder).
+    static std::filesystem::path locationFromTyped(const std::string& typed);
+
+  private:
+    std::istream& in_;
+    std::ostream& out_;
+    bool terminalInput_;
+};
+
+} // namespace vexa

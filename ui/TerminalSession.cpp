@@ -1,0 +1,456 @@
+#include "ui/TerminalSession.h"
+
+#include "core/archive/ArchiveFormat.h"
+#include "core/workspace/SingleEntryExtraction.h"
+#include "platform/Paths.h"
+#include "ui/CommandWords.h"
+#include "ui/InterruptSignal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <ostream>
+#include <poll.h>
+#include <unistd.h>
+
+namespace vexa {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto pollInterval = 50ms;
+// The quit guard waits for the cancelled operation without a time limit.
+constexpr auto forever = std::chrono::hours(24 * 365);
+
+std::string joined(const std::vector<std::string>& words, std::size_t from) {
+    std::string text;
+    for (std::size_t i = from; i < words.size(); ++i)
+        text += (i > from ? " " : "") + words[i];
+    return text;
+}
+
+std::optional<std::size_t> parseNumber(const std::string& word) {
+    if (word.empty() || word.size() > 9 ||
+        word.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<std::size_t>(std::stoul(word));
+}
+
+// The name a row shows in the folder view: its path below the current folder.
+std::string shownName(const ArchiveItem& row, const std::string& folder, bool searching) {
+    if (searching || !row.path.starts_with(folder))
+        return row.path;
+    return row.path.substr(folder.size());
+}
+
+bool standardInputReady() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+// A file promise is never written over an item already in the folder: like the file manager,
+// the drag takes the first free name among "name", "name 2", "name 3"...
+std::filesystem::path freeLocation(const std::filesystem::path& folder, const std::string& name) {
+    std::error_code error;
+    auto candidate = folder / name;
+    const std::string base = paths::nameDeletingExtension(name);
+    const std::string extension = paths::nameExtension(name);
+    for (int number = 2; std::filesystem::exists(std::filesystem::symlink_status(candidate, error));
+         ++number) {
+        std::string numbered = base + " " + std::to_string(number);
+        if (!extension.empty())
+            numbered += "." + extension;
+        candidate = folder / numbered;
+    }
+    return candidate;
+}
+
+} // namespace
+
+TerminalSession::TerminalSession(WorkspaceModel& model, TerminalDialogs& dialogs, std::ostream& out,
+                                 std::ostream& progress, bool progressOnTerminal, bool watchInput)
+    : model_(model), dialogs_(dialogs), out_(out), progress_(model, progress, progressOnTerminal),
+      watchInput_(watchInput) {
+    token_ = model_.observation().subscribe([this](WorkspaceField field) { observe(field); });
+    pollTimer_ = model_.loop().scheduleRepeating(pollInterval, [this] { poll(); });
+}
+
+TerminalSession::~TerminalSession() {
+    model_.loop().cancelTimer(pollTimer_);
+    model_.observation().unsubscribe(token_);
+}
+
+std::string TerminalSession::helpText() {
+    return "Órdenes:\n"
+           "  abrir [ruta]            abre un archivo (sin ruta, pregunta cuál)\n"
+           "  ls                      muestra las filas de la carpeta actual, numeradas\n"
+           "  cd carpeta|n|..|/       entra en una carpeta, sube un nivel o vuelve a la raíz\n"
+           "  buscar [texto]          busca en todo el archivo (sin texto, deja de buscar)\n"
+           "  seleccionar [n…]        selecciona filas por número (sin números, ninguna)\n"
+           "  extraer                 extrae todo en una carpeta nueva\n"
+           "  extraer-seleccion       extrae la selección\n"
+           "  vista-previa n          prepara la vista previa de un archivo y muestra su ruta\n"
+           "  cerrar-vista-previa     cierra la vista previa\n"
+           "  arrastrar n… carpeta    saca las filas indicadas a una carpeta\n"
+           "  soltar ruta…            suelta archivos en la ventana\n"
+           "  abrir-resultado         abre el último resultado\n"
+           "  recientes               muestra los archivos recientes\n"
+           "  reciente n              abre un archivo reciente\n"
+           "  actividad               muestra el registro de actividad\n"
+           "  predeterminado          hace de Vexa la aplicación predeterminada\n"
+           "  ayuda                   muestra esta ayuda\n"
+           "  salir                   termina\n"
+           "Ctrl-C cancela la operación en curso.\n";
+}
+
+void TerminalSession::observe(WorkspaceField field) {
+    switch (field) {
+    case WorkspaceField::statusMessage:
+        if (model_.statusMessage()) {
+            progress_.clear();
+            out_ << *model_.statusMessage() << "\n" << std::flush;
+        }
+        break;
+    case WorkspaceField::lastOutput:
+        if (model_.lastOutput()) {
+            progress_.clear();
+            out_ << "Resultado: " << model_.lastOutput()->string() << "\n" << std::flush;
+        }
+        break;
+    case WorkspaceField::previewURL:
+        if (model_.previewURL()) {
+            progress_.clear();
+            out_ << "Vista previa: " << model_.previewURL()->string() << "\n" << std::flush;
+        }
+        break;
+    case WorkspaceField::archive:
+        if (const auto& archive = model_.archive()) {
+            progress_.clear();
+            out_ << "Abierto: " << paths::lastPathComponent(archive->url) << " ("
+                 << archive->kindLabel() << ", " << archive->entries.size() << " elementos)\n"
+                 << std::flush;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TerminalSession::poll() {
+    if (takeInterrupt() && model_.isBusy() && !model_.isCancelling())
+        model_.cancelOperation();
+    if (!watchInput_ || !model_.isBusy() || quitting_ || !standardInputReady())
+        return;
+    const auto line = dialogs_.readLine("");
+    const auto words = line ? splitWords(*line) : std::vector<std::string>{};
+    if (words.empty())
+        return;
+    if (words[0] != "salir") {
+        progress_.clear();
+        out_ << "Hay una operación en curso; Ctrl-C la cancela.\n" << std::flush;
+    } else if (askToCancelAndQuit()) {
+        // The command's own wait then runs until the cancelled operation has ended.
+        quitting_ = true;
+    }
+}
+
+bool TerminalSession::askToCancelAndQuit() {
+    AlertRequest alert;
+    alert.messageText = "Hay una operación en curso";
+    alert.warningStyle = true;
+    alert.buttons = {"Cancelar y salir", "Continuar"};
+    progress_.clear();
+    if (dialogs_.runAlert(alert).button != 1000)
+        return false;
+    model_.cancelOperation();
+    return true;
+}
+
+bool TerminalSession::dispatch(const std::string& command) {
+    const auto words = splitWords(command);
+    if (words.empty())
+        return true;
+    // A Ctrl-C typed at the prompt must not cancel the operation this command begins.
+    takeInterrupt();
+    const std::string& name = words[0];
+    const std::string rest = joined(words, 1);
+
+    if (name == "salir")
+        return false;
+    if (name == "ayuda") {
+        out_ << helpText();
+    } else if (name == "abrir") {
+        if (rest.empty())
+            model_.chooseArchiveToOpen();
+        else
+            model_.openArchive(TerminalDialogs::locationFromTyped(rest));
+    } else if (name == "ls") {
+        printRows();
+    } else if (name == "cd") {
+        changeFolder(rest);
+    } else if (name == "buscar") {
+        model_.setSearch(rest);
+        printRows();
+    } else if (name == "seleccionar") {
+        if (const auto rows = rowsNamed({words.begin() + 1, words.end()})) {
+            std::set<std::string> selection;
+            for (const auto& row : *rows)
+                selection.insert(row.path);
+            model_.setSelection(std::move(selection));
+            out_ << model_.selection().size() << " seleccionado(s)\n";
+        }
+    } else if (name == "extraer") {
+        model_.extractEntries(false);
+    } else if (name == "extraer-seleccion") {
+        model_.extractEntries(true);
+    } else if (name == "vista-previa") {
+        if (words.size() != 2) {
+            out_ << "Uso: vista-previa n\n";
+        } else if (const auto rows = rowsNamed({words[1]})) {
+            // Opening a file row makes it the whole selection and previews it.
+            model_.setSelection({rows->front().path});
+            model_.previewEntry();
+        }
+    } else if (name == "cerrar-vista-previa") {
+        model_.clearPreview();
+    } else if (name == "arrastrar") {
+        if (words.size() < 3) {
+            out_ << "Uso: arrastrar n… carpeta\n";
+        } else if (const auto rows = rowsNamed({words.begin() + 1, words.end() - 1})) {
+            const auto folder = TerminalDialogs::locationFromTyped(words.back());
+            std::error_code error;
+            if (!std::filesystem::is_directory(folder, error))
+                out_ << "No es una carpeta: " << folder.string() << "\n";
+            else
+                dragOut(*rows, folder);
+        }
+    } else if (name == "soltar") {
+        std::vector<Path> locations;
+        for (std::size_t i = 1; i < words.size(); ++i)
+            locations.push_back(TerminalDialogs::locationFromTyped(words[i]));
+        if (locations.empty() || !model_.handleDroppedURLs(locations))
+            out_ << "No se aceptó lo soltado.\n";
+    } else if (name == "abrir-resultado") {
+        if (model_.lastOutput())
+            model_.openArchive(*model_.lastOutput());
+        else
+            out_ << "No hay ningún resultado.\n";
+    } else if (name == "recientes") {
+        printRecents();
+    } else if (name == "reciente") {
+        const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
+        if (!number || *number < 1 || *number > model_.recents().size()) {
+            out_ << "Uso: reciente n (n entre 1 y " << model_.recents().size() << ")\n";
+        } else if (const auto location = model_.resolveRecent(model_.recents()[*number - 1])) {
+            model_.openArchive(location->archive, location->folder);
+        }
+    } else if (name == "actividad") {
+        printRecords();
+    } else if (name == "predeterminado") {
+        auto finished = std::make_shared<bool>(false);
+        model_.registerAsDefaultApp([finished] { *finished = true; });
+        model_.loop().runUntil([finished] { return *finished; }, forever);
+    } else {
+        out_ << "Orden desconocida: " << name << ". Escribe «ayuda» para ver las órdenes.\n";
+    }
+    out_ << std::flush;
+    return true;
+}
+
+bool TerminalSession::execute(const std::string& command) {
+    const bool goOn = dispatch(command);
+    waitUntilIdle();
+    return goOn && !quitting_;
+}
+
+void TerminalSession::waitUntilIdle() {
+    poll();
+    model_.loop().runUntilIdle();
+    // An operation whose last step is a dialogue may end after the loop fell idle once.
+    model_.loop().runUntil([this] { return !model_.isBusy(); }, forever);
+    progress_.clear();
+    showErrorMessage();
+}
+
+void TerminalSession::showErrorMessage() {
+    if (!model_.errorMessage())
+        return;
+    out_ << "\nNo se pudo completar la operación\n" << *model_.errorMessage() << "\n" << std::flush;
+    errorShown_ = true;
+    model_.setErrorMessage(std::nullopt);
+}
+
+bool TerminalSession::requestQuit() {
+    if (!model_.isBusy())
+        return true;
+    if (!askToCancelAndQuit())
+        return false;
+    model_.loop().runUntil([this] { return !model_.isBusy(); }, forever);
+    progress_.clear();
+    return true;
+}
+
+void TerminalSession::finish() {
+    model_.clearPreview();
+}
+
+void TerminalSession::runInteractive(bool showPrompt) {
+    while (!quitting_) {
+        const auto line = dialogs_.readLine(showPrompt ? "vexa> " : "");
+        if (!line)
+            break;
+        bool goOn = true;
+        for (const auto& command : splitCommands(*line)) {
+            goOn = execute(command);
+            if (!goOn)
+                break;
+        }
+        if (!goOn && requestQuit())
+            break;
+    }
+}
+
+void TerminalSession::printRows() {
+    if (!model_.archive()) {
+        out_ << "No hay ningún archivo abierto.\n";
+        return;
+    }
+    const bool searching = !model_.search().empty();
+    if (searching)
+        out_ << "Resultados de «" << model_.search() << "»:\n";
+    else
+        out_ << "Carpeta: /" << model_.folder() << "\n";
+    const auto rows = model_.visibleRows();
+    if (rows.empty())
+        out_ << "  (vacía)\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& row = rows[i];
+        out_ << (model_.selection().contains(row.path) ? " *" : "  ") << std::setw(3) << i + 1
+             << ". " << shownName(row, model_.folder(), searching);
+        if (!row.isDirectory)
+            out_ << "  (" << row.size << " bytes)";
+        if (row.isEncrypted)
+            out_ << "  [cifrado]";
+        out_ << "\n";
+    }
+}
+
+std::optional<std::vector<ArchiveItem>>
+TerminalSession::rowsNamed(const std::vector<std::string>& numbers) {
+    const auto rows = model_.visibleRows();
+    std::vector<ArchiveItem> named;
+    for (const auto& word : numbers) {
+        const auto number = parseNumber(word);
+        if (!number || *number < 1 || *number > rows.size()) {
+            out_ << "No hay ninguna fila " << word << ". Usa «ls» para ver los números.\n";
+            return std::nullopt;
+        }
+        named.push_back(rows[*number - 1]);
+    }
+    return named;
+}
+
+void TerminalSession::changeFolder(const std::string& name) {
+    if (!model_.archive()) {
+        out_ << "No hay ningún archivo abierto.\n";
+        return;
+    }
+    std::string target;
+    if (name.empty() || name == "/") {
+        target.clear();
+    } else if (name == "..") {
+        target = model_.folder();
+        if (!target.empty())
+            target.pop_back();
+        const auto slash = target.rfind('/');
+        target = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    } else {
+        const auto rows = model_.visibleRows();
+        const bool searching = !model_.search().empty();
+        const auto number = parseNumber(name);
+        const ArchiveItem* found = nullptr;
+        for (std::size_t i = 0; i < rows.size() && !found; ++i) {
+            std::string shown = shownName(rows[i], model_.folder(), searching);
+            if (!shown.empty() && shown.back() == '/')
+                shown.pop_back();
+            if ((number && *number == i + 1) || shown == name || shown + "/" == name)
+                found = &rows[i];
+        }
+        if (!found || !found->isDirectory || !found->path.ends_with("/")) {
+            out_ << "No hay ninguna carpeta «" << name << "».\n";
+            return;
+        }
+        target = found->path;
+    }
+    // Opening a folder row: the folder changes, the selection and the search are cleared.
+    model_.setFolder(target);
+    model_.setSelection({});
+    model_.setSearch("");
+    printRows();
+}
+
+void TerminalSession::dragOut(const std::vector<ArchiveItem>& items, const Path& folder) {
+    if (model_.isBusy() || !model_.archive() || items.empty())
+        return;
+    if (!model_.ensureArchivePassword())
+        return;
+    const auto count = static_cast<std::int64_t>(items.size());
+    model_.setExportRemaining(count);
+    model_.setExportErrors({});
+    model_.setExportedCount(0);
+    auto progress = model_.beginOperation(
+        "Extrayendo " + std::to_string(count) + " elemento(s) a Finder", Progress::make(count));
+    writePromise(std::make_shared<const std::vector<ArchiveItem>>(items), 0, model_.archive()->url,
+                 folder, progress);
+}
+
+void TerminalSession::writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items,
+                                   std::size_t index, Path archive, Path folder,
+                                   std::shared_ptr<Progress> progress) {
+    const ArchiveItem entry = (*items)[index];
+    const Path destination = freeLocation(folder, paths::lastPathComponent(entry.path));
+    const auto password = model_.archivePassword();
+    auto child = Progress::make();
+    progress->addChild(child, 1);
+    model_.loop().runInBackground(
+        [entry, archive, destination, password, child] {
+            extractSingleEntry(entry, archive, destination, *child, std::nullopt, password);
+        },
+        [this, items, index, archive, folder, destination, progress](std::exception_ptr failure) {
+            std::optional<std::string> text;
+            if (failure)
+                text = WorkspaceModel::localizedDescription(failure);
+            model_.finishDragExportItem(text, destination);
+            if (index + 1 < items->size())
+                writePromise(items, index + 1, archive, folder, progress);
+        });
+}
+
+void TerminalSession::printRecents() {
+    const auto& recents = model_.recents();
+    if (recents.empty())
+        out_ << "No hay archivos recientes.\n";
+    for (std::size_t i = 0; i < recents.size(); ++i)
+        out_ << "  " << i + 1 << ". " << recents[i].name << "\n";
+}
+
+void TerminalSession::printRecords() {
+    const auto& records = model_.records();
+    if (records.empty())
+        out_ << "Sin actividad.\n";
+    for (const auto& record : records) {
+        const std::time_t time = std::chrono::system_clock::to_time_t(record.date);
+        std::tm local{};
+        localtime_r(&time, &local);
+        out_ << "  " << std::put_time(&local, "%H:%M:%S") << "  "
+             << (record.succeeded ? "bien " : "error") << "  " << record.title << ": "
+             << record.detail;
+        if (record.output)
+            out_ << " (" << record.output->string() << ")";
+        out_ << "\n";
+    }
+}
+
+} // namespace vexa

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "core/archive/ArchiveItem.h"
+#include "core/workspace/WorkspaceModel.h"
+#include "ui/ProgressDisplay.h"
+#include "ui/TerminalDialogs.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+// The terminal's commands over one workspace model: each command calls the model's entry point
+// of the window it stands for, then the main loop runs until the model is idle while the
+// progress bar is drawn and Ctrl-C cancels. Afterwards the status message is shown and an error
+// message is shown once and cleared. Runs on the main loop's thread.
+class TerminalSession {
+  public:
+    // `watchInput`: while an operation runs, read typed lines from the dialogues' input so that
+    // "salir" reaches the quit guard (only sensible when that input is a terminal).
+    TerminalSession(WorkspaceModel& model, TerminalDialogs& dialogs, std::ostream& out,
+                    std::ostream& progress, bool progressOnTerminal, bool watchInput);
+    ~TerminalSession();
+    TerminalSession(const TerminalSession&) = delete;
+    TerminalSession& operator=(const TerminalSession&) = delete;
+
+    // Runs one command, waits until the model is idle and shows its messages. False when the
+    // session is to end.
+    bool execute(const std::string& command);
+    // Starts one command without waiting for the operation it begins. False for "salir".
+    bool dispatch(const std::string& command);
+    // Runs the loop until the model is idle, then shows the error message, if any.
+    void waitUntilIdle();
+
+    // The quit guard: idle, the program may end; busy, asks whether to cancel and, if so,
+    // cancels and waits until the model is idle. True when the program may end.
+    bool requestQuit();
+    // Closes the preview, as the window does when the program ends.
+    void finish();
+
+    // Reads commands from the dialogues' input until "salir" or the end of input.
+    void runInteractive(bool showPrompt);
+
+    // True once an error message has been shown.
+    bool errorShown() const { return errorShown_; }
+
+    static std::string helpText();
+
+  private:
+    using Path = std::filesystem::path;
+
+    void observe(WorkspaceField field);
+    void poll();
+    // The quit guard's question; cancels the operation when the user agrees.
+    bool askToCancelAndQuit();
+    void showErrorMessage();
+    void printRows();
+    void printRecords();
+    void printRecents();
+    // The rows named by 1-based numbers of the current listing; none (after saying why) when a
+    // number is wrong.
+    std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);
+    void changeFolder(const std::string& name);
+    void dragOut(const std::vector<ArchiveItem>& items, const Path& folder);
+    void writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items, std::size_t index,
+                      Path archive, Path folder, std::shared_ptr<Progress> progress);
+
+    WorkspaceModel& model_;
+    TerminalDialogs& dialogs_;
+    std::ostream& out_;
+    ProgressDisplay progress_;
+    bool watchInput_;
+    ObservationRegistrar::Token token_;
+    std::uint64_t pollTimer_;
+    bool errorShown_ = false;
+    bool quitting_ = false;
+};
+
+} // namespace vexa
