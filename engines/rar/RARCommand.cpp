@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <fcntl.h>
+#include <locale.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -178,6 +180,19 @@ void writePasswordIgnoringErrors(int fd, const std::string& password) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// rar reads a password typed outside ASCII only under a UTF-8 locale, and aborts under the
+// C locale it falls back to when en_US.UTF-8 is not installed; C.UTF-8 is always there.
+std::string programLocale() {
+    static const std::string name = [] {
+        if (const locale_t probe = ::newlocale(LC_ALL_MASK, "en_US.UTF-8", nullptr)) {
+            ::freelocale(probe);
+            return std::string("en_US.UTF-8");
+        }
+        return std::string("C.UTF-8");
+    }();
+    return name;
+}
+
 class SpawnSettings {
   public:
     SpawnSettings() {
@@ -233,7 +248,8 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    std::string lang = "LANG=en_US.UTF-8", lcAll = "LC_ALL=en_US.UTF-8";
+    const std::string locale = programLocale();
+    std::string lang = "LANG=" + locale, lcAll = "LC_ALL=" + locale;
     char* environment[] = {lang.data(), lcAll.data(), nullptr};
 
     Pipe output;

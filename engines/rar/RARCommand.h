@@ -32,9 +32,10 @@ struct RARCommand {
     // Runs the program once and blocks until it has ended; no child is ever left behind.
     // The program gets `arguments[0]` (the command word: "a", "d", "rn", "r"...), then "-cfg-",
     // "-idcd", "-y", then the rest of `arguments`; it runs in `workingDirectory` with exactly
-    // LANG and LC_ALL = en_US.UTF-8 in its environment. A password is written to its standard
-    // input followed by a line feed (callers pass a bare "-p" or "-hp"; the password is never
-    // an argument); without one its standard input is the null device.
+    // LANG and LC_ALL in its environment, both en_US.UTF-8 (C.UTF-8 on a machine without that
+    // locale, under which rar refuses passwords outside ASCII). A password is written to its
+    // standard input followed by a line feed (callers pass a bare "-p" or "-hp"; the password is
+    // never an argument); without one its standard input is the null device.
     //
     // The percentages it prints move the progress's completed count from its value at the
     // start up by `progressUnits` (base + highest% × units / 100); exit status 0 completes

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -135,7 +136,13 @@ TEST_F(FakeProgram, StartsWithTheFixedSwitchesEnvironmentAndNoInput) {
     const auto command = RARCommand::forCreation(recordingProgram());
     run(command, {"a", "-r", "/ruta/con espacios.rar", "*"}, std::nullopt);
     EXPECT_EQ(readFile(dir / "args"), "a\n-cfg-\n-idcd\n-y\n-r\n/ruta/con espacios.rar\n*\n");
-    EXPECT_EQ(readFile(dir / "env"), "LANG=en_US.UTF-8\nLC_ALL=en_US.UTF-8\n");
+    // rar needs a UTF-8 locale for passwords outside ASCII: en_US.UTF-8 where installed.
+    std::string locale = "C.UTF-8";
+    if (const locale_t probe = ::newlocale(LC_ALL_MASK, "en_US.UTF-8", nullptr)) {
+        ::freelocale(probe);
+        locale = "en_US.UTF-8";
+    }
+    EXPECT_EQ(readFile(dir / "env"), "LANG=" + locale + "\nLC_ALL=" + locale + "\n");
     EXPECT_EQ(readFile(dir / "stdin"), "");
     EXPECT_EQ(readFile(dir / "stdin-target"), "/dev/null\n");
     EXPECT_EQ(

@@ -1,0 +1,182 @@
+#include "engines/rar/RARCreator.h"
+
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/RarLocator.h"
+#include "core/archive/SourceEntries.h"
+#include "engines/rar/RARArchiveEngine.h"
+#include "engines/rar/RARCommand.h"
+#include "engines/rar/RARSourceLinks.h"
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <memory>
+#include <set>
+
+namespace vexa {
+
+namespace {
+
+constexpr std::int64_t minimumSplitSize = 65536;
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { closedir(directory); }
+};
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(folder.c_str()));
+    if (!directory)
+        throw PlatformError::fromErrno(errno, folder.string(), false);
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* record = readdir(directory.get());
+        if (!record) {
+            if (errno != 0)
+                throw PlatformError::fromErrno(errno, folder.string(), false);
+            return names;
+        }
+        std::string name = record->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+}
+
+bool isVolumeOne(std::string_view number) {
+    if (number.empty() ||
+        !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const auto nonZero = number.find_first_not_of('0');
+    return nonZero != std::string_view::npos && number.substr(nonZero) == "1";
+}
+
+// "Viaje — partes", then "Viaje — partes 2", "… 3": the first name not taken beside it.
+std::filesystem::path freePartsFolder(const std::filesystem::path& destination) {
+    const std::string base = paths::nameDeletingExtension(paths::lastPathComponent(destination));
+    const auto parent = paths::deletingLastPathComponent(destination);
+    const std::string name = base + " \xE2\x80\x94 partes";
+    auto candidate = parent / name;
+    for (int number = 2; files::fileExists(candidate); ++number)
+        candidate = parent / (name + " " + std::to_string(number));
+    return candidate;
+}
+
+} // namespace
+
+std::filesystem::path RARCreator::firstVolume(const std::filesystem::path& folder,
+                                              const std::filesystem::path& archive) {
+    const std::string prefix =
+        paths::nameDeletingExtension(paths::lastPathComponent(archive)) + ".part";
+    const std::string suffix = ".rar";
+    for (const std::string& name : namesIn(folder)) {
+        if (name.size() < prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+            !name.ends_with(suffix))
+            continue;
+        const std::string_view number = std::string_view(name).substr(
+            prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (isVolumeOne(number))
+            return folder / name;
+    }
+    return archive;
+}
+
+std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path>& sources,
+                                         const std::filesystem::path& destination, bool compress,
+                                         Progress& progress) const {
+    const std::optional<std::filesystem::path> executable =
+        selectedExecutable ? selectedExecutable : locateRARExecutable();
+    if (!executable)
+        throw ArchiveFailure::rarCreation(
+            "Para crear RAR, instala y activa el comando RAR oficial en este Mac.");
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    if (splitSize != 0 && splitSize < minimumSplitSize)
+        throw ArchiveFailure::unsupported();
+    if (level && (*level < 0 || *level > 5))
+        throw ArchiveFailure::unsupported();
+
+    std::optional<std::filesystem::path> sfxModule;
+    if (selfExtracting) {
+        if (splitSize != 0 || text::lowercased(paths::pathExtension(destination)) != "sfx")
+            throw ArchiveFailure::unsupported();
+        sfxModule = locateSFXModule();
+        if (!sfxModule)
+            throw ArchiveFailure::rarCreation(
+                "falta el módulo de autoextraíbles (default.sfx) del programa RAR.");
+    }
+
+    validateRARPassword(password, ArchiveFailure::Case::rarCreation);
+    // The form the program and the read-back both get, whatever form the keyboard produced.
+    const std::optional<std::string> composedPassword =
+        password ? std::optional(text::nfc(*password)) : std::nullopt;
+
+    std::vector<std::pair<std::filesystem::path, std::string>> pairs;
+    for (const auto& source : sources)
+        pairs.emplace_back(source, paths::lastPathComponent(source));
+
+    const std::string destinationPath = paths::resolvingSymlinks(destination).string();
+    std::set<std::string> duplicateKeys;
+    SourceEntryMap entries;
+    std::int64_t units = 0;
+    for (const auto& [source, name] : pairs) {
+        const std::string sourcePath = paths::resolvingSymlinks(source).string();
+        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+            throw ArchiveFailure::rarCreation(
+                "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.");
+        collectSourceEntries(source, name, progress, duplicateKeys, entries, units);
+    }
+
+    const auto workFolder = files::itemReplacementDirectory(destination);
+    files::ScopedRemoval workRemoval(workFolder);
+    const auto partsFolder = workFolder / "partes";
+    files::createDirectory(partsFolder);
+    const auto output = partsFolder / paths::lastPathComponent(destination);
+
+    progress.setTotalUnitCount(3 * units);
+    // Declared after the work folder's removal, so it is removed first.
+    files::ScopedRemoval linksRemoval(stageSourcesAsLinks(pairs));
+
+    std::vector<std::string> arguments{"a", "-r", "-x._*", "-w" + workFolder.string()};
+    arguments.push_back("-m" + std::to_string(level ? *level : (compress ? 3 : 0)));
+    if (splitSize > 0)
+        arguments.push_back("-v" + std::to_string(splitSize) + "b");
+    if (composedPassword)
+        arguments.push_back(encryptNames ? "-hp" : "-p");
+    if (sfxModule)
+        arguments.push_back("-sfx" + sfxModule->string());
+    if (recoveryRecord)
+        arguments.push_back("-rr5%");
+    arguments.push_back(output.string());
+    arguments.push_back("*");
+
+    RARCommand::forCreation(*executable)
+        .runRARCommand(arguments, linksRemoval.location(), composedPassword, units, progress);
+
+    const auto written = firstVolume(partsFolder, output);
+    const auto readBack =
+        RARArchiveEngine::entryChecksums(written, progress, composedPassword, false);
+    const bool samePaths = std::equal(
+        readBack.begin(), readBack.end(), entries.begin(), entries.end(),
+        [](const auto& archived, const auto& source) { return archived.first == source.first; });
+    if (!samePaths)
+        throw ArchiveFailure::rarCreation(kContentMismatchMessage);
+    verifyRARAgainstSources(readBack, entries, progress, ArchiveFailure::Case::rarCreation);
+    progress.throwIfCancelled();
+
+    if (splitSize > 0) {
+        const auto placed = freePartsFolder(destination);
+        files::moveItem(partsFolder, placed);
+        return placed / paths::lastPathComponent(written);
+    }
+    if (files::fileExists(destination))
+        files::replaceItem(destination, output);
+    else
+        files::moveItem(output, destination);
+    return destination;
+}
+
+} // namespace vexa
