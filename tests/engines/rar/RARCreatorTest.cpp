@@ -51,10 +51,17 @@ class RARCreation : public ::testing::Test {
         writeFile(sources / "Fotos/._a.jpg", "fork");
         writeFile(sources / "Fotos/vacio.txt", "");
         writeFile(sources / "Informe.txt", testing::sampleBytes(20000, 2, true));
+        if (const char* previous = std::getenv("TMPDIR"))
+            previousTemporary = previous;
         ::setenv("TMPDIR", temporary.path().c_str(), 1);
         creator.selectedExecutable = kRar;
     }
-    void TearDown() override { ::unsetenv("TMPDIR"); }
+    void TearDown() override {
+        if (previousTemporary)
+            ::setenv("TMPDIR", previousTemporary->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
 
     std::vector<std::filesystem::path> chosen() const {
         return {sources / "Fotos", sources / "Informe.txt"};
@@ -89,6 +96,7 @@ class RARCreation : public ::testing::Test {
     TemporaryDirectory output;
     TemporaryDirectory tools;
     TemporaryDirectory temporary;
+    std::optional<std::string> previousTemporary;
     RARCreator creator;
     Progress progress;
 };
@@ -170,13 +178,19 @@ TEST_F(RARCreation, SettingsBecomeTheProgramsSwitches) {
 
 TEST_F(RARCreation, HiddenNamesNeedThePasswordToBeListed) {
     const auto destination = output / "secreto.rar";
-    creator.password = "contrase\xC3\xB1"
-                       "a"; // read back in the precomposed form
+    // Typed in decomposed form; the program and the reader get the precomposed one.
+    const std::string composed = "contrase\xC3\xB1"
+                                 "a";
+    creator.password = "contrasen\xCC\x83"
+                       "a";
     creator.encryptNames = true;
     creator.create(chosen(), destination, true, progress);
     EXPECT_NE(runCommand("unrar t -idq -p- " + shellQuote(destination.string())).exitStatus, 0);
-    runChecked("unrar t -idq -p" + shellQuote(*creator.password) + " " +
-               shellQuote(destination.string()));
+    runChecked("unrar t -idq -p" + shellQuote(composed) + " " + shellQuote(destination.string()));
+    EXPECT_NE(runCommand("unrar t -idq -p" + shellQuote(*creator.password) + " " +
+                         shellQuote(destination.string()))
+                  .exitStatus,
+              0);
     EXPECT_TRUE(rarArchiveHidesNames(destination));
 }
 
