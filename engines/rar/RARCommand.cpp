@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <clocale>
 #include <csignal>
 #include <fcntl.h>
 #include <locale.h>
@@ -102,55 +101,55 @@ class OutputReader {
 };
 
 // A started program: reaps it, killing it first if it still runs, when it goes out of scope.
+// It is looked at without being reaped until the end, so that its pid, which names its process
+// group, cannot be handed to another process while that group is still signalled.
 class ChildProcess {
   public:
     explicit ChildProcess(pid_t pid) : pid_(pid) {}
     ~ChildProcess() {
-        if (!reaped_)
+        if (!status_)
             terminate();
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // True once the program has ended; its wait status is then in status().
-    bool hasEnded() {
-        if (reaped_)
-            return true;
-        int status = 0;
-        const pid_t result = ::waitpid(pid_, &status, WNOHANG);
-        if (result == pid_ || (result < 0 && errno == ECHILD)) {
-            reaped_ = true;
-            status_ = status;
-        }
-        return reaped_;
+    bool hasEnded() const {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+            return errno != EINTR; // ECHILD: nothing left to wait for
+        return info.si_pid == pid_;
     }
 
     // SIGTERM to the program's process group, SIGKILL after the grace period; then reaped.
     void terminate() {
-        if (hasEnded())
-            return;
         ::kill(-pid_, SIGTERM);
         const auto deadline = std::chrono::steady_clock::now() + terminationGrace;
         while (!hasEnded() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(pollInterval);
-        if (!reaped_) {
-            ::kill(-pid_, SIGKILL);
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            reaped_ = true;
-            status_ = status;
-        }
-        // Whatever the program left running in its group goes with it.
+        // Also whatever the program left running in its group.
         ::kill(-pid_, SIGKILL);
+        reap();
     }
 
-    int status() const { return status_; }
+    // Waits for the end and gives the exit code: the exit status, 128 + the signal number for a
+    // program killed by a signal, -1 when the status was lost (someone else reaped it).
+    int reap() {
+        if (!status_) {
+            int status = 0;
+            pid_t result;
+            while ((result = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+            }
+            status_ = result != pid_        ? -1
+                      : WIFEXITED(status)   ? WEXITSTATUS(status)
+                      : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                            : -1;
+        }
+        return *status_;
+    }
 
   private:
     pid_t pid_;
-    bool reaped_ = false;
-    int status_ = 0;
+    std::optional<int> status_;
 };
 
 // A reader that has gone away must not end this process with SIGPIPE; the program's exit
@@ -309,17 +308,13 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
                                        progressUnits % 100 * highest / 100);
         std::this_thread::sleep_for(pollInterval);
     }
+    const int code = child.reap();
     reader.remove();
-
-    const int status = child.status();
-    const int code = WIFEXITED(status)     ? WEXITSTATUS(status)
-                     : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                           : status;
     if (code == 0) {
         progress.setCompletedUnitCount(base + progressUnits);
         return;
     }
-    if (code == 11 && WIFEXITED(status))
+    if (code == 11)
         throw ArchiveFailure::wrongPassword();
     throw failure("el compresor terminó con el código " + std::to_string(code) + ".");
 }
