@@ -68,4 +68,18 @@ std::vector<std::string> splitWords(const std::string& command) {
     return split(command, isBlank, false);
 }
 
+std::string joinWords(const std::vector<std::string>& words, std::size_t from) {
+    std::string text;
+    for (std::size_t i = from; i < words.size(); ++i)
+        text += (i > from ? " " : "") + words[i];
+    return text;
+}
+
+std::optional<std::int64_t> parseNumber(const std::string& word) {
+    if (word.empty() || word.size() > 12 ||
+        word.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoll(word);
+}
+
 } // namespace vexa

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,5 +12,9 @@ namespace vexa {
 // so names with spaces can be typed.
 std::vector<std::string> splitCommands(const std::string& line);
 std::vector<std::string> splitWords(const std::string& command);
+// The words from `from` on, joined by single blanks (so unquoted names with spaces still work).
+std::string joinWords(const std::vector<std::string>& words, std::size_t from);
+// A word of decimal digits only, as a number; none otherwise or when it is too long.
+std::optional<std::int64_t> parseNumber(const std::string& word);
 
 } // namespace vexa

@@ -24,20 +24,6 @@ constexpr auto pollInterval = 50ms;
 // The quit guard waits for the cancelled operation without a time limit.
 constexpr auto forever = std::chrono::hours(24 * 365);
 
-std::string joined(const std::vector<std::string>& words, std::size_t from) {
-    std::string text;
-    for (std::size_t i = from; i < words.size(); ++i)
-        text += (i > from ? " " : "") + words[i];
-    return text;
-}
-
-std::optional<std::size_t> parseNumber(const std::string& word) {
-    if (word.empty() || word.size() > 9 ||
-        word.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return static_cast<std::size_t>(std::stoul(word));
-}
-
 // The name a row shows in the folder view: its path below the current folder.
 std::string shownName(const ArchiveItem& row, const std::string& folder, bool searching) {
     if (searching || !row.path.starts_with(folder))
@@ -96,6 +82,17 @@ std::string TerminalSession::helpText() {
            "  arrastrar n… carpeta    saca las filas indicadas a una carpeta\n"
            "  soltar ruta…            suelta archivos en la ventana\n"
            "  abrir-resultado         abre el último resultado\n"
+           "  crear                   crea el archivo con las fuentes y los ajustes\n"
+           "  fuentes                 muestra la página de creación: fuentes y ajustes\n"
+           "  anadir ruta…            añade archivos y carpetas a las fuentes\n"
+           "  quitar n                quita una fuente\n"
+           "  vaciar                  quita todas las fuentes\n"
+           "  ajustar opción valor    formato zip|rar|7z|tar, nombre texto, comprimir si|no,\n"
+           "                          nivel n, compresion-tar sin|gzip|bzip2|xz|zstd,\n"
+           "                          archivo-unico si|no, autoextraible si|no,\n"
+           "                          recuperacion si|no, contrasena si|no,\n"
+           "                          ocultar-nombres si|no, dividir megabytes\n"
+           "  programa-rar            elige el programa rar que se usará para crear RAR\n"
            "  recientes               muestra los archivos recientes\n"
            "  reciente n              abre un archivo reciente\n"
            "  actividad               muestra el registro de actividad\n"
@@ -175,7 +172,7 @@ bool TerminalSession::dispatch(const std::string& command) {
     // A Ctrl-C typed at the prompt must not cancel the operation this command begins.
     takeInterrupt();
     const std::string& name = words[0];
-    const std::string rest = joined(words, 1);
+    const std::string rest = joinWords(words, 1);
 
     if (name == "salir")
         return false;
@@ -241,9 +238,11 @@ bool TerminalSession::dispatch(const std::string& command) {
         printRecents();
     } else if (name == "reciente") {
         const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
-        if (!number || *number < 1 || *number > model_.recents().size()) {
+        if (!number || *number < 1 ||
+            *number > static_cast<std::int64_t>(model_.recents().size())) {
             out_ << "Uso: reciente n (n entre 1 y " << model_.recents().size() << ")\n";
-        } else if (const auto location = model_.resolveRecent(model_.recents()[*number - 1])) {
+        } else if (const auto location = model_.resolveRecent(
+                       model_.recents()[static_cast<std::size_t>(*number - 1)])) {
             model_.openArchive(location->archive, location->folder);
         }
     } else if (name == "actividad") {
@@ -252,7 +251,7 @@ bool TerminalSession::dispatch(const std::string& command) {
         auto finished = std::make_shared<bool>(false);
         model_.registerAsDefaultApp([finished] { *finished = true; });
         model_.loop().runUntil([finished] { return *finished; }, forever);
-    } else {
+    } else if (!dispatchCreation(name, words)) {
         out_ << "Orden desconocida: " << name << ". Escribe «ayuda» para ver las órdenes.\n";
     }
     out_ << std::flush;
@@ -343,11 +342,11 @@ TerminalSession::rowsNamed(const std::vector<std::string>& numbers) {
     std::vector<ArchiveItem> named;
     for (const auto& word : numbers) {
         const auto number = parseNumber(word);
-        if (!number || *number < 1 || *number > rows.size()) {
+        if (!number || *number < 1 || *number > static_cast<std::int64_t>(rows.size())) {
             out_ << "No hay ninguna fila " << word << ". Usa «ls» para ver los números.\n";
             return std::nullopt;
         }
-        named.push_back(rows[*number - 1]);
+        named.push_back(rows[static_cast<std::size_t>(*number - 1)]);
     }
     return named;
 }
@@ -375,7 +374,8 @@ void TerminalSession::changeFolder(const std::string& name) {
             std::string shown = shownName(rows[i], model_.folder(), searching);
             if (!shown.empty() && shown.back() == '/')
                 shown.pop_back();
-            if ((number && *number == i + 1) || shown == name || shown + "/" == name)
+            if ((number && *number == static_cast<std::int64_t>(i + 1)) || shown == name ||
+                shown + "/" == name)
                 found = &rows[i];
         }
         if (!found || !found->isDirectory || !found->path.ends_with("/")) {

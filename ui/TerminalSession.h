@@ -65,6 +65,10 @@ class TerminalSession {
     // number is wrong.
     std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);
     void changeFolder(const std::string& name);
+    // The create page's commands (TerminalCreation.cpp); false when `name` is none of them.
+    bool dispatchCreation(const std::string& name, const std::vector<std::string>& words);
+    void printCreationSettings();
+    void adjustSetting(const std::string& option, const std::string& value);
     void dragOut(const std::vector<ArchiveItem>& items, const Path& folder);
     void writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items, std::size_t index,
                       Path archive, Path folder, std::shared_ptr<Progress> progress);

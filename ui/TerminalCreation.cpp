@@ -1,0 +1,200 @@
+// The create page on the terminal: the sources list, the settings it binds and its button.
+#include "core/archive/ArchiveFormat.h"
+#include "core/archive/TarCompression.h"
+#include "ui/CommandWords.h"
+#include "ui/TerminalSession.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace vexa {
+
+namespace {
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::optional<bool> parseSwitch(const std::string& word) {
+    const std::string text = lowercased(word);
+    if (text == "si" || text == "sí")
+        return true;
+    if (text == "no")
+        return false;
+    return std::nullopt;
+}
+
+const char* shown(bool value) {
+    return value ? "sí" : "no";
+}
+
+std::optional<ArchiveFormat> parseFormat(const std::string& word) {
+    for (auto format :
+         {ArchiveFormat::zip, ArchiveFormat::rar, ArchiveFormat::sevenZip, ArchiveFormat::tar})
+        if (lowercased(rawValue(format)) == lowercased(word))
+            return format;
+    return std::nullopt;
+}
+
+std::optional<TarCompression> parseTarCompression(const std::string& word) {
+    const std::string text = lowercased(word);
+    if (text == "sin" || text == "ninguna")
+        return TarCompression::none;
+    for (auto compression :
+         {TarCompression::gzip, TarCompression::bzip2, TarCompression::xz, TarCompression::zstd})
+        if (lowercased(rawValue(compression)) == text)
+            return compression;
+    return std::nullopt;
+}
+
+} // namespace
+
+bool TerminalSession::dispatchCreation(const std::string& name,
+                                       const std::vector<std::string>& words) {
+    if (name == "crear") {
+        if (model_.sources().empty() && !model_.isBusy())
+            out_ << "No hay fuentes: añádelas con «anadir ruta…».\n";
+        model_.createArchive();
+    } else if (name == "fuentes") {
+        model_.showCreatePage();
+        printCreationSettings();
+    } else if (name == "anadir") {
+        std::vector<Path> locations;
+        for (std::size_t i = 1; i < words.size(); ++i)
+            locations.push_back(TerminalDialogs::locationFromTyped(words[i]));
+        if (locations.empty())
+            out_ << "Uso: anadir ruta…\n";
+        else
+            model_.addSources(locations);
+    } else if (name == "quitar") {
+        const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
+        const auto& sources = model_.sources();
+        if (!number || *number < 1 || *number > static_cast<std::int64_t>(sources.size()))
+            out_ << "Uso: quitar n (n entre 1 y " << sources.size() << ")\n";
+        else
+            model_.removeSource(Path(sources[static_cast<std::size_t>(*number - 1)]));
+    } else if (name == "vaciar") {
+        model_.clearSources();
+    } else if (name == "ajustar") {
+        if (words.size() < 3 && !(words.size() == 2 && words[1] == "nombre"))
+            out_ << "Uso: ajustar opción valor (escribe «ayuda» para ver las opciones)\n";
+        else
+            adjustSetting(words[1], joinWords(words, 2));
+    } else if (name == "programa-rar") {
+        if (model_.chooseRarProgram() && model_.rarExecutableScope())
+            out_ << "Programa RAR: " << model_.rarExecutableScope()->string() << "\n";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void TerminalSession::adjustSetting(const std::string& option, const std::string& value) {
+    const auto number = parseNumber(value);
+    const auto on = parseSwitch(value);
+    const bool numeric = option == "nivel" || option == "dividir";
+    const bool boolean = option == "comprimir" || option == "archivo-unico" ||
+                         option == "autoextraible" || option == "recuperacion" ||
+                         option == "contrasena" || option == "ocultar-nombres";
+    if ((numeric && !number) || (boolean && !on)) {
+        out_ << "Valor no válido para " << option << ": " << value << "\n";
+        return;
+    }
+    if (option == "formato") {
+        const auto format = parseFormat(value);
+        if (!format) {
+            out_ << "Formatos: zip, rar, 7z, tar\n";
+            return;
+        }
+        model_.setCreationFormat(*format);
+    } else if (option == "nombre") {
+        model_.setArchiveName(value);
+    } else if (option == "comprimir") {
+        model_.setUseCompression(*on);
+    } else if (option == "nivel") {
+        switch (model_.creationFormat()) {
+        case ArchiveFormat::sevenZip:
+            model_.setSevenZipLevel(*number);
+            break;
+        case ArchiveFormat::tar:
+            model_.setTarLevel(*number);
+            break;
+        default:
+            model_.setRarLevel(*number);
+            break;
+        }
+    } else if (option == "compresion-tar") {
+        const auto compression = parseTarCompression(value);
+        if (!compression) {
+            out_ << "Compresiones: sin, gzip, bzip2, xz, zstd\n";
+            return;
+        }
+        model_.setTarCompression(*compression);
+    } else if (option == "archivo-unico") {
+        model_.setTarSingleFile(*on);
+    } else if (option == "autoextraible") {
+        model_.setRarSelfExtracting(*on);
+    } else if (option == "recuperacion") {
+        model_.setRarRecoveryRecord(*on);
+    } else if (option == "ocultar-nombres") {
+        model_.setHideNames(*on);
+    } else if (option == "dividir") {
+        model_.setSplitMegabytes(*number);
+    } else if (option == "contrasena") {
+        if (*on) {
+            // The two fields of the page: the creation checks that they match.
+            const auto password = dialogs_.readLine("Contraseña: ", true);
+            const auto confirmation =
+                password ? dialogs_.readLine("Confirmar contraseña: ", true) : std::nullopt;
+            if (!confirmation)
+                return;
+            model_.setCreationPassword(*password);
+            model_.setPasswordConfirmation(*confirmation);
+        }
+        model_.setProtectWithPassword(*on);
+    } else {
+        out_ << "Opción desconocida: " << option << "\n";
+        return;
+    }
+    printCreationSettings();
+}
+
+void TerminalSession::printCreationSettings() {
+    const ArchiveFormat format = model_.creationFormat();
+    // In single-file mode the suffix stands for the whole name.
+    out_ << "Crear: " << (model_.singleFileMode() ? "" : model_.archiveName())
+         << model_.outputNameSuffix() << "\n";
+    out_ << "  formato: " << rawValue(format) << "\n";
+    switch (format) {
+    case ArchiveFormat::zip:
+        out_ << "  comprimir: " << shown(model_.useCompression()) << "\n";
+        break;
+    case ArchiveFormat::rar:
+        out_ << "  nivel: " << model_.rarLevel() << "\n"
+             << "  autoextraible: " << shown(model_.rarSelfExtracting()) << "\n"
+             << "  recuperacion: " << shown(model_.rarRecoveryRecord()) << "\n";
+        break;
+    case ArchiveFormat::sevenZip:
+        out_ << "  nivel: " << model_.sevenZipLevel() << "\n";
+        break;
+    case ArchiveFormat::tar:
+        out_ << "  compresion-tar: " << rawValue(model_.tarCompression()) << "\n"
+             << "  nivel: " << model_.tarLevel() << "\n"
+             << "  archivo-unico: " << shown(model_.tarSingleFile()) << "\n";
+        break;
+    }
+    if (format != ArchiveFormat::tar) {
+        out_ << "  contrasena: " << shown(model_.protectWithPassword()) << "\n";
+        if (format != ArchiveFormat::zip)
+            out_ << "  ocultar-nombres: " << shown(model_.hideNames()) << "\n";
+        out_ << "  dividir: " << model_.splitMegabytes() << " MB\n";
+    }
+    const auto& sources = model_.sources();
+    out_ << "Fuentes:" << (sources.empty() ? " ninguna" : "") << "\n";
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        out_ << "  " << i + 1 << ". " << sources[i].string() << "\n";
+}
+
+} // namespace vexa
