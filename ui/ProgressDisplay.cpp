@@ -44,21 +44,25 @@ void ProgressDisplay::changed(WorkspaceField field) {
         clear();
         return;
     }
-    if (!terminal_) {
-        // The model sets the title after the busy flag, so the title is read once the loop
-        // has control again.
-        if (field == WorkspaceField::isBusy) {
-            std::weak_ptr<int> alive = lifetime_;
-            model_.loop().post([this, alive] {
-                if (!alive.expired() && model_.isBusy()) {
-                    out_ << model_.operationTitle() << "…\n" << std::flush;
-                }
-            });
-        }
-        return;
+    if (field == WorkspaceField::isBusy) {
+        // The model sets the title after the busy flag, so the first drawing waits until the
+        // loop has control again.
+        std::weak_ptr<int> alive = lifetime_;
+        model_.loop().post([this, alive] {
+            if (alive.expired() || !model_.isBusy())
+                return;
+            if (terminal_)
+                draw();
+            else
+                out_ << model_.operationTitle() << "…\n" << std::flush;
+        });
+    } else if (terminal_) {
+        draw();
     }
-    const std::string& title = model_.operationTitle();
-    std::string text = line(title, model_.fraction());
+}
+
+void ProgressDisplay::draw() {
+    std::string text = line(model_.operationTitle(), model_.fraction());
     if (model_.isCancelling())
         text += " (cancelando…)";
     out_ << "\r\033[K" << text << std::flush;

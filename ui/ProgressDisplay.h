@@ -27,6 +27,7 @@ class ProgressDisplay {
 
   private:
     void changed(WorkspaceField field);
+    void draw();
 
     WorkspaceModel& model_;
     std::ostream& out_;
