@@ -1,6 +1,7 @@
 #include "core/workspace/ArchiveCreation.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARCreator.h"
 #include "engines/sevenzip/SevenZipWriter.h"
 #include "engines/tar/TarArchiveEngine.h"
 #include "engines/zip/ZIPArchiveEngine.h"
@@ -18,9 +19,16 @@ int creatorLevel(std::int64_t level) {
     return static_cast<int>(level < lowest ? lowest : level > highest ? highest : level);
 }
 
-std::filesystem::path createRAR(const CreationRequest&, Progress&) {
-    // SEAM: the RAR creator has not landed in this tree; refuse rather than pretend.
-    throw ArchiveFailure::rarCreation("esta versión de Vexa todavía no puede crear RAR.");
+std::filesystem::path createRAR(const CreationRequest& request, Progress& progress) {
+    RARCreator creator;
+    creator.selectedExecutable = request.rarProgram;
+    creator.splitSize = request.splitSize;
+    creator.password = request.password;
+    creator.encryptNames = request.hideNames;
+    creator.level = creatorLevel(request.level);
+    creator.selfExtracting = request.selfExtracting;
+    creator.recoveryRecord = request.recoveryRecord;
+    return creator.create(request.sources, request.destination, request.useCompression, progress);
 }
 
 } // namespace

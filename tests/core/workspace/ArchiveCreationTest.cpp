@@ -264,6 +264,58 @@ TEST_F(ArchiveCreationTest, TARAndSevenZipHoldTheWholeTree) {
     }
 }
 
+class RarCreationTest : public ArchiveCreationTest {
+  protected:
+    void SetUp() override {
+        // The application's own resources hold the program and its self-extracting module.
+        const auto resources = harness.temporary / "resources";
+        fs::create_directories(resources);
+        fs::create_symlink("/usr/bin/rar", resources / "rar");
+        fs::create_symlink("/usr/lib/default.sfx", resources / "default.sfx");
+        rar_.emplace(RarLocations{resources, {}});
+        tree = sampleTree();
+        model().addSources({tree / "docs", tree / "top.txt"});
+        model().setCreationFormat(ArchiveFormat::rar);
+        model().setArchiveName("copia");
+    }
+    std::optional<ScopedRarLocations> rar_;
+    fs::path tree;
+};
+
+TEST_F(RarCreationTest, PasswordHiddenNamesLevelAndRecoveryRecordReachTheArchive) {
+    model().setProtectWithPassword(true);
+    model().setCreationPassword("secreto");
+    model().setPasswordConfirmation("secreto");
+    model().setRarRecoveryRecord(true);
+    model().setRarLevel(5);
+    createAt(work / "copia.rar");
+
+    EXPECT_EQ(lastSavePanel().nameFieldStringValue, "copia.rar");
+    EXPECT_EQ(lastSavePanel().prompt, "Crear RAR");
+    EXPECT_TRUE(harness.dialogs.openPanels.empty()) << "the program is the application's own";
+    expectSucceeded("RAR creado correctamente");
+    const std::string details = runChecked("unrar l -psecreto copia.rar", work);
+    EXPECT_NE(details.find("recovery record"), std::string::npos) << details;
+    EXPECT_NE(details.find("encrypted headers"), std::string::npos) << details;
+    EXPECT_EQ(runChecked("unrar p -inul -psecreto copia.rar docs/b/c.txt | cmp - tree/docs/b/c.txt"
+                         " && echo igual",
+                         work),
+              "igual\n");
+}
+
+TEST_F(RarCreationTest, SelfExtractingIsOneFileWhateverTheSplitSize) {
+    model().setRarSelfExtracting(true);
+    model().setSplitMegabytes(100);
+    createAt(work / "copia.sfx");
+
+    EXPECT_TRUE(harness.dialogs.openPanels.empty()) << "no folder for parts";
+    EXPECT_EQ(lastSavePanel().nameFieldStringValue, "copia.sfx");
+    EXPECT_EQ(lastSavePanel().allowedContentTypes, std::vector<std::string>{"sfx"});
+    expectSucceeded("RAR creado correctamente");
+    EXPECT_EQ(runChecked("unrar lb copia.sfx | sort", work),
+              "docs\ndocs/a.txt\ndocs/b\ndocs/b/c.txt\ntop.txt\n");
+}
+
 TEST_F(ArchiveCreationTest, ACreatorFailureKeepsThePasswords) {
     const auto tree = sampleTree();
     model().addSources({tree / "docs"});
