@@ -101,10 +101,22 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
     out_ << "\n" << request.messageText << "\n";
     if (!request.informativeText.empty())
         out_ << request.informativeText << "\n";
-    const int lastButton =
-        1000 + static_cast<int>(std::max<std::size_t>(request.buttons.size(), 1)) - 1;
+    // The end of input cancels: the "Cancelar" button wherever it stands (a destructive choice
+    // may come last), else the last one.
+    const auto cancel = std::find(request.buttons.begin(), request.buttons.end(), "Cancelar");
+    const int cancelButton =
+        1000 +
+        static_cast<int>(cancel != request.buttons.end()
+                             ? cancel - request.buttons.begin()
+                             : std::max<std::ptrdiff_t>(
+                                   static_cast<std::ptrdiff_t>(request.buttons.size()) - 1, 0));
 
     AlertResponse response;
+    if (request.hasTextField && presetText_) {
+        response.text = *presetText_;
+        presetText_.reset();
+        return response;
+    }
     if (request.hasTextField) {
         std::string prompt = request.placeholder.empty()
                                  ? (request.secureTextField ? "Contraseña" : "Texto")
@@ -113,7 +125,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
             prompt += " [" + request.initialText + "]";
         const auto text = readLine(prompt + ": ", request.secureTextField);
         if (!text)
-            return {lastButton, request.initialText};
+            return {cancelButton, request.initialText};
         response.text = text->empty() ? request.initialText : *text;
     }
     if (request.buttons.size() <= 1)
@@ -124,7 +136,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
     while (true) {
         const auto answer = readLine("Elige una opción [1]: ");
         if (!answer) {
-            response.button = lastButton;
+            response.button = cancelButton;
             return response;
         }
         const std::string choice = trimmed(*answer);

@@ -11,7 +11,7 @@ namespace vexa {
 
 // The model's dialogues asked on a terminal, or answered from lines of a script: questions go
 // to `out`, answers are read from `in` one line each. An answer that cannot be read (end of
-// input) cancels: an alert gets its last button, a panel gives nothing.
+// input) cancels: an alert gets its "Cancelar" button (else its last), a panel gives nothing.
 //
 // Alerts list their buttons by number (1 is the first button, answering 1000) and read the text
 // field first when they have one; a secure field is read with echo off when `in` is a terminal.
@@ -27,6 +27,11 @@ class TerminalDialogs : public Dialogs {
     std::vector<std::filesystem::path> runOpenPanel(const OpenPanelRequest& request) override;
     std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest& request) override;
 
+    // The next alert with a text field takes `text` and its first button without asking (a
+    // command that already names the answer, such as a new name); until clearPresetText.
+    void presetText(std::string text) { presetText_ = std::move(text); }
+    void clearPresetText() { presetText_.reset(); }
+
     // One line of the answer source, without its line end; none at the end of input.
     std::optional<std::string> readLine(const std::string& prompt, bool secret = false);
     // The absolute location a typed path names ("~/" is the home folder).
@@ -36,6 +41,7 @@ class TerminalDialogs : public Dialogs {
     std::istream& in_;
     std::ostream& out_;
     bool terminalInput_;
+    std::optional<std::string> presetText_;
 };
 
 } // namespace vexa

@@ -57,6 +57,9 @@ TEST(TerminalAlerts, TextFieldIsReadBeforeTheButton) {
 
     Answers ended("");
     EXPECT_EQ(ended.dialogs.runAlert(alertWith({"Continuar", "Cancelar"}, true)).button, 1001);
+    // The end of input never confirms a destructive last button.
+    Answers endedDelete("");
+    EXPECT_EQ(endedDelete.dialogs.runAlert(alertWith({"Cancelar", "Eliminar"})).button, 1000);
 
     // A single-button alert asks for no button at all.
     Answers single("texto\n");
