@@ -1,0 +1,77 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARArchiveEngine.h"
+#include "engines/rar/RAREditor.h"
+#include "platform/FileOperations.h"
+
+namespace vexa {
+
+namespace {
+
+// The program's repair command writes its output beside the damaged file under these names.
+constexpr const char* kDamagedName = "dañado.rar";
+constexpr const char* kFixedName = "fixed.dañado.rar";
+constexpr const char* kRebuiltName = "rebuilt.dañado.rar";
+
+} // namespace
+
+std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::path& damaged,
+                                                         const std::filesystem::path& destination,
+                                                         Progress& progress) const {
+    if (!executable)
+        throw ArchiveFailure::readOnlyRAR();
+    files::ScopedRemoval folder(files::itemReplacementDirectory(destination));
+    const auto& work = folder.location();
+    files::copyItem(damaged, work / kDamagedName);
+    progress.setTotalUnitCount(2);
+
+    const auto command = RARCommand::forEditing(*executable);
+    std::vector<std::string> arguments{"r", "-w" + work.string()};
+    if (password)
+        arguments.push_back("-p");
+    arguments.push_back(kDamagedName);
+    try {
+        command.runRARCommand(arguments, work, password, 1, progress);
+    } catch (const ArchiveFailure& failure) {
+        // The program also reports failure when it could only save part of the archive.
+        if (failure.kind() != ArchiveFailure::Case::rarEdit ||
+            (!files::fileExists(work / kFixedName) && !files::fileExists(work / kRebuiltName)))
+            throw;
+    }
+
+    const bool fixed = files::fileExists(work / kFixedName);
+    const auto result = work / (fixed ? kFixedName : kRebuiltName);
+    if (!files::fileExists(result))
+        throw ArchiveFailure::rarEdit("no se pudo reparar el archivo.");
+
+    if (!fixed) {
+        std::vector<std::string> stillDamaged;
+        {
+            Progress testProgress;
+            stillDamaged = RARArchiveEngine::damagedEntries(result, testProgress, password);
+        }
+        if (!stillDamaged.empty()) {
+            for (const auto& path : stillDamaged)
+                rejectWildcardNames(path);
+            std::vector<std::string> deletion{"d", "-w" + work.string()};
+            if (password)
+                deletion.push_back("-p");
+            deletion.push_back(kRebuiltName);
+            for (const auto& path : stillDamaged)
+                deletion.push_back(path.ends_with('/') ? path.substr(0, path.size() - 1) : path);
+            command.runRARCommand(deletion, work, password, 0, progress);
+        }
+    }
+
+    {
+        Progress readProgress;
+        RARArchiveEngine::entryChecksums(result, readProgress, password, false);
+    }
+    progress.setCompletedUnitCount(2);
+    if (files::fileExists(destination))
+        files::replaceItem(destination, result);
+    else
+        files::moveItem(result, destination);
+    return {destination, fixed};
+}
+
+} // namespace vexa
