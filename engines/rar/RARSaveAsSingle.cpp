@@ -1,0 +1,62 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARArchiveEngine.h"
+#include "engines/rar/RARCreator.h"
+#include "engines/rar/RAREditor.h"
+#include "platform/FileOperations.h"
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vexa {
+
+std::filesystem::path RAREditor::saveAsSingleArchive(const std::filesystem::path& archive,
+                                                     const std::filesystem::path& destination,
+                                                     Progress& progress) const {
+    std::optional<std::string> workingPassword;
+    {
+        Progress checkProgress;
+        workingPassword = RARArchiveEngine::verifyPassword(archive, checkProgress, password, false);
+    }
+    const bool hidesNames = rarArchiveHidesNames(archive);
+    bool hasRecoveryRecord = false;
+    {
+        Progress listProgress;
+        hasRecoveryRecord =
+            RARArchiveEngine(workingPassword, false).list(archive, listProgress).hasRecoveryRecord;
+    }
+
+    files::ScopedRemoval folder(files::itemReplacementDirectory(destination));
+    progress.setTotalUnitCount(2);
+    auto extraction = Progress::make(1);
+    progress.addChild(extraction, 1);
+    const auto extracted = RARArchiveEngine(workingPassword, false)
+                               .extract(archive, {}, folder.location(), *extraction);
+
+    // The extraction puts everything into one folder named after the archive; its contents,
+    // not the folder, are the new archive's items, so every entry keeps its path.
+    std::vector<std::filesystem::path> sources;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(extracted, error), end; !error && it != end;
+         it.increment(error))
+        sources.push_back(it->path());
+    if (error)
+        throw PlatformError::fromErrno(error.value(), extracted.string(), false);
+    if (sources.empty())
+        throw ArchiveFailure::emptySelection();
+    std::sort(sources.begin(), sources.end());
+
+    auto creation = Progress::make(1);
+    progress.addChild(creation, 1);
+    RARCreator creator;
+    creator.selectedExecutable = executable;
+    creator.splitSize = 0;
+    creator.password = workingPassword;
+    creator.encryptNames = hidesNames;
+    creator.level = std::nullopt;
+    creator.selfExtracting = false;
+    creator.recoveryRecord = hasRecoveryRecord;
+    return creator.create(sources, destination, true, *creation);
+}
+
+} // namespace vexa
