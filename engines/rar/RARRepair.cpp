@@ -12,6 +12,13 @@ constexpr const char* kDamagedName = "dañado.rar";
 constexpr const char* kFixedName = "fixed.dañado.rar";
 constexpr const char* kRebuiltName = "rebuilt.dañado.rar";
 
+// Only archives with hidden names are repaired with a password, so the data of an archive
+// that encrypts only its data cannot be tested; its headers are still read completely.
+bool isUntestableWithoutPassword(const ArchiveFailure& failure,
+                                 const std::optional<std::string>& password) {
+    return !password && failure.kind() == ArchiveFailure::Case::passwordRequired;
+}
+
 } // namespace
 
 std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::path& damaged,
@@ -45,9 +52,12 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
 
     if (!fixed) {
         std::vector<std::string> stillDamaged;
-        {
+        try {
             Progress testProgress;
             stillDamaged = RARArchiveEngine::damagedEntries(result, testProgress, password);
+        } catch (const ArchiveFailure& failure) {
+            if (!isUntestableWithoutPassword(failure, password))
+                throw;
         }
         if (!stillDamaged.empty()) {
             for (const auto& path : stillDamaged)
@@ -62,9 +72,14 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
         }
     }
 
-    {
+    try {
         Progress readProgress;
         RARArchiveEngine::entryChecksums(result, readProgress, password, false);
+    } catch (const ArchiveFailure& failure) {
+        if (!isUntestableWithoutPassword(failure, password))
+            throw;
+        Progress listProgress;
+        RARArchiveEngine().list(result, listProgress);
     }
     progress.setCompletedUnitCount(2);
     if (files::fileExists(destination))

@@ -163,5 +163,26 @@ TEST_F(RARRepairTest, RefusalsAndCancellationWriteNothing) {
     EXPECT_TRUE(recordedRuns(log).empty());
 }
 
+// The model asks for a password only when names are hidden; data it cannot test without one
+// must not make a successful repair fail.
+TEST_F(RARRepairTest, ArchiveWithEncryptedDataButVisibleNamesIsRepairedWithoutPassword) {
+    writeFile(folder / "src/big.bin", testing::sampleBytes(300000, 5, false));
+    for (bool recovery : {true, false}) {
+        SCOPED_TRACE(recovery ? "fixed" : "rebuilt");
+        fs::remove(damaged);
+        makeArchive(damaged, folder / "src", recovery ? "-m0 -p -rr5%" : "-m0 -p", "a.txt big.bin",
+                    "pw");
+        std::string bytes = readFile(damaged);
+        bytes[bytes.size() / 3] ^= 0x5A;
+        writeFile(damaged, bytes);
+        auto [result, fixed] = editor.repair(damaged, destination, progress);
+        EXPECT_EQ(fixed, recovery);
+        EXPECT_EQ(listedPaths(destination), (std::set<std::string>{"a.txt", "big.bin"}));
+        if (recovery) {
+            EXPECT_EQ(unrarBytes(destination, "big.bin", "pw"), readFile(folder / "src/big.bin"));
+        }
+    }
+}
+
 } // namespace
 } // namespace vexa
