@@ -26,18 +26,16 @@ bool WorkspaceModel::handleDroppedURLs(const std::vector<Path>& locations) {
     if (isBusy_ || locations.empty())
         return false;
     if (page_ == WorkspacePage::archive && archive_) {
-        // SEAM: adding files to the open archive (addFiles) is not built yet. Until it is, the
-        // drop is refused, so the file manager does not take it for done.
-        return false;
+        addFiles(locations, folder_);
+        return true;
     }
     if (locations.size() == 1 && page_ != WorkspacePage::create &&
         looksLikeArchive(locations.front())) {
         openArchive(locations.front(), std::nullopt, std::nullopt);
         return true;
     }
-    // SEAM: listing the files as creation sources (addSources) is not built yet. Until it is,
-    // the drop is refused rather than taken and lost.
-    return false;
+    addSources(locations);
+    return true;
 }
 
 } // namespace vexa

@@ -38,25 +38,37 @@ TEST_F(DroppedFilesTest, RefusedWhileBusyOrEmpty) {
     EXPECT_FALSE(model().archive());
 }
 
-// Adding to the open archive and listing creation sources are not built yet: those drops are
-// refused instead of being taken and lost, and they never open anything.
-TEST_F(DroppedFilesTest, DropsThatWouldNotOpenAnArchiveAreRefusedForNow) {
-    const auto archive = zipNamed("a.zip");
+TEST_F(DroppedFilesTest, WhatIsNotOpenedBecomesACreationSource) {
+    const auto first = zipNamed("a.zip");
+    const auto second = zipNamed("b.zip");
     writeFile(work / "texto.txt", "t");
 
-    EXPECT_FALSE(model().handleDroppedURLs({work / "texto.txt"}));
-    EXPECT_FALSE(model().handleDroppedURLs({archive, zipNamed("b.zip")}));
-    model().setPage(WorkspacePage::create);
-    EXPECT_FALSE(model().handleDroppedURLs({archive}));
+    EXPECT_TRUE(model().handleDroppedURLs({work / "texto.txt"}));
+    EXPECT_EQ(model().page(), WorkspacePage::create);
+    EXPECT_TRUE(model().handleDroppedURLs({first}));
+    model().setPage(WorkspacePage::home);
+    EXPECT_TRUE(model().handleDroppedURLs({first, second}));
+    EXPECT_EQ(model().sources(), (std::vector<fs::path>{work / "texto.txt", first, second}));
+    EXPECT_EQ(model().page(), WorkspacePage::create);
     EXPECT_FALSE(model().isBusy());
     EXPECT_FALSE(model().archive());
+}
 
-    model().setPage(WorkspacePage::home);
-    ASSERT_TRUE(model().handleDroppedURLs({archive}));
+TEST_F(DroppedFilesTest, OnTheArchivePageFilesGoIntoTheCurrentFolder) {
+    fs::create_directory(work / "carpeta");
+    writeFile(work / "carpeta/dentro.txt", "x");
+    runChecked("zip -qr a.zip carpeta", work);
+    ASSERT_TRUE(model().handleDroppedURLs({work / "a.zip"}));
     waitUntilIdle();
-    EXPECT_FALSE(model().handleDroppedURLs({zipNamed("c.zip")}));
-    EXPECT_FALSE(model().isBusy());
-    EXPECT_EQ(model().archive()->url, archive);
+    model().setFolder("carpeta/");
+    writeFile(work / "nuevo.txt", "nuevo");
+
+    EXPECT_TRUE(model().handleDroppedURLs({work / "nuevo.txt"}));
+    waitUntilIdle();
+    ASSERT_FALSE(model().records().empty());
+    EXPECT_TRUE(model().records().front().succeeded) << model().records().front().detail;
+    EXPECT_EQ(runChecked("unzip -p a.zip carpeta/nuevo.txt", work), "nuevo");
+    EXPECT_TRUE(model().sources().empty());
 }
 
 } // namespace
