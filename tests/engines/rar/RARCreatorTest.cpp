@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace vexa {
 namespace {
@@ -346,6 +348,25 @@ TEST_F(RARCreation, FailedOrCancelledRunLeavesNothing) {
     creator.selectedExecutable = kRar;
     progress.cancel();
     EXPECT_THROW(creator.create(chosen(), output / "x.rar", true, progress), CancellationError);
+    EXPECT_TRUE(namesIn(output.path()).empty());
+    expectNothingLeftBehind();
+}
+
+TEST_F(RARCreation, CancellationWhileTheProgramRunsLeavesNothing) {
+    const auto started = tools / "started";
+    const auto program = tools / "lento";
+    writeFile(program,
+              "#!/bin/sh\n: > " + shellQuote(started.string()) + "\nexec /bin/sleep 600\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    creator.selectedExecutable = program;
+    auto running = std::async(std::launch::async,
+                              [&] { creator.create(chosen(), output / "x.rar", true, progress); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(started) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    progress.cancel();
+    EXPECT_THROW(running.get(), CancellationError);
+    EXPECT_TRUE(std::filesystem::exists(started));
     EXPECT_TRUE(namesIn(output.path()).empty());
     expectNothingLeftBehind();
 }
