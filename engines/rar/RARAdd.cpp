@@ -134,7 +134,7 @@ RAREditor::addFiles(const Context& context, const std::string& folder,
     progress.setTotalUnitCount(progress.totalUnitCount() + 3 * units);
 
     if (!replaced.empty()) {
-        std::vector<std::string> deletion{"d", context.copy.string()};
+        std::vector<std::string> deletion{"d", context.copy.string(), "--"};
         for (const auto& path : replaced)
             deletion.push_back(withoutTrailingSlash(path));
         context.runRAR(deletion, std::nullopt, 0);

@@ -50,7 +50,9 @@ std::optional<RAREditor::Change> RAREditor::renameStep(const Context& context,
         }
     }
 
-    context.runRAR({"rn", context.copy.string(), oldPath, newPath}, std::nullopt, 0);
+    // Entry names come from the archive: "--" keeps one that starts with "-" from being read as a
+    // switch (which could, say, turn a delete of one entry into a delete of all).
+    context.runRAR({"rn", context.copy.string(), "--", oldPath, newPath}, std::nullopt, 0);
 
     Change change;
     for (const auto& listed : entries) {
@@ -78,7 +80,7 @@ std::optional<RAREditor::Change> RAREditor::deleteStep(const Context& context,
         if (!isListed(entries, name))
             throw ArchiveFailure::archiveChanged();
 
-    std::vector<std::string> arguments{"d", context.copy.string()};
+    std::vector<std::string> arguments{"d", context.copy.string(), "--"};
     arguments.insert(arguments.end(), names.begin(), names.end());
     context.runRAR(arguments, std::nullopt, 0);
 

@@ -66,6 +66,8 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
             if (password)
                 deletion.push_back("-p");
             deletion.push_back(kRebuiltName);
+            // Names from a damaged archive must never be read as switches.
+            deletion.push_back("--");
             for (const auto& path : stillDamaged)
                 deletion.push_back(path.ends_with('/') ? path.substr(0, path.size() - 1) : path);
             command.runRARCommand(deletion, work, password, 0, progress);

@@ -14,7 +14,8 @@ fs::path makeRecordingRar(const fs::path& folder, const fs::path& log,
     fs::path script = folder / "recording-rar";
     // The runner passes no PATH, so every program is named by its full path.
     std::string text = "#!/bin/bash\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> " +
-                       shellQuote(log.string()) + "\necho -- >> " + shellQuote(log.string()) + "\n";
+                       shellQuote(log.string()) + "\necho '<end of run>' >> " +
+                       shellQuote(log.string()) + "\n";
     text +=
         exitStatus ? "exit " + std::to_string(*exitStatus) + "\n" : "exec /usr/bin/rar \"$@\"\n";
     writeFile(script, text);
@@ -27,7 +28,7 @@ std::vector<std::vector<std::string>> recordedRuns(const fs::path& log) {
     std::ifstream input(log);
     std::vector<std::string> current;
     for (std::string line; std::getline(input, line);) {
-        if (line == "--") {
+        if (line == "<end of run>") {
             runs.push_back(current);
             current.clear();
         } else {
@@ -50,7 +51,7 @@ std::string unrarBytes(const fs::path& archive, const std::string& path,
                        const std::optional<std::string>& password) {
     std::string command = "unrar p -inul " +
                           std::string(password ? "-p" + shellQuote(*password) : "-p-") + " " +
-                          shellQuote(archive.string()) + " " + shellQuote(path);
+                          shellQuote(archive.string()) + " -- " + shellQuote(path);
     CommandResult result = runCommand(command + " 2>/dev/null");
     if (result.exitStatus != 0)
         throw std::runtime_error(command + " failed");

@@ -12,7 +12,8 @@
 namespace vexa::testing::rar {
 
 // A stand-in for the rar program that appends its argument list (one argument a line, then
-// "--") to `log` and then runs the real program, or exits with `exitStatus` when one is given.
+// "<end of run>") to `log` and then runs the real program, or exits with `exitStatus` when one is
+// given.
 std::filesystem::path makeRecordingRar(const std::filesystem::path& folder,
                                        const std::filesystem::path& log,
                                        std::optional<int> exitStatus = std::nullopt);

@@ -102,14 +102,15 @@ TEST_F(RAREditorTest, RenamePassesParentPathAndOldNameToTheProgram) {
     editor.rename(archive, progress, {"docs/sub/", 0, 0, true}, "deeper");
     auto runs = recordedRuns(log);
     ASSERT_EQ(runs.size(), 1u);
-    ASSERT_EQ(runs[0].size(), 8u);
+    ASSERT_EQ(runs[0].size(), 9u);
     EXPECT_EQ(runs[0][0], "rn");
     EXPECT_EQ((std::vector<std::string>(runs[0].begin() + 1, runs[0].begin() + 4)),
               (std::vector<std::string>{"-cfg-", "-idcd", "-y"}));
     EXPECT_TRUE(runs[0][4].starts_with("-w" + (folder / "work/.vexa-replace-").string()));
     EXPECT_EQ(fs::path(runs[0][5]).filename(), "sample.rar");
-    EXPECT_EQ(runs[0][6], "docs/sub");
-    EXPECT_EQ(runs[0][7], "docs/deeper");
+    EXPECT_EQ(runs[0][6], "--");
+    EXPECT_EQ(runs[0][7], "docs/sub");
+    EXPECT_EQ(runs[0][8], "docs/deeper");
     EXPECT_EQ(unrarBytes(archive, "docs/deeper/b.txt"), "beta\n");
 }
 
@@ -149,6 +150,16 @@ TEST_F(RAREditorTest, DeletesSortedNamesWithFoldersAndTheirContent) {
     EXPECT_EQ((std::vector<std::string>(runs[0].end() - 2, runs[0].end())),
               (std::vector<std::string>{"Readme.txt", "docs"}));
     EXPECT_EQ(runs[0][0], "d");
+}
+
+TEST_F(RAREditorTest, NamesStartingWithDashAreNamesNotSwitches) {
+    writeFile(folder / "src/-x.txt", "dash\n");
+    makeArchive(archive, folder / "src", "", "-- -x.txt Readme.txt Notes.TXT");
+    editor.deleteEntries(archive, progress, {"-x.txt"});
+    EXPECT_EQ(listedPaths(archive), (std::set<std::string>{"Readme.txt", "Notes.TXT"}));
+    editor.rename(archive, progress, {"Readme.txt", 8, 0, false}, "-rr5%");
+    EXPECT_EQ(listedPaths(archive), (std::set<std::string>{"-rr5%", "Notes.TXT"}));
+    EXPECT_EQ(unrarBytes(archive, "-rr5%"), "read me\n");
 }
 
 TEST_F(RAREditorTest, RefusesDeletingWhatIsGoneOrHoldsWildcardsBeforeRunning) {

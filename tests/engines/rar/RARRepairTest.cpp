@@ -92,8 +92,8 @@ TEST_F(RARRepairTest, RebuiltArchiveLosesTheEntriesThatStillFail) {
     auto runs = recordedRuns(log);
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1][0], "d");
-    EXPECT_EQ((std::vector<std::string>(runs[1].end() - 2, runs[1].end())),
-              (std::vector<std::string>{"rebuilt.dañado.rar", "b.txt"}));
+    EXPECT_EQ((std::vector<std::string>(runs[1].end() - 3, runs[1].end())),
+              (std::vector<std::string>{"rebuilt.dañado.rar", "--", "b.txt"}));
 }
 
 TEST_F(RARRepairTest, RebuiltArchiveWithoutFailingEntriesIsNotTrimmed) {
