@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
+using testing::rar::failureOf;
 using testing::rar::listedPaths;
 using testing::rar::makeArchive;
 using testing::rar::namesIn;
@@ -23,15 +24,6 @@ using testing::rar::recordedRuns;
 using testing::rar::unrarBytes;
 using Case = ArchiveFailure::Case;
 using Policy = ArchiveConflictPolicy;
-
-template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
-    try {
-        action();
-    } catch (const ArchiveFailure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 bool holds(const std::vector<std::string>& run, const std::string& argument) {
     return std::find(run.begin(), run.end(), argument) != run.end();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/archive/ArchiveFailure.h"
 #include "tests/support/TestSupport.h"
 
 #include <filesystem>
@@ -28,6 +29,16 @@ std::set<std::string> listedPaths(const std::filesystem::path& archive,
 // One file's data as unrar prints it.
 std::string unrarBytes(const std::filesystem::path& archive, const std::string& path,
                        const std::optional<std::string>& password = std::nullopt);
+
+// The failure an action throws, if any.
+template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
+    try {
+        action();
+    } catch (const ArchiveFailure& failure) {
+        return failure;
+    }
+    return std::nullopt;
+}
 
 // Names in a folder (hidden ones too), to see that nothing was left behind.
 std::set<std::string> namesIn(const std::filesystem::path& folder);

@@ -17,21 +17,13 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
+using testing::rar::failureOf;
 using testing::rar::listedPaths;
 using testing::rar::makeArchive;
 using testing::rar::namesIn;
 using testing::rar::recordedRuns;
 using testing::rar::unrarBytes;
 using Case = ArchiveFailure::Case;
-
-template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
-    try {
-        action();
-    } catch (const ArchiveFailure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 const std::set<std::string> kSampleListing{"docs/",          "docs/a.txt", "docs/sub/",
                                            "docs/sub/b.txt", "Readme.txt", "Notes.TXT"};

@@ -14,20 +14,12 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
+using testing::rar::failureOf;
 using testing::rar::listedPaths;
 using testing::rar::makeArchive;
 using testing::rar::namesIn;
 using testing::rar::recordedRuns;
 using testing::rar::unrarBytes;
-
-template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
-    try {
-        action();
-    } catch (const ArchiveFailure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 const std::string kDamagedData = "DAMAGED-FILE-CONTENT-0123456789\n";
 
