@@ -6,8 +6,10 @@
 #include "tests/engines/rar/RARTestArchives.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace vexa {
 namespace {
@@ -219,6 +221,26 @@ TEST_F(RARAddTest, FailedAddLeavesArchiveAndNoLinksBehind) {
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->message(),
               ArchiveFailure::rarEdit("el compresor terminó con el código 7.").message());
+    EXPECT_EQ(readFile(archive), before);
+    expectNothingLeft();
+}
+
+TEST_F(RARAddTest, CancellationWhileTheProgramAddsLeavesNothing) {
+    makeSample();
+    const std::string before = readFile(archive);
+    const fs::path started = folder / "started";
+    writeFile(folder / "slow-rar", "#!/bin/bash\n: > " + testing::shellQuote(started.string()) +
+                                       "\nexec /bin/sleep 30\n");
+    fs::permissions(folder / "slow-rar", fs::perms(0755));
+    editor.executable = folder / "slow-rar";
+    std::thread canceller([&] {
+        // The limit only keeps a broken build from hanging.
+        for (int i = 0; i < 6000 && !fs::exists(started); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        progress.cancel();
+    });
+    EXPECT_THROW(add("docs/", {folder / "new/Fotos"}, Policy::ask), CancellationError);
+    canceller.join();
     EXPECT_EQ(readFile(archive), before);
     expectNothingLeft();
 }
