@@ -355,6 +355,27 @@ TEST_F(ArchiveEditingTest, AddingToARARKeepsBothNamesWhenAsked) {
     EXPECT_EQ(model().archive()->entries.size(), 6u);
 }
 
+TEST_F(ArchiveEditingTest, ThePanelAddsToTheShownArchiveOrElseToTheSources) {
+    const auto archive = zipOfTree("fotos.zip");
+    writeFile(work / "nuevo.txt", "nuevo\n");
+    harness.dialogs.answerOpenPanel({work / "nuevo.txt"});
+    model().chooseFilesToAdd();
+    EXPECT_EQ(model().sources(), std::vector<fs::path>{work / "nuevo.txt"});
+    EXPECT_EQ(model().page(), WorkspacePage::create);
+    const auto& panel = harness.dialogs.openPanels.front();
+    EXPECT_TRUE(panel.canChooseFiles && panel.canChooseDirectories &&
+                panel.allowsMultipleSelection);
+    EXPECT_EQ(panel.prompt, "Añadir");
+
+    openAndWait(archive);
+    model().setFolder("docs/");
+    harness.dialogs.answerOpenPanel({work / "nuevo.txt"});
+    model().chooseFilesToAdd();
+    waitUntilIdle();
+    expectUpdated("Añadiendo archivos a fotos.zip", "ZIP");
+    EXPECT_TRUE(lists(model(), "docs/nuevo.txt"));
+}
+
 TEST_F(ArchiveEditingTest, CancellingAnAddKeepsTheArchiveAsItWas) {
     const auto archive = zipOfTree("fotos.zip");
     openAndWait(archive);

@@ -11,11 +11,11 @@ class RarRepairTest : public WorkspaceOperationTest {
   protected:
     RarRepairTest() : rar_(RarLocations{std::nullopt, {"/usr/bin/rar"}}) {}
 
-    // A RAR with a recovery record whose file data was then overwritten in one place.
-    fs::path damagedRar(const std::string& name, const std::string& options = {}) {
+    // A RAR whose file data was overwritten in one place.
+    fs::path damagedRar(const std::string& name, const std::string& options = "-rr5%") {
         writeFile(work / "a.txt", "hola\n");
         writeFile(work / "b.bin", sampleBytes(100000, 3, false));
-        runChecked("rar a -idq -rr5% " + options + " " + shellQuote(name) + " a.txt b.bin", work);
+        runChecked("rar a -idq " + options + " " + shellQuote(name) + " a.txt b.bin", work);
         runChecked("printf '\\377\\377\\377\\377\\377\\377\\377\\377' | dd of=" + shellQuote(name) +
                        " bs=1 seek=60000 conv=notrunc 2>/dev/null",
                    work);
@@ -54,6 +54,20 @@ TEST_F(RarRepairTest, WritesARepairedCopyAndLeavesTheOriginal) {
     EXPECT_EQ(readFile(damaged), before);
     EXPECT_FALSE(model().archive());
     EXPECT_TRUE(bookmarks::openAccess().empty());
+}
+
+TEST_F(RarRepairTest, WithoutARecoveryRecordOnlyTheSoundFilesAreKept) {
+    const auto damaged = damagedRar("sin-registro.rar", "");
+    harness.dialogs.answerOpenPanel({damaged});
+    harness.dialogs.answerSavePanel(work / "reconstruido.rar");
+    model().repairRarArchive();
+    waitUntilIdle();
+
+    ASSERT_EQ(model().records().size(), 1u);
+    EXPECT_TRUE(model().records().front().succeeded) << model().records().front().detail;
+    EXPECT_EQ(model().records().front().detail,
+              "RAR reconstruido: solo se recuperaron los archivos sanos");
+    EXPECT_EQ(runChecked("unrar lb reconstruido.rar", work), "a.txt\n");
 }
 
 TEST_F(RarRepairTest, HiddenNamesAskForThePasswordAndCancellingStopsSilently) {

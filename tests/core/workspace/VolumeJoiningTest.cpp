@@ -86,6 +86,15 @@ TEST_F(VolumeJoiningTest, ASevenZipSetLosesItsNumberingInTheProposedName) {
               "igual\n");
 }
 
+TEST_F(VolumeJoiningTest, ATARIsNeverSplitSoItsCopyIsRefused) {
+    runChecked("bsdtar -czf notas.tar.gz nota.txt", work);
+    openAndWait(work / "notas.tar.gz");
+    joinInto(work / "copia.tar");
+    EXPECT_EQ(lastSavePanel().nameFieldStringValue, "notas.tar — único.tar");
+    EXPECT_EQ(model().errorMessage(), "Esta operación no está disponible para este archivo.");
+    EXPECT_FALSE(fs::exists(work / "copia.tar"));
+}
+
 TEST_F(VolumeJoiningTest, ARARSetWithoutARarProgramOnlyShowsWhy) {
     runChecked("rar a -idq -v64k viaje.rar grande.bin", work);
     openSet(work / "viaje.part1.rar");
