@@ -60,14 +60,6 @@ bool TerminalSession::dispatchCreation(const std::string& name,
     } else if (name == "fuentes") {
         model_.showCreatePage();
         printCreationSettings();
-    } else if (name == "anadir") {
-        std::vector<Path> locations;
-        for (std::size_t i = 1; i < words.size(); ++i)
-            locations.push_back(TerminalDialogs::locationFromTyped(words[i]));
-        if (locations.empty())
-            out_ << "Uso: anadir ruta…\n";
-        else
-            model_.addSources(locations);
     } else if (name == "quitar") {
         const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
         const auto& sources = model_.sources();

@@ -1,13 +1,10 @@
 #include "ui/TerminalSession.h"
 
-#include "core/archive/ArchiveFormat.h"
-#include "core/workspace/SingleEntryExtraction.h"
 #include "platform/Paths.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <ostream>
@@ -34,23 +31,6 @@ std::string shownName(const ArchiveItem& row, const std::string& folder, bool se
 bool standardInputReady() {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
-}
-
-// A file promise is never written over an item already in the folder: like the file manager,
-// the drag takes the first free name among "name", "name 2", "name 3"...
-std::filesystem::path freeLocation(const std::filesystem::path& folder, const std::string& name) {
-    std::error_code error;
-    auto candidate = folder / name;
-    const std::string base = paths::nameDeletingExtension(name);
-    const std::string extension = paths::nameExtension(name);
-    for (int number = 2; std::filesystem::exists(std::filesystem::symlink_status(candidate, error));
-         ++number) {
-        std::string numbered = base + " " + std::to_string(number);
-        if (!extension.empty())
-            numbered += "." + extension;
-        candidate = folder / numbered;
-    }
-    return candidate;
 }
 
 } // namespace
@@ -80,11 +60,17 @@ std::string TerminalSession::helpText() {
            "  vista-previa n          prepara la vista previa de un archivo y muestra su ruta\n"
            "  cerrar-vista-previa     cierra la vista previa\n"
            "  arrastrar n… carpeta    saca las filas indicadas a una carpeta\n"
-           "  soltar ruta…            suelta archivos en la ventana\n"
+           "  soltar ruta…            suelta archivos en la ventana (con un archivo abierto, los\n"
+           "                          añade a la carpeta actual)\n"
+           "  renombrar n [nombre]    renombra una fila del archivo abierto\n"
+           "  eliminar n…             elimina filas del archivo abierto\n"
+           "  reparar                 repara un RAR dañado en una copia\n"
+           "  guardar-unico           guarda el archivo dividido como un único archivo\n"
            "  abrir-resultado         abre el último resultado\n"
            "  crear                   crea el archivo con las fuentes y los ajustes\n"
            "  fuentes                 muestra la página de creación: fuentes y ajustes\n"
-           "  anadir ruta…            añade archivos y carpetas a las fuentes\n"
+           "  anadir [ruta…]          añade archivos y carpetas al archivo abierto (a su carpeta\n"
+           "                          actual) o, sin archivo abierto, a las fuentes\n"
            "  quitar n                quita una fuente\n"
            "  vaciar                  quita todas las fuentes\n"
            "  ajustar opción valor    formato zip|rar|7z|tar, nombre texto, comprimir si|no,\n"
@@ -141,7 +127,11 @@ void TerminalSession::poll() {
     if (!watchInput_ || !model_.isBusy() || quitting_ || !standardInputReady())
         return;
     const auto line = dialogs_.readLine("");
-    const auto words = line ? splitWords(*line) : std::vector<std::string>{};
+    if (!line) {
+        watchInput_ = false; // the input has ended; nothing more will come
+        return;
+    }
+    const auto words = splitWords(*line);
     if (words.empty())
         return;
     if (words[0] != "salir") {
@@ -227,7 +217,10 @@ bool TerminalSession::dispatch(const std::string& command) {
         std::vector<Path> locations;
         for (std::size_t i = 1; i < words.size(); ++i)
             locations.push_back(TerminalDialogs::locationFromTyped(words[i]));
-        if (locations.empty() || !model_.handleDroppedURLs(locations))
+        if (!locations.empty() && addsToOpenArchive())
+            // The entry table takes drops on the archive page: into the folder shown.
+            model_.addFiles(locations, model_.folder());
+        else if (locations.empty() || !model_.handleDroppedURLs(locations))
             out_ << "No se aceptó lo soltado.\n";
     } else if (name == "abrir-resultado") {
         if (model_.lastOutput())
@@ -251,7 +244,7 @@ bool TerminalSession::dispatch(const std::string& command) {
         auto finished = std::make_shared<bool>(false);
         model_.registerAsDefaultApp([finished] { *finished = true; });
         model_.loop().runUntil([finished] { return *finished; }, forever);
-    } else if (!dispatchCreation(name, words)) {
+    } else if (!dispatchEditing(name, words) && !dispatchCreation(name, words)) {
         out_ << "Orden desconocida: " << name << ". Escribe «ayuda» para ver las órdenes.\n";
     }
     out_ << std::flush;
@@ -389,43 +382,6 @@ void TerminalSession::changeFolder(const std::string& name) {
     model_.setSelection({});
     model_.setSearch("");
     printRows();
-}
-
-void TerminalSession::dragOut(const std::vector<ArchiveItem>& items, const Path& folder) {
-    if (model_.isBusy() || !model_.archive() || items.empty())
-        return;
-    if (!model_.ensureArchivePassword())
-        return;
-    const auto count = static_cast<std::int64_t>(items.size());
-    model_.setExportRemaining(count);
-    model_.setExportErrors({});
-    model_.setExportedCount(0);
-    auto progress = model_.beginOperation(
-        "Extrayendo " + std::to_string(count) + " elemento(s) a Finder", Progress::make(count));
-    writePromise(std::make_shared<const std::vector<ArchiveItem>>(items), 0, model_.archive()->url,
-                 folder, progress);
-}
-
-void TerminalSession::writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items,
-                                   std::size_t index, Path archive, Path folder,
-                                   std::shared_ptr<Progress> progress) {
-    const ArchiveItem entry = (*items)[index];
-    const Path destination = freeLocation(folder, paths::lastPathComponent(entry.path));
-    const auto password = model_.archivePassword();
-    auto child = Progress::make();
-    progress->addChild(child, 1);
-    model_.loop().runInBackground(
-        [entry, archive, destination, password, child] {
-            extractSingleEntry(entry, archive, destination, *child, std::nullopt, password);
-        },
-        [this, items, index, archive, folder, destination, progress](std::exception_ptr failure) {
-            std::optional<std::string> text;
-            if (failure)
-                text = WorkspaceModel::localizedDescription(failure);
-            model_.finishDragExportItem(text, destination);
-            if (index + 1 < items->size())
-                writePromise(items, index + 1, archive, folder, progress);
-        });
 }
 
 void TerminalSession::printRecents() {

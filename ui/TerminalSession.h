@@ -68,6 +68,10 @@ class TerminalSession {
     // The create page's commands (TerminalCreation.cpp); false when `name` is none of them.
     bool dispatchCreation(const std::string& name, const std::vector<std::string>& words);
     void printCreationSettings();
+    // The commands that edit the open archive (TerminalEditing.cpp); false for any other.
+    bool dispatchEditing(const std::string& name, const std::vector<std::string>& words);
+    // Dropped or typed locations go into the open archive's current folder on the archive page.
+    bool addsToOpenArchive() const;
     void adjustSetting(const std::string& option, const std::string& value);
     void dragOut(const std::vector<ArchiveItem>& items, const Path& folder);
     void writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items, std::size_t index,
