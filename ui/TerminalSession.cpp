@@ -1,5 +1,6 @@
 #include "ui/TerminalSession.h"
 
+#include "core/archive/WorkspacePage.h"
 #include "platform/Paths.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
@@ -70,7 +71,7 @@ std::string TerminalSession::helpText() {
            "  crear                   crea el archivo con las fuentes y los ajustes\n"
            "  fuentes                 muestra la página de creación: fuentes y ajustes\n"
            "  anadir [ruta…]          añade archivos y carpetas al archivo abierto (a su carpeta\n"
-           "                          actual) o, sin archivo abierto, a las fuentes\n"
+           "                          actual) o, en la página de creación, a las fuentes\n"
            "  quitar n                quita una fuente\n"
            "  vaciar                  quita todas las fuentes\n"
            "  ajustar opción valor    formato zip|rar|7z|tar, nombre texto, comprimir si|no,\n"
@@ -109,7 +110,9 @@ void TerminalSession::observe(WorkspaceField field) {
         }
         break;
     case WorkspaceField::archive:
-        if (const auto& archive = model_.archive()) {
+        // An edit lists the same archive again; its status message reports it.
+        if (const auto& archive = model_.archive(); archive && archive->url != shownArchive_) {
+            shownArchive_ = archive->url;
             progress_.clear();
             out_ << "Abierto: " << paths::lastPathComponent(archive->url) << " ("
                  << archive->kindLabel() << ", " << archive->entries.size() << " elementos)\n"
@@ -309,6 +312,8 @@ void TerminalSession::printRows() {
         out_ << "No hay ningún archivo abierto.\n";
         return;
     }
+    // Looking at the rows is being on the archive page, where additions go into the archive.
+    model_.setPage(WorkspacePage::archive);
     const bool searching = !model_.search().empty();
     if (searching)
         out_ << "Resultados de «" << model_.search() << "»:\n";

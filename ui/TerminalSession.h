@@ -86,6 +86,7 @@ class TerminalSession {
     std::uint64_t pollTimer_;
     bool errorShown_ = false;
     bool quitting_ = false;
+    Path shownArchive_; // the archive whose opening was last reported
 };
 
 } // namespace vexa

@@ -76,6 +76,15 @@ TEST_F(EditingTest, AddGoesIntoTheFolderShownAndAsksAboutTakenNames) {
     EXPECT_FALSE(h.session->errorShown()) << shown;
 }
 
+TEST_F(EditingTest, OnTheCreatePageAdditionsBecomeSourcesUntilTheRowsAreShownAgain) {
+    const auto added = shellQuote((h.temporary / "nuevo.txt").string());
+    h.run("fuentes; anadir " + added);
+    EXPECT_EQ(h.model->sources(), std::vector<fs::path>{h.temporary / "nuevo.txt"});
+    EXPECT_EQ(namesInZip(archive), "a.txt\ndocs/\ndocs/b.txt\n");
+    h.run("ls; anadir " + added);
+    EXPECT_EQ(namesInZip(archive), "a.txt\ndocs/\ndocs/b.txt\nnuevo.txt\n");
+}
+
 TEST_F(EditingTest, SplitZipIsSavedAsOneFile) {
     writeFile(h.temporary / "grande.bin", sampleBytes(200000, 5, false));
     runChecked("zip -q -s 64k partes.zip grande.bin", h.temporary.path());
