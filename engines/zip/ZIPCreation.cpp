@@ -27,6 +27,14 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
     for (const ZIPSourceEntry& entry : entries)
         if (paths::resolvingSymlinks(entry.url) == resolvedDestination)
             throw ArchiveFailure::sourceIsArchive();
+    // The walk meets only a destination that exists already; a new archive placed inside a
+    // chosen folder is refused as well.
+    const std::string destinationPath = resolvedDestination.string();
+    for (const std::filesystem::path& source : sources) {
+        const std::string sourcePath = paths::resolvingSymlinks(source).string();
+        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+            throw ArchiveFailure::sourceIsArchive();
+    }
 
     const std::filesystem::path temporary = files::itemReplacementDirectory(destination);
     files::ScopedRemoval removal(temporary);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -210,6 +211,42 @@ TEST_F(ZIPCreationTest, RefusalsLeaveNothingBehind) {
         EXPECT_EQ(readFile(dir / "out/out.zip"), "previous") << c.label;
         EXPECT_TRUE(leftovers(dir / "out").empty()) << c.label;
     }
+}
+
+TEST_F(ZIPCreationTest, NewArchiveInsideAChosenFolderIsRefusedBeforeAnythingIsWritten) {
+    std::filesystem::create_directory_symlink(dir / "in", dir / "inlink");
+    const auto treeOf = [](const std::filesystem::path& folder) {
+        std::set<std::filesystem::path> names;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(folder))
+            names.insert(item.path());
+        return names;
+    };
+    const auto before = treeOf(dir / "in");
+    const struct {
+        const char* label;
+        std::vector<std::filesystem::path> sources;
+        std::filesystem::path destination;
+    } cases[] = {
+        {"directly inside", {dir / "in/single.txt", dir / "in/docs"}, dir / "in/docs/new.zip"},
+        {"in a subfolder", {dir / "in/docs"}, dir / "in/docs/sub/new.zip"},
+        {"folder chosen through a link", {dir / "inlink/docs"}, dir / "in/docs/new.zip"},
+        {"destination through a link", {dir / "in/docs"}, dir / "inlink/docs/sub/new.zip"},
+        {"destination with dot-dot", {dir / "in/docs"}, dir / "in/docs/sub/../new.zip"},
+    };
+    for (const auto& c : cases) {
+        Progress progress;
+        const auto failure =
+            failureOf([&] { ZIPArchiveEngine().create(c.sources, c.destination, true, progress); });
+        EXPECT_EQ(failure, ArchiveFailure::sourceIsArchive()) << c.label;
+        EXPECT_EQ(treeOf(dir / "in"), before) << c.label;
+    }
+
+    // A sibling whose name merely begins with the chosen folder's name is outside it.
+    std::filesystem::create_directories(dir / "in/docs2");
+    Progress progress;
+    const auto beside =
+        ZIPArchiveEngine().create({dir / "in/docs"}, dir / "in/docs2/new.zip", true, progress);
+    EXPECT_EQ(extractedByPython(beside).at("docs/empty.txt"), "");
 }
 
 TEST_F(ZIPCreationTest, SourceWhoseSizeChangesWhileReadIsRefused) {
