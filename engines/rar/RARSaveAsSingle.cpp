@@ -3,6 +3,7 @@
 #include "engines/rar/RARCreator.h"
 #include "engines/rar/RAREditor.h"
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
 #include <algorithm>
@@ -22,8 +23,16 @@ std::filesystem::path RAREditor::saveAsSingleArchive(const std::filesystem::path
     bool hasRecoveryRecord = false;
     {
         Progress listProgress;
-        hasRecoveryRecord =
-            RARArchiveEngine(workingPassword, false).list(archive, listProgress).hasRecoveryRecord;
+        const ArchiveSummary summary =
+            RARArchiveEngine(workingPassword, false).list(archive, listProgress);
+        hasRecoveryRecord = summary.hasRecoveryRecord;
+        // Writing over one part of the set would orphan the others.
+        const std::filesystem::path destinationPath = paths::resolvingSymlinks(destination);
+        std::vector<std::filesystem::path> parts = summary.volumes;
+        parts.push_back(archive);
+        for (const std::filesystem::path& part : parts)
+            if (paths::resolvingSymlinks(part) == destinationPath)
+                throw ArchiveFailure::sourceIsArchive();
     }
 
     files::ScopedRemoval folder(files::itemReplacementDirectory(destination));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace vexa {
 namespace {
@@ -103,6 +104,35 @@ TEST_F(RARSaveAsSingleTest, FailuresLeaveNothingAtTheDestination) {
     EXPECT_THROW(editor.saveAsSingleArchive(first, destination, progress), CancellationError);
     EXPECT_TRUE(namesIn(folder / "out").empty());
     EXPECT_EQ(namesIn(folder / "set"), volumes);
+}
+
+TEST_F(RARSaveAsSingleTest, RefusesToWriteOverAPartOfTheSet) {
+    auto first = makeSet("");
+    fs::create_directory_symlink(folder / "set", folder / "setlink");
+    const auto names = namesIn(folder / "set");
+    std::map<std::string, std::string> bytes;
+    for (const auto& name : names)
+        bytes[name] = readFile(folder / "set" / name);
+
+    const struct {
+        const char* label;
+        fs::path destination;
+    } cases[] = {
+        {"the part opened", first},
+        {"a later part", folder / "set/viaje.part2.rar"},
+        {"the last part through a link", folder / "setlink/viaje.part3.rar"},
+        {"a part written with dot-dot", folder / "out/../set/viaje.part2.rar"},
+    };
+    for (const auto& c : cases) {
+        auto failure =
+            failureOf([&] { editor.saveAsSingleArchive(first, c.destination, progress); });
+        ASSERT_TRUE(failure) << c.label;
+        EXPECT_EQ(failure->kind(), ArchiveFailure::Case::sourceIsArchive) << c.label;
+        EXPECT_EQ(namesIn(folder / "set"), names) << c.label;
+        for (const auto& [name, content] : bytes)
+            EXPECT_EQ(readFile(folder / "set" / name), content) << c.label << ": " << name;
+    }
+    EXPECT_TRUE(recordedRuns(log).empty());
 }
 
 } // namespace
