@@ -1,15 +1,21 @@
 #pragma once
 
-// What the reading benchmarks share: sample data, timing, the peak memory and a scratch folder.
+// What the benchmarks share: sample data, timing, the peak memory and a scratch folder.
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vexa::bench {
@@ -58,6 +64,72 @@ inline std::filesystem::path makeWorkFolder(const std::string& prefix) {
 // The size argument in megabytes, or `fallback` when none is given.
 inline std::size_t megabytesArgument(int argc, char** argv, std::size_t fallback) {
     return argc > 1 ? std::strtoul(argv[1], nullptr, 10) : fallback;
+}
+
+// Text-like words or pure noise, `bytes` long, drawn from `generator`: comparisons against
+// another tool need both sides to see the same mix.
+inline void writeMixedSample(const std::filesystem::path& location, std::size_t bytes,
+                             bool compressible, std::mt19937& generator) {
+    static const char* const words[] = {"archivo ", "carpeta ", "datos ", "copia ",
+                                        "enero ",   "informe ", "\n",     "2026 "};
+    std::ofstream out(location, std::ios::binary);
+    std::string block;
+    while (bytes > 0) {
+        block.clear();
+        while (block.size() < std::min<std::size_t>(bytes, 1 << 20))
+            block += compressible ? std::string(words[generator() % 8])
+                                  : std::string(1, static_cast<char>(generator()));
+        block.resize(std::min(block.size(), bytes));
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        bytes -= block.size();
+    }
+}
+
+struct Measurement {
+    double seconds = 0;
+    long peakKilobytes = 0;
+    bool ok = false;
+};
+
+// Runs `work` in a child process, so the peak memory is its own; its exit status says whether
+// it succeeded.
+inline Measurement measureInChild(const std::function<bool()>& work) {
+    ::sync(); // earlier writes are not billed to this run
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(work() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    Measurement result;
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakKilobytes = usage.ru_maxrss;
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+// False, with the reason on stderr, when `work` throws.
+inline bool succeeds(const std::function<void()>& work) {
+    try {
+        work();
+        return true;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return false;
+    }
+}
+
+// Our engine's figures beside the other tool's, for `megabytes` of data.
+inline void reportAgainst(const char* what, double megabytes, const Measurement& engine,
+                          const char* tool, const Measurement& other) {
+    std::printf("%s\n", what);
+    std::printf("  %-6s: %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", "engine", engine.seconds,
+                megabytes / engine.seconds, engine.peakKilobytes, engine.ok ? "" : "  FAILED");
+    std::printf("  %-6s: %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", tool, other.seconds,
+                megabytes / other.seconds, other.peakKilobytes, other.ok ? "" : "  FAILED");
+    std::printf("  time ratio engine/%s: %.2f\n", tool, engine.seconds / other.seconds);
 }
 
 } // namespace vexa::bench

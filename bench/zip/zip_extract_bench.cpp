@@ -4,91 +4,36 @@
 // memory is its own. Usage: zip_extract_bench [megabytes, default 200] [small files, default
 // 100000].
 
+#include "bench/support/BenchSupport.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <random>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace vexa::bench;
 
 namespace {
 
-struct Measurement {
-    double seconds = 0;
-    long peakKilobytes = 0;
-    bool ok = false;
-};
-
-// Runs `work` in a child process; its exit status says whether it succeeded.
-Measurement measure(const std::function<bool()>& work) {
-    ::sync(); // earlier writes are not billed to this run
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(work() ? 0 : 1);
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    Measurement result;
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.peakKilobytes = usage.ru_maxrss;
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return result;
-}
-
-bool run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
 bool engineExtract(const fs::path& archive, const fs::path& destination) {
-    try {
+    return succeeds([&] {
         vexa::Progress progress;
         vexa::ZIPArchiveEngine().extract(archive, {}, destination, progress);
-        return true;
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-        return false;
-    }
+    });
 }
 
 bool engineList(const fs::path& archive) {
-    try {
-        vexa::Progress progress;
-        return !vexa::ZIPArchiveEngine().list(archive, progress).entries.empty();
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
-        return false;
-    }
-}
-
-void writeSample(const fs::path& location, std::size_t bytes, bool compressible,
-                 std::mt19937& generator) {
-    static const char* const words[] = {"archivo ", "carpeta ", "datos ", "copia ",
-                                        "enero ",   "informe ", "\n",     "2026 "};
-    std::ofstream out(location, std::ios::binary);
-    std::string block;
-    while (bytes > 0) {
-        block.clear();
-        while (block.size() < std::min<std::size_t>(bytes, 1 << 20))
-            block += compressible ? std::string(words[generator() % 8])
-                                  : std::string(1, static_cast<char>(generator()));
-        block.resize(std::min(block.size(), bytes));
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
-        bytes -= block.size();
-    }
+    bool listed = false;
+    return succeeds([&] {
+               vexa::Progress progress;
+               listed = !vexa::ZIPArchiveEngine().list(archive, progress).entries.empty();
+           }) &&
+           listed;
 }
 
 // Both programs must have written the same bytes.
@@ -104,25 +49,14 @@ Measurement better(const Measurement& a, const Measurement& b) {
     return best;
 }
 
-void report(const char* what, double megabytes, const Measurement& engine,
-            const Measurement& unzip) {
-    std::printf("%s\n", what);
-    std::printf("  engine: %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", engine.seconds,
-                megabytes / engine.seconds, engine.peakKilobytes, engine.ok ? "" : "  FAILED");
-    std::printf("  unzip : %7.2f s %9.1f MB/s  peak %6ld KiB%s\n", unzip.seconds,
-                megabytes / unzip.seconds, unzip.peakKilobytes, unzip.ok ? "" : "  FAILED");
-    std::printf("  time ratio engine/unzip: %.2f\n", engine.seconds / unzip.seconds);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200;
+    const std::size_t megabytes = megabytesArgument(argc, argv, 200);
     const std::size_t smallFiles = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100000;
-    std::string pattern = (fs::temp_directory_path() / "vexa-zip-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
+    const fs::path work = makeWorkFolder("vexa-zip-bench-");
+    if (work.empty())
         return 1;
-    const fs::path work = pattern;
     vexa::files::ScopedRemoval removal(work);
     std::mt19937 generator(7);
 
@@ -131,8 +65,8 @@ int main(int argc, char** argv) {
     const std::size_t fileBytes = 8u << 20;
     std::size_t total = 0;
     for (int i = 0; total < megabytes << 20; ++i, total += fileBytes)
-        writeSample(work / "mixed" / ("part" + std::to_string(i) + ".bin"), fileBytes, i % 2 == 0,
-                    generator);
+        writeMixedSample(work / "mixed" / ("part" + std::to_string(i) + ".bin"), fileBytes,
+                         i % 2 == 0, generator);
     if (!run("cd " + (work / "mixed").string() + " && zip -q -r ../mixed.zip ."))
         return 1;
     const double mixedMegabytes = static_cast<double>(total) / (1 << 20);
@@ -145,7 +79,7 @@ int main(int argc, char** argv) {
         if (i % 1000 == 0)
             fs::create_directories(folder);
         const std::size_t size = 50 + generator() % 1950;
-        writeSample(folder / ("f" + std::to_string(i) + ".txt"), size, true, generator);
+        writeMixedSample(folder / ("f" + std::to_string(i) + ".txt"), size, true, generator);
         smallBytes += size;
     }
     if (!run("cd " + (work / "small").string() + " && zip -q -r ../small.zip ."))
@@ -162,10 +96,11 @@ int main(int argc, char** argv) {
             const fs::path unzipOut = work / ("unzip-" + std::to_string(++runs));
             fs::create_directories(engineOut);
             const auto engineRun = [&] {
-                engineRuns.push_back(measure([=] { return engineExtract(archive, engineOut); }));
+                engineRuns.push_back(
+                    measureInChild([=] { return engineExtract(archive, engineOut); }));
             };
             const auto unzipRun = [&] {
-                unzipRuns.push_back(measure([=] {
+                unzipRuns.push_back(measureInChild([=] {
                     return run("unzip -q -o " + archive.string() + " -d " + unzipOut.string());
                 }));
             };
@@ -188,16 +123,18 @@ int main(int argc, char** argv) {
                 static_cast<double>(fs::file_size(work / "mixed.zip")) / (1 << 20));
     Measurement mixedEngine, mixedUnzip;
     pair(work / "mixed.zip", mixedEngine, mixedUnzip);
-    report("extraction, mixed data (best of two)", mixedMegabytes, mixedEngine, mixedUnzip);
+    reportAgainst("extraction, mixed data (best of two)", mixedMegabytes, mixedEngine, "unzip",
+                  mixedUnzip);
 
     std::printf("small-files archive: %zu files, %.0f MB\n", smallFiles, smallMegabytes);
     Measurement smallEngine, smallUnzip;
     pair(work / "small.zip", smallEngine, smallUnzip);
-    report("extraction, small files (best of two)", smallMegabytes, smallEngine, smallUnzip);
+    reportAgainst("extraction, small files (best of two)", smallMegabytes, smallEngine, "unzip",
+                  smallUnzip);
 
-    const Measurement listEngine = measure([&] { return engineList(work / "small.zip"); });
-    const Measurement listUnzip =
-        measure([&] { return run("unzip -l " + (work / "small.zip").string() + " >/dev/null"); });
+    const Measurement listEngine = measureInChild([&] { return engineList(work / "small.zip"); });
+    const Measurement listUnzip = measureInChild(
+        [&] { return run("unzip -l " + (work / "small.zip").string() + " >/dev/null"); });
     std::printf("listing, small files\n");
     std::printf("  engine: %7.3f s  peak %6ld KiB%s\n", listEngine.seconds,
                 listEngine.peakKilobytes, listEngine.ok ? "" : "  FAILED");
