@@ -2,6 +2,7 @@
 
 #include "core/archive/EntryValidation.h"
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
 #include <cerrno>
@@ -88,6 +89,14 @@ void collectSourceEntries(const std::filesystem::path& location, const std::stri
         collectSourceEntries(location / child, name + "/" + child, progress, duplicateKeys, entries,
                              units);
     }
+}
+
+bool liesWithinSource(const std::filesystem::path& destination,
+                      const std::filesystem::path& source) {
+    const std::string inner = paths::resolvingSymlinks(destination).string();
+    const std::string outer = paths::resolvingSymlinks(source).string();
+    // The root keeps its slash once resolved.
+    return inner == outer || inner.starts_with(outer.ends_with('/') ? outer : outer + "/");
 }
 
 std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progress) {

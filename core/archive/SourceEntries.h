@@ -44,6 +44,11 @@ void collectSourceEntries(const std::filesystem::path& location, const std::stri
                           Progress& progress, std::set<std::string>& duplicateKeys,
                           SourceEntryMap& entries, std::int64_t& units);
 
+// Whether `destination` is `source` itself or lies below it, both with their symbolic links
+// resolved: an archive written there would be collected into itself.
+bool liesWithinSource(const std::filesystem::path& destination,
+                      const std::filesystem::path& source);
+
 // zlib's CRC-32 of the whole file, read in 256 KiB blocks; adds every byte read to the
 // completed units. Throws the platform's errors or CancellationError.
 std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progress);

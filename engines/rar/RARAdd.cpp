@@ -1,5 +1,6 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/rar/RAREditor.h"
 #include "engines/rar/RARSourceLinks.h"
 #include "platform/FileOperations.h"
@@ -124,8 +125,7 @@ RAREditor::addFiles(const Context& context, const std::string& folder,
     SourceEntryMap expectedSources;
     std::int64_t units = 0;
     for (const auto& [source, name] : planned) {
-        const std::string sourcePath = resolvedPath(source);
-        if (sourcePath == archivePath || archivePath.starts_with(sourcePath + "/"))
+        if (liesWithinSource(archive, source))
             throw ArchiveFailure::rarEdit(
                 "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.");
         collectSourceEntries(source, folder + name, progress, duplicateKeys, expectedSources,

@@ -118,13 +118,11 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
     for (const auto& source : sources)
         pairs.emplace_back(source, paths::lastPathComponent(source));
 
-    const std::string destinationPath = paths::resolvingSymlinks(destination).string();
     std::set<std::string> duplicateKeys;
     SourceEntryMap entries;
     std::int64_t units = 0;
     for (const auto& [source, name] : pairs) {
-        const std::string sourcePath = paths::resolvingSymlinks(source).string();
-        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+        if (liesWithinSource(destination, source))
             throw ArchiveFailure::rarCreation(
                 "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.");
         collectSourceEntries(source, name, progress, duplicateKeys, entries, units);

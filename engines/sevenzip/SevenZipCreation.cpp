@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
 #include "engines/sevenzip/SevenZipArchiveWriter.h"
 #include "engines/sevenzip/SevenZipEntryCopy.h"
@@ -16,13 +17,6 @@ namespace vexa {
 namespace {
 
 constexpr std::int64_t minimumVolumeSize = 65536;
-
-bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
-    const std::string outerText = outer.string();
-    const std::string innerText = inner.string();
-    return innerText == outerText ||
-           innerText.starts_with(outerText.ends_with('/') ? outerText : outerText + "/");
-}
 
 // "<name> — partes", or the first free "<name> — partes N" from 2 on.
 std::filesystem::path freePartsFolder(const std::filesystem::path& destination) {
@@ -51,12 +45,11 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
     if (password)
         throw ArchiveFailure::unsupported7z();
 
-    const auto destinationPath = paths::resolvingSymlinks(destination);
     std::set<std::string> duplicateKeys;
     SourceEntryMap entries;
     std::int64_t units = 0;
     for (const auto& source : sources) {
-        if (liesWithin(destinationPath, paths::resolvingSymlinks(source)))
+        if (liesWithinSource(destination, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
                              entries, units);

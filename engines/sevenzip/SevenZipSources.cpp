@@ -1,5 +1,6 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/sevenzip/SevenZipWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
@@ -48,12 +49,6 @@ std::string freeNumberedName(const std::string& name, bool isDirectory, const st
         if (!nameIsTaken(folder + candidate, entries, plannedPaths))
             return candidate;
     }
-}
-
-bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
-    const std::string outerText = outer.string();
-    const std::string innerText = inner.string();
-    return innerText.starts_with(outerText.ends_with('/') ? outerText : outerText + "/");
 }
 
 } // namespace
@@ -108,8 +103,7 @@ SevenZipWriter::collectSources(const std::vector<std::filesystem::path>& sources
 
     std::set<std::string> duplicateKeys;
     for (const auto& [source, name] : items) {
-        const auto sourcePath = paths::resolvingSymlinks(source);
-        if (liesWithin(archivePath, sourcePath))
+        if (liesWithinSource(listed.url, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, target + name, progress, duplicateKeys, plan.sources,
                              plan.units);

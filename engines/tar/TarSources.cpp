@@ -1,6 +1,7 @@
 #include "TarArchiveEngine.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
+#include "core/archive/SourceEntries.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 
@@ -151,8 +152,7 @@ TarAddPlan TarArchiveEngine::collectSources(const std::vector<path>& sources,
     std::set<std::string> duplicateKeys;
     std::int64_t units = 0;
     for (const PlannedItem& item : planner.planned()) {
-        const std::string sourcePath = paths::resolvingSymlinks(item.source).string();
-        if (archivePath.starts_with(sourcePath + "/"))
+        if (liesWithinSource(listing.url, item.source))
             throw ArchiveFailure::tarFailure(insideSourceMessage);
         collectSourceEntries(item.source, folder + item.name, progress, duplicateKeys,
                              result.sources, units);

@@ -56,13 +56,11 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
     if (singleFile && (sources.size() != 1 || compression == TarCompression::none))
         throw ArchiveFailure::unsupportedTar("");
 
-    const std::string destinationPath = paths::resolvingSymlinks(destination).string();
     std::set<std::string> duplicateKeys;
     SourceEntryMap entries;
     std::int64_t units = 0;
     for (const path& source : sources) {
-        const std::string sourcePath = paths::resolvingSymlinks(source).string();
-        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+        if (liesWithinSource(destination, source))
             throw ArchiveFailure::tarFailure(insideSourceMessage);
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
                              entries, units);

@@ -127,6 +127,31 @@ TEST(CollectSourceEntries, MissingItemAndCancellationStopTheWalk) {
     EXPECT_TRUE(walk.entries.empty());
 }
 
+TEST(LiesWithinSource, TheSourceAndEverythingBelowItButNotItsNeighbours) {
+    TemporaryDirectory folder;
+    const auto source = folder.path() / "Fotos";
+    std::filesystem::create_directories(source / "2026");
+    std::filesystem::create_directory_symlink(source, folder.path() / "Enlace");
+    struct Case {
+        std::filesystem::path destination;
+        std::filesystem::path source;
+        bool within;
+    };
+    const Case cases[] = {
+        {source, source, true},
+        {source / "2026" / "nuevo.rar", source, true},
+        {folder.path() / "Enlace" / "nuevo.rar", source, true},
+        {source / "nuevo.rar", folder.path() / "Enlace" / ".", true},
+        {folder.path() / "Fotos 2.rar", source, false},
+        {folder.path() / "FotosX" / "nuevo.rar", source, false},
+        {folder.path() / "nuevo.rar", source, false},
+        {folder.path() / "nuevo.rar", "/", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(liesWithinSource(c.destination, c.source), c.within)
+            << c.destination << " in " << c.source;
+}
+
 TEST(Crc32OfFile, MatchesZlibAcrossBlockBoundariesAndCountsBytes) {
     TemporaryDirectory dir;
     for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{262144},
