@@ -1,6 +1,7 @@
 #include "engines/rar/RARCommand.h"
 
 #include "platform/PlatformError.h"
+#include "tests/engines/rar/RAREditTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <cerrno>
@@ -18,18 +19,10 @@ namespace {
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
+using testing::rar::failureOf;
 
 const std::string kPasswordRule =
     "la contraseña debe tener entre 1 y 127 caracteres, sin saltos de línea.";
-
-template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
-    try {
-        action();
-    } catch (const ArchiveFailure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 // Waits for a condition that another process or thread brings about; the limit only keeps a
 // broken build from hanging.

@@ -4,6 +4,7 @@
 #include "engines/rar/RARArchiveEngine.h"
 #include "platform/PlatformError.h"
 #include "tests/core/ScopedRarLocations.h"
+#include "tests/engines/rar/RAREditTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>
@@ -21,25 +22,11 @@ using testing::runCommand;
 using testing::shellQuote;
 using testing::TemporaryDirectory;
 using testing::writeFile;
+using testing::rar::failureOf;
+using testing::rar::namesIn;
 
 const std::filesystem::path kRar = "/usr/bin/rar";
 const std::string kMismatch = "el contenido del RAR no coincide con los archivos seleccionados.";
-
-template <typename Action> std::optional<ArchiveFailure> failureOf(Action action) {
-    try {
-        action();
-    } catch (const ArchiveFailure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
-
-std::set<std::string> namesIn(const std::filesystem::path& folder) {
-    std::set<std::string> names;
-    for (const auto& item : std::filesystem::directory_iterator(folder))
-        names.insert(item.path().filename().string());
-    return names;
-}
 
 // Sources, destination folder and a private temporary folder (where the links folder goes)
 // for each test; the real rar program does the writing, unrar checks the result.

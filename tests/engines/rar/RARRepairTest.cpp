@@ -11,15 +11,7 @@ namespace vexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using testing::rar::failureOf;
-using testing::rar::listedPaths;
-using testing::rar::makeArchive;
-using testing::rar::namesIn;
-using testing::rar::recordedRuns;
-using testing::rar::unrarBytes;
+using namespace testing::rar;
 
 const std::string kDamagedData = "DAMAGED-FILE-CONTENT-0123456789\n";
 
