@@ -17,16 +17,7 @@ namespace vexa {
 namespace {
 
 using Case = ArchiveFailure::Case;
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::extractedByPython;
-using ziptest::failureOf;
-using ziptest::leftovers;
-using ziptest::writtenEntries;
+using namespace ziptest;
 
 class ZIPCreationTest : public ::testing::Test {
   protected:

@@ -17,14 +17,7 @@ namespace vexa {
 namespace {
 
 using Case = ArchiveFailure::Case;
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::failureOf;
-using ziptest::leftovers;
-using ziptest::runPython;
+using namespace ziptest;
 
 mode_t modeOf(const std::filesystem::path& location) {
     struct stat status {};

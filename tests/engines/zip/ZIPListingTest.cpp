@@ -12,12 +12,7 @@ namespace vexa {
 namespace {
 
 using Case = ArchiveFailure::Case;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::failureOf;
-using ziptest::runPython;
+using namespace ziptest;
 
 std::vector<std::string> pathsOf(const ArchiveSummary& summary) {
     std::vector<std::string> paths;

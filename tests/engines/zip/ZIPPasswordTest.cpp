@@ -10,15 +10,7 @@ namespace vexa {
 namespace {
 
 using Case = ArchiveFailure::Case;
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::damageEntryData;
-using ziptest::failureOf;
-using ziptest::leftovers;
+using namespace ziptest;
 
 const std::string cafeNFC = "caf\xC3\xA9";
 const std::string cafeNFD = "cafe\xCC\x81";
