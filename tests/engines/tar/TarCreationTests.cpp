@@ -8,16 +8,7 @@ namespace vexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using testing::tar::CancelWhenPast;
-using testing::tar::countNamesStartingWith;
-using testing::tar::expectFailure;
-using testing::tar::makeSampleTree;
+using namespace testing::tar;
 
 struct CompressionCase {
     TarCompression compression;

@@ -9,17 +9,7 @@ namespace vexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using testing::tar::CancelWhenPast;
-using testing::tar::countNamesStartingWith;
-using testing::tar::expectFailure;
-using testing::tar::makeSampleTree;
-using testing::tar::pythonTar;
-using testing::tar::sampleContent;
+using namespace testing::tar;
 
 const char* const sampleFiles[] = {"a.txt",          "run.sh",    "docs/b.txt",
                                    "docs/sub/c.bin", "docsx.txt", "vacío.txt"};

@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/PlatformError.h"
 #include "platform/Progress.h"
+#include "tests/support/TestSupport.h"
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,14 @@
 
 // Archives for the TAR engine's tests, made by independent tools in a temporary folder.
 namespace vexa::testing::tar {
+
+// The general helpers too, so that one `using namespace testing::tar;` brings every name.
+using vexa::testing::readFile;
+using vexa::testing::runChecked;
+using vexa::testing::sampleBytes;
+using vexa::testing::shellQuote;
+using vexa::testing::TemporaryDirectory;
+using vexa::testing::writeFile;
 
 // A folder "fotos" in `parent`:
 //   fotos/a.txt (0644, mtime 2001-09-09 01:46:40 UTC), fotos/run.sh (0755),

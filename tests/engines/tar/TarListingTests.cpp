@@ -9,14 +9,7 @@ namespace vexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using testing::tar::expectFailure;
-using testing::tar::makeSampleTree;
-using testing::tar::pythonTar;
+using namespace testing::tar;
 
 const ArchiveFailure damaged = ArchiveFailure::tarFailure("el archivo está dañado o incompleto.");
 
