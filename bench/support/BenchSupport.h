@@ -85,6 +85,20 @@ inline void writeMixedSample(const std::filesystem::path& location, std::size_t 
     }
 }
 
+inline constexpr std::size_t kMixedFileBytes = 8u << 20;
+
+// Files of kMixedFileBytes in `folder`, alternately text-like and noise, until `megabytes` are
+// reached; returns the bytes written.
+inline std::size_t writeMixedFolder(const std::filesystem::path& folder, std::size_t megabytes,
+                                    std::mt19937& generator) {
+    std::filesystem::create_directories(folder);
+    std::size_t total = 0;
+    for (int i = 0; total < megabytes << 20; ++i, total += kMixedFileBytes)
+        writeMixedSample(folder / ("part" + std::to_string(i) + ".bin"), kMixedFileBytes,
+                         i % 2 == 0, generator);
+    return total;
+}
+
 struct Measurement {
     double seconds = 0;
     long peakKilobytes = 0;

@@ -60,13 +60,7 @@ int main(int argc, char** argv) {
     vexa::files::ScopedRemoval removal(work);
     std::mt19937 generator(7);
 
-    // Mixed data: files of 8 MB, alternately text-like and random.
-    fs::create_directories(work / "mixed");
-    const std::size_t fileBytes = 8u << 20;
-    std::size_t total = 0;
-    for (int i = 0; total < megabytes << 20; ++i, total += fileBytes)
-        writeMixedSample(work / "mixed" / ("part" + std::to_string(i) + ".bin"), fileBytes,
-                         i % 2 == 0, generator);
+    const std::size_t total = writeMixedFolder(work / "mixed", megabytes, generator);
     if (!run("cd " + (work / "mixed").string() + " && zip -q -r ../mixed.zip ."))
         return 1;
     const double mixedMegabytes = static_cast<double>(total) / (1 << 20);
@@ -119,7 +113,7 @@ int main(int argc, char** argv) {
     };
 
     std::printf("mixed archive: %.0f MB in %zu files, %.0f MB packed\n", mixedMegabytes,
-                total / fileBytes,
+                total / kMixedFileBytes,
                 static_cast<double>(fs::file_size(work / "mixed.zip")) / (1 << 20));
     Measurement mixedEngine, mixedUnzip;
     pair(work / "mixed.zip", mixedEngine, mixedUnzip);

@@ -24,16 +24,12 @@ int main(int argc, char** argv) {
     vexa::files::ScopedRemoval removal(work);
     std::mt19937 generator(7);
 
-    // Files of 8 MB, alternately text-like and random, and one small file to delete later.
-    fs::create_directories(work / "mixed");
-    const std::size_t fileBytes = 8u << 20;
-    std::size_t total = 0;
-    for (int i = 0; total < megabytes << 20; ++i, total += fileBytes)
-        writeMixedSample(work / "mixed" / ("part" + std::to_string(i) + ".bin"), fileBytes,
-                         i % 2 == 0, generator);
+    const std::size_t total = writeMixedFolder(work / "mixed", megabytes, generator);
+    // Deleted from the archive later.
     writeMixedSample(work / "mixed" / "small.txt", 1000, true, generator);
     const double mixedMegabytes = static_cast<double>(total) / (1 << 20);
-    std::printf("source folder: %.0f MB in %zu files\n", mixedMegabytes, total / fileBytes + 1);
+    std::printf("source folder: %.0f MB in %zu files\n", mixedMegabytes,
+                total / kMixedFileBytes + 1);
 
     const Measurement createEngine = measureInChild([&] {
         return succeeds([&] {
