@@ -12,10 +12,8 @@
 // Helpers shared by the RAR engine's tests.
 namespace vexa::testing::rar {
 
-// The general helpers too, so that one `using namespace testing::rar;` brings every name.
-using vexa::testing::readFile;
-using vexa::testing::TemporaryDirectory;
-using vexa::testing::writeFile;
+// The general helpers too, so that one `using namespace` brings every name.
+using namespace vexa::testing;
 
 // A stand-in for the rar program that appends its argument list (one argument a line, then
 // "<end of run>") to `log` and then runs the real program, or exits with `exitStatus` when one is

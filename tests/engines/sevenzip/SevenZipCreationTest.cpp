@@ -13,12 +13,6 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
 using namespace testing::sevenzip;
 
 using Strings = std::vector<std::string>;

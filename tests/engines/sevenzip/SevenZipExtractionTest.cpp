@@ -13,11 +13,6 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
 using namespace testing::sevenzip;
 
 std::vector<std::string> namesIn(const std::filesystem::path& folder) {

@@ -15,6 +15,9 @@
 // can make (encrypted or unknown methods) are assembled byte by byte from the format's layout.
 namespace vexa::testing::sevenzip {
 
+// The general helpers too, so that one `using namespace` brings every name.
+using namespace vexa::testing;
+
 // bsdtar's 7z writer: `members` relative to `source`, compression "store", "deflate", "bzip2",
 // "lzma1", "lzma2" or "ppmd"; `extra` goes on the command line before the members.
 inline std::filesystem::path makeSevenZip(const std::filesystem::path& archive,

@@ -10,11 +10,6 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
 using namespace testing::sevenzip;
 
 std::map<std::string, ArchiveItem> byPath(const ArchiveSummary& summary) {

@@ -11,12 +11,6 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
 using namespace testing::sevenzip;
 
 // A stored archive of ~300 KB cut by `split` into 64 KiB parts: name.7z.001 ... name.7z.005.

@@ -11,13 +11,7 @@
 namespace vexa::tar {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::shellQuote;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using testing::tar::expectFailure;
+using namespace testing::tar;
 
 struct Codec {
     const char* name;

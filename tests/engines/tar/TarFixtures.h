@@ -15,13 +15,8 @@
 // Archives for the TAR engine's tests, made by independent tools in a temporary folder.
 namespace vexa::testing::tar {
 
-// The general helpers too, so that one `using namespace testing::tar;` brings every name.
-using vexa::testing::readFile;
-using vexa::testing::runChecked;
-using vexa::testing::sampleBytes;
-using vexa::testing::shellQuote;
-using vexa::testing::TemporaryDirectory;
-using vexa::testing::writeFile;
+// The general helpers too, so that one `using namespace` brings every name.
+using namespace vexa::testing;
 
 // A folder "fotos" in `parent`:
 //   fotos/a.txt (0644, mtime 2001-09-09 01:46:40 UTC), fotos/run.sh (0755),

@@ -21,13 +21,8 @@ inline void PrintTo(const ArchiveFailure& failure, std::ostream* out) {
 
 namespace vexa::ziptest {
 
-// The general helpers too, so that one `using namespace ziptest;` brings every name.
-using vexa::testing::readFile;
-using vexa::testing::runChecked;
-using vexa::testing::sampleBytes;
-using vexa::testing::shellQuote;
-using vexa::testing::TemporaryDirectory;
-using vexa::testing::writeFile;
+// The general helpers too, so that one `using namespace` brings every name.
+using namespace vexa::testing;
 
 // Runs a python3 script in `directory` after a prelude that imports zipfile, struct and os and
 // defines add(zf, raw_name_bytes, data=b"", utf8=False, system=3, mode=0o100644,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engines/zip/container/ZipFileInfo.h"
+#include "tests/support/TestSupport.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +11,9 @@
 
 // Reading and writing whole archives through the container layer, for the tests.
 namespace vexa::ziptest {
+
+// The general helpers too, so that one `using namespace` brings every name.
+using namespace vexa::testing;
 
 struct ReadEntry {
     ZipFileInfo info; // pointers cleared; the bytes are in the strings below

@@ -9,12 +9,7 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::readArchive;
+using namespace ziptest;
 
 // Everything opened, listed to the end, read without error and matched its CRC-32.
 bool accepted(const ziptest::ReadResult& result) {

@@ -11,12 +11,7 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::readArchive;
+using namespace ziptest;
 
 // Copies every entry of `from` into `to`, renamed with a prefix, the way an edit rewrites an
 // archive.

@@ -16,11 +16,7 @@
 namespace vexa {
 namespace {
 
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::readArchive;
+using namespace ziptest;
 
 std::map<std::string, ziptest::ReadEntry> byName(const ziptest::ReadResult& result) {
     std::map<std::string, ziptest::ReadEntry> entries;

@@ -8,14 +8,7 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using testing::writeFile;
-using ziptest::NewEntry;
-using ziptest::readArchive;
-using ziptest::writeArchive;
+using namespace ziptest;
 
 constexpr int64_t diskSize = 65536;
 

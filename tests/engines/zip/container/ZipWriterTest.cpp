@@ -10,13 +10,7 @@
 namespace vexa {
 namespace {
 
-using testing::readFile;
-using testing::runChecked;
-using testing::sampleBytes;
-using testing::TemporaryDirectory;
-using ziptest::NewEntry;
-using ziptest::readArchive;
-using ziptest::writeArchive;
+using namespace ziptest;
 
 std::vector<NewEntry> sampleEntries(bool aes) {
     std::vector<NewEntry> entries;
