@@ -25,4 +25,10 @@ void ZIPArchiveEngine::check(int status) {
     throw ArchiveFailure::corrupt("ZIP (código " + std::to_string(status) + ")");
 }
 
+void ZIPArchiveEngine::checkDataRead(int status, bool encrypted) {
+    if (encrypted && status == zipstatus::format)
+        throw ArchiveFailure::wrongPassword();
+    check(status);
+}
+
 } // namespace vexa

@@ -83,6 +83,9 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // Maps a container status: >= 0 passes, -109 unsupported, -108 wrongPassword, any other
     // negative N corrupt("ZIP (código N)").
     static void check(int status);
+    // Like check for a read of entry data; for an encrypted entry, data that does not decode is
+    // a wrong password (one in 256 wrong ZipCrypto passwords passes the header's check byte).
+    static void checkDataRead(int status, bool encrypted);
     // The decoded name of the reader's current entry: UTF-8, else code page 437 when the entry
     // does not claim UTF-8. A NUL byte fails with unsafePath("Nombre con byte nulo").
     static std::string entryName(ZIPReader& reader);

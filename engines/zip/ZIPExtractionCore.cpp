@@ -90,31 +90,38 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
         }
 
         check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
+        // Data decrypted with a wrong password that passed the header's one-byte check has any
+        // length and content, so a mismatch in an encrypted entry reads as a wrong password.
+        const bool encrypted = (record.flag & 1) != 0;
+        const auto mismatch = [&] {
+            if (encrypted)
+                return ArchiveFailure::wrongPassword();
+            return ArchiveFailure::corrupt(entry.path);
+        };
         uLong crc = crc32(0L, Z_NULL, 0);
         std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);
         std::int64_t written = 0;
         while (true) {
             progress.throwIfCancelled();
             const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
-            check(count);
+            checkDataRead(count, encrypted);
             if (count == 0)
                 break;
             crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
             written += count;
-            if (written > entry.size || (!noLimit && written > limit))
+            if (written > entry.size)
+                throw mismatch();
+            if (!noLimit && written > limit)
                 throw ArchiveFailure::corrupt(entry.path);
             files::writeAll(file.get(), buffer.data(), static_cast<std::size_t>(count), output);
             progress.addCompletedUnits(count);
         }
         check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
         if (written != entry.size)
-            throw ArchiveFailure::corrupt(entry.path);
+            throw mismatch();
         // AE-2 leaves the CRC-32 out on purpose; its authentication code stands in for it.
-        if (record.aesVersion != 2 && crc != record.crc) {
-            if ((record.flag & 1) != 0)
-                throw ArchiveFailure::wrongPassword();
-            throw ArchiveFailure::corrupt(entry.path);
-        }
+        if (record.aesVersion != 2 && crc != record.crc)
+            throw mismatch();
         if (written == 0)
             progress.addCompletedUnits(1);
         restoreAttributes(file.get(), record, output);

@@ -109,7 +109,7 @@ void ZIPArchiveEngine::verifyPassword(const std::filesystem::path& archive,
     while (true) {
         progress.throwIfCancelled();
         const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
-        check(count);
+        checkDataRead(count, (record.flag & 1) != 0);
         if (count == 0)
             break;
         crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
