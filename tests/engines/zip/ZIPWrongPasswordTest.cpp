@@ -12,7 +12,7 @@ using namespace ziptest;
 
 // The ZipCrypto header checks one byte, so about one wrong password in 256 gets past it and the
 // data is decrypted into garbage. Trying many wrong passwords makes sure that case is met (the
-// chance of missing it over 1500 tries is below one in 10^2) and that it never reads as damage.
+// chance of missing it over 1500 tries is about 0.3 %) and that it never reads as damage.
 TEST(ZIPWrongPassword, EveryWrongPasswordIsReportedAsSuch) {
     TemporaryDirectory dir;
     writeFile(dir / "src" / "notas.txt", sampleBytes(20000, 7, true));
