@@ -1,14 +1,13 @@
 #include "core/archive/SourceEntries.h"
 
 #include "core/archive/EntryValidation.h"
+#include "core/archive/FolderNames.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -30,31 +29,6 @@ bool isUnsafeName(const std::string& name) {
         start = end + 1;
     }
     return false;
-}
-
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
-// Children in the order the file system lists them, hidden ones included.
-std::vector<std::string> childNames(const std::filesystem::path& folder) {
-    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(folder.c_str()));
-    if (!directory)
-        throw PlatformError::fromErrno(errno, folder.string(), false);
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent* record = readdir(directory.get());
-        if (!record) {
-            if (errno != 0)
-                throw PlatformError::fromErrno(errno, folder.string(), false);
-            break;
-        }
-        std::string name = record->d_name;
-        if (name != "." && name != "..")
-            names.push_back(std::move(name));
-    }
-    return names;
 }
 
 } // namespace
@@ -82,7 +56,7 @@ void collectSourceEntries(const std::filesystem::path& location, const std::stri
 
     if (!isDirectory)
         return;
-    for (const std::string& child : childNames(location)) {
+    for (const std::string& child : folderChildNames(location)) {
         // Resource forks and Finder data copied from other systems are never archived.
         if (child.starts_with("._"))
             continue;

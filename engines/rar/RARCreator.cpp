@@ -1,6 +1,7 @@
 #include "engines/rar/RARCreator.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/FolderNames.h"
 #include "core/archive/RarLocator.h"
 #include "core/archive/SourceEntries.h"
 #include "engines/rar/RARArchiveEngine.h"
@@ -12,9 +13,6 @@
 #include "platform/TextRules.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <dirent.h>
-#include <memory>
 #include <set>
 
 namespace vexa {
@@ -22,29 +20,6 @@ namespace vexa {
 namespace {
 
 constexpr std::int64_t minimumSplitSize = 65536;
-
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
-std::vector<std::string> namesIn(const std::filesystem::path& folder) {
-    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(folder.c_str()));
-    if (!directory)
-        throw PlatformError::fromErrno(errno, folder.string(), false);
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent* record = readdir(directory.get());
-        if (!record) {
-            if (errno != 0)
-                throw PlatformError::fromErrno(errno, folder.string(), false);
-            return names;
-        }
-        std::string name = record->d_name;
-        if (name != "." && name != "..")
-            names.push_back(std::move(name));
-    }
-}
 
 bool isVolumeOne(std::string_view number) {
     if (number.empty() ||
@@ -72,7 +47,7 @@ std::filesystem::path RARCreator::firstVolume(const std::filesystem::path& folde
     const std::string prefix =
         paths::nameDeletingExtension(paths::lastPathComponent(archive)) + ".part";
     const std::string suffix = ".rar";
-    for (const std::string& name : namesIn(folder)) {
+    for (const std::string& name : folderChildNames(folder)) {
         if (name.size() < prefix.size() + suffix.size() || !name.starts_with(prefix) ||
             !name.ends_with(suffix))
             continue;
