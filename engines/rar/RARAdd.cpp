@@ -2,6 +2,7 @@
 #include "core/archive/EntryValidation.h"
 #include "core/archive/SourceEntries.h"
 #include "engines/rar/RAREditor.h"
+#include "engines/rar/RAREntryPaths.h"
 #include "engines/rar/RARSourceLinks.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
@@ -12,16 +13,8 @@ namespace vexa {
 
 namespace {
 
-std::string withoutTrailingSlash(const std::string& path) {
-    if (!path.empty() && path.back() == '/')
-        return path.substr(0, path.size() - 1);
-    return path;
-}
-
-bool isAtOrBelow(const std::string& entryPath, const std::string& name) {
-    auto path = withoutTrailingSlash(entryPath);
-    return path == name || path.starts_with(name + "/");
-}
+using rar::isAtOrBelow;
+using rar::withoutTrailingSlash;
 
 std::string resolvedPath(const std::filesystem::path& location) {
     return paths::resolvingSymlinks(paths::standardized(location)).string();

@@ -1,6 +1,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "engines/rar/RAREditor.h"
+#include "engines/rar/RAREntryPaths.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -9,18 +10,8 @@ namespace vexa {
 
 namespace {
 
-std::string withoutTrailingSlash(const std::string& path) {
-    if (!path.empty() && path.back() == '/')
-        return path.substr(0, path.size() - 1);
-    return path;
-}
-
-// The entry itself or anything below it, compared as listed (not by key): the program matches
-// names exactly as they are stored.
-bool isAtOrBelow(const std::string& entryPath, const std::string& name) {
-    auto path = withoutTrailingSlash(entryPath);
-    return path == name || path.starts_with(name + "/");
-}
+using rar::isAtOrBelow;
+using rar::withoutTrailingSlash;
 
 bool isListed(const std::vector<ArchiveItem>& entries, const std::string& name) {
     return std::any_of(entries.begin(), entries.end(),
