@@ -115,6 +115,22 @@ class FakeProgram : public ::testing::Test {
                        "/cwd\n/bin/readlink /proc/$$/fd/0 > " + out + "/stdin-target\n" + tail);
     }
 
+    // A program that writes its pid to a file before `rest` runs is cancelled once started: the
+    // run ends in CancellationError and the process is reaped, not merely killed, so no zombie
+    // is left.
+    void expectCancelledAndReaped(const std::string& before, const std::string& rest) {
+        const auto started = dir / "started";
+        const auto command = RARCommand::forCreation(
+            program(before + "echo $$ > " + testing::shellQuote(started.string()) + "\n" + rest));
+        auto running = std::async(std::launch::async, [&] { run(command, {"a"}, std::nullopt); });
+        CancelOnExit guard{progress};
+        const pid_t pid = startedPid(started);
+        ASSERT_NE(pid, 0);
+        progress.cancel();
+        EXPECT_THROW(running.get(), CancellationError);
+        EXPECT_TRUE(processIsGone(pid));
+    }
+
     void run(const RARCommand& command, const std::vector<std::string>& arguments,
              const std::optional<std::string>& password, std::int64_t units = 10) {
         command.runRARCommand(arguments, work.path(), password, units, progress);
@@ -226,31 +242,11 @@ TEST_F(FakeProgram, CancelledBeforeTheStartRunsNothing) {
 }
 
 TEST_F(FakeProgram, CancellationTerminatesAndReapsTheProgram) {
-    const auto started = dir / "started";
-    const auto command = RARCommand::forCreation(
-        program("echo $$ > " + testing::shellQuote(started.string()) + "\nexec /bin/sleep 600"));
-    auto running = std::async(std::launch::async, [&] { run(command, {"a"}, std::nullopt); });
-    CancelOnExit guard{progress};
-    const pid_t pid = startedPid(started);
-    ASSERT_NE(pid, 0);
-    progress.cancel();
-    EXPECT_THROW(running.get(), CancellationError);
-    // Reaped, not merely killed: no zombie is left either.
-    EXPECT_TRUE(processIsGone(pid));
+    expectCancelledAndReaped("", "exec /bin/sleep 600");
 }
 
 TEST_F(FakeProgram, ProgramIgnoringTerminationIsKilled) {
-    const auto started = dir / "started";
-    const auto command = RARCommand::forCreation(program("trap '' TERM\necho $$ > " +
-                                                         testing::shellQuote(started.string()) +
-                                                         "\nwhile :; do /bin/sleep 0.05; done"));
-    auto running = std::async(std::launch::async, [&] { run(command, {"a"}, std::nullopt); });
-    CancelOnExit guard{progress};
-    const pid_t pid = startedPid(started);
-    ASSERT_NE(pid, 0);
-    progress.cancel();
-    EXPECT_THROW(running.get(), CancellationError);
-    EXPECT_TRUE(processIsGone(pid));
+    expectCancelledAndReaped("trap '' TERM\n", "while :; do /bin/sleep 0.05; done");
 }
 
 TEST_F(FakeProgram, OutputHeldOpenByALeftoverProcessDoesNotBlockTheEnd) {
