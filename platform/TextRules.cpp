@@ -160,6 +160,14 @@ std::string uppercased(std::string_view text) {
     return toUTF8(fromUTF8(text).toUpper(icu::Locale::getRoot()));
 }
 
+std::string asciiLowercased(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return result;
+}
+
 int localizedStandardCompare(std::string_view a, std::string_view b) {
     UErrorCode status = U_ZERO_ERROR;
     const UCollationResult result = orderCollator().compareUTF8(

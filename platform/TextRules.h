@@ -12,6 +12,9 @@ std::string nfc(std::string_view text);
 std::string nfd(std::string_view text);
 std::string lowercased(std::string_view text);
 std::string uppercased(std::string_view text);
+// Only A-Z changed, every other byte kept: for extensions and typed words compared with ASCII
+// ones, whatever the bytes of the rest.
+std::string asciiLowercased(std::string_view text);
 
 // The order and the containment follow the user's locale from the environment (the root rules
 // under the C/POSIX locale, whose code-point order no file manager uses).

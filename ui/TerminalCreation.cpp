@@ -1,6 +1,7 @@
 // The create page on the terminal: the sources list, the settings it binds and its button.
 #include "core/archive/ArchiveFormat.h"
 #include "core/archive/TarCompression.h"
+#include "platform/TextRules.h"
 #include "ui/CommandWords.h"
 #include "ui/TerminalSession.h"
 
@@ -11,17 +12,11 @@ namespace vexa {
 
 namespace {
 
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 std::optional<bool> parseSwitch(const std::string& word) {
-    const std::string text = lowercased(word);
-    if (text == "si" || text == "sí")
+    const std::string lowered = text::asciiLowercased(word);
+    if (lowered == "si" || lowered == "sí")
         return true;
-    if (text == "no")
+    if (lowered == "no")
         return false;
     return std::nullopt;
 }
@@ -33,18 +28,18 @@ const char* shown(bool value) {
 std::optional<ArchiveFormat> parseFormat(const std::string& word) {
     for (auto format :
          {ArchiveFormat::zip, ArchiveFormat::rar, ArchiveFormat::sevenZip, ArchiveFormat::tar})
-        if (lowercased(rawValue(format)) == lowercased(word))
+        if (text::asciiLowercased(rawValue(format)) == text::asciiLowercased(word))
             return format;
     return std::nullopt;
 }
 
 std::optional<TarCompression> parseTarCompression(const std::string& word) {
-    const std::string text = lowercased(word);
-    if (text == "sin" || text == "ninguna")
+    const std::string lowered = text::asciiLowercased(word);
+    if (lowered == "sin" || lowered == "ninguna")
         return TarCompression::none;
     for (auto compression :
          {TarCompression::gzip, TarCompression::bzip2, TarCompression::xz, TarCompression::zstd})
-        if (lowercased(rawValue(compression)) == text)
+        if (text::asciiLowercased(rawValue(compression)) == lowered)
             return compression;
     return std::nullopt;
 }

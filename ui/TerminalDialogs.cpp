@@ -1,6 +1,7 @@
 #include "ui/TerminalDialogs.h"
 
 #include "platform/Paths.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,18 +21,12 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool hasAllowedType(const std::filesystem::path& location, const std::vector<std::string>& types) {
     if (types.empty())
         return true;
-    const std::string name = lowercased(paths::lastPathComponent(location));
+    const std::string name = text::asciiLowercased(paths::lastPathComponent(location));
     return std::any_of(types.begin(), types.end(), [&](const std::string& type) {
-        const std::string suffix = "." + lowercased(type);
+        const std::string suffix = "." + text::asciiLowercased(type);
         return name.size() > suffix.size() &&
                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     });
@@ -230,7 +225,7 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
                 readLine("Ya existe " + location.string() + ". ¿Reemplazarlo? (s/n) [n]: ");
             if (!replace)
                 return std::nullopt;
-            if (lowercased(trimmed(*replace)) != "s")
+            if (text::asciiLowercased(trimmed(*replace)) != "s")
                 continue;
         }
         return location;

@@ -3,18 +3,16 @@
 #include "core/workspace/WorkspaceModel.h"
 #include "engines/FormatDetection.h"
 #include "platform/Paths.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace vexa {
 
 namespace {
 
 bool looksLikeArchive(const std::filesystem::path& location) {
-    std::string extension = paths::pathExtension(location);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = text::asciiLowercased(paths::pathExtension(location));
     return extension == "zip" || extension == "rar" || extension == "7z" ||
            isRARArchive(location) || isSevenZipArchive(location) ||
            detectTarCompression(location).has_value() || javaArchive(location).has_value();

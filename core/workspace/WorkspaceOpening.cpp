@@ -4,24 +4,18 @@
 #include "engines/FormatDetection.h"
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace vexa {
 
 namespace {
 
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // A numbered part of a split ZIP set (".z01", ".z02", ...) stands for the set, whose directory
 // lives in the last part, the ".zip" file.
 std::filesystem::path openTarget(const std::filesystem::path& location) {
-    const std::string extension = lowercased(paths::pathExtension(location));
+    const std::string extension = text::asciiLowercased(paths::pathExtension(location));
     if (extension.rfind("z0", 0) != 0)
         return location;
     std::filesystem::path target = location;

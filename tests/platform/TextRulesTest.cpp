@@ -39,6 +39,12 @@ TEST(TextCase, LowerAndUpperIgnoreTheProcessLocale) {
                          "X"),
               "\xE2\xB1\xA5"
               "x");
+    // The ASCII form leaves every other byte alone, ill-formed UTF-8 included.
+    EXPECT_EQ(asciiLowercased("Z01.\xC3\x91"
+                              "Ab\xFF"),
+              "z01.\xC3\x91"
+              "ab\xFF");
+    EXPECT_EQ(asciiLowercased(""), "");
 }
 
 TEST(TextOrder, FileManagerOrder) {
