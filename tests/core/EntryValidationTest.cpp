@@ -1,6 +1,7 @@
 #include "core/archive/EntryValidation.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "tests/core/SampleItems.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -10,12 +11,8 @@
 namespace vexa {
 namespace {
 
-ArchiveItem file(std::string path) {
-    return {std::move(path), 1, 1, false, false};
-}
-ArchiveItem folder(std::string path) {
-    return {std::move(path), 0, 0, true, false};
-}
+using testing::file;
+using testing::folder;
 
 std::optional<ArchiveFailure> failureOf(const std::vector<ArchiveItem>& entries) {
     try {

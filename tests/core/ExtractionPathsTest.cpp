@@ -1,6 +1,7 @@
 #include "core/archive/ExtractionPaths.h"
 
 #include "platform/TextRules.h"
+#include "tests/core/SampleItems.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -11,12 +12,8 @@
 namespace vexa {
 namespace {
 
-ArchiveItem file(std::string path) {
-    return {std::move(path), 1, 1, false, false};
-}
-ArchiveItem folder(std::string path) {
-    return {std::move(path), 0, 0, true, false};
-}
+using testing::file;
+using testing::folder;
 
 using NameMap = std::map<std::string, std::string>;
 
