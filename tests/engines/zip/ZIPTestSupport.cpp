@@ -1,5 +1,6 @@
 #include "ZIPTestSupport.h"
 
+#include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,17 @@ std::optional<ArchiveFailure> failureOf(const std::function<void()>& work) {
         ADD_FAILURE() << "unexpected exception: " << other.what();
     }
     return std::nullopt;
+}
+
+bool endsInCancellation(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const CancellationError&) {
+        return true;
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << other.what();
+    }
+    return false;
 }
 
 std::vector<std::string> leftovers(const std::filesystem::path& folder) {

@@ -34,6 +34,9 @@ void runPython(const std::string& script, const std::filesystem::path& directory
 // fail the current test.
 std::optional<ArchiveFailure> failureOf(const std::function<void()>& work);
 
+// Whether `work` ends in CancellationError. Other exceptions fail the current test.
+bool endsInCancellation(const std::function<void()>& work);
+
 // The names in `folder` that start with ".vexa-", which no finished operation leaves behind.
 std::vector<std::string> leftovers(const std::filesystem::path& folder);
 
