@@ -323,6 +323,13 @@ void moveItem(const Path& from, const Path& to) {
     removeItemIgnoringErrors(from);
 }
 
+void placeItem(const Path& item, const Path& destination) {
+    if (fileExists(destination))
+        replaceItem(destination, item);
+    else
+        moveItem(item, destination);
+}
+
 void copyItem(const Path& from, const Path& to) {
     if (fileExists(to))
         fail(to, true, EEXIST);

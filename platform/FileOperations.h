@@ -45,6 +45,9 @@ void replaceItem(const Path& original, const Path& replacement);
 // Moves an item; fails when the destination exists (even a dangling link). Across file
 // systems it copies, then removes the source.
 void moveItem(const Path& from, const Path& to);
+// Puts a finished `item` at `destination`: replaceItem over whatever is there (a link
+// included), else moveItem.
+void placeItem(const Path& item, const Path& destination);
 // Copies a file or a folder tree (links as links, permissions and dates kept); fails when the
 // destination exists.
 void copyItem(const Path& from, const Path& to);

@@ -145,10 +145,7 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
         files::moveItem(partsFolder, placed);
         return placed / paths::lastPathComponent(written);
     }
-    if (files::fileExists(destination))
-        files::replaceItem(destination, output);
-    else
-        files::moveItem(output, destination);
+    files::placeItem(output, destination);
     return destination;
 }
 

@@ -84,10 +84,7 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
         RARArchiveEngine().list(result, listProgress);
     }
     progress.setCompletedUnitCount(2);
-    if (files::fileExists(destination))
-        files::replaceItem(destination, result);
-    else
-        files::moveItem(result, destination);
+    files::placeItem(result, destination);
     return {destination, fixed};
 }
 

@@ -27,10 +27,7 @@ void checkSevenZipReadBack(const ReadBackEntries& actual, const ReadBackEntries&
 
 void placeSevenZipFile(const std::filesystem::path& file,
                        const std::filesystem::path& destination) {
-    if (files::fileExists(destination))
-        files::replaceItem(destination, file);
-    else
-        files::moveItem(file, destination);
+    files::placeItem(file, destination);
 }
 
 } // namespace vexa

@@ -91,10 +91,7 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
         checkTar(output, entries, progress);
     progress.throwIfCancelled();
 
-    if (files::fileExists(destination))
-        files::replaceItem(destination, output);
-    else
-        files::moveItem(output, destination);
+    files::placeItem(output, destination);
     return destination;
 }
 

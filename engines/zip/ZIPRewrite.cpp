@@ -119,10 +119,7 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         if (snapshot(listing.volumes[i]) != volumeFingerprints[i])
             throw ArchiveFailure::archiveChanged();
 
-    if (files::fileExists(target))
-        files::replaceItem(target, temporaryArchive);
-    else
-        files::moveItem(temporaryArchive, target);
+    files::placeItem(temporaryArchive, target);
     return target;
 }
 

@@ -233,6 +233,24 @@ TEST(FileMove, RefusesAnExistingDestinationAndMovesWholeFolders) {
               Code::fileNoSuchFile);
 }
 
+TEST(FilePlace, ReplacesWhatIsThereElseMovesIn) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.tar", "old");
+    ::chmod((folder / "a.tar").c_str(), 0640);
+    writeFile(folder / "work", "new");
+    placeItem(folder / "work", folder / "a.tar");
+    EXPECT_EQ(readFile(folder / "a.tar"), "new");
+    EXPECT_EQ(modeOf(folder / "a.tar"), 0640u);
+    EXPECT_FALSE(fileExists(folder / "work"));
+
+    fs::create_directories(folder / "parts" / "sub");
+    placeItem(folder / "parts", folder / "Viaje");
+    EXPECT_TRUE(fileExists(folder / "Viaje" / "sub"));
+    EXPECT_FALSE(fileExists(folder / "parts"));
+    EXPECT_EQ(errorCodeOf([&] { placeItem(folder / "parts", folder / "b.tar"); }),
+              Code::fileNoSuchFile);
+}
+
 // A work folder on another file system than the target, as when $TMPDIR is a tmpfs.
 TEST(FileAcrossFileSystems, ReplaceAndMoveCopyThenDropTheSource) {
     TemporaryDirectory here;
