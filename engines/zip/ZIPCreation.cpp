@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
@@ -29,12 +30,9 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
             throw ArchiveFailure::sourceIsArchive();
     // The walk meets only a destination that exists already; a new archive placed inside a
     // chosen folder is refused as well.
-    const std::string destinationPath = resolvedDestination.string();
-    for (const std::filesystem::path& source : sources) {
-        const std::string sourcePath = paths::resolvingSymlinks(source).string();
-        if (destinationPath == sourcePath || destinationPath.starts_with(sourcePath + "/"))
+    for (const std::filesystem::path& source : sources)
+        if (liesWithinSource(destination, source))
             throw ArchiveFailure::sourceIsArchive();
-    }
 
     const std::filesystem::path temporary = files::itemReplacementDirectory(destination);
     files::ScopedRemoval removal(temporary);
@@ -65,10 +63,7 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
         return folder / archiveName;
     }
 
-    if (files::fileExists(destination))
-        files::replaceItem(destination, temporaryArchive);
-    else
-        files::moveItem(temporaryArchive, destination);
+    files::placeItem(temporaryArchive, destination);
     return destination;
 }
 
