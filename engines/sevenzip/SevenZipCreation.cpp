@@ -106,7 +106,8 @@ void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
     const auto output = work / paths::lastPathComponent(destination);
     ReadBackEntries expected;
     {
-        SevenZipArchiveWriter writer(output, 0, kSevenZipRewriteLevel, progress);
+        SevenZipArchiveWriter writer(
+            output, 0, sevenZipRewriteLevel(summary.volumes, summary.entries), progress);
         expected = copySevenZipEntries(
             summary.volumes, summary.entries,
             [](const ArchiveItem& item) { return std::optional<std::string>(item.path); }, writer,

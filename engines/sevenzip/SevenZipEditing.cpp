@@ -78,7 +78,8 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     const auto output = work / paths::lastPathComponent(archive);
     ReadBackEntries kept;
     {
-        SevenZipArchiveWriter writer(output, 0, kSevenZipRewriteLevel, progress);
+        SevenZipArchiveWriter writer(
+            output, 0, sevenZipRewriteLevel(summary.volumes, summary.entries), progress);
         kept = copySevenZipEntries(summary.volumes, summary.entries, change->pathChange, writer,
                                    progress);
         writeSevenZipSources(change->added, writer, progress);

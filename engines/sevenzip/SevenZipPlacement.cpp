@@ -25,6 +25,19 @@ void checkSevenZipReadBack(const ReadBackEntries& actual, const ReadBackEntries&
     verifyRARAgainstSources(actual, added, progress, ArchiveFailure::Case::sevenZipFailure);
 }
 
+int sevenZipRewriteLevel(const std::vector<std::filesystem::path>& volumes,
+                         const std::vector<ArchiveItem>& entries) {
+    std::int64_t archiveBytes = 0;
+    for (const auto& volume : volumes)
+        archiveBytes += files::attributesOfItem(volume).size;
+    std::int64_t contentBytes = 0;
+    for (const auto& item : entries)
+        contentBytes += item.size;
+    // Compressing what did not shrink before changes the archive's character and costs minutes
+    // per hundred megabytes for nothing.
+    return contentBytes > 0 && archiveBytes >= contentBytes ? 0 : kSevenZipRewriteLevel;
+}
+
 void placeSevenZipFile(const std::filesystem::path& file,
                        const std::filesystem::path& destination) {
     files::placeItem(file, destination);

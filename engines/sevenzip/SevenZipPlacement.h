@@ -1,16 +1,25 @@
 #pragma once
 
+#include "core/archive/ArchiveItem.h"
 #include "core/archive/SourceEntries.h"
 #include "engines/sevenzip/SevenZipArchiveWriter.h"
 #include "platform/Progress.h"
 
 #include <filesystem>
+#include <vector>
 
 // Steps shared by the 7z writer's operations.
 namespace vexa {
 
-// Level used when entries are written again (edits and saving a set as one file).
+// Level used when the entries of a compressed archive are written again (edits and saving a set
+// as one file).
 inline constexpr int kSevenZipRewriteLevel = 6;
+
+// The level at which the entries of the archive in `volumes`, listed as `entries`, are written
+// again: 0 (stored) when its files are no smaller than its content, as in a stored archive,
+// else kSevenZipRewriteLevel.
+int sevenZipRewriteLevel(const std::vector<std::filesystem::path>& volumes,
+                         const std::vector<ArchiveItem>& entries);
 
 // Throws sevenZipFailure with `message` unless `actual` holds exactly the paths of `kept` and
 // `added`, each with the same kind, the kept ones also with the same size and CRC-32, the added

@@ -274,6 +274,25 @@ TEST_F(SevenZipEditingTest, CancellationLeavesTheArchiveAlone) {
     expectNoLeftovers();
 }
 
+// Entries written again keep the archive's character: a stored archive stays stored (an edit
+// does not spend minutes compressing it), a compressed one stays compressed.
+TEST_F(SevenZipEditingTest, EditsKeepWhetherTheArchiveIsCompressed) {
+    const std::int64_t content = 90000 + 20000 + 70000;
+    const auto compressed = archive;
+    SevenZipWriter::rename(compressed, {"portada.bin", 70000, 0, false, false}, "tapa.bin",
+                           std::nullopt, progress);
+    EXPECT_LT(static_cast<std::int64_t>(std::filesystem::file_size(compressed)), content - 50000);
+
+    archive =
+        makeSevenZip(temporary / "guardado.7z", temporary / "src", "docs portada.bin", "store");
+    const std::string added = sampleBytes(40000, 34, true);
+    writeFile(incoming / "nuevo.txt", added);
+    addItems({incoming / "nuevo.txt"}, "", Policy::ask);
+    EXPECT_GE(static_cast<std::int64_t>(std::filesystem::file_size(archive)), content + 40000);
+    EXPECT_EQ(bsdtarContent(archive, "nuevo.txt"), added);
+    EXPECT_EQ(bsdtarContent(archive, "docs/informe.pdf"), report);
+}
+
 // A volume set cut by split(1) from bsdtar's archive, saved again as one file.
 TEST_F(SevenZipEditingTest, SavingAVolumeSetAsOneFile) {
     std::filesystem::create_directory(temporary / "set");
