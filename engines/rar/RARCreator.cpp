@@ -106,7 +106,8 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
     const auto workFolder = files::itemReplacementDirectory(destination);
     files::ScopedRemoval workRemoval(workFolder);
     const auto partsFolder = workFolder / "partes";
-    files::createDirectory(partsFolder);
+    // A split result is moved out as this very folder: the user's own folder, not a private one.
+    files::createDirectory(partsFolder, 0755);
     const auto output = partsFolder / paths::lastPathComponent(destination);
 
     progress.setTotalUnitCount(3 * units);

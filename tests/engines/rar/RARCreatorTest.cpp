@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vexa {
@@ -194,6 +195,10 @@ TEST_F(RARCreation, SplitArchiveLandsInAFreePartsFolder) {
     EXPECT_EQ(result, RARCreator::firstVolume(folder, folder / "Viaje.rar"));
     EXPECT_TRUE(result.filename().string().starts_with("Viaje.part"));
     EXPECT_GE(namesIn(folder).size(), 3u);
+    // Readable like any folder the user makes there, not private like the work folder.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(std::filesystem::status(folder).permissions()), 0755 & ~mask);
     EXPECT_FALSE(std::filesystem::exists(destination));
     runChecked("unrar t -idq " + shellQuote(result.string()));
     EXPECT_TRUE(namesIn(output / "Viaje \xE2\x80\x94 partes").empty());
