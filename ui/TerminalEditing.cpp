@@ -37,12 +37,14 @@ bool TerminalSession::dispatchEditing(const std::string& name,
         std::vector<Path> locations;
         for (std::size_t i = 1; i < words.size(); ++i)
             locations.push_back(TerminalDialogs::locationFromTyped(words[i]));
-        if (locations.empty())
+        if (locations.empty()) {
             model_.chooseFilesToAdd();
-        else if (addsToOpenArchive())
+        } else if (addsToOpenArchive()) {
             model_.addFiles(locations, model_.folder());
-        else
+        } else {
             model_.addSources(locations);
+            printCreationSettings();
+        }
     } else if (name == "reparar") {
         model_.repairRarArchive();
     } else if (name == "guardar-unico") {

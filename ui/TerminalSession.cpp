@@ -58,6 +58,8 @@ std::string TerminalSession::helpText() {
            "  seleccionar [n…]        selecciona filas por número (sin números, ninguna)\n"
            "  extraer                 extrae todo en una carpeta nueva\n"
            "  extraer-seleccion       extrae la selección\n"
+           "  inspector [botón]       muestra el inspector; con «extraer» o «guardar-unico»\n"
+           "                          pulsa ese botón (extrae la selección si la hay, si no todo)\n"
            "  vista-previa n          prepara la vista previa de un archivo y muestra su ruta\n"
            "  cerrar-vista-previa     cierra la vista previa\n"
            "  arrastrar n… carpeta    saca las filas indicadas a una carpeta\n"
@@ -175,7 +177,7 @@ bool TerminalSession::dispatch(const std::string& command) {
         if (rest.empty())
             model_.chooseArchiveToOpen();
         else
-            model_.openArchive(TerminalDialogs::locationFromTyped(rest));
+            openTyped(rest);
     } else if (name == "ls") {
         printRows();
     } else if (name == "cd") {
@@ -195,10 +197,14 @@ bool TerminalSession::dispatch(const std::string& command) {
         model_.extractEntries(false);
     } else if (name == "extraer-seleccion") {
         model_.extractEntries(true);
+    } else if (name == "inspector") {
+        inspector(words);
     } else if (name == "vista-previa") {
         if (words.size() != 2) {
             out_ << "Uso: vista-previa n\n";
-        } else if (const auto rows = rowsNamed({words[1]})) {
+        } else if (const auto rows = rowsNamed({words[1]}); rows && rows->front().isDirectory) {
+            out_ << "Es una carpeta; «cd " << words[1] << "» entra en ella.\n";
+        } else if (rows) {
             // Opening a file row makes it the whole selection and previews it.
             model_.setSelection({rows->front().path});
             model_.previewEntry();
@@ -225,6 +231,8 @@ bool TerminalSession::dispatch(const std::string& command) {
             model_.addFiles(locations, model_.folder());
         else if (locations.empty() || !model_.handleDroppedURLs(locations))
             out_ << "No se aceptó lo soltado.\n";
+        else if (model_.page() == WorkspacePage::create)
+            printCreationSettings();
     } else if (name == "abrir-resultado") {
         if (model_.lastOutput())
             model_.openArchive(*model_.lastOutput());
@@ -255,9 +263,25 @@ bool TerminalSession::dispatch(const std::string& command) {
 }
 
 bool TerminalSession::execute(const std::string& command) {
-    const bool goOn = dispatch(command);
+    bool goOn = true;
+    try {
+        goOn = dispatch(command);
+    } catch (...) {
+        // A failure outside any operation (an unreadable folder, say) ends this command only.
+        showError(WorkspaceModel::localizedDescription(std::current_exception()));
+    }
     waitUntilIdle();
     return goOn && !quitting_;
+}
+
+void TerminalSession::openTyped(const std::string& typed) {
+    // A typed location stands for the open panel's choice, which always exists.
+    const auto location = TerminalDialogs::locationFromTyped(typed);
+    std::error_code error;
+    if (!std::filesystem::exists(location, error))
+        out_ << "No existe: " << location.string() << "\n";
+    else
+        model_.openArchive(location);
 }
 
 void TerminalSession::waitUntilIdle() {
@@ -272,9 +296,14 @@ void TerminalSession::waitUntilIdle() {
 void TerminalSession::showErrorMessage() {
     if (!model_.errorMessage())
         return;
-    out_ << "\nNo se pudo completar la operación\n" << *model_.errorMessage() << "\n" << std::flush;
-    errorShown_ = true;
+    showError(*model_.errorMessage());
     model_.setErrorMessage(std::nullopt);
+}
+
+void TerminalSession::showError(const std::string& message) {
+    progress_.clear();
+    out_ << "\nNo se pudo completar la operación\n" << message << "\n" << std::flush;
+    errorShown_ = true;
 }
 
 bool TerminalSession::requestQuit() {
@@ -387,6 +416,34 @@ void TerminalSession::changeFolder(const std::string& name) {
     model_.setSelection({});
     model_.setSearch("");
     printRows();
+}
+
+void TerminalSession::inspector(const std::vector<std::string>& words) {
+    const auto& archive = model_.archive();
+    if (!archive) {
+        out_ << "No hay ningún archivo abierto.\n";
+        return;
+    }
+    const bool split = archive->volumes.size() > 1;
+    // The extraction button takes the selection exactly when there is one.
+    const bool selectionOnly = !model_.selection().empty();
+    const std::string button = words.size() == 2 ? words[1] : "";
+    if (button == "extraer") {
+        model_.extractEntries(selectionOnly);
+    } else if (button == "guardar-unico" && split) {
+        model_.joinVolumesToSingleFile();
+    } else if (words.size() != 1) {
+        out_ << "Uso: inspector [extraer" << (split ? "|guardar-unico" : "") << "]\n";
+    } else {
+        out_ << paths::lastPathComponent(archive->url) << "\n"
+             << "  tipo: " << archive->kindLabel() << "\n"
+             << "  elementos: " << archive->entries.size() << "\n";
+        if (split)
+            out_ << "  partes: " << archive->volumes.size() << "\n";
+        out_ << "  seleccionados: " << model_.selection().size() << "\n"
+             << "  botones: " << (selectionOnly ? "Extraer selección…" : "Extraer todo…")
+             << (split ? ", Guardar como archivo único…" : "") << "\n";
+    }
 }
 
 void TerminalSession::printRecents() {

@@ -33,6 +33,9 @@ class TerminalSession {
     bool execute(const std::string& command);
     // Starts one command without waiting for the operation it begins. False for "salir".
     bool dispatch(const std::string& command);
+    // Opens the archive at a typed location, as the file manager hands one over; a location
+    // that does not exist is only reported.
+    void openTyped(const std::string& typed);
     // Runs the loop until the model is idle, then shows the error message, if any.
     void waitUntilIdle();
 
@@ -58,9 +61,13 @@ class TerminalSession {
     // The quit guard's question; cancels the operation when the user agrees.
     bool askToCancelAndQuit();
     void showErrorMessage();
+    // The error alert with `message`.
+    void showError(const std::string& message);
     void printRows();
     void printRecords();
     void printRecents();
+    // The inspector of the open archive, or its button when `words` say so.
+    void inspector(const std::vector<std::string>& words);
     // The rows named by 1-based numbers of the current listing; none (after saying why) when a
     // number is wrong.
     std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);

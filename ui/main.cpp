@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
 
     if (archive) {
         // As when the file manager hands the program a file.
-        model.openArchive(TerminalDialogs::locationFromTyped(*archive));
+        session.openTyped(*archive);
         session.waitUntilIdle();
     }
     if (commands) {

@@ -99,6 +99,30 @@ TEST(TerminalExtraction, AllOrSelectionIntoTheFolderTyped) {
     EXPECT_TRUE(contains(h.progress.str(), "Extrayendo muestra.zip…\n")) << h.progress.str();
 }
 
+TEST(TerminalExtraction, TheInspectorButtonTakesTheSelectionOnlyWhenThereIsOne) {
+    SessionHarness h;
+    const auto archive = makeSampleZip(h.temporary.path());
+    const auto destination = h.temporary / "destino";
+    fs::create_directory(destination);
+    auto shown = h.run("abrir " + shellQuote(archive.string()) + "; inspector");
+    EXPECT_TRUE(contains(shown, "muestra.zip\n  tipo: ZIP")) << shown;
+    EXPECT_TRUE(contains(shown, "  seleccionados: 0\n  botones: Extraer todo…\n")) << shown;
+
+    h.answers(destination.string() + "\n");
+    h.run("inspector extraer");
+    EXPECT_EQ(readFile(destination / "muestra/docs/b/c.txt"), "ce\n");
+
+    h.answers(destination.string() + "\n");
+    shown = h.run("seleccionar 2; inspector; inspector extraer");
+    EXPECT_TRUE(contains(shown, "  botones: Extraer selección…\n")) << shown;
+    EXPECT_TRUE(fs::exists(destination / "muestra 2/file1.txt"));
+    EXPECT_FALSE(fs::exists(destination / "muestra 2/docs"));
+
+    // A single archive has no button to save it as one file.
+    shown = h.run("inspector guardar-unico");
+    EXPECT_TRUE(contains(shown, "Uso: inspector [extraer]")) << shown;
+}
+
 TEST(TerminalPreview, ShowsThePreviewFileAndRemovesItWhenClosed) {
     SessionHarness h;
     const auto archive = makeSampleZip(h.temporary.path());
@@ -108,9 +132,11 @@ TEST(TerminalPreview, ShowsThePreviewFileAndRemovesItWhenClosed) {
     EXPECT_TRUE(contains(shown, "Vista previa: " + preview.string() + "\n")) << shown;
     EXPECT_EQ(readFile(preview), "contenido de file1.txt");
 
-    // A folder row has no preview: the open one stays.
-    h.run("vista-previa 1");
+    // A folder row has no preview: the open one and the selection stay.
+    shown = h.run("vista-previa 1");
+    EXPECT_TRUE(contains(shown, "Es una carpeta; «cd 1» entra en ella.")) << shown;
     EXPECT_EQ(h.model->previewURL(), preview);
+    EXPECT_EQ(h.model->selection(), std::set<std::string>{"file1.txt"});
     h.run("cerrar-vista-previa");
     EXPECT_FALSE(h.model->previewURL());
     EXPECT_FALSE(fs::exists(preview.parent_path()));
@@ -177,6 +203,15 @@ TEST(TerminalOpening, FailuresAreShownOnceAndCleared) {
     EXPECT_FALSE(h.model->errorMessage());
 }
 
+TEST(TerminalOpening, ATypedLocationThatDoesNotExistIsOnlyReported) {
+    SessionHarness h;
+    const auto missing = h.temporary / "falta.zip";
+    const auto shown = h.run("abrir " + shellQuote(missing.string()));
+    EXPECT_TRUE(contains(shown, "No existe: " + missing.string() + "\n")) << shown;
+    EXPECT_FALSE(h.session->errorShown()) << shown;
+    EXPECT_TRUE(h.model->records().empty());
+}
+
 TEST(TerminalRecents, ListsNewestFirstAndReopens) {
     SessionHarness h;
     const auto first = makeSampleZip(h.temporary.path());
@@ -199,9 +234,14 @@ TEST(TerminalRecents, ListsNewestFirstAndReopens) {
 TEST(TerminalDrops, ADroppedArchiveIsOpened) {
     SessionHarness h;
     const auto archive = makeSampleZip(h.temporary.path());
-    const auto shown = h.run("soltar " + shellQuote(archive.string()) + "; soltar");
+    auto shown = h.run("soltar " + shellQuote(archive.string()) + "; soltar");
     EXPECT_TRUE(contains(shown, "Abierto: muestra.zip")) << shown;
     EXPECT_TRUE(contains(shown, "No se aceptó lo soltado.")) << shown;
+
+    // Other files become sources of a new archive, and the create page shows them.
+    const auto file = h.temporary / "src/file1.txt";
+    shown = h.run("fuentes; soltar " + shellQuote(file.string()));
+    EXPECT_TRUE(contains(shown, "Fuentes:\n  1. " + file.string() + "\n")) << shown;
 }
 
 // An archive whose extraction lasts long enough to be interrupted.
