@@ -61,7 +61,8 @@ struct SevenZipWriter {
 
     // The edits; each returns `archive` after replacing it, and fails with archiveChanged when
     // the file's size or modification date changed between the start and the replacement, and
-    // with splitEditing for a volume set.
+    // with splitEditing for a volume set. The edits and saveAsSingle write every entry again:
+    // stored when the archive is no smaller than its content, else at LZMA2 level 6.
     // Renames `entry` to `newName` (one path component) in its folder; a folder takes every
     // path under it. A name already taken fails with conflict(newName).
     static std::filesystem::path rename(const std::filesystem::path& archive,
