@@ -112,8 +112,11 @@ void TerminalSession::observe(WorkspaceField field) {
         }
         break;
     case WorkspaceField::archive:
-        // An edit lists the same archive again; its status message reports it.
-        if (const auto& archive = model_.archive(); archive && archive->url != shownArchive_) {
+        // An edit lists the same archive again and its status message reports it; an opening
+        // is reported even when it opens the archive shown.
+        if (const auto& archive = model_.archive();
+            archive &&
+            (archive->url != shownArchive_ || model_.operationTitle().starts_with("Abriendo "))) {
             shownArchive_ = archive->url;
             progress_.clear();
             out_ << "Abierto: " << paths::lastPathComponent(archive->url) << " ("

@@ -13,6 +13,10 @@
 
 namespace vexa::testing {
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // A terminal session on a loop of the test's thread, with its own settings file and no desktop
 // tool; dialogue answers come from `answers` lines, and what the session prints is collected.
 struct SessionHarness {

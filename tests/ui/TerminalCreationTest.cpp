@@ -7,10 +7,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 struct CreationTest : ::testing::Test {
     CreationTest() {
         fs::create_directories(h.temporary / "src/docs");

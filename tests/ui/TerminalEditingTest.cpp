@@ -7,10 +7,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The names Info-ZIP's unzip lists in the archive, one per line.
 std::string namesInZip(const fs::path& archive) {
     return runChecked("unzip -Z1 " + shellQuote(archive.string()) + " | sort");

@@ -9,10 +9,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // docs/informe.txt, docs/b/c.txt and file10.txt, File2.txt, file1.txt, zipped by Info-ZIP.
 fs::path makeSampleZip(const fs::path& folder, const std::string& zipOptions = "") {
     const auto source = folder / "src";
@@ -224,6 +220,10 @@ TEST(TerminalRecents, ListsNewestFirstAndReopens) {
     EXPECT_TRUE(contains(shown, "  1. otro.zip\n  2. muestra.zip\n")) << shown;
     EXPECT_EQ(h.model->archive()->url, first);
     EXPECT_TRUE(contains(shown, "Uso: reciente n (n entre 1 y 2)")) << shown;
+
+    // Opening the archive already shown (now the newest) reports it again.
+    shown = h.run("reciente 1");
+    EXPECT_TRUE(contains(shown, "Abierto: muestra.zip")) << shown;
 
     // A recent archive that is gone cannot be reached again.
     fs::remove(second);
