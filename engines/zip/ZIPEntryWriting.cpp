@@ -16,8 +16,7 @@ namespace vexa {
 
 namespace {
 
-constexpr std::uint32_t folderAttributes = 0x41ED0010;      // drwxr-xr-x, DOS folder bit
-constexpr std::uint32_t defaultFileAttributes = 0x81A40000; // -rw-r--r--
+constexpr std::uint32_t folderAttributes = 0x41ED0010; // drwxr-xr-x, DOS folder bit
 
 } // namespace
 
@@ -25,13 +24,8 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
                                ZIPWriter& writer, bool useCompression, Progress& progress) const {
     progress.throwIfCancelled();
     const std::filesystem::path location(url.string());
-    const files::FileAttributes attributes = files::attributesOfItem(location);
-    if (attributes.type == files::FileType::symbolicLink)
-        throw ArchiveFailure::symbolicLink(path);
     // A special file put in place of a walked one could block the read below for ever.
-    if (attributes.type != files::FileType::directory &&
-        attributes.type != files::FileType::regular)
-        throw ArchiveFailure::unsupported();
+    const files::FileAttributes attributes = admittedSource(location, path);
     const bool isDirectory = attributes.type == files::FileType::directory;
 
     ZipFileInfo header;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileOperations.h"
+
 #include <filesystem>
 #include <string>
 
@@ -13,5 +15,11 @@ struct ZIPSourceEntry {
 
     bool operator==(const ZIPSourceEntry&) const = default;
 };
+
+// The attributes of the item at `location` (never following a final link) when it may become
+// the entry `entryPath`: a folder or a regular file. A symbolic link fails with
+// symbolicLink(entryPath), anything else with unsupported.
+files::FileAttributes admittedSource(const std::filesystem::path& location,
+                                     const std::string& entryPath);
 
 } // namespace vexa

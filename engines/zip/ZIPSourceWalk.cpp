@@ -8,20 +8,18 @@
 
 namespace vexa {
 
-namespace {
-
 // Only folders and regular files become entries; links are refused by name because following
 // one could archive something outside what the user chose.
-void admit(const std::filesystem::path& location, const std::string& entryPath) {
-    const files::FileAttributes attributes = files::attributesOfItem(location);
+files::FileAttributes admittedSource(const std::filesystem::path& location,
+                                     const std::string& entryPath) {
+    files::FileAttributes attributes = files::attributesOfItem(location);
     if (attributes.type == files::FileType::symbolicLink)
         throw ArchiveFailure::symbolicLink(entryPath);
     if (attributes.type != files::FileType::directory &&
         attributes.type != files::FileType::regular)
         throw ArchiveFailure::unsupported();
+    return attributes;
 }
-
-} // namespace
 
 std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesystem::path& url,
                                                                const std::string& name,
@@ -29,10 +27,10 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
     progress.throwIfCancelled();
     validatePath(name);
     const std::filesystem::path chosen(url.string());
-    admit(chosen, name);
+    const bool isDirectory = admittedSource(chosen, name).type == files::FileType::directory;
 
     std::vector<ZIPSourceEntry> entries{{name, chosen}};
-    if (files::attributesOfItem(chosen).type != files::FileType::directory)
+    if (!isDirectory)
         return entries;
 
     const std::filesystem::path root = paths::resolvingSymlinks(chosen);
@@ -46,18 +44,16 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
             break;
         const std::filesystem::path element = walk->path();
         // The iterator's depth counts from 0 for the folder's direct children.
-        std::string relative;
         std::filesystem::path tail;
         auto component = element.end();
         for (int depth = walk.depth(); depth >= 0; --depth) {
             --component;
             tail = tail.empty() ? *component : *component / tail;
         }
-        relative = tail.generic_string();
-        const std::string entryPath = name + "/" + relative;
+        const std::string entryPath = name + "/" + tail.generic_string();
         progress.throwIfCancelled();
         validatePath(entryPath);
-        admit(element, entryPath);
+        admittedSource(element, entryPath);
         entries.push_back({entryPath, element});
     }
     if (stored)
