@@ -86,8 +86,10 @@ TEST_F(EditingTest, SplitZipIsSavedAsOneFile) {
     runChecked("zip -q -s 64k partes.zip grande.bin", h.temporary.path());
     const auto single = h.temporary / "unico.zip";
     h.answers(single.string() + "\n");
-    const auto shown =
-        h.run("abrir " + shellQuote((h.temporary / "partes.zip").string()) + "; guardar-unico");
+    auto shown = h.run("abrir " + shellQuote((h.temporary / "partes.zip").string()) +
+                       "; inspector; guardar-unico");
+    EXPECT_TRUE(contains(shown, "  botones: Extraer todo…, Guardar como archivo único…\n"))
+        << shown;
     ASSERT_TRUE(fs::exists(single)) << shown;
     runChecked("unzip -tq " + shellQuote(single.string()));
     EXPECT_EQ(runChecked("unzip -p " + shellQuote(single.string()) + " grande.bin"),
