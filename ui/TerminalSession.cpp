@@ -93,6 +93,11 @@ std::string TerminalSession::helpText() {
 
 void TerminalSession::observe(WorkspaceField field) {
     switch (field) {
+    case WorkspaceField::isBusy:
+        // A Ctrl-C typed at a dialogue before the operation began must not cancel it.
+        if (model_.isBusy())
+            takeInterrupt();
+        break;
     case WorkspaceField::statusMessage:
         if (model_.statusMessage()) {
             progress_.clear();

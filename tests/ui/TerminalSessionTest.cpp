@@ -271,6 +271,23 @@ TEST(TerminalCancellation, CtrlCCancelsTheRunningOperation) {
     EXPECT_TRUE(fs::is_empty(destination));
 }
 
+TEST(TerminalCancellation, ACtrlCBeforeTheOperationBeganIsIgnored) {
+    SessionHarness h;
+    const auto archive = makeSampleZip(h.temporary.path());
+    const auto destination = h.temporary / "destino";
+    fs::create_directory(destination);
+    h.run("abrir " + shellQuote(archive.string()));
+    installInterruptHandler();
+
+    // As when Ctrl-C is typed while the folder panel waits for its answer.
+    h.answers(destination.string() + "\n");
+    std::raise(SIGINT);
+    h.model->extractEntries(false);
+    h.session->waitUntilIdle();
+    EXPECT_TRUE(h.model->records().front().succeeded) << h.output.str();
+    EXPECT_EQ(readFile(destination / "muestra/file1.txt"), "contenido de file1.txt");
+}
+
 TEST(TerminalQuit, CancelAndQuitWaitsUntilTheModelIsIdle) {
     SessionHarness h;
     const auto archive = makeLargeZip(h.temporary.path());
