@@ -26,7 +26,11 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
                                                                Progress& progress) {
     progress.throwIfCancelled();
     validatePath(name);
-    const std::filesystem::path chosen(url.string());
+    // A final "/" would make the checks below follow a chosen link to its folder.
+    std::string chosenPath = url.string();
+    while (chosenPath.size() > 1 && chosenPath.ends_with('/'))
+        chosenPath.pop_back();
+    const std::filesystem::path chosen(chosenPath);
     const bool isDirectory = admittedSource(chosen, name).type == files::FileType::directory;
 
     std::vector<ZIPSourceEntry> entries{{name, chosen}};

@@ -154,6 +154,7 @@ TEST_F(ZIPCreationTest, RefusalsLeaveNothingBehind) {
     writeFile(dir / "a/Foto.jpg", "1");
     writeFile(dir / "b/foto.JPG", "2");
     std::filesystem::create_symlink(dir / "in/single.txt", dir / "link.txt");
+    std::filesystem::create_directory_symlink(dir / "in/docs", dir / "linkdir");
     std::filesystem::create_directories(dir / "linked/inner");
     std::filesystem::create_symlink(dir / "in/single.txt", dir / "linked/inner/l");
     ::mkfifo((dir / "fifo").c_str(), 0600);
@@ -177,6 +178,10 @@ TEST_F(ZIPCreationTest, RefusalsLeaveNothingBehind) {
          ZIPArchiveEngine(),
          {dir / "link.txt"},
          ArchiveFailure::symbolicLink("link.txt")},
+        {"chosen link to a folder, with a final slash",
+         ZIPArchiveEngine(),
+         {dir.path().string() + "/linkdir/"},
+         ArchiveFailure::symbolicLink("linkdir")},
         {"link inside a folder",
          ZIPArchiveEngine(),
          {dir / "linked"},
