@@ -108,9 +108,12 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
         case ArchiveFormat::tar:
             model_.setTarLevel(*number);
             break;
-        default:
+        case ArchiveFormat::rar:
             model_.setRarLevel(*number);
             break;
+        case ArchiveFormat::zip:
+            out_ << "El ZIP no tiene nivel: usa «ajustar comprimir si|no».\n";
+            return;
         }
     } else if (option == "compresion-tar") {
         const auto compression = parseTarCompression(value);

@@ -60,6 +60,10 @@ TEST_F(CreationTest, SingleCompressedFileAndTheSourcesList) {
     EXPECT_TRUE(contains(shown, "Uso: quitar n (n entre 1 y 0)")) << shown;
     EXPECT_TRUE(contains(shown, "Valor no válido para nivel: diez")) << shown;
     EXPECT_TRUE(contains(shown, "Formatos: zip, rar, 7z, tar")) << shown;
+    // A level typed for ZIP is not stored as the RAR one.
+    shown = h.run("ajustar formato zip; ajustar nivel 9");
+    EXPECT_TRUE(contains(shown, "El ZIP no tiene nivel")) << shown;
+    EXPECT_EQ(h.model->rarLevel(), 3);
     shown = h.run("crear");
     EXPECT_TRUE(contains(shown, "No hay fuentes")) << shown;
 }
