@@ -30,16 +30,29 @@ std::int64_t Progress::completedUnitCount() const {
 }
 
 void Progress::setCompletedUnitCount(std::int64_t units) {
-    std::lock_guard lock(mutex_);
-    // Children that finished before this call are part of the count being replaced.
-    absorbFinishedChildren();
-    completed_ = units;
+    {
+        std::lock_guard lock(mutex_);
+        // Children that finished before this call are part of the count being replaced.
+        absorbFinishedChildren();
+        completed_ = units;
+    }
+    if (observer_)
+        observer_(units);
 }
 
 void Progress::addCompletedUnits(std::int64_t units) {
-    std::lock_guard lock(mutex_);
-    absorbFinishedChildren();
-    completed_ += units;
+    std::int64_t completed;
+    {
+        std::lock_guard lock(mutex_);
+        absorbFinishedChildren();
+        completed = completed_ += units;
+    }
+    if (observer_)
+        observer_(completed);
+}
+
+void Progress::setCompletionObserver(std::function<void(std::int64_t)> observer) {
+    observer_ = std::move(observer);
 }
 
 double Progress::fractionCompleted() const {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -42,6 +43,11 @@ class Progress {
     // one parent; adding an object to itself or to one of its own children is a logic_error.
     void addChild(const std::shared_ptr<Progress>& child, std::int64_t pendingUnits);
 
+    // Called on the reporting thread, outside the lock, after each change of this object's own
+    // completed count, with the new count. Set it before the object is shared; it lets a test
+    // cancel at an exact point of the work instead of racing it from another thread.
+    void setCompletionObserver(std::function<void(std::int64_t completed)> observer);
+
   private:
     struct Child {
         std::shared_ptr<Progress> progress;
@@ -56,6 +62,7 @@ class Progress {
     mutable std::int64_t completed_ = 0;
     mutable std::vector<Child> children_;
     std::atomic<bool> cancelled_{false};
+    std::function<void(std::int64_t)> observer_;
 };
 
 } // namespace vexa

@@ -138,6 +138,22 @@ TEST(Progress, CancellingAChildLeavesItsParentRunning) {
     EXPECT_NO_THROW(parent->throwIfCancelled());
 }
 
+TEST(Progress, ObserverSeesEachCountAndCanCancelThere) {
+    Progress progress(10);
+    std::vector<std::int64_t> seen;
+    progress.setCompletionObserver([&](std::int64_t completed) {
+        seen.push_back(completed);
+        if (completed > 4)
+            progress.cancel();
+    });
+    progress.addCompletedUnits(3);
+    EXPECT_FALSE(progress.isCancelled());
+    progress.addCompletedUnits(2);
+    EXPECT_TRUE(progress.isCancelled());
+    progress.setCompletedUnitCount(1);
+    EXPECT_EQ(seen, (std::vector<std::int64_t>{3, 5, 1}));
+}
+
 TEST(Progress, RefusesCycles) {
     auto a = Progress::make(1);
     auto b = Progress::make(1);

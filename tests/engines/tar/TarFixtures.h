@@ -37,14 +37,14 @@ void pythonTar(const std::filesystem::path& archive, const std::string& body);
 // Expects `work` to throw ArchiveFailure equal to `expected`.
 void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected);
 
-// Cancels `progress` from another thread once its completed count passes `threshold`.
+// Cancels `progress` once its completed count passes `threshold`.
 class CancelWhenPast {
   public:
     CancelWhenPast(Progress& progress, std::int64_t threshold);
     ~CancelWhenPast();
 
   private:
-    std::jthread watcher_;
+    Progress& progress_;
 };
 
 // Names in `folder` that begin with `prefix`.
