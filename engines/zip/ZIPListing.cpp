@@ -121,7 +121,12 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
         progress.addCompletedUnits(1);
         status = reader.handle->gotoNextEntry();
     }
-    if (status != zipstatus::endOfList || static_cast<std::int64_t>(items.size()) != count)
+    // Writers without ZIP64 store the count modulo 65,536; any other difference hides entries.
+    bool zip64 = false;
+    check(reader.zip->getZip64(&zip64));
+    const auto walked = static_cast<std::uint64_t>(items.size());
+    if (status != zipstatus::endOfList ||
+        (walked != declared && (zip64 || walked % 65536 != declared)))
         throw ArchiveFailure::corrupt(archiveName);
 
     checkListing(items, java.has_value());

@@ -29,6 +29,10 @@ std::string secondsText(double seconds) {
     return text;
 }
 
+std::string withoutFinalSlash(const std::string& path) {
+    return !path.empty() && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+}
+
 } // namespace
 
 std::string ZIPArchiveEngine::snapshot(const std::filesystem::path& location) {
@@ -110,8 +114,23 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
     }
 
     Progress verification;
-    ZIPArchiveEngine(*this).list(temporaryArchive, verification);
+    const ArchiveSummary written = ZIPArchiveEngine(*this).list(temporaryArchive, verification);
     progress.throwIfCancelled();
+    // The new archive holds exactly the planned entries, so an edit never drops one silently.
+    std::vector<std::string> expected;
+    expected.reserve(kept.size() + added.size());
+    for (const ArchiveItem& entry : kept) {
+        const auto renamed = renames.find(entry.path);
+        expected.push_back(
+            withoutFinalSlash(renamed != renames.end() ? renamed->second : entry.path));
+    }
+    for (const ZIPSourceEntry& entry : added)
+        expected.push_back(withoutFinalSlash(entry.path));
+    bool same = written.entries.size() == expected.size();
+    for (std::size_t i = 0; same && i < expected.size(); ++i)
+        same = withoutFinalSlash(written.entries[i].path) == expected[i];
+    if (!same)
+        throw ArchiveFailure::corrupt(paths::lastPathComponent(archive));
 
     if (snapshot(archive) != fingerprint)
         throw ArchiveFailure::archiveChanged();

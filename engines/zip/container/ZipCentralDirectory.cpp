@@ -197,7 +197,7 @@ int ZipCentralDirectory::gotoFirstEntry() {
     blockStart_ = blockEnd_ = 0;
     fetchDisk_ = end_.cdDisk;
     fetchOffset_ = end_.cdOffset;
-    if (end_.entries == 0)
+    if (end_.cdSize == 0)
         return zipstatus::endOfList;
     return readRecordAtCursor();
 }
@@ -205,9 +205,11 @@ int ZipCentralDirectory::gotoFirstEntry() {
 int ZipCentralDirectory::gotoNextEntry() {
     if (!valid_)
         return zipstatus::param;
-    if (index_ + 1 >= end_.entries) {
+    // The walk ends where the directory's bytes end, not at the declared count: writers without
+    // ZIP64 store the count modulo 65,536, and entries past a short count would stay hidden.
+    if (fetched_ == end_.cdSize && blockStart_ == blockEnd_) {
         valid_ = false;
-        return zipstatus::endOfList;
+        return index_ + 1 < end_.entries ? zipstatus::format : zipstatus::endOfList;
     }
     ++index_;
     return readRecordAtCursor();

@@ -9,8 +9,8 @@
 namespace vexa {
 
 // The reading side's index: finds the end records of an archive and walks its central
-// directory one record at a time, never trusting a count, size or offset beyond what the file
-// and the enclosing record allow.
+// directory one record at a time to the directory's last byte, never trusting a count, size or
+// offset beyond what the file and the enclosing record allow.
 class ZipCentralDirectory {
   public:
     explicit ZipCentralDirectory(SplitInputStream& input) : input_(input) {}
@@ -18,6 +18,8 @@ class ZipCentralDirectory {
     // Locates and checks the end records; sets the input's last part and bias.
     int open();
     uint64_t entryCount() const { return end_.entries; }
+    // The count came from a ZIP64 end record, so it is not a count modulo 65,536.
+    bool hasZip64End() const { return end_.zip64; }
     uint32_t diskWithCd() const { return end_.cdDisk; }
 
     int gotoFirstEntry();

@@ -56,6 +56,14 @@ int ZipHandle::getNumberEntry(uint64_t* count) const {
     return zipstatus::ok;
 }
 
+int ZipHandle::getZip64(bool* zip64) const {
+    if (zip64 == nullptr)
+        return zipstatus::param;
+    *zip64 = state_->mode() == ZipArchiveState::Mode::reading && state_->directory &&
+             state_->directory->hasZip64End();
+    return zipstatus::ok;
+}
+
 int ZipHandle::getDiskNumberWithCd(uint32_t* disk) const {
     if (disk == nullptr)
         return zipstatus::param;

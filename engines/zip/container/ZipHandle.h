@@ -24,12 +24,16 @@ class ZipHandle {
     // Entry count of the central directory (as declared by the end record for a reader; entries
     // written so far for a writer).
     int getNumberEntry(uint64_t* count) const;
+    // Reader: whether the count came from a ZIP64 end record (a classic record's count may be
+    // the real one modulo 65,536). Writer: false.
+    int getZip64(bool* zip64) const;
     // 0-based number of the part that holds the start of the central directory; 0 for an
     // ordinary archive. A writer answers the value of the last archive it closed.
     int getDiskNumberWithCd(uint32_t* disk) const;
 
     // Central-directory navigation (reader): ok while there is an entry, endOfList after the last
-    // one, format when the directory is damaged or holds fewer records than it declares.
+    // record of the directory's bytes (which may be more records than the declared count),
+    // format when the directory is damaged or holds fewer records than it declares.
     int gotoFirstEntry();
     int gotoNextEntry();
     // Record of the current entry (see ZipFileInfo for its lifetime); exist when there is none.

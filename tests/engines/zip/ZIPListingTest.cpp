@@ -341,5 +341,49 @@ TEST_F(ZIPSplitSetTest, MissingOrLinkedPartIsNamed) {
               ArchiveFailure::missingVolume("x.z02"));
 }
 
+// Writers without ZIP64 store the count modulo 65,536; a reader that stopped at that count would
+// hide the rest, and an edit would then drop them. Any other mismatch is refused.
+TEST(ZIPListingTest, DirectoryIsWalkedToItsLastRecord) {
+    TemporaryDirectory dir;
+    ziptest::runPython(R"(
+def patched(source, name, count, drop_zip64):
+    data = bytearray(open(source, 'rb').read())
+    end = data.rfind(b'PK\x05\x06')
+    if data[end - 20:end - 16] == b'PK\x06\x07':
+        record = struct.unpack_from('<Q', data, end - 12)[0]
+        if drop_zip64:
+            data = data[:record] + data[end:]
+            end = record
+        else:
+            struct.pack_into('<QQ', data, record + 24, count, count)
+    struct.pack_into('<HH', data, end + 8, count % 65536, count % 65536)
+    open(name, 'wb').write(data)
+with zipfile.ZipFile('many.zip', 'w') as zf:
+    for i in range(65546):
+        zf.writestr(zipfile.ZipInfo('f%05d' % i), b'')
+patched('many.zip', 'modulo.zip', 65546, True)
+patched('many.zip', 'zip64_short.zip', 10, False)
+with zipfile.ZipFile('three.zip', 'w') as zf:
+    for name in ('a', 'b', 'c'):
+        add(zf, name.encode(), name.encode())
+patched('three.zip', 'one_of_three.zip', 1, True)
+patched('three.zip', 'two_of_three.zip', 2, True)
+)",
+                       dir.path());
+    const std::vector<std::pair<std::string, std::size_t>> accepted = {{"modulo.zip", 65546},
+                                                                       {"three.zip", 3}};
+    for (const auto& [name, count] : accepted)
+        EXPECT_EQ(listed(dir / name).entries.size(), count) << name;
+    for (const std::string name : {"zip64_short.zip", "one_of_three.zip", "two_of_three.zip"})
+        EXPECT_EQ(failureOf([&] { listed(dir / name); }), ArchiveFailure::corrupt(name)) << name;
+
+    Progress progress;
+    ZIPArchiveEngine().deleteEntries({"f00003"}, dir / "modulo.zip", progress);
+    const ArchiveSummary kept = listed(dir / "modulo.zip");
+    ASSERT_EQ(kept.entries.size(), 65545u);
+    EXPECT_EQ(kept.entries.back().path, "f65545");
+    EXPECT_EQ(runCommand("unzip -tqq modulo.zip", dir.path()).exitStatus, 0);
+}
+
 } // namespace
 } // namespace vexa
