@@ -1,5 +1,6 @@
 #include "core/workspace/SingleEntryExtraction.h"
 
+#include "core/archive/ExtractionSpace.h"
 #include "core/archive/TarCompression.h"
 #include "engines/FormatDetection.h"
 #include "engines/rar/RARArchiveEngine.h"
@@ -13,6 +14,8 @@ void extractSingleEntry(const ArchiveItem& entry, const std::filesystem::path& a
                         const std::filesystem::path& destination, Progress& progress,
                         std::optional<std::int64_t> limit,
                         const std::optional<std::string>& password) {
+    if (!entry.isDirectory && entry.size > 0)
+        ensureRoomForExtraction(static_cast<std::uint64_t>(entry.size), destination.parent_path());
     // The same order as makeArchiveEngine, so an entry comes from the engine that listed it.
     if (isSevenZipArchive(archive)) {
         SevenZipArchiveEngine engine;

@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/ExtractionSpace.h"
 #include "core/workspace/SingleEntryExtraction.h"
 #include "core/workspace/WorkspaceModel.h"
 #include "engines/EngineFactory.h"
@@ -68,9 +69,11 @@ void WorkspaceModel::extractEntries(bool selectionOnly) {
         title = "Extrayendo " + paths::lastPathComponent(archiveURL);
     }
 
+    const std::uint64_t bytes = listedBytes(archive_->entries, items);
     runOperation(
         title, Progress::make(0),
-        [archiveURL, password, items, destination](Progress& progress) {
+        [archiveURL, password, items, destination, bytes](Progress& progress) {
+            ensureRoomForExtraction(bytes, destination);
             return makeArchiveEngine(archiveURL, password)
                 ->extract(archiveURL, items, destination, progress);
         },

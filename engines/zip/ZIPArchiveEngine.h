@@ -93,6 +93,19 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // unreadable, non-regular or linked part fails with missingVolume(its file name).
     static std::vector<std::filesystem::path> volumes(const std::filesystem::path& archive,
                                                       ZIPReader& reader);
+    // Where one listed entry's bytes lie: its local header's part and offset, and the bytes it
+    // takes at least there (fixed header, name and stored data; its extra field and data
+    // descriptor are not counted, so the span is a lower bound).
+    struct EntryExtent {
+        std::uint32_t disk = 0;
+        std::uint64_t offset = 0;
+        std::uint64_t span = 0;
+    };
+    // Fails with corrupt(name of the entry) when an entry's bytes reach past the start of the
+    // central directory or share bytes with another entry's: entries that overlap let a small
+    // archive extract to any size. `extents` and `items` run in parallel.
+    static void checkExtents(ZIPReader& reader, const std::vector<EntryExtent>& extents,
+                             const std::vector<ArchiveItem>& items);
     // The ZIP path rule: fails with unsafePath(path) for an empty or absolute path, "\", ":",
     // NUL, a "." or ".." piece, or an empty piece other than a folder's trailing one.
     static void validatePath(const std::string& path);

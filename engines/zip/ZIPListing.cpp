@@ -96,6 +96,7 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
     std::vector<ArchiveItem> items;
     // The declared count is untrusted, so it only caps the reservation.
     items.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)));
+    std::vector<EntryExtent> extents;
     std::int64_t total = 0;
     int status = reader.handle->gotoFirstEntry();
     while (status == zipstatus::ok) {
@@ -116,6 +117,9 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
         if (__builtin_add_overflow(total, std::max<std::int64_t>(info.uncompressed_size, 1),
                                    &total))
             throw ArchiveFailure::corrupt(name);
+        extents.push_back({info.disk_number, static_cast<std::uint64_t>(info.disk_offset),
+                           30 + static_cast<std::uint64_t>(info.filename_size) +
+                               static_cast<std::uint64_t>(info.compressed_size)});
         items.push_back(ArchiveItem{std::move(name), info.uncompressed_size, info.compressed_size,
                                     isDirectory, (info.flag & 1) != 0});
         progress.addCompletedUnits(1);
@@ -134,6 +138,7 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
     ArchiveSummary summary;
     summary.url = archive;
     summary.volumes = volumes(archive, reader);
+    checkExtents(reader, extents, items);
     summary.entries = std::move(items);
     summary.format = ArchiveFormat::zip;
     summary.java = java;

@@ -134,6 +134,24 @@ int ZipCentralDirectory::open() {
     return zipstatus::ok;
 }
 
+int ZipCentralDirectory::setPosition(uint32_t disk, uint64_t offset, uint64_t* position) {
+    if (disk > end_.lastDisk)
+        return zipstatus::format;
+    if (partStarts_.empty())
+        partStarts_.push_back(0);
+    while (partStarts_.size() <= disk) {
+        const auto part = static_cast<uint32_t>(partStarts_.size() - 1);
+        uint64_t size = 0;
+        const int status = input_.partSize(part, &size);
+        if (status != zipstatus::ok)
+            return status;
+        partStarts_.push_back(partStarts_.back() + size);
+    }
+    if (__builtin_add_overflow(partStarts_[disk], offset, position))
+        return zipstatus::format;
+    return zipstatus::ok;
+}
+
 int ZipCentralDirectory::need(size_t length) {
     if (blockEnd_ - blockStart_ >= length)
         return zipstatus::ok;

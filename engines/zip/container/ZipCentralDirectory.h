@@ -22,6 +22,13 @@ class ZipCentralDirectory {
     bool hasZip64End() const { return end_.zip64; }
     uint32_t diskWithCd() const { return end_.cdDisk; }
 
+    // Where `offset` within part `disk` lies when the parts are laid end to end, counted as the
+    // records count offsets; format for a part beyond the set.
+    int setPosition(uint32_t disk, uint64_t offset, uint64_t* position);
+    int directoryPosition(uint64_t* position) {
+        return setPosition(end_.cdDisk, end_.cdOffset, position);
+    }
+
     int gotoFirstEntry();
     int gotoNextEntry();
     // Null before the first successful move and after the end of the list.
@@ -48,6 +55,7 @@ class ZipCentralDirectory {
     uint64_t fetched_ = 0; // bytes of the directory read from the file so far
     uint32_t fetchDisk_ = 0;
     uint64_t fetchOffset_ = 0;
+    std::vector<uint64_t> partStarts_; // set positions of parts 0, 1, … as far as asked for
 };
 
 } // namespace vexa

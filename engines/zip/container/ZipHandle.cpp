@@ -64,6 +64,16 @@ int ZipHandle::getZip64(bool* zip64) const {
     return zipstatus::ok;
 }
 
+int ZipHandle::getSetPosition(uint32_t disk, uint64_t offset, bool directory, uint64_t* position) {
+    if (position == nullptr || state_->mode() != ZipArchiveState::Mode::reading ||
+        !state_->directory)
+        return zipstatus::param;
+    return guarded([&] {
+        return directory ? state_->directory->directoryPosition(position)
+                         : state_->directory->setPosition(disk, offset, position);
+    });
+}
+
 int ZipHandle::getDiskNumberWithCd(uint32_t* disk) const {
     if (disk == nullptr)
         return zipstatus::param;

@@ -31,6 +31,12 @@ class ZipHandle {
     // ordinary archive. A writer answers the value of the last archive it closed.
     int getDiskNumberWithCd(uint32_t* disk) const;
 
+    // Reader: where `offset` within part `disk` lies when the parts are laid end to end, in
+    // the frame of the records' offsets; format for a part beyond the set. With `disk` and
+    // `offset` of the central directory's start when `directory` is true (the arguments are then
+    // ignored).
+    int getSetPosition(uint32_t disk, uint64_t offset, bool directory, uint64_t* position);
+
     // Central-directory navigation (reader): ok while there is an entry, endOfList after the last
     // record of the directory's bytes (which may be more records than the declared count),
     // format when the directory is damaged or holds fewer records than it declares.

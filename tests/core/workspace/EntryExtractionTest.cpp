@@ -134,6 +134,32 @@ TEST_F(EntryExtractionTest, CancelledExtractionKeepsNoPartialResult) {
     EXPECT_TRUE(fs::is_empty(destination()));
 }
 
+TEST_F(EntryExtractionTest, ExtractionThatCannotFitIsRefusedBeforeWriting) {
+    // The directory claims 1 PiB for three stored bytes: no destination holds that.
+    runChecked(R"(/usr/bin/python3 -c "
+import zipfile
+with zipfile.ZipFile('enorme.zip', 'w') as zf:
+    zf.writestr('hola.txt', b'hola')
+    zf.writestr('enorme.bin', b'abc')
+    zf.getinfo('enorme.bin').file_size = 1 << 50
+")",
+               work);
+    openAndWait(work / "enorme.zip");
+    for (const bool selectionOnly : {false, true}) {
+        model().setSelection({selectionOnly ? "hola.txt" : "enorme.bin"});
+        harness.dialogs.answerOpenPanel({destination()});
+        model().extractEntries(selectionOnly);
+        waitUntilIdle();
+        if (selectionOnly) {
+            EXPECT_TRUE(model().lastOutput()) << "a small selection still fits";
+        } else {
+            EXPECT_EQ(model().errorMessage(),
+                      "No se pudo guardar el archivo «destino» porque no hay espacio suficiente.");
+            EXPECT_TRUE(fs::is_empty(destination()));
+        }
+    }
+}
+
 // The preview
 
 class EntryPreviewTest : public EntryExtractionTest {};

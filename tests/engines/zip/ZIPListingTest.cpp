@@ -385,5 +385,35 @@ patched('three.zip', 'two_of_three.zip', 2, True)
     EXPECT_EQ(runCommand("unzip -tqq modulo.zip", dir.path()).exitStatus, 0);
 }
 
+// Entries that share stored bytes, or whose bytes run into the central directory or past the
+// file, would let a small archive extract to any size.
+TEST(ZIPListingTest, EntriesMustNotOverlapOrLeaveTheArchive) {
+    TemporaryDirectory dir;
+    ziptest::runPython(R"(
+with zipfile.ZipFile('two.zip', 'w') as zf:
+    add(zf, b'a', b'x' * 1000)
+    add(zf, b'b', b'y' * 10)
+base = open('two.zip', 'rb').read()
+end = base.rfind(b'PK\x05\x06')
+first = struct.unpack_from('<I', base, end + 16)[0]
+second = base.find(b'PK\x01\x02', first + 4)
+def put(name, at, fmt, *values):
+    data = bytearray(base)
+    struct.pack_into(fmt, data, at, *values)
+    open(name, 'wb').write(data)
+put('shared_body.zip', second + 42, '<I', 0)
+put('first_runs_into_second.zip', first + 20, '<II', 1040, 1040)
+put('second_runs_into_directory.zip', second + 20, '<II', 40, 40)
+put('second_past_the_file.zip', second + 42, '<I', 0x7FFFFFF0)
+open('stub.zip', 'wb').write(b'#!/bin/sh\n' * 50 + base)
+)",
+                       dir.path());
+    for (const std::string name : {"shared_body.zip", "first_runs_into_second.zip",
+                                   "second_runs_into_directory.zip", "second_past_the_file.zip"})
+        EXPECT_EQ(failureOf([&] { listed(dir / name); }), ArchiveFailure::corrupt("b")) << name;
+    EXPECT_EQ(listed(dir / "two.zip").entries.size(), 2u);
+    EXPECT_EQ(listed(dir / "stub.zip").entries.size(), 2u);
+}
+
 } // namespace
 } // namespace vexa
