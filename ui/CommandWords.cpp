@@ -45,6 +45,8 @@ std::vector<std::string> split(const std::string& text, bool (*separator)(char),
             hasPiece = true;
         }
     }
+    if (quote != 0)
+        throw QuotingError();
     if (hasPiece)
         pieces.push_back(current);
     return pieces;
@@ -68,11 +70,13 @@ std::vector<std::string> splitWords(const std::string& command) {
     return split(command, isBlank, false);
 }
 
-std::string joinWords(const std::vector<std::string>& words, std::size_t from) {
-    std::string text;
-    for (std::size_t i = from; i < words.size(); ++i)
-        text += (i > from ? " " : "") + words[i];
-    return text;
+std::string shellQuoted(const std::string& word) {
+    if (!word.empty() && word.find_first_of(" \t\r\n'\"\\;") == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 std::optional<std::int64_t> parseNumber(const std::string& word) {

@@ -2,18 +2,25 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vexa {
 
-// A line of commands is split at ";" and each command into words at blanks. Single or double
-// quotes keep blanks and ";" inside a word, and a backslash takes the next character as it is,
-// so names with spaces can be typed.
+// A quote left open: the line means nothing and nothing of it is run.
+struct QuotingError : std::runtime_error {
+    QuotingError() : std::runtime_error("Falta cerrar una comilla.") {}
+};
+
+// One rule for commands and for answers, as a shell splits a line: a line of commands is split
+// at ";" and each command into words at blanks. Single or double quotes keep blanks and ";"
+// inside a word, and a backslash takes the next character as it is, so a name with spaces, or
+// one pasted with quotes by a terminal, works as typed. Both throw QuotingError.
 std::vector<std::string> splitCommands(const std::string& line);
 std::vector<std::string> splitWords(const std::string& command);
-// The words from `from` on, joined by single blanks (so unquoted names with spaces still work).
-std::string joinWords(const std::vector<std::string>& words, std::size_t from);
+// The word quoted so that splitWords gives it back whole (single quotes when it needs any).
+std::string shellQuoted(const std::string& word);
 // A word of decimal digits only, as a number; none otherwise or when it is too long.
 std::optional<std::int64_t> parseNumber(const std::string& word);
 

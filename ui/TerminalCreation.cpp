@@ -2,6 +2,7 @@
 #include "core/archive/ArchiveFormat.h"
 #include "core/archive/TarCompression.h"
 #include "platform/TextRules.h"
+#include "ui/CommandHelp.h"
 #include "ui/CommandWords.h"
 #include "ui/TerminalSession.h"
 
@@ -50,8 +51,9 @@ bool TerminalSession::dispatchCreation(const std::string& name,
                                        const std::vector<std::string>& words) {
     if (name == "crear") {
         if (model_.sources().empty() && !model_.isBusy())
-            out_ << "No hay fuentes: añádelas con «anadir ruta…».\n";
-        model_.createArchive();
+            usage("No hay fuentes: añádelas con «anadir-fuente ruta…».");
+        else
+            model_.createArchive();
     } else if (name == "fuentes") {
         model_.showCreatePage();
         printCreationSettings();
@@ -59,16 +61,17 @@ bool TerminalSession::dispatchCreation(const std::string& name,
         const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
         const auto& sources = model_.sources();
         if (!number || *number < 1 || *number > static_cast<std::int64_t>(sources.size()))
-            out_ << "Uso: quitar n (n entre 1 y " << sources.size() << ")\n";
+            usage("Uso: quitar n (n entre 1 y " + std::to_string(sources.size()) + ")");
         else
             model_.removeSource(Path(sources[static_cast<std::size_t>(*number - 1)]));
     } else if (name == "vaciar") {
         model_.clearSources();
     } else if (name == "ajustar") {
-        if (words.size() < 3 && !(words.size() == 2 && words[1] == "nombre"))
-            out_ << "Uso: ajustar opción valor (escribe «ayuda» para ver las opciones)\n";
+        if (words.size() != 3 && !(words.size() == 2 && words[1] == "nombre"))
+            usage("Uso: ajustar opción valor (escribe «ayuda ajustar» para ver las opciones; un "
+                  "valor con espacios va entre comillas)");
         else
-            adjustSetting(words[1], joinWords(words, 2));
+            adjustSetting(plainWord(words[1]), words.size() == 3 ? words[2] : std::string());
     } else if (name == "programa-rar") {
         if (model_.chooseRarProgram() && model_.rarExecutableScope())
             out_ << "Programa RAR: " << model_.rarExecutableScope()->string() << "\n";
@@ -86,13 +89,13 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
                          option == "autoextraible" || option == "recuperacion" ||
                          option == "contrasena" || option == "ocultar-nombres";
     if ((numeric && !number) || (boolean && !on)) {
-        out_ << "Valor no válido para " << option << ": " << value << "\n";
+        usage("Valor no válido para " + option + ": " + value);
         return;
     }
     if (option == "formato") {
         const auto format = parseFormat(value);
         if (!format) {
-            out_ << "Formatos: zip, rar, 7z, tar\n";
+            usage("Formatos: zip, rar, 7z, tar");
             return;
         }
         model_.setCreationFormat(*format);
@@ -112,13 +115,13 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
             model_.setRarLevel(*number);
             break;
         case ArchiveFormat::zip:
-            out_ << "El ZIP no tiene nivel: usa «ajustar comprimir si|no».\n";
+            usage("El ZIP no tiene nivel: usa «ajustar comprimir si|no».");
             return;
         }
     } else if (option == "compresion-tar") {
         const auto compression = parseTarCompression(value);
         if (!compression) {
-            out_ << "Compresiones: sin, gzip, bzip2, xz, zstd\n";
+            usage("Compresiones: sin, gzip, bzip2, xz, zstd");
             return;
         }
         model_.setTarCompression(*compression);
@@ -138,14 +141,16 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
             const auto password = dialogs_.readLine("Contraseña: ", true);
             const auto confirmation =
                 password ? dialogs_.readLine("Confirmar contraseña: ", true) : std::nullopt;
-            if (!confirmation)
+            if (!confirmation) {
+                settle(Outcome::cancelled);
                 return;
+            }
             model_.setCreationPassword(*password);
             model_.setPasswordConfirmation(*confirmation);
         }
         model_.setProtectWithPassword(*on);
     } else {
-        out_ << "Opción desconocida: " << option << "\n";
+        usage("Opción desconocida: " + option);
         return;
     }
     printCreationSettings();

@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
+#include "ui/CommandWords.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,13 +14,6 @@
 namespace vexa {
 
 namespace {
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 bool hasAllowedType(const std::filesystem::path& location, const std::vector<std::string>& types) {
     if (types.empty())
@@ -82,6 +76,22 @@ std::optional<std::string> TerminalDialogs::readLine(const std::string& prompt, 
     return line;
 }
 
+std::optional<std::string> TerminalDialogs::readWord(const std::string& prompt) {
+    while (true) {
+        const auto line = readLine(prompt);
+        if (!line)
+            return std::nullopt;
+        try {
+            const auto words = splitWords(*line);
+            if (words.size() <= 1)
+                return words.empty() ? std::string() : words.front();
+            out_ << "Escribe una sola respuesta; usa comillas si lleva espacios.\n";
+        } catch (const QuotingError& error) {
+            out_ << error.what() << "\n";
+        }
+    }
+}
+
 std::filesystem::path TerminalDialogs::locationFromTyped(const std::string& typed) {
     std::string text = typed;
     if (text == "~" || text.starts_with("~/")) {
@@ -113,15 +123,20 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
         return response;
     }
     if (request.hasTextField) {
+        // The line answers the whole alert: Enter confirms the text, nothing typed cancels.
         std::string prompt = request.placeholder.empty()
                                  ? (request.secureTextField ? "Contraseña" : "Texto")
                                  : request.placeholder;
         if (!request.initialText.empty())
-            prompt += " [" + request.initialText + "]";
-        const auto text = readLine(prompt + ": ", request.secureTextField);
-        if (!text)
+            prompt += " (ahora «" + request.initialText + "»)";
+        const auto text =
+            request.secureTextField ? readLine(prompt + ": ", true) : readWord(prompt + ": ");
+        if (!text || text->empty()) {
+            ++cancelledQuestions_;
             return {cancelButton, request.initialText};
-        response.text = text->empty() ? request.initialText : *text;
+        }
+        response.text = *text;
+        return response;
     }
     if (request.buttons.size() <= 1)
         return response;
@@ -129,20 +144,22 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
     for (std::size_t i = 0; i < request.buttons.size(); ++i)
         out_ << "  " << i + 1 << ". " << request.buttons[i] << "\n";
     while (true) {
-        const auto answer = readLine("Elige una opción [1]: ");
-        if (!answer) {
+        const auto choice = readWord("Elige una opción [1]: ");
+        if (!choice) {
+            ++cancelledQuestions_;
             response.button = cancelButton;
             return response;
         }
-        const std::string choice = trimmed(*answer);
-        if (choice.empty())
+        if (choice->empty())
             return response;
         try {
             std::size_t used = 0;
-            const int number = std::stoi(choice, &used);
-            if (used == choice.size() && number >= 1 &&
+            const int number = std::stoi(*choice, &used);
+            if (used == choice->size() && number >= 1 &&
                 number <= static_cast<int>(request.buttons.size())) {
                 response.button = 1000 + number - 1;
+                if (request.buttons[static_cast<std::size_t>(number - 1)] == "Cancelar")
+                    ++cancelledQuestions_;
                 return response;
             }
         } catch (const std::exception&) {
@@ -166,13 +183,14 @@ std::vector<std::filesystem::path> TerminalDialogs::runOpenPanel(const OpenPanel
 
     std::vector<std::filesystem::path> chosen;
     while (true) {
-        const auto answer = readLine(prompt);
-        if (!answer)
+        const auto typed = readWord(prompt);
+        if (!typed || (typed->empty() && chosen.empty())) {
+            ++cancelledQuestions_;
             return {};
-        const std::string typed = trimmed(*answer);
-        if (typed.empty())
+        }
+        if (typed->empty())
             return chosen;
-        const auto location = locationFromTyped(typed);
+        const auto location = locationFromTyped(*typed);
         std::error_code error;
         const auto status = std::filesystem::status(location, error);
         if (!std::filesystem::exists(status)) {
@@ -206,14 +224,15 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
     const std::filesystem::path folder =
         request.directory ? *request.directory : std::filesystem::current_path();
     while (true) {
-        const auto answer =
-            readLine((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
+        const auto typed =
+            readWord((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
                      request.nameFieldStringValue + "]: ");
-        if (!answer)
+        if (!typed) {
+            ++cancelledQuestions_;
             return std::nullopt;
-        const std::string typed = trimmed(*answer);
+        }
         std::filesystem::path location =
-            typed.empty() ? folder / request.nameFieldStringValue : locationFromTyped(typed);
+            typed->empty() ? folder / request.nameFieldStringValue : locationFromTyped(*typed);
         std::error_code error;
         if (std::filesystem::is_directory(location, error))
             location /= request.nameFieldStringValue;
@@ -222,10 +241,12 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
         location = location.lexically_normal();
         if (std::filesystem::exists(std::filesystem::symlink_status(location, error))) {
             const auto replace =
-                readLine("Ya existe " + location.string() + ". ¿Reemplazarlo? (s/n) [n]: ");
-            if (!replace)
+                readWord("Ya existe " + location.string() + ". ¿Reemplazarlo? (s/n) [n]: ");
+            if (!replace) {
+                ++cancelledQuestions_;
                 return std::nullopt;
-            if (text::asciiLowercased(trimmed(*replace)) != "s")
+            }
+            if (text::asciiLowercased(*replace) != "s")
                 continue;
         }
         return location;

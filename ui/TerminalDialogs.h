@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -13,11 +14,16 @@ namespace vexa {
 // to `out`, answers are read from `in` one line each. An answer that cannot be read (end of
 // input) cancels: an alert gets its "Cancelar" button (else its last), a panel gives nothing.
 //
-// Alerts list their buttons by number (1 is the first button, answering 1000) and read the text
-// field first when they have one; a secure field is read with echo off when `in` is a terminal.
-// Open panels read one location per line until an empty line (the first empty line cancels) and
-// ask again for a location of the wrong kind; save panels read a location with the proposed
-// name as default. Relative locations are taken from the current folder.
+// Answers are split like a command line (quotes and backslashes), so a location pasted with
+// quotes works; a line of more than one word, or with an open quote, is asked again. Passwords
+// are the one exception: they are taken exactly as typed.
+//
+// Alerts list their buttons by number (1 is the first button, answering 1000). An alert with a
+// text field is answered by that one line: a text is its first button, an empty line its
+// "Cancelar"; a secure field is read with echo off when `in` is a terminal. Open panels read one
+// location per line until an empty line (the first empty line cancels) and ask again for a
+// location of the wrong kind; save panels read a location with the proposed name as default.
+// Relative locations are taken from the current folder.
 class TerminalDialogs : public Dialogs {
   public:
     // `terminalInput`: whether `in` is the terminal, so that echo may be switched off.
@@ -34,6 +40,11 @@ class TerminalDialogs : public Dialogs {
 
     // One line of the answer source, without its line end; none at the end of input.
     std::optional<std::string> readLine(const std::string& prompt, bool secret = false);
+    // One answer of one word at most: "" for an empty line, none when the question is
+    // cancelled (end of input). Asks again, after saying why, for more words or an open quote.
+    std::optional<std::string> readWord(const std::string& prompt);
+    // Questions the user cancelled so far (a cancelled answer, "Cancelar", an empty panel).
+    std::uint64_t cancelledQuestions() const { return cancelledQuestions_; }
     // The absolute location a typed path names ("~/" is the home folder).
     static std::filesystem::path locationFromTyped(const std::string& typed);
 
@@ -42,6 +53,7 @@ class TerminalDialogs : public Dialogs {
     std::ostream& out_;
     bool terminalInput_;
     std::optional<std::string> presetText_;
+    std::uint64_t cancelledQuestions_ = 0;
 };
 
 } // namespace vexa

@@ -2,6 +2,7 @@
 
 #include "core/archive/WorkspacePage.h"
 #include "platform/Paths.h"
+#include "ui/CommandHelp.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
 
@@ -50,45 +51,7 @@ TerminalSession::~TerminalSession() {
 }
 
 std::string TerminalSession::helpText() {
-    return "Órdenes:\n"
-           "  abrir [ruta]            abre un archivo (sin ruta, pregunta cuál)\n"
-           "  ls                      muestra las filas de la carpeta actual, numeradas\n"
-           "  cd carpeta|n|..|/       entra en una carpeta, sube un nivel o vuelve a la raíz\n"
-           "  buscar [texto]          busca en todo el archivo (sin texto, deja de buscar)\n"
-           "  seleccionar [n…]        selecciona filas por número (sin números, ninguna)\n"
-           "  extraer                 extrae todo en una carpeta nueva\n"
-           "  extraer-seleccion       extrae la selección\n"
-           "  inspector [botón]       muestra el inspector; con «extraer» o «guardar-unico»\n"
-           "                          pulsa ese botón (extrae la selección si la hay, si no todo)\n"
-           "  vista-previa n          prepara la vista previa de un archivo y muestra su ruta\n"
-           "  cerrar-vista-previa     cierra la vista previa\n"
-           "  arrastrar n… carpeta    saca las filas indicadas a una carpeta\n"
-           "  soltar ruta…            suelta archivos en la ventana (con un archivo abierto, los\n"
-           "                          añade a la carpeta actual)\n"
-           "  renombrar n [nombre]    renombra una fila del archivo abierto\n"
-           "  eliminar n…             elimina filas del archivo abierto\n"
-           "  reparar                 repara un RAR dañado en una copia\n"
-           "  guardar-unico           guarda el archivo dividido como un único archivo\n"
-           "  abrir-resultado         abre el último resultado\n"
-           "  crear                   crea el archivo con las fuentes y los ajustes\n"
-           "  fuentes                 muestra la página de creación: fuentes y ajustes\n"
-           "  anadir [ruta…]          añade archivos y carpetas al archivo abierto (a su carpeta\n"
-           "                          actual) o, en la página de creación, a las fuentes\n"
-           "  quitar n                quita una fuente\n"
-           "  vaciar                  quita todas las fuentes\n"
-           "  ajustar opción valor    formato zip|rar|7z|tar, nombre texto, comprimir si|no,\n"
-           "                          nivel n, compresion-tar sin|gzip|bzip2|xz|zstd,\n"
-           "                          archivo-unico si|no, autoextraible si|no,\n"
-           "                          recuperacion si|no, contrasena si|no,\n"
-           "                          ocultar-nombres si|no, dividir megabytes\n"
-           "  programa-rar            elige el programa rar que se usará para crear RAR\n"
-           "  recientes               muestra los archivos recientes\n"
-           "  reciente n              abre un archivo reciente\n"
-           "  actividad               muestra el registro de actividad\n"
-           "  predeterminado          hace de Vexa la aplicación predeterminada\n"
-           "  ayuda                   muestra esta ayuda\n"
-           "  salir                   termina\n"
-           "Ctrl-C cancela la operación en curso.\n";
+    return fullHelp();
 }
 
 void TerminalSession::observe(WorkspaceField field) {
@@ -97,6 +60,11 @@ void TerminalSession::observe(WorkspaceField field) {
         // A Ctrl-C typed at a dialogue before the operation began must not cancel it.
         if (model_.isBusy())
             takeInterrupt();
+        break;
+    case WorkspaceField::records:
+        if (!model_.records().empty() && !model_.records().front().succeeded &&
+            model_.records().front().detail == WorkspaceModel::cancellationMessage())
+            settle(Outcome::cancelled);
         break;
     case WorkspaceField::statusMessage:
         if (model_.statusMessage()) {
@@ -144,7 +112,11 @@ void TerminalSession::poll() {
         watchInput_ = false; // the input has ended; nothing more will come
         return;
     }
-    const auto words = splitWords(*line);
+    std::vector<std::string> words;
+    try {
+        words = splitWords(*line);
+    } catch (const QuotingError&) {
+    }
     if (words.empty())
         return;
     if (words[0] != "salir") {
@@ -174,26 +146,49 @@ bool TerminalSession::dispatch(const std::string& command) {
         return true;
     // A Ctrl-C typed at the prompt must not cancel the operation this command begins.
     takeInterrupt();
-    const std::string& name = words[0];
-    const std::string rest = joinWords(words, 1);
+    const std::string name = plainWord(words[0]);
+    const std::size_t arguments = words.size() - 1;
+    // The one argument of a command that takes at most one (a name with spaces is quoted).
+    const std::string argument = arguments >= 1 ? words[1] : std::string();
+    const auto atMost = [&](std::size_t count, const char* form) {
+        if (arguments <= count)
+            return true;
+        usage(std::string("Uso: ") + form +
+              " (una ruta o un texto con espacios va entre comillas)");
+        return false;
+    };
 
     if (name == "salir")
         return false;
     if (name == "ayuda") {
-        out_ << helpText();
+        if (arguments == 0) {
+            out_ << helpText();
+        } else if (const auto help = commandHelp(argument)) {
+            out_ << *help;
+        } else {
+            usage("No hay ninguna orden «" + argument + "». Escribe «ayuda» para verlas todas.");
+        }
     } else if (name == "abrir") {
-        if (rest.empty())
+        if (!atMost(1, "abrir [ruta]"))
+            return true;
+        if (arguments == 0)
             model_.chooseArchiveToOpen();
         else
-            openTyped(rest);
+            openTyped(argument);
     } else if (name == "ls") {
-        printRows();
+        if (atMost(0, "ls") && requireArchive())
+            printRows();
     } else if (name == "cd") {
-        changeFolder(rest);
+        if (atMost(1, "cd carpeta|n|..|/"))
+            changeFolder(argument);
     } else if (name == "buscar") {
-        model_.setSearch(rest);
-        printRows();
+        if (atMost(1, "buscar [texto]") && requireArchive()) {
+            model_.setSearch(argument);
+            printRows();
+        }
     } else if (name == "seleccionar") {
+        if (!requireArchive())
+            return true;
         if (const auto rows = rowsNamed({words.begin() + 1, words.end()})) {
             std::set<std::string> selection;
             for (const auto& row : *rows)
@@ -202,16 +197,23 @@ bool TerminalSession::dispatch(const std::string& command) {
             out_ << model_.selection().size() << " seleccionado(s)\n";
         }
     } else if (name == "extraer") {
-        model_.extractEntries(false);
+        if (atMost(0, "extraer") && requireArchive())
+            model_.extractEntries(false);
     } else if (name == "extraer-seleccion") {
-        model_.extractEntries(true);
+        if (!atMost(0, "extraer-seleccion") || !requireArchive())
+            return true;
+        if (model_.selection().empty())
+            usage("No hay nada seleccionado: elige filas con «seleccionar n…».");
+        else
+            model_.extractEntries(true);
     } else if (name == "inspector") {
         inspector(words);
     } else if (name == "vista-previa") {
-        if (words.size() != 2) {
-            out_ << "Uso: vista-previa n\n";
+        if (arguments != 1) {
+            usage("Uso: vista-previa n");
+        } else if (!requireArchive()) {
         } else if (const auto rows = rowsNamed({words[1]}); rows && rows->front().isDirectory) {
-            out_ << "Es una carpeta; «cd " << words[1] << "» entra en ella.\n";
+            usage("Es una carpeta; «cd " + words[1] + "» entra en ella.");
         } else if (rows) {
             // Opening a file row makes it the whole selection and previews it.
             model_.setSelection({rows->front().path});
@@ -221,12 +223,13 @@ bool TerminalSession::dispatch(const std::string& command) {
         model_.clearPreview();
     } else if (name == "arrastrar") {
         if (words.size() < 3) {
-            out_ << "Uso: arrastrar n… carpeta\n";
+            usage("Uso: arrastrar n… carpeta");
+        } else if (!requireArchive()) {
         } else if (const auto rows = rowsNamed({words.begin() + 1, words.end() - 1})) {
             const auto folder = TerminalDialogs::locationFromTyped(words.back());
             std::error_code error;
             if (!std::filesystem::is_directory(folder, error))
-                out_ << "No es una carpeta: " << folder.string() << "\n";
+                usage("No es una carpeta: " + folder.string());
             else
                 dragOut(*rows, folder);
         }
@@ -238,21 +241,18 @@ bool TerminalSession::dispatch(const std::string& command) {
             // The entry table takes drops on the archive page: into the folder shown.
             model_.addFiles(locations, model_.folder());
         else if (locations.empty() || !model_.handleDroppedURLs(locations))
-            out_ << "No se aceptó lo soltado.\n";
+            usage("No se aceptó lo soltado.");
         else if (model_.page() == WorkspacePage::create)
             printCreationSettings();
     } else if (name == "abrir-resultado") {
-        if (model_.lastOutput())
-            model_.openArchive(*model_.lastOutput());
-        else
-            out_ << "No hay ningún resultado.\n";
+        openLastOutput();
     } else if (name == "recientes") {
         printRecents();
     } else if (name == "reciente") {
-        const auto number = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
+        const auto number = arguments == 1 ? parseNumber(words[1]) : std::nullopt;
         if (!number || *number < 1 ||
             *number > static_cast<std::int64_t>(model_.recents().size())) {
-            out_ << "Uso: reciente n (n entre 1 y " << model_.recents().size() << ")\n";
+            usage("Uso: reciente n (n entre 1 y " + std::to_string(model_.recents().size()) + ")");
         } else if (const auto location = model_.resolveRecent(
                        model_.recents()[static_cast<std::size_t>(*number - 1)])) {
             model_.openArchive(location->archive, location->folder);
@@ -264,22 +264,73 @@ bool TerminalSession::dispatch(const std::string& command) {
         model_.registerAsDefaultApp([finished] { *finished = true; });
         model_.loop().runUntil([finished] { return *finished; }, forever);
     } else if (!dispatchEditing(name, words) && !dispatchCreation(name, words)) {
-        out_ << "Orden desconocida: " << name << ". Escribe «ayuda» para ver las órdenes.\n";
+        usage("Orden desconocida: " + words[0] + ". Escribe «ayuda» para ver las órdenes.");
     }
     out_ << std::flush;
     return true;
 }
 
 bool TerminalSession::execute(const std::string& command) {
+    outcome_ = Outcome::done;
+    const auto cancelledBefore = dialogs_.cancelledQuestions();
     bool goOn = true;
     try {
         goOn = dispatch(command);
+    } catch (const QuotingError& error) {
+        usage(error.what());
     } catch (...) {
         // A failure outside any operation (an unreadable folder, say) ends this command only.
         showError(WorkspaceModel::localizedDescription(std::current_exception()));
     }
     waitUntilIdle();
+    if (dialogs_.cancelledQuestions() != cancelledBefore)
+        settle(Outcome::cancelled);
     return goOn && !quitting_;
+}
+
+int TerminalSession::runScript(const std::vector<std::string>& commands) {
+    for (const auto& command : commands) {
+        const bool goOn = execute(command);
+        if (outcome_ != Outcome::done)
+            return static_cast<int>(outcome_);
+        if (!goOn)
+            break;
+    }
+    return 0;
+}
+
+void TerminalSession::usage(const std::string& text) {
+    out_ << text << "\n";
+    settle(Outcome::usage);
+}
+
+void TerminalSession::settle(Outcome outcome) {
+    if (outcome_ == Outcome::done)
+        outcome_ = outcome;
+}
+
+bool TerminalSession::requireArchive() {
+    if (model_.archive())
+        return true;
+    usage("No hay ningún archivo abierto.");
+    return false;
+}
+
+std::string TerminalSession::prompt() const {
+    switch (model_.page()) {
+    case WorkspacePage::home:
+        return "vexa (inicio)> ";
+    case WorkspacePage::create:
+        return "vexa (crear)> ";
+    case WorkspacePage::activity:
+        return "vexa (actividad)> ";
+    case WorkspacePage::archive:
+        break;
+    }
+    if (!model_.archive())
+        return "vexa> ";
+    return "vexa (" + paths::lastPathComponent(model_.archive()->url) + ":/" + model_.folder() +
+           ")> ";
 }
 
 void TerminalSession::openTyped(const std::string& typed) {
@@ -287,7 +338,7 @@ void TerminalSession::openTyped(const std::string& typed) {
     const auto location = TerminalDialogs::locationFromTyped(typed);
     std::error_code error;
     if (!std::filesystem::exists(location, error))
-        out_ << "No existe: " << location.string() << "\n";
+        usage("No existe: " + location.string());
     else
         model_.openArchive(location);
 }
@@ -312,6 +363,7 @@ void TerminalSession::showError(const std::string& message) {
     progress_.clear();
     out_ << "\nNo se pudo completar la operación\n" << message << "\n" << std::flush;
     errorShown_ = true;
+    settle(Outcome::failed);
 }
 
 bool TerminalSession::requestQuit() {
@@ -328,27 +380,38 @@ void TerminalSession::finish() {
     model_.clearPreview();
 }
 
-void TerminalSession::runInteractive(bool showPrompt) {
+int TerminalSession::runInteractive(bool showPrompt) {
     while (!quitting_) {
-        const auto line = dialogs_.readLine(showPrompt ? "vexa> " : "");
+        const auto line = dialogs_.readLine(showPrompt ? prompt() : "");
         if (!line)
             break;
+        std::vector<std::string> commands;
+        try {
+            commands = splitCommands(*line);
+        } catch (const QuotingError& error) {
+            outcome_ = Outcome::done;
+            usage(error.what());
+            if (!showPrompt)
+                return static_cast<int>(outcome_);
+            continue;
+        }
         bool goOn = true;
-        for (const auto& command : splitCommands(*line)) {
+        for (const auto& command : commands) {
             goOn = execute(command);
+            if (!showPrompt && outcome_ != Outcome::done)
+                return static_cast<int>(outcome_);
             if (!goOn)
                 break;
         }
         if (!goOn && requestQuit())
             break;
     }
+    return 0;
 }
 
 void TerminalSession::printRows() {
-    if (!model_.archive()) {
-        out_ << "No hay ningún archivo abierto.\n";
+    if (!requireArchive())
         return;
-    }
     // Looking at the rows is being on the archive page, where additions go into the archive.
     model_.setPage(WorkspacePage::archive);
     const bool searching = !model_.search().empty();
@@ -378,7 +441,7 @@ TerminalSession::rowsNamed(const std::vector<std::string>& numbers) {
     for (const auto& word : numbers) {
         const auto number = parseNumber(word);
         if (!number || *number < 1 || *number > static_cast<std::int64_t>(rows.size())) {
-            out_ << "No hay ninguna fila " << word << ". Usa «ls» para ver los números.\n";
+            usage("No hay ninguna fila " + word + ". Usa «ls» para ver los números.");
             return std::nullopt;
         }
         named.push_back(rows[static_cast<std::size_t>(*number - 1)]);
@@ -387,10 +450,8 @@ TerminalSession::rowsNamed(const std::vector<std::string>& numbers) {
 }
 
 void TerminalSession::changeFolder(const std::string& name) {
-    if (!model_.archive()) {
-        out_ << "No hay ningún archivo abierto.\n";
+    if (!requireArchive())
         return;
-    }
     std::string target;
     if (name.empty() || name == "/") {
         target.clear();
@@ -414,7 +475,7 @@ void TerminalSession::changeFolder(const std::string& name) {
                 found = &rows[i];
         }
         if (!found || !found->isDirectory || !found->path.ends_with("/")) {
-            out_ << "No hay ninguna carpeta «" << name << "».\n";
+            usage("No hay ninguna carpeta «" + name + "».");
             return;
         }
         target = found->path;
@@ -426,12 +487,18 @@ void TerminalSession::changeFolder(const std::string& name) {
     printRows();
 }
 
-void TerminalSession::inspector(const std::vector<std::string>& words) {
-    const auto& archive = model_.archive();
-    if (!archive) {
-        out_ << "No hay ningún archivo abierto.\n";
+void TerminalSession::openLastOutput() {
+    if (!model_.lastOutput()) {
+        usage("No hay ningún resultado.");
         return;
     }
+    model_.openArchive(*model_.lastOutput());
+}
+
+void TerminalSession::inspector(const std::vector<std::string>& words) {
+    if (!requireArchive())
+        return;
+    const auto& archive = model_.archive();
     const bool split = archive->volumes.size() > 1;
     // The extraction button takes the selection exactly when there is one.
     const bool selectionOnly = !model_.selection().empty();
@@ -441,7 +508,7 @@ void TerminalSession::inspector(const std::vector<std::string>& words) {
     } else if (button == "guardar-unico" && split) {
         model_.joinVolumesToSingleFile();
     } else if (words.size() != 1) {
-        out_ << "Uso: inspector [extraer" << (split ? "|guardar-unico" : "") << "]\n";
+        usage(std::string("Uso: inspector [extraer") + (split ? "|guardar-unico" : "") + "]");
     } else {
         out_ << paths::lastPathComponent(archive->url) << "\n"
              << "  tipo: " << archive->kindLabel() << "\n"

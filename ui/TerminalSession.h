@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveItem.h"
 #include "core/workspace/WorkspaceModel.h"
+#include "ui/Outcome.h"
 #include "ui/ProgressDisplay.h"
 #include "ui/TerminalDialogs.h"
 
@@ -29,8 +30,11 @@ class TerminalSession {
     TerminalSession& operator=(const TerminalSession&) = delete;
 
     // Runs one command, waits until the model is idle and shows its messages. False when the
-    // session is to end.
+    // session is to end. lastOutcome() then tells what the command came to.
     bool execute(const std::string& command);
+    Outcome lastOutcome() const { return outcome_; }
+    // Runs commands until one does not end well or one is "salir"; gives the exit status.
+    int runScript(const std::vector<std::string>& commands);
     // Starts one command without waiting for the operation it begins. False for "salir".
     bool dispatch(const std::string& command);
     // Opens the archive at a typed location, as the file manager hands one over; a location
@@ -45,8 +49,12 @@ class TerminalSession {
     // Closes the preview, as the window does when the program ends.
     void finish();
 
-    // Reads commands from the dialogues' input until "salir" or the end of input.
-    void runInteractive(bool showPrompt);
+    // Reads commands from the dialogues' input until "salir" or the end of input. At a terminal
+    // (`showPrompt`) every command runs and the status is 0; from a pipe it stops as a script
+    // does. Gives the exit status.
+    int runInteractive(bool showPrompt);
+    // "vexa (página)> ": the prompt names the page shown, so what a command does is visible.
+    std::string prompt() const;
 
     // True once an error message has been shown.
     bool errorShown() const { return errorShown_; }
@@ -54,6 +62,10 @@ class TerminalSession {
     static std::string helpText();
 
   private:
+    // Says why a command did nothing: a usage error.
+    void usage(const std::string& text);
+    // The command's outcome, unless an earlier one of the same command already holds.
+    void settle(Outcome outcome);
     using Path = std::filesystem::path;
 
     void observe(WorkspaceField field);
@@ -72,13 +84,23 @@ class TerminalSession {
     // number is wrong.
     std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);
     void changeFolder(const std::string& name);
+    // The status bar's button: an archive is opened, a folder is shown in the file manager.
+    void openLastOutput();
     // The create page's commands (TerminalCreation.cpp); false when `name` is none of them.
     bool dispatchCreation(const std::string& name, const std::vector<std::string>& words);
     void printCreationSettings();
     // The commands that edit the open archive (TerminalEditing.cpp); false for any other.
     bool dispatchEditing(const std::string& name, const std::vector<std::string>& words);
-    // Dropped or typed locations go into the open archive's current folder on the archive page.
+    // Dropped locations go into the open archive's current folder on the archive page.
     bool addsToOpenArchive() const;
+    // False, after saying so, when no archive is open.
+    bool requireArchive();
+    // requireArchive, after checking that `given` arguments lie in [least, most] (else the
+    // usage `form` is shown).
+    bool requireArchiveNamed(const char* form, std::size_t least, std::size_t most,
+                             std::size_t given);
+    // False, after naming it, when one of the typed locations does not exist.
+    bool existingLocations(const std::vector<Path>& locations);
     void adjustSetting(const std::string& option, const std::string& value);
     void dragOut(const std::vector<ArchiveItem>& items, const Path& folder);
     void writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items, std::size_t index,
@@ -92,6 +114,7 @@ class TerminalSession {
     ObservationRegistrar::Token token_;
     std::uint64_t pollTimer_;
     bool errorShown_ = false;
+    Outcome outcome_ = Outcome::done;
     bool quitting_ = false;
     Path shownArchive_; // the archive whose opening was last reported
 };

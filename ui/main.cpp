@@ -1,41 +1,101 @@
-// The terminal front-end: `vexa [archivo] [--comandos 'orden; orden…']`. Without commands it
-// reads them from standard input (with a prompt when that is a terminal); dialogue answers are
+// The terminal front-end: `vexa [opciones] [--] [archivo]`. Without commands it reads them from
+// standard input (with a prompt and line editing when that is a terminal); dialogue answers are
 // read from standard input too.
 #include "core/workspace/WorkspaceModel.h"
 #include "platform/MainLoop.h"
 #include "platform/SettingsStore.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
+#include "ui/Outcome.h"
 #include "ui/TerminalDialogs.h"
 #include "ui/TerminalSession.h"
 
-#include <cstring>
+#include <cstdio>
+#include <getopt.h>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <unistd.h>
 
+#ifndef VEXA_VERSION
+#define VEXA_VERSION "desconocida"
+#endif
+
 namespace {
 
-constexpr const char* usage = "Uso: vexa [archivo] [--comandos 'orden; orden…']\n";
+constexpr const char* usageLine = "Uso: vexa [-c 'orden; orden…'] [--] [archivo]\n";
+
+constexpr const char* optionsHelp =
+    "Gestor de archivos comprimidos: ZIP, RAR, 7z, TAR y archivos comprimidos sueltos.\n"
+    "\n"
+    "  -c, --comandos=ÓRDENES  ejecuta las órdenes (separadas por «;») sin línea de\n"
+    "                          órdenes y termina; las respuestas a las preguntas se leen\n"
+    "                          de la entrada estándar, una por línea; la primera orden que\n"
+    "                          falla detiene el resto\n"
+    "  -h, --help              muestra esta ayuda y termina\n"
+    "  -V, --version           muestra la versión y termina\n"
+    "  --                      lo que sigue es el archivo, aunque empiece por «-»\n"
+    "\n"
+    "Sin órdenes, las lee de la entrada estándar: con un indicador y edición de línea si es\n"
+    "un terminal, o una por línea, deteniéndose en la primera que falla, si no lo es.\n"
+    "\n";
+
+// Standard output that cannot be written (a full disk, /dev/full) is a failure, not silence.
+int checkedOutput(int status) {
+    std::cout.flush();
+    if (std::cout.fail() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::cerr << "vexa: no se pudo escribir la salida estándar.\n";
+        return status == 0 ? static_cast<int>(vexa::Outcome::failed) : status;
+    }
+    return status;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace vexa;
-    std::optional<std::string> archive;
     std::optional<std::string> commands;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--comandos") == 0 && i + 1 < argc) {
-            commands = argv[++i];
-        } else if (std::strcmp(argv[i], "--ayuda") == 0) {
-            std::cout << usage << TerminalSession::helpText();
-            return 0;
-        } else if (argv[i][0] != '-' && !archive) {
-            archive = argv[i];
-        } else {
-            std::cerr << usage;
-            return 2;
+    static const option longOptions[] = {
+        {"comandos", required_argument, nullptr, 'c'},
+        {"help", no_argument, nullptr, 'h'},
+        {"ayuda", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int option = 0;
+    while ((option = getopt_long(argc, argv, "c:hV", longOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'c':
+            commands = optarg;
+            break;
+        case 'h':
+            std::cout << usageLine << optionsHelp << TerminalSession::helpText();
+            return checkedOutput(0);
+        case 'V':
+            std::cout << "vexa " << VEXA_VERSION << "\n";
+            return checkedOutput(0);
+        default:
+            std::cerr << "vexa: opción no válida: " << argv[optind - 1] << "\n"
+                      << usageLine << "«vexa --help» muestra la ayuda.\n";
+            return static_cast<int>(Outcome::usage);
+        }
+    }
+    std::optional<std::string> archive;
+    if (optind < argc)
+        archive = argv[optind++];
+    if (optind < argc) {
+        std::cerr << "vexa: sobra «" << argv[optind] << "»: se abre un solo archivo.\n"
+                  << usageLine;
+        return static_cast<int>(Outcome::usage);
+    }
+    std::vector<std::string> script;
+    if (commands) {
+        try {
+            script = splitCommands(*commands);
+        } catch (const QuotingError& error) {
+            std::cerr << "vexa: " << error.what() << "\n";
+            return static_cast<int>(Outcome::usage);
         }
     }
 
@@ -47,21 +107,24 @@ int main(int argc, char** argv) {
     TerminalSession session(model, dialogs, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
                             terminalInput && !commands);
 
+    int status = 0;
     if (archive) {
         // As when the file manager hands the program a file.
-        session.openTyped(*archive);
-        session.waitUntilIdle();
+        session.execute("abrir " + shellQuoted(*archive));
+        status = static_cast<int>(session.lastOutcome());
     }
-    if (commands) {
-        for (const auto& command : splitCommands(*commands))
-            if (!session.execute(command))
-                break;
-    } else {
-        if (terminalInput)
-            std::cout << "Vexa. Escribe «ayuda» para ver las órdenes.\n";
-        session.runInteractive(terminalInput);
+    const bool scripted = commands || !terminalInput;
+    if (status == 0 || !scripted) {
+        if (commands) {
+            status = session.runScript(script);
+        } else {
+            if (terminalInput)
+                std::cout << "Vexa. Escribe «ayuda» para ver las órdenes.\n";
+            const int ran = session.runInteractive(terminalInput);
+            status = terminalInput ? 0 : ran;
+        }
     }
     session.requestQuit();
     session.finish();
-    return session.errorShown() ? 1 : 0;
+    return checkedOutput(status);
 }

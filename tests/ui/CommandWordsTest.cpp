@@ -24,6 +24,13 @@ TEST(CommandWords, SplitsWordsHonouringQuotesAndEscapes) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(splitWords(c.text), c.expected) << c.text;
+    // An open quote means nothing: no word of the line is taken.
+    for (const char* open : {"abrir 'a.zip", "abrir \"a.zip", "abrir a.zip \"'"})
+        EXPECT_THROW(splitWords(open), QuotingError) << open;
+    EXPECT_THROW(splitCommands("abrir 'a.zip; ls"), QuotingError);
+    // Quoting a word for a command gives it back whole.
+    for (const char* word : {"a.zip", "mi archivo.zip", "it's", "a\\b;\"c\"", ""})
+        EXPECT_EQ(splitWords("abrir " + shellQuoted(word)), (Words{"abrir", word})) << word;
 }
 
 TEST(CommandWords, SplitsCommandsAtSemicolonsOutsideQuotes) {

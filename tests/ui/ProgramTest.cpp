@@ -15,7 +15,7 @@ CommandResult runProgram(const TemporaryDirectory& folder, const std::string& ar
                                     " XDG_DATA_HOME=" + shellQuote((folder / "data").string()) +
                                     " XDG_DATA_DIRS=" + shellQuote((folder / "none").string());
     return runCommand(environment + " " + shellQuote(VEXA_PROGRAM) + " " + arguments +
-                          " < entrada.txt 2>/dev/null",
+                          " < entrada.txt 2>&1",
                       folder.path());
 }
 
@@ -41,6 +41,74 @@ TEST(Program, ScriptedCommandsReadDialogueAnswersFromStandardInput) {
 
     result = runProgram(folder, "--desconocida", "");
     EXPECT_EQ(result.exitStatus, 2);
+}
+
+struct ScriptCase {
+    const char* arguments;
+    const char* input;
+    int status;
+    const char* shown;    // printed
+    const char* notShown; // not printed: the run stopped before
+};
+
+TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    runChecked("zip -q x.zip a.txt && zip -q -P secreto cifrado.zip a.txt && cp x.zip "
+               "'mi archivo.zip' && mkdir salida 'salida dos'",
+               folder.path());
+    const ScriptCase cases[] = {
+        {"-c 'abrir noexiste.zip; recientes'", "", 2, "No existe: ", "No hay archivos"},
+        {"--comandos='ordenar; recientes'", "", 2, "Orden desconocida", "No hay archivos"},
+        {"x.zip -c 'seleccionar 9; ls'", "", 2, "No hay ninguna fila 9", "Carpeta: /"},
+        {"x.zip -c 'extraer-seleccion; ls'", "", 2, "No hay nada seleccionado", "Carpeta: /"},
+        {"-c 'abrir a.txt; recientes'", "", 1, "No se pudo completar", "No hay archivos"},
+        {"-c \"abrir 'x.zip; ls\"", "", 2, "Falta cerrar una comilla", "Abierto"},
+        {"-c 'abrir x.zip y.zip'", "", 2, "Uso: abrir [ruta]", "Abierto"},
+        // A question left unanswered cancels it, and the script with it.
+        {"x.zip -c 'extraer; ls'", "", 3, "Extraer aquí", "Carpeta: /"},
+        // Commands on a pipe stop the same way.
+        {"x.zip", "ls\nordenar\nrecientes\n", 2, "Carpeta: /", "No hay archivos"},
+        // One line answers a password question: Enter continues, an empty line cancels.
+        {"cifrado.zip -c extraer", "secreto\nsalida\n", 0, "Extracción completada", "Elige"},
+        {"cifrado.zip -c 'extraer; ls'", "\n", 3, "Contraseña del ZIP", "Carpeta: /"},
+        // Paths with spaces, quoted in commands and in answers alike.
+        {"-c \"abrir 'mi archivo.zip'; extraer\"", "'salida dos'\n", 0, "Resultado: ", "Uso"},
+        {"-c 'salir; ordenar'", "", 0, "", "Orden desconocida"},
+    };
+    for (const auto& c : cases) {
+        const auto result = runProgram(folder, c.arguments, c.input);
+        EXPECT_EQ(result.exitStatus, c.status) << c.arguments << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << c.arguments << result.output;
+        EXPECT_EQ(result.output.find(c.notShown), std::string::npos)
+            << c.arguments << result.output;
+    }
+    EXPECT_EQ(readFile(folder / "salida/cifrado/a.txt"), "hola\n");
+    EXPECT_EQ(readFile(folder / "salida dos/mi archivo/a.txt"), "hola\n");
+}
+
+TEST(Program, OptionsFollowTheUsualConventions) {
+    TemporaryDirectory folder;
+    auto result = runProgram(folder, "--help", "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_NE(result.output.find("Estado de salida: 0 todo hecho"), std::string::npos);
+    EXPECT_NE(result.output.find("  anadir-fuente [ruta…]"), std::string::npos) << result.output;
+    EXPECT_EQ(runProgram(folder, "-V", "").output.rfind("vexa ", 0), 0u);
+    EXPECT_EQ(runProgram(folder, "-x", "").exitStatus, 2);
+    EXPECT_EQ(runProgram(folder, "a.zip b.zip", "").exitStatus, 2);
+    // After "--" a name that starts with "-" is the archive.
+    result = runProgram(folder, "-- -raro.zip", "");
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.output.find("No existe: " + (folder / "-raro.zip").string()),
+              std::string::npos)
+        << result.output;
+    // Accented command words, and help on one command.
+    result = runProgram(folder, "-c 'ayuda añadir'", "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output.rfind("  anadir [ruta…]", 0), 0u) << result.output;
+    EXPECT_EQ(runProgram(folder, "-c 'ayuda nada'", "").exitStatus, 2);
+    // A full standard output is a failure.
+    EXPECT_EQ(runProgram(folder, "-c ayuda >/dev/full", "").exitStatus, 1);
 }
 
 } // namespace

@@ -22,7 +22,7 @@ struct CreationTest : ::testing::Test {
 
 TEST_F(CreationTest, EncryptedZipFromTheSourcesReadsBackWithUnzip) {
     h.answers("clave\nclave\n" + (h.temporary / "salida").string() + "\n");
-    const auto shown = h.run("anadir " + source("a.txt") + " " + source("docs") +
+    const auto shown = h.run("anadir-fuente " + source("a.txt") + " " + source("docs") +
                              "; ajustar nombre Copia; ajustar contrasena si; crear");
     EXPECT_TRUE(contains(shown, "Crear: Copia.zip\n  formato: ZIP\n")) << shown;
     EXPECT_TRUE(contains(shown, "ZIP creado correctamente\nResultado: ")) << shown;
@@ -41,8 +41,8 @@ TEST_F(CreationTest, EncryptedZipFromTheSourcesReadsBackWithUnzip) {
 }
 
 TEST_F(CreationTest, SingleCompressedFileAndTheSourcesList) {
-    auto shown = h.run("anadir " + source("a.txt") + " " + source("docs") + " " + source("a.txt") +
-                       "; ajustar formato tar; ajustar compresion-tar gzip");
+    auto shown = h.run("anadir-fuente " + source("a.txt") + " " + source("docs") + " " +
+                       source("a.txt") + "; ajustar formato tar; ajustar compresion-tar gzip");
     EXPECT_TRUE(contains(shown, "Crear: Archivo.tar.gz\n")) << shown;
     // Each source is listed once.
     EXPECT_TRUE(contains(shown, "Fuentes:\n  1. " + (h.temporary / "src/a.txt").string() +
@@ -70,7 +70,7 @@ TEST_F(CreationTest, SingleCompressedFileAndTheSourcesList) {
 
 TEST_F(CreationTest, RefusedSettingsAreShownAsErrorsWithoutAPanel) {
     h.answers("una\notra\n");
-    const auto shown = h.run("anadir " + source("a.txt") +
+    const auto shown = h.run("anadir-fuente " + source("a.txt") +
                              "; ajustar contrasena si; crear; ajustar contrasena no; "
                              "ajustar nombre ../x; crear");
     EXPECT_TRUE(contains(shown, "No se pudo completar la operación\nEscribe y confirma la misma "

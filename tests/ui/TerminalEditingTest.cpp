@@ -27,7 +27,7 @@ struct EditingTest : ::testing::Test {
 };
 
 TEST_F(EditingTest, RenameTakesTheNameFromTheCommandOrAsksForIt) {
-    auto shown = h.run("renombrar 2 b c.txt");
+    auto shown = h.run("renombrar 2 'b c.txt'");
     EXPECT_TRUE(contains(shown, "ZIP actualizado")) << shown;
     EXPECT_EQ(namesInZip(archive), "b c.txt\ndocs/\ndocs/b.txt\n");
 
@@ -72,13 +72,15 @@ TEST_F(EditingTest, AddGoesIntoTheFolderShownAndAsksAboutTakenNames) {
     EXPECT_FALSE(h.session->errorShown()) << shown;
 }
 
-TEST_F(EditingTest, OnTheCreatePageAdditionsBecomeSourcesUntilTheRowsAreShownAgain) {
+TEST_F(EditingTest, SourcesHaveTheirOwnWordWhateverPageIsShown) {
     const auto added = shellQuote((h.temporary / "nuevo.txt").string());
-    h.run("fuentes; anadir " + added);
+    h.run("anadir-fuente " + added);
     EXPECT_EQ(h.model->sources(), std::vector<fs::path>{h.temporary / "nuevo.txt"});
     EXPECT_EQ(namesInZip(archive), "a.txt\ndocs/\ndocs/b.txt\n");
-    h.run("ls; anadir " + added);
+    // On the create page "anadir" still writes into the open archive.
+    h.run("fuentes; anadir " + added);
     EXPECT_EQ(namesInZip(archive), "a.txt\ndocs/\ndocs/b.txt\nnuevo.txt\n");
+    EXPECT_EQ(h.model->sources().size(), 1u);
 }
 
 TEST_F(EditingTest, SplitZipIsSavedAsOneFile) {
