@@ -20,16 +20,15 @@ ArchiveSummary listWithPassword(const std::filesystem::path& archive, Progress& 
         if (__builtin_add_overflow(total, std::max<std::int64_t>(entry->size, 1), &total))
             throw ArchiveFailure::corrupt(entry->path);
         entries.push_back(std::move(*entry));
-        reader.processEntry(false);
+        reader.processEntry();
     }
     validateEntries(entries);
 
     // Every name is kept, UTF-8 or not: paths here are bytes, so each one names a part that
     // exists, and leaving one out could make a split set pass for a single archive.
     std::vector<std::filesystem::path> volumes;
-    std::int32_t count = VXRarVolumeCount(reader.handle());
-    for (std::int32_t i = 0; i < count; ++i)
-        volumes.emplace_back(VXRarVolumeName(reader.handle(), i));
+    for (const auto& volume : reader.volumes())
+        volumes.emplace_back(volume);
     if (!volumes.empty())
         volumes.insert(volumes.begin(), archive);
 
@@ -38,7 +37,7 @@ ArchiveSummary listWithPassword(const std::filesystem::path& archive, Progress& 
     summary.entries = std::move(entries);
     summary.format = ArchiveFormat::rar;
     summary.volumes = std::move(volumes);
-    summary.hasRecoveryRecord = VXRarHasRecoveryRecord(reader.handle()) != 0;
+    summary.hasRecoveryRecord = reader.hasRecoveryRecord();
     return summary;
 }
 
@@ -67,13 +66,14 @@ RARArchiveEngine::verifyPassword(const std::filesystem::path& archive, Progress&
         try {
             bool sawEncrypted = false;
             {
-                RARReader reader(archive, candidate, progress);
+                RARReader reader(archive, candidate, progress,
+                                 RARWalkPlan(rarchild::Test::encryptedFiles));
                 while (auto entry = reader.nextEntry(progress)) {
                     sawEncrypted = sawEncrypted || entry->isEncrypted;
                     // One encrypted file is enough: its data only decrypts with the right
                     // password.
-                    bool test = !entry->isDirectory && entry->isEncrypted;
-                    reader.processEntry(test);
+                    const bool test = !entry->isDirectory && entry->isEncrypted;
+                    reader.processEntry();
                     if (test)
                         return candidate;
                 }
@@ -94,11 +94,11 @@ RARArchiveEngine::verifyPassword(const std::filesystem::path& archive, Progress&
 std::vector<std::string>
 RARArchiveEngine::damagedEntries(const std::filesystem::path& archive, Progress& progress,
                                  const std::optional<std::string>& password) {
-    RARReader reader(archive, password, progress);
+    RARReader reader(archive, password, progress, RARWalkPlan(rarchild::Test::files));
     std::vector<std::string> damaged;
     while (auto entry = reader.nextEntry(progress)) {
         try {
-            reader.processEntry(!entry->isDirectory);
+            reader.processEntry();
         } catch (const ArchiveFailure& failure) {
             if (failure.kind() != ArchiveFailure::Case::corrupt &&
                 failure.kind() != ArchiveFailure::Case::rarFailure)
@@ -113,14 +113,15 @@ RARArchiveEngine::EntryChecksums
 RARArchiveEngine::entryChecksums(const std::filesystem::path& archive, Progress& progress,
                                  const std::optional<std::string>& password, bool exact) {
     return withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        RARReader reader(archive, candidate, progress);
+        RARReader reader(archive, candidate, progress,
+                         RARWalkPlan(rarchild::Test::all, rarchild::Data::checksum));
         reader.context().tally = true;
         EntryChecksums checksums;
         while (auto entry = reader.nextEntry(progress)) {
             if (checksums.contains(entry->path))
                 throw ArchiveFailure::duplicate(entry->path);
             reader.context().crc = 0;
-            reader.processEntry(true);
+            reader.processEntry();
             if (entry->size == 0)
                 progress.addCompletedUnits(1);
             std::optional<std::uint32_t> crc;

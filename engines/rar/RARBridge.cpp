@@ -246,7 +246,9 @@ int32_t VXRarNextHeader(VXRarHandle* handle) {
     constexpr std::size_t wideCapacity = sizeof(RARHeaderDataEx::FileNameW) / sizeof(wchar_t);
     wchar_t wide[wideCapacity + 1] = {};
     std::wmemcpy(wide, handle->header.FileNameW, wideCapacity);
-    wideToUtf(wide, name, sizeof name);
+    // Names the library could not decode (UTF-8 names of a RAR 4 archive, in the C locale)
+    // get their bytes back, as volume names do.
+    wideToUtf(wide, name, sizeof name, true);
     handle->name = name;
     std::replace(handle->name.begin(), handle->name.end(), '\\', '/');
     return 0;
@@ -308,6 +310,10 @@ const char* VXRarVolumeName(VXRarHandle* handle, int32_t index) {
 
 int32_t VXRarHasRecoveryRecord(VXRarHandle* handle) {
     return (handle->archiveFlags & ROADF_RECOVERY) != 0 ? 1 : 0;
+}
+
+int32_t VXRarIsLocked(VXRarHandle* handle) {
+    return (handle->archiveFlags & ROADF_LOCK) != 0 ? 1 : 0;
 }
 
 void VXRarClose(VXRarHandle* handle) {

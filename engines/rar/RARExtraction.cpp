@@ -6,9 +6,12 @@
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
-#include <chrono>
+#include <cerrno>
 #include <map>
+#include <sys/stat.h>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace vexa {
 
@@ -21,7 +24,22 @@ void createDirectories(const std::filesystem::path& location) {
         throw PlatformError::fromErrno(error.value(), location.string(), true);
 }
 
-// Unhooks the file from the context on every way out, so the library cannot write into a
+// Remembers the folders made during one pass, so that a folder holding many files is looked
+// at once, not once per file.
+class FolderMaker {
+  public:
+    void make(const std::filesystem::path& folder) {
+        if (made_.contains(folder.native()))
+            return;
+        createDirectories(folder);
+        made_.insert(folder.native());
+    }
+
+  private:
+    std::unordered_set<std::string> made_;
+};
+
+// Unhooks the file from the context on every way out, so that no data is written into a
 // descriptor that is about to close.
 class AttachedFile {
   public:
@@ -36,6 +54,7 @@ class AttachedFile {
     ~AttachedFile() { context_.file = -1; }
     AttachedFile(const AttachedFile&) = delete;
     AttachedFile& operator=(const AttachedFile&) = delete;
+    int descriptor() const { return descriptor_.get(); }
 
   private:
     RARStreamContext& context_;
@@ -49,9 +68,23 @@ std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
     return sum;
 }
 
+// Mode and time through the open descriptor: no path lookup per file, and the time is set
+// after the last write, which would otherwise move it.
+void setAttributes(int fd, const std::filesystem::path& location, mode_t mode,
+                   std::int64_t modified) {
+    if (::fchmod(fd, mode & 07777) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), true);
+    if (modified <= 0)
+        return;
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(modified), 0}};
+    if (::futimens(fd, times) != 0)
+        throw PlatformError::fromErrno(errno, location.string(), true);
+}
+
 void writeFileEntry(RARReader& reader, const ArchiveItem& entry,
-                    const std::filesystem::path& destination, Progress& progress) {
-    createDirectories(destination.parent_path());
+                    const std::filesystem::path& destination, FolderMaker& folders,
+                    Progress& progress) {
+    folders.make(destination.parent_path());
     int fd;
     try {
         fd = files::createFile(destination, 0600);
@@ -60,16 +93,13 @@ void writeFileEntry(RARReader& reader, const ArchiveItem& entry,
     }
     RARStreamContext& context = reader.context();
     AttachedFile attached(context, fd, destination, entry.size);
-    reader.processEntry(true);
+    reader.processEntry();
     if (context.written != entry.size)
         throw ArchiveFailure::corrupt(entry.path);
     if (entry.size == 0)
         progress.addCompletedUnits(1);
-    files::setPermissions(destination, static_cast<mode_t>(VXRarEntryMode(reader.handle())));
-    std::int64_t modified = VXRarEntryModTime(reader.handle());
-    if (modified > 0)
-        files::setModificationDate(destination, std::chrono::system_clock::from_time_t(
-                                                    static_cast<std::time_t>(modified)));
+    setAttributes(attached.descriptor(), destination, static_cast<mode_t>(reader.entryMode()),
+                  reader.entryModificationTime());
 }
 
 } // namespace
@@ -90,7 +120,7 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
                                     const DestinationMapping& destinationOf,
                                     const std::optional<std::string>& password, bool exact) {
     withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        std::map<std::string, ArchiveItem> wanted;
+        std::unordered_map<std::string, ArchiveItem> wanted;
         std::int64_t total = 0;
         for (const auto& entry : selected) {
             wanted.emplace(entry.path, entry);
@@ -100,12 +130,19 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
         // A pass refused for a wrong password form may have counted bytes already.
         progress.setCompletedUnitCount(0);
 
-        RARReader reader(archive, candidate, progress);
+        // Every entry is tested: a damaged entry fails the extraction even when unchosen; only
+        // the chosen files' data comes back.
+        RARWalkPlan plan(rarchild::Test::all, rarchild::Data::send);
+        plan.sendEverything = false;
+        for (const auto& entry : selected)
+            if (!entry.isDirectory)
+                plan.wanted.push_back(entry.path);
+        RARReader reader(archive, candidate, progress, plan);
+        FolderMaker folders;
         while (auto entry = reader.nextEntry(progress)) {
             auto found = wanted.find(entry->path);
             if (found == wanted.end()) {
-                // Tested all the same: a damaged entry fails the extraction even when unchosen.
-                reader.processEntry(true);
+                reader.processEntry();
                 continue;
             }
             if (!(found->second == *entry))
@@ -113,11 +150,11 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
             wanted.erase(found);
             std::filesystem::path destination = destinationOf(*entry);
             if (entry->isDirectory) {
-                createDirectories(destination);
-                reader.processEntry(false);
+                folders.make(destination);
+                reader.processEntry();
                 progress.addCompletedUnits(1);
             } else {
-                writeFileEntry(reader, *entry, destination, progress);
+                writeFileEntry(reader, *entry, destination, folders, progress);
             }
         }
         if (!wanted.empty())

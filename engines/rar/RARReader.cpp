@@ -1,6 +1,7 @@
 #include "engines/rar/RARReader.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARBridge.h"
 #include "platform/PlatformError.h"
 #include "platform/TextRules.h"
 
@@ -34,47 +35,52 @@ void throwRARError(std::int32_t code, const std::optional<std::string>& password
                                      std::to_string(code) + ").");
 }
 
+namespace {
+// One RAR archive open in the program at a time, as with the bridge in one process.
+std::mutex readerMutex;
+} // namespace
+
 RARReader::RARReader(const std::filesystem::path& archive, std::optional<std::string> password,
-                     Progress& progress)
-    : context_(std::make_unique<RARStreamContext>(progress)), password_(std::move(password)) {
+                     Progress& progress, const RARWalkPlan& plan)
+    : lock_(readerMutex, std::defer_lock), context_(std::make_unique<RARStreamContext>(progress)),
+      password_(std::move(password)) {
     progress.throwIfCancelled();
-    std::int32_t error = 0;
-    handle_ = VXRarOpen(archive.c_str(), password_ ? password_->c_str() : nullptr,
-                        rarStreamCallback, context_.get(), &error);
-    if (handle_ != nullptr)
+    lock_.lock();
+    session_ = std::make_unique<RARChildSession>(archive, password_, plan, progress);
+    const std::int32_t error = session_->openError();
+    if (error == 0)
         return;
     progress.throwIfCancelled();
     throwRARError(error, password_);
     throw ArchiveFailure::corrupt("RAR");
 }
 
-RARReader::~RARReader() {
-    VXRarClose(handle_);
-}
+RARReader::~RARReader() = default;
 
 std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
     // A loop rather than recursion: a forged archive may hold any number of continuation
     // headers in a row.
     for (;;) {
         progress.throwIfCancelled();
-        std::int32_t code = VXRarNextHeader(handle_);
+        header_ = session_->nextHeader();
+        const std::int32_t code = header_.code;
         progress.throwIfCancelled();
         if (code == endOfArchive)
             return std::nullopt;
         missingVolumeError(code);
         throwRARError(code, password_);
 
-        std::uint32_t flags = VXRarEntryFlags(handle_);
+        const std::uint32_t flags = header_.flags;
         if ((flags & VXRarEntryContinuedBefore) != 0) {
-            processEntry(false);
+            processEntry();
             continue;
         }
         ArchiveItem item;
-        item.path = VXRarEntryName(handle_);
+        item.path = header_.name;
         if (item.path.empty() || !text::isValidUTF8(item.path))
             throw ArchiveFailure::corrupt("RAR");
-        std::int64_t unpacked = VXRarEntryUnpackedSize(handle_);
-        std::int64_t packed = VXRarEntryPackedSize(handle_);
+        const std::int64_t unpacked = header_.unpackedSize;
+        const std::int64_t packed = header_.packedSize;
         if (unpacked < 0 || packed < 0)
             throw ArchiveFailure::corrupt("RAR");
         item.isDirectory = (flags & VXRarEntryDirectory) != 0;
@@ -91,8 +97,8 @@ std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
     }
 }
 
-void RARReader::processEntry(bool test) {
-    std::int32_t code = VXRarProcessEntry(handle_, test ? 1 : 0);
+void RARReader::processEntry() {
+    const std::int32_t code = session_->processEntry(*context_);
     if (context_->error) {
         auto error = context_->error;
         context_->error = nullptr;
@@ -107,7 +113,7 @@ void RARReader::missingVolumeError(std::int32_t code) {
     if (code != VXRarVolumeMissing)
         return;
     throw ArchiveFailure::missingVolume(
-        std::filesystem::path(VXRarMissingVolume(handle_)).filename().string());
+        std::filesystem::path(session_->missingVolume()).filename().string());
 }
 
 } // namespace vexa

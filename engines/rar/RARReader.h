@@ -1,27 +1,29 @@
 #pragma once
 
 #include "core/archive/ArchiveItem.h"
-#include "engines/rar/RARBridge.h"
+#include "engines/rar/RARChildSession.h"
 #include "engines/rar/RARStreamContext.h"
 #include "platform/Progress.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vexa {
 
-// One open bridge handle and the context that receives its data. While a reader exists it
-// holds the process-wide RAR lock, so an operation must release one reader before it opens
-// the next. After nextEntry gave an entry, exactly one processEntry (or bridge process call)
-// must follow before the next nextEntry.
+// One open archive, walked by the reading child (RARChildSession) along `plan`, and the
+// context that receives its data. While a reader exists it holds the process-wide RAR lock, so
+// an operation must release one reader before it opens the next. After nextEntry gave an
+// entry, exactly one processEntry must follow before the next nextEntry.
 class RARReader {
   public:
     // Throws the mapped failure, or CancellationError when the progress is cancelled.
     RARReader(const std::filesystem::path& archive, std::optional<std::string> password,
-              Progress& progress);
+              Progress& progress, const RARWalkPlan& plan = {});
     ~RARReader();
     RARReader(const RARReader&) = delete;
     RARReader& operator=(const RARReader&) = delete;
@@ -31,21 +33,32 @@ class RARReader {
     // for a file that continues in the next volume.
     std::optional<ArchiveItem> nextEntry(Progress& progress);
 
-    // Tests (data flows to the context) or skips the current entry, then reports, in this
-    // order, a failure stored by the context, cancellation, a missing volume, the bridge code.
-    void processEntry(bool test);
+    // The current entry's test (data flows to the context) or skip, as the plan chose, then
+    // reports, in this order, a failure stored by the context, cancellation, a missing volume,
+    // the bridge code.
+    void processEntry();
 
     // Throws missingVolume with the absent volume's file name for code 1003.
     void missingVolumeError(std::int32_t code);
 
-    VXRarHandle* handle() const { return handle_; }
+    // The current entry's permission bits (0644 when not made on Unix) and modification time
+    // (seconds since 1970 UTC, 0 when unknown).
+    std::uint32_t entryMode() const { return header_.mode; }
+    std::int64_t entryModificationTime() const { return header_.modificationTime; }
+    // The volumes opened after the first one so far, each once.
+    const std::vector<std::string>& volumes() const { return session_->volumes(); }
+    bool hasRecoveryRecord() const { return session_->hasRecoveryRecord(); }
+    bool isLocked() const { return session_->isLocked(); }
+
     RARStreamContext& context() { return *context_; }
     const std::optional<std::string>& password() const { return password_; }
 
   private:
+    std::unique_lock<std::mutex> lock_;
     std::unique_ptr<RARStreamContext> context_;
     std::optional<std::string> password_;
-    VXRarHandle* handle_ = nullptr;
+    std::unique_ptr<RARChildSession> session_;
+    RARChildSession::Header header_;
 };
 
 // Throws the ArchiveFailure for a bridge code; nothing for 0. Code 12 (bad data) reads as a
