@@ -3,7 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "engines/sevenzip/SevenZipExtraction.h"
-#include "engines/sevenzip/SevenZipReader.h"
+#include "engines/sevenzip/SevenZipOpening.h"
 #include "engines/sevenzip/SevenZipVolumes.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
@@ -15,20 +15,19 @@ namespace vexa {
 
 namespace {
 
-std::vector<ArchiveItem> readEntries(const std::vector<std::filesystem::path>& volumes,
-                                     Progress& progress) {
+std::vector<ArchiveItem> listedEntries(const SevenZipOpenArchive& open) {
     std::vector<ArchiveItem> entries;
-    SevenZipReader reader(volumes, progress);
-    while (auto entry = reader.next()) {
-        // Never asks for a password: nothing here could use it.
-        if (entry->item.isEncrypted)
-            throw ArchiveFailure::unsupported7z();
+    entries.reserve(open.entries.size());
+    for (const auto& entry : open.entries) {
+        if (!entry)
+            continue;
         if (entry->type == files::FileType::symbolicLink)
             throw ArchiveFailure::symbolicLink(entry->item.path);
         if (entry->type == files::FileType::other)
             throw ArchiveFailure::unsupported7z();
-        entries.push_back(std::move(entry->item));
+        entries.push_back(entry->item);
     }
+    validateEntries(entries);
     return entries;
 }
 
@@ -44,11 +43,10 @@ std::filesystem::path freeLocation(const std::filesystem::path& folder, const st
 ArchiveSummary SevenZipArchiveEngine::list(const std::filesystem::path& archive,
                                            Progress& progress) {
     const auto volumes = sevenZipVolumes(archive);
-    auto entries = readEntries(volumes, progress);
-    validateEntries(entries);
+    const auto open = openSevenZipArchive(volumes, password, exact, progress);
     ArchiveSummary summary;
     summary.url = archive;
-    summary.entries = std::move(entries);
+    summary.entries = listedEntries(open);
     summary.format = ArchiveFormat::sevenZip;
     summary.volumes = volumes;
     return summary;
@@ -58,9 +56,10 @@ std::filesystem::path SevenZipArchiveEngine::extract(const std::filesystem::path
                                                      const std::set<std::string>& paths,
                                                      const std::filesystem::path& destination,
                                                      Progress& progress) {
-    const ArchiveSummary summary = list(archive, progress);
+    // One opening serves the listing checks and the extraction.
+    const auto open = openSevenZipArchive(sevenZipVolumes(archive), password, exact, progress);
     std::vector<ArchiveItem> selected;
-    for (const auto& item : summary.entries)
+    for (const auto& item : listedEntries(open))
         if (isSelectedSevenZipPath(item.path, paths))
             selected.push_back(item);
     if (!paths.empty() && selected.empty())
@@ -69,7 +68,7 @@ std::filesystem::path SevenZipArchiveEngine::extract(const std::filesystem::path
     const auto staging = destination / (".vexa-extract-" + files::newUUIDString());
     files::createDirectory(staging, 0700);
     files::ScopedRemoval removal(staging);
-    writeSevenZipEntries(summary.volumes, selected, progress,
+    writeSevenZipEntries(open, selected, progress,
                          [&](const ArchiveItem& item) { return staging / item.path; });
     progress.throwIfCancelled();
 
@@ -83,11 +82,13 @@ void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
                                            const std::filesystem::path& archive,
                                            const std::filesystem::path& destination,
                                            Progress& progress, std::optional<std::int64_t> limit,
-                                           std::optional<std::string>, bool) {
-    const ArchiveSummary summary = list(archive, progress);
+                                           std::optional<std::string> payloadPassword,
+                                           bool payloadExact) {
+    const auto open =
+        openSevenZipArchive(sevenZipVolumes(archive), payloadPassword, payloadExact, progress);
     const std::string folderPrefix = item.path.ends_with('/') ? item.path : item.path + "/";
     std::vector<ArchiveItem> selected;
-    for (const auto& entry : summary.entries)
+    for (const auto& entry : listedEntries(open))
         if (isSelectedSevenZipPath(entry.path, {item.path}))
             selected.push_back(entry);
     if (selected.empty())
@@ -105,7 +106,7 @@ void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
     // Not private like a staging folder: this folder is the result the user receives.
     if (item.isDirectory)
         files::createDirectory(payload, 0755);
-    writeSevenZipEntries(summary.volumes, selected, progress, [&](const ArchiveItem& entry) {
+    writeSevenZipEntries(open, selected, progress, [&](const ArchiveItem& entry) {
         if (item.isDirectory && entry.path != item.path)
             return payload / entry.path.substr(folderPrefix.size());
         return payload;

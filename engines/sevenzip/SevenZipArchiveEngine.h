@@ -14,9 +14,8 @@
 namespace vexa {
 
 // The 7z engine's reading services. A multi-volume set (name.7z.001, name.7z.002, ...) is read
-// as one stream of its parts. Encrypted archives (data or headers) cannot be decrypted here and
-// fail with ArchiveFailure::unsupported7z, so the password is kept only for the contract's
-// shape and is never asked for or used.
+// as one stream of its parts. `password` opens encrypted headers and data (AES-256), tried in
+// the forms of passwordVariants unless `exact`.
 class SevenZipArchiveEngine : public ArchiveEngine {
   public:
     explicit SevenZipArchiveEngine(std::optional<std::string> password = std::nullopt,
@@ -29,13 +28,16 @@ class SevenZipArchiveEngine : public ArchiveEngine {
     // Format sevenZip, every part file in `volumes`, after validateEntries. A part that is
     // missing or cannot be opened fails with missingVolume carrying its file name; a later part
     // of a set (name.7z.002) with notFirstVolume; a symbolic link entry with symbolicLink; a
-    // damaged file with sevenZipFailure.
+    // damaged file with sevenZipFailure. An encrypted header fails with passwordRequired
+    // without a password and wrongPassword when no form of it opens the header; encrypted data
+    // under a plain header lists without one, its entries marked isEncrypted.
     ArchiveSummary list(const std::filesystem::path& archive, Progress& progress) override;
 
     // Writes the chosen entries into a new folder under `destination`, named after the archive
     // without its ".7z" (and volume number) with the first free name ("fotos", "fotos 2", ...),
-    // and returns it. Chosen paths that match nothing fail with emptySelection. Nothing is left
-    // behind on failure or cancellation.
+    // and returns it. Chosen paths that match nothing fail with emptySelection. Encrypted data
+    // needs the password (passwordRequired); data that does not decode or fails its CRC under
+    // it is wrongPassword. Nothing is left behind on failure or cancellation.
     std::filesystem::path extract(const std::filesystem::path& archive,
                                   const std::set<std::string>& paths,
                                   const std::filesystem::path& destination,
@@ -44,7 +46,7 @@ class SevenZipArchiveEngine : public ArchiveEngine {
     // Writes one entry, or a folder entry with everything below it, at exactly `destination`.
     // Fails with corrupt(path) for an unknown entry, previewTooLarge when one selected entry is
     // larger than `limit`, and conflict(name) when something already exists at `destination`.
-    // `password` and `flag` are accepted for the callers' sake; see the class comment.
+    // `password` is used as the engine's is, exactly when `flag` is set.
     void extractPayload(const ArchiveItem& item, const std::filesystem::path& archive,
                         const std::filesystem::path& destination, Progress& progress,
                         std::optional<std::int64_t> limit, std::optional<std::string> password,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/archive/ArchiveItem.h"
+#include "engines/sevenzip/SevenZipOpening.h"
 #include "platform/Progress.h"
 
 #include <filesystem>
@@ -17,13 +18,14 @@ bool isSelectedSevenZipPath(const std::string& path, const std::set<std::string>
 
 using SevenZipDestination = std::function<std::filesystem::path(const ArchiveItem&)>;
 
-// One extraction pass: streams each selected entry to `destination(entry)`. Files are created
+// Writes each selected entry of an opened archive to `destination(entry)`. Files are created
 // new (never through a link, never over an existing item) with permissions 0600 while written,
 // then get the entry's permissions and time; folders get theirs once everything is written.
-// A selected entry that differs from the archive or is not met again throws archiveChanged;
-// data of another length than listed, corrupt(path). Progress counts max(size, 1) per entry.
-void writeSevenZipEntries(const std::vector<std::filesystem::path>& volumes,
-                          const std::vector<ArchiveItem>& selected, Progress& progress,
-                          const SevenZipDestination& destination);
+// Independent folders of the archive are decoded at once on several threads, within a memory
+// budget. A selected entry that is not in the archive throws archiveChanged; data of another
+// length or CRC than listed, corrupt(path) (wrongPassword in an encrypted folder). Progress
+// counts max(size, 1) per entry.
+void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<ArchiveItem>& selected,
+                          Progress& progress, const SevenZipDestination& destination);
 
 } // namespace vexa

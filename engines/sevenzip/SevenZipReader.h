@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -20,22 +21,26 @@ struct SevenZipEntry {
     std::optional<files::FileTime> modificationDate;
 };
 
-// One pass over a 7z archive (all its parts) through libarchive. Use it on one thread: it sets
-// that thread's locale to UTF-8 for its lifetime so that entry names read the same whatever the
-// process locale. Failures: CancellationError when the progress is cancelled; missingVolume for
-// a part that is absent or unreadable (including one missing from the middle or end of a set);
-// unsupported7z for encryption and unknown methods; sevenZipFailure for a damaged archive;
-// corrupt(path) for damaged entry data.
+// One pass over a 7z archive (all its parts), entry after entry, in archive order. Reads
+// through the container layer; unencrypted archives with coders that layer lacks go through
+// libarchive instead. `password` is tried in its variants (passwordVariants) unless `exact`.
+// Failures: CancellationError when the progress is cancelled; missingVolume for a part that is
+// absent or unreadable; passwordRequired / wrongPassword for encrypted headers or data (data
+// that does not decode or fails its CRC in an encrypted folder is wrongPassword);
+// unsupported7z for unknown methods; sevenZipFailure for a damaged archive; corrupt(path) for
+// damaged entry data.
 class SevenZipReader {
   public:
-    SevenZipReader(const std::vector<std::filesystem::path>& volumes, Progress& progress);
+    SevenZipReader(const std::vector<std::filesystem::path>& volumes, Progress& progress,
+                   const std::optional<std::string>& password = std::nullopt, bool exact = false);
     ~SevenZipReader();
     SevenZipReader(const SevenZipReader&) = delete;
     SevenZipReader& operator=(const SevenZipReader&) = delete;
 
     // The next entry, or nothing after the last one.
     std::optional<SevenZipEntry> next();
-    // The current entry's data in order, up to `size` bytes at a time; 0 at its end.
+    // The current entry's data in order, up to `size` bytes at a time; 0 at its end, after its
+    // CRC has been checked.
     std::size_t read(void* buffer, std::size_t size);
 
   private:

@@ -57,6 +57,32 @@ std::size_t SevenZipVolumeStream::read(void* buffer, std::size_t size) {
     return filled;
 }
 
+void SevenZipVolumeStream::readAt(std::int64_t offset, void* buffer, std::size_t size) const {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const auto part = std::find_if(parts_.begin(), parts_.end(), [&](const Part& candidate) {
+            return offset < candidate.start + candidate.size;
+        });
+        if (offset < 0 || part == parts_.end())
+            throw PlatformError(PlatformError::Code::fileReadUnknown,
+                                parts_.empty() ? std::string() : parts_.back().location.string());
+        const std::int64_t within = offset - part->start;
+        const auto wanted = static_cast<std::size_t>(
+            std::min<std::int64_t>(part->size - within, static_cast<std::int64_t>(size)));
+        ssize_t count = 0;
+        do {
+            count = ::pread(part->descriptor.get(), out, wanted, within);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0)
+            throw PlatformError::fromErrno(errno, part->location.string(), false);
+        if (count == 0)
+            throw PlatformError(PlatformError::Code::fileReadUnknown, part->location.string());
+        out += count;
+        offset += count;
+        size -= static_cast<std::size_t>(count);
+    }
+}
+
 std::int64_t SevenZipVolumeStream::seek(std::int64_t offset, int whence) {
     std::int64_t base = 0;
     if (whence == SEEK_CUR)

@@ -22,6 +22,9 @@ class SevenZipVolumeStream {
     // Up to `size` bytes from the current position, crossing into the next part as needed;
     // 0 at the end. A read error throws PlatformError.
     std::size_t read(void* buffer, std::size_t size);
+    // Exactly `size` bytes at `offset`, without moving the position; safe from several threads.
+    // A read error, or a range past the end, throws PlatformError.
+    void readAt(std::int64_t offset, void* buffer, std::size_t size) const;
     // lseek's contract over the whole stream; -1 for a position outside it.
     std::int64_t seek(std::int64_t offset, int whence);
 

@@ -31,6 +31,29 @@ inline std::filesystem::path makeSevenZip(const std::filesystem::path& archive,
     return archive;
 }
 
+// py7zr's 7z writer, run by Debian's own interpreter: every top-level item of `source` under its
+// own name. `filters` is a Python list of py7zr filters ("None" for its default, LZMA2 with BCJ),
+// with the py7zr module in scope as `p`; a non-empty `password` encrypts the data, and the header
+// too with `encryptHeader`.
+inline std::filesystem::path makePy7zr(const std::filesystem::path& archive,
+                                       const std::filesystem::path& source,
+                                       const std::string& filters = "None",
+                                       const std::string& password = "",
+                                       bool encryptHeader = false) {
+    const std::string script =
+        "import os,sys,py7zr as p\n"
+        "a,src,pw,eh=sys.argv[1],sys.argv[2],sys.argv[3] or None,sys.argv[4]=='1'\n"
+        "with p.SevenZipFile(a,'w',filters=" +
+        filters +
+        ",password=pw) as z:\n"
+        "  z.set_encrypted_header(eh)\n"
+        "  for n in sorted(os.listdir(src)): z.writeall(os.path.join(src,n),n)\n";
+    runChecked("/usr/bin/python3 -c " + shellQuote(script) + " " + shellQuote(archive.string()) +
+               " " + shellQuote(source.string()) + " " + shellQuote(password) + " " +
+               (encryptHeader ? "1" : "0"));
+    return archive;
+}
+
 // Runs `work` and checks that it throws exactly `expected` (case and payload).
 inline void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected) {
     try {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 
 namespace vexa {
 namespace {
@@ -105,6 +106,28 @@ TEST_F(SevenZipRefusalTest, HostileNamesAreUnsafe) {
                       ArchiveFailure::unsafePath("/etc/x"));
 }
 
+// `bsdtar -cf x.7z .` names everything "./..." and adds "." itself: the prefix goes, the root
+// entry with it, and what remains is validated as any name.
+TEST_F(SevenZipRefusalTest, CurrentFolderPrefixIsDroppedAndTheRestValidated) {
+    const auto source = temporary / "src";
+    std::filesystem::create_directories(source / "d");
+    writeFile(source / "a", "uno");
+    writeFile(source / "d" / "b", "dos");
+    const auto archive = makeSevenZip(temporary / "punto.7z", source, ".");
+    Progress progress;
+    SevenZipArchiveEngine engine;
+    std::set<std::string> paths;
+    for (const auto& item : engine.list(archive, progress).entries)
+        paths.insert(item.path);
+    EXPECT_EQ(paths, (std::set<std::string>{"a", "d/", "d/b"}));
+    std::filesystem::create_directory(temporary / "out");
+    EXPECT_EQ(readFile(engine.extract(archive, {}, temporary / "out", progress) / "d" / "b"),
+              "dos");
+
+    expectListFailure(makeSevenZip(temporary / "sube.7z", source, "a", "lzma2", "-s ',^,./../,'"),
+                      ArchiveFailure::unsafePath("../a"));
+}
+
 TEST_F(SevenZipRefusalTest, DamagedFilesAreSevenZipFailures) {
     const auto damaged =
         ArchiveFailure::sevenZipFailure("el archivo está dañado o no es un 7z válido.");
@@ -147,15 +170,20 @@ TEST_F(SevenZipRefusalTest, DamageSweepFailsCleanly) {
     }
 }
 
-TEST_F(SevenZipRefusalTest, EncryptionIsUnsupportedAndNeverAsksForAPassword) {
+TEST_F(SevenZipRefusalTest, EncryptionAsksForThePasswordOnlyWhereItIsNeeded) {
     writeFile(temporary / "cabecera.7z", craftPackedHeaderArchive(aesCoderId));
-    expectListFailure(temporary / "cabecera.7z", ArchiveFailure::unsupported7z());
+    expectListFailure(temporary / "cabecera.7z", ArchiveFailure::passwordRequired());
+    // Encrypted data under a plain header lists without a password; its data needs one.
     writeFile(temporary / "datos.7z", craftOneFileArchive(aesCoderId));
-    expectListFailure(temporary / "datos.7z", ArchiveFailure::unsupported7z());
-    // A password changes nothing: it cannot be used.
     Progress progress;
-    expectFailure([&] { SevenZipArchiveEngine("clave").list(temporary / "datos.7z", progress); },
-                  ArchiveFailure::unsupported7z());
+    SevenZipArchiveEngine engine;
+    const auto entries = engine.list(temporary / "datos.7z", progress).entries;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].isEncrypted);
+    std::filesystem::create_directory(temporary / "out");
+    expectFailure([&] { engine.extract(temporary / "datos.7z", {}, temporary / "out", progress); },
+                  ArchiveFailure::passwordRequired());
+    EXPECT_TRUE(std::filesystem::is_empty(temporary / "out"));
 }
 
 TEST_F(SevenZipRefusalTest, UnknownMethodIsUnsupported) {
