@@ -1,6 +1,7 @@
 #include "ArchiveReadHandle.h"
 
 #include "FileByteSource.h"
+#include "ReadAheadSource.h"
 #include "TarReadFailure.h"
 
 #include <archive.h>
@@ -17,7 +18,8 @@ constexpr int unrecognisedFormat = EILSEQ;
 
 ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool decompress,
                                      FileByteSource* seekable)
-    : content_(content), source_(source), seekable_(seekable), block_(blockSize) {
+    : content_(content), source_(source), lender_(dynamic_cast<ReadAheadSource*>(&source)),
+      seekable_(seekable), block_(lender_ != nullptr ? 0 : blockSize) {
     handle_ = archive_read_new();
     if (handle_ == nullptr)
         throw outOfMemory();
@@ -56,6 +58,12 @@ ArchiveReadHandle::~ArchiveReadHandle() {
 ssize_t ArchiveReadHandle::readCallback(archive* handle, void* self, const void** block) {
     auto* reader = static_cast<ArchiveReadHandle*>(self);
     try {
+        if (reader->lender_ != nullptr) {
+            const char* data = nullptr;
+            std::size_t count = reader->lender_->lend(&data);
+            *block = data;
+            return static_cast<ssize_t>(count);
+        }
         *block = reader->block_.data();
         return static_cast<ssize_t>(
             reader->source_.read(reader->block_.data(), reader->block_.size()));

@@ -24,7 +24,7 @@ FileByteSource::FileByteSource(const std::filesystem::path& location, Progress& 
     if (S_ISDIR(status.st_mode))
         throw PlatformError::fromErrno(EISDIR, location.string(), false);
     size_ = status.st_size;
-    modificationTime_ = status.st_mtim;
+    identity_ = FileIdentity::of(status);
 }
 
 std::size_t FileByteSource::peekStart(char* buffer, std::size_t capacity) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "FileIdentity.h"
 #include "platform/FileOperations.h"
 #include "platform/Progress.h"
 
@@ -27,7 +28,9 @@ class FileByteSource : public ByteSource {
     std::size_t peekStart(char* buffer, std::size_t capacity);
 
     std::int64_t size() const { return size_; }
-    const struct timespec& modificationTime() const { return modificationTime_; }
+    const struct timespec& modificationTime() const { return identity_.modified; }
+    // The file as it was when opened.
+    const FileIdentity& identity() const { return identity_; }
     const std::filesystem::path& location() const { return location_; }
 
   private:
@@ -39,7 +42,7 @@ class FileByteSource : public ByteSource {
     bool countsUnits_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
-    struct timespec modificationTime_ {};
+    FileIdentity identity_;
 };
 
 } // namespace vexa::tar

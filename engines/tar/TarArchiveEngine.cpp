@@ -2,6 +2,8 @@
 
 #include "EntrySelection.h"
 #include "ExtractionTree.h"
+#include "ExtractionWriters.h"
+#include "ListingCache.h"
 #include "TarEntryReader.h"
 #include "TarListing.h"
 #include "core/archive/ArchiveFailure.h"
@@ -14,7 +16,9 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace vexa {
@@ -71,89 +75,101 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
     summary.volumes = {archive};
     summary.compression = reader.kind().compression;
     summary.singleFile = reader.kind().singleFile;
-    return summary;
+    auto remembered = std::make_shared<const ArchiveSummary>(std::move(summary));
+    tar::rememberListing(reader.archiveIdentity(), remembered);
+    return *remembered;
 }
 
 namespace {
 
 using RelativeName = std::function<std::string(const ArchiveItem&)>;
 
-void restoreAttributes(int descriptor, const tar::TarEntryHeader& header, const path& location) {
-    if (::fchmod(descriptor, header.permissions) != 0)
-        throw PlatformError::fromErrno(errno, location.string(), true);
-    if (!header.modificationTime)
-        return;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, *header.modificationTime};
-    if (::futimens(descriptor, times) != 0)
-        throw PlatformError::fromErrno(errno, location.string(), true);
+// Files are written on a few threads: creating them is mostly the system's work.
+std::size_t writerThreads() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
 }
 
 void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
                const ArchiveItem& item, const std::string& relative, tar::ExtractionTree& tree,
-               std::vector<char>& buffer, Progress& progress) {
-    path location;
-    files::FileDescriptor file = tree.createFile(relative, location);
+               tar::ExtractionWriters& writers, Progress& progress) {
+    tree.makeParentFolders(relative);
+    writers.begin(relative, header.permissions, header.modificationTime, item.size);
     std::int64_t written = 0;
-    for (;;) {
+    while (written < item.size) {
         progress.throwIfCancelled();
-        std::size_t count = reader.read(buffer.data(), buffer.size());
+        std::size_t room = 0;
+        char* buffer = writers.reserve(bufferSize, room);
+        std::size_t count = reader.read(buffer, room);
         if (count == 0)
-            break;
-        written += static_cast<std::int64_t>(count);
-        if (written > item.size)
             throw ArchiveFailure::corrupt(item.path);
-        files::writeAll(file.get(), buffer.data(), count, location);
+        written += static_cast<std::int64_t>(count);
+        writers.commit(count);
         progress.addCompletedUnits(static_cast<std::int64_t>(count));
     }
-    if (written != item.size)
+    char extra = 0;
+    if (reader.read(&extra, 1) != 0)
         throw ArchiveFailure::corrupt(item.path);
     if (item.size == 0)
         progress.addCompletedUnits(1);
-    restoreAttributes(file.get(), header, location);
-    file.close();
+    writers.end();
 }
 
-// One pass over the archive that writes the selected entries below `tree`. The pass ends as
-// soon as every selected entry is written: the listing just read the whole archive.
-void writeEntries(const path& archive, const std::vector<ArchiveItem>& selected, Progress& progress,
+// One pass over the archive that writes the selected entries below `tree`, each header
+// compared with the validated listing at its place, so that an archive changed since it was
+// listed stops the work instead of writing what nobody checked. The pass ends as soon as every
+// selected entry is written.
+void writeEntries(const path& archive, const ArchiveSummary& listing,
+                  const std::set<std::string>& chosen, Progress& progress,
                   tar::ExtractionTree& tree, const RelativeName& relativeOf) {
-    std::map<std::string, ArchiveItem> wanted;
     std::int64_t total = 0;
-    for (const ArchiveItem& item : selected) {
-        wanted.emplace(item.path, item);
-        total += std::max<std::int64_t>(item.size, 1);
+    std::size_t wanted = 0;
+    for (const ArchiveItem& item : listing.entries) {
+        if (tar::isSelectedPath(item.path, chosen)) {
+            total += std::max<std::int64_t>(item.size, 1);
+            ++wanted;
+        }
     }
     progress.setTotalUnitCount(total);
     progress.setCompletedUnitCount(0);
 
     tar::TarEntryReader reader(archive, progress, false);
-    std::vector<char> buffer(bufferSize);
-    while (!wanted.empty()) {
+    tar::ExtractionWriters writers(tree, writerThreads());
+    std::size_t index = 0;
+    while (wanted > 0) {
         std::optional<tar::TarEntryHeader> header = reader.next();
         if (!header)
             break;
         progress.throwIfCancelled();
-        auto found = wanted.find(header->path);
-        if (found == wanted.end()) {
+        if (index >= listing.entries.size())
+            throw ArchiveFailure::archiveChanged();
+        const ArchiveItem& item = listing.entries[index++];
+        bool isDirectory = header->kind == tar::EntryKind::directory;
+        bool isFile = header->kind == tar::EntryKind::file;
+        if (header->path != item.path || (!isDirectory && !isFile) ||
+            isDirectory != item.isDirectory || (header->size >= 0 && header->size != item.size))
+            throw ArchiveFailure::archiveChanged();
+        if (!tar::isSelectedPath(item.path, chosen)) {
             reader.skip();
             continue;
         }
-        ArchiveItem item = found->second;
-        wanted.erase(found);
-        bool isDirectory = header->kind == tar::EntryKind::directory;
-        bool isFile = header->kind == tar::EntryKind::file;
-        if ((!isDirectory && !isFile) || isDirectory != item.isDirectory ||
-            (header->size >= 0 && header->size != item.size))
-            throw ArchiveFailure::archiveChanged();
+        --wanted;
         if (isDirectory) {
             tree.makeFolders(relativeOf(item));
             progress.addCompletedUnits(1);
         } else {
-            writeFile(reader, *header, item, relativeOf(item), tree, buffer, progress);
+            writeFile(reader, *header, item, relativeOf(item), tree, writers, progress);
         }
     }
-    if (!wanted.empty())
+    if (wanted > 0)
         throw ArchiveFailure::archiveChanged();
+    writers.finish();
+}
+
+// The listing the open just made when the file is unchanged since, else a new one.
+std::shared_ptr<const ArchiveSummary> currentListing(const path& archive, Progress& progress) {
+    if (std::shared_ptr<const ArchiveSummary> remembered = tar::rememberedListing(archive))
+        return remembered;
+    return std::make_shared<const ArchiveSummary>(tar::listArchive(archive, progress, false));
 }
 
 // The first name among "name", "name 2", "name 3"... that nothing in `folder` holds yet.
@@ -173,16 +189,18 @@ ArchiveSummary TarArchiveEngine::list(const path& archive, Progress& progress) {
 
 path TarArchiveEngine::extract(const path& archive, const std::set<std::string>& paths,
                                const path& destination, Progress& progress) {
-    ArchiveSummary summary = tar::listArchive(archive, progress, false);
-    std::vector<ArchiveItem> selected = tar::selectEntries(summary.entries, paths);
-    if (!paths.empty() && selected.empty())
+    std::shared_ptr<const ArchiveSummary> listing = currentListing(archive, progress);
+    if (!paths.empty() && std::none_of(listing->entries.begin(), listing->entries.end(),
+                                       [&](const ArchiveItem& item) {
+                                           return tar::isSelectedPath(item.path, paths);
+                                       }))
         throw ArchiveFailure::emptySelection();
 
     path staging = destination / (".vexa-extract-" + files::newUUIDString());
     files::createDirectory(staging, 0700);
     files::ScopedRemoval removal(staging);
     tar::ExtractionTree tree(staging);
-    writeEntries(archive, selected, progress, tree,
+    writeEntries(archive, *listing, paths, progress, tree,
                  [](const ArchiveItem& item) { return item.path; });
     progress.throwIfCancelled();
 
@@ -195,8 +213,8 @@ path TarArchiveEngine::extract(const path& archive, const std::set<std::string>&
 void TarArchiveEngine::extractPayload(const ArchiveItem& entry, const path& archive,
                                       const path& destination, Progress& progress,
                                       std::optional<std::int64_t> limit) {
-    ArchiveSummary summary = tar::listArchive(archive, progress, false);
-    std::vector<ArchiveItem> selected = tar::selectEntries(summary.entries, {entry.path});
+    std::shared_ptr<const ArchiveSummary> listing = currentListing(archive, progress);
+    std::vector<ArchiveItem> selected = tar::selectEntries(listing->entries, {entry.path});
     if (selected.empty())
         throw ArchiveFailure::corrupt(entry.path);
     if (limit && std::any_of(selected.begin(), selected.end(),
@@ -216,7 +234,7 @@ void TarArchiveEngine::extractPayload(const ArchiveItem& entry, const path& arch
         files::createDirectory(payload, 0755);
     std::string prefix = entry.path.ends_with('/') ? entry.path : entry.path + "/";
     tar::ExtractionTree tree(payload);
-    writeEntries(archive, selected, progress, tree, [&](const ArchiveItem& item) {
+    writeEntries(archive, *listing, {entry.path}, progress, tree, [&](const ArchiveItem& item) {
         if (!isFolder || item.path == entry.path || item.path == prefix)
             return std::string();
         return item.path.substr(prefix.size());

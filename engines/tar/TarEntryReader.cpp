@@ -2,6 +2,7 @@
 
 #include "GzipStreamReader.h"
 #include "TarReadFailure.h"
+#include "XzStreamReader.h"
 #include "ZstdStreamReader.h"
 
 #include <archive.h>
@@ -49,24 +50,28 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
     if (file_.size() == 0 &&
         (kind_.singleFile || (kind_.compression && *kind_.compression != TarCompression::none)))
         throw damagedArchive();
-    char start[4];
+    char start[6];
     std::size_t count = file_.peekStart(start, sizeof start);
     // libarchive's gzip filter never compares a member's CRC-32 and length, so damaged data
-    // would pass it; zlib checks both.
+    // would pass it; zlib checks both. Its xz filter decodes on one thread only.
     if (ZstdStreamReader::hasMagic(start, count))
         decoder_ = std::make_unique<ZstdStreamReader>(file_);
     else if (hasGzipMagic(start, count))
         decoder_ = std::make_unique<GzipStreamReader>(file_);
+    else if (XzStreamReader::hasMagic(start, count))
+        decoder_ = std::make_unique<XzStreamReader>(file_);
+    if (decoder_)
+        ahead_ = std::make_unique<ReadAheadSource>(*decoder_);
 
-    if (kind_.singleFile && decoder_) {
-        singleData_ = decoder_.get();
+    if (kind_.singleFile && ahead_) {
+        singleData_ = ahead_.get();
     } else if (kind_.singleFile) {
         archive_ =
             std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::raw, true);
         archive_->next();
-    } else if (decoder_) {
+    } else if (ahead_) {
         archive_ =
-            std::make_unique<ArchiveReadHandle>(*decoder_, ArchiveReadHandle::Content::tar, false);
+            std::make_unique<ArchiveReadHandle>(*ahead_, ArchiveReadHandle::Content::tar, false);
     } else {
         archive_ = std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::tar, true,
                                                        &file_);

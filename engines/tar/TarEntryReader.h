@@ -2,6 +2,7 @@
 
 #include "ArchiveReadHandle.h"
 #include "FileByteSource.h"
+#include "ReadAheadSource.h"
 #include "TarFileKind.h"
 #include "platform/Progress.h"
 
@@ -25,8 +26,9 @@ struct TarEntryHeader {
 };
 
 // One pass over the entries of a TAR archive or over the one entry of a single compressed
-// file. The decoder is chosen by the file's first bytes: zstd through ZstdStreamReader, a
-// single gzip file through GzipStreamReader, everything else through libarchive's filters.
+// file. The decoder is chosen by the file's first bytes: zstd, gzip and xz through the stream
+// readers of this folder, each on a thread of its own ahead of the reader; everything else
+// (plain TAR, bzip2) through libarchive.
 class TarEntryReader {
   public:
     // `countsUnits`: the bytes read from the archive file move the progress object.
@@ -35,6 +37,7 @@ class TarEntryReader {
 
     const TarFileKind& kind() const { return kind_; }
     std::int64_t archiveSize() const { return file_.size(); }
+    const FileIdentity& archiveIdentity() const { return file_.identity(); }
 
     std::optional<TarEntryHeader> next();
     // The current entry's data; 0 at its end.
@@ -45,6 +48,7 @@ class TarEntryReader {
     TarFileKind kind_;
     FileByteSource file_;
     std::unique_ptr<ByteSource> decoder_;
+    std::unique_ptr<ReadAheadSource> ahead_;
     std::unique_ptr<ArchiveReadHandle> archive_;
     ByteSource* singleData_ = nullptr;
     bool singleDelivered_ = false;

@@ -1,6 +1,8 @@
 #include "TarFixtures.h"
 #include "engines/tar/FileByteSource.h"
 #include "engines/tar/GzipStreamReader.h"
+#include "engines/tar/ReadAheadSource.h"
+#include "engines/tar/XzStreamReader.h"
 #include "engines/tar/ZstdStreamReader.h"
 #include "tests/support/TestSupport.h"
 
@@ -19,9 +21,26 @@ struct Codec {
     std::function<std::unique_ptr<ByteSource>(ByteSource&)> reader;
 };
 
+// A decoder read through small blocks on its own thread: data and failures arrive in order.
+class ZstdReadAhead : public ByteSource {
+  public:
+    explicit ZstdReadAhead(ByteSource& in) : decoder_(in), ahead_(decoder_, 4096, 3) {}
+    std::size_t read(char* buffer, std::size_t capacity) override {
+        return ahead_.read(buffer, capacity);
+    }
+
+  private:
+    ZstdStreamReader decoder_;
+    ReadAheadSource ahead_;
+};
+
 const Codec codecs[] = {
     {"gzip", "gzip -c", [](ByteSource& in) { return std::make_unique<GzipStreamReader>(in); }},
     {"zstd", "zstd -q -c", [](ByteSource& in) { return std::make_unique<ZstdStreamReader>(in); }},
+    {"xz_blocks", "xz -T2 --block-size=300KiB -c",
+     [](ByteSource& in) { return std::make_unique<XzStreamReader>(in); }},
+    {"zstd_read_ahead", "zstd -q -c",
+     [](ByteSource& in) { return std::make_unique<ZstdReadAhead>(in); }},
 };
 
 class StreamReaderTest : public ::testing::TestWithParam<Codec> {

@@ -74,6 +74,16 @@ TEST_F(TarExtractionTest, WritesEveryEntryWithItsModeAndTime) {
     EXPECT_EQ(countNamesStartingWith(out, ".vexa-extract-"), 0);
 }
 
+TEST_F(TarExtractionTest, AnArchiveWrittenAgainAfterItsListingIsExtractedAsItIsNow) {
+    fs::path archive = make("tar -czf ../x.tar.gz *", "x.tar.gz");
+    EXPECT_EQ(TarArchiveEngine().list(archive, progress).entries.size(), 9u);
+    runChecked("mkdir otro && echo nuevo > otro/a.txt && tar -czf x.tar.gz -C otro a.txt",
+               dir.path());
+    fs::path result = TarArchiveEngine().extract(archive, {}, out, progress);
+    EXPECT_EQ(treeOf(result), std::set<std::string>{"a.txt"});
+    EXPECT_EQ(readFile(result / "a.txt"), "nuevo\n");
+}
+
 TEST_F(TarExtractionTest, TakesTheFirstFreeName) {
     fs::path archive = make("tar -czf ../fotos.tar.gz *", "fotos.tar.gz");
     fs::create_directory(out / "fotos");

@@ -1,0 +1,36 @@
+#include "ListingCache.h"
+
+#include <mutex>
+#include <optional>
+
+namespace vexa::tar {
+
+namespace {
+
+struct Remembered {
+    FileIdentity identity;
+    std::shared_ptr<const ArchiveSummary> summary;
+};
+
+std::mutex rememberedMutex;
+std::optional<Remembered> remembered;
+
+} // namespace
+
+void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary) {
+    std::lock_guard lock(rememberedMutex);
+    remembered = Remembered{identity, std::move(summary)};
+}
+
+std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive) {
+    struct stat status {};
+    if (::stat(archive.c_str(), &status) != 0)
+        return nullptr;
+    std::lock_guard lock(rememberedMutex);
+    if (!remembered || remembered->summary->url != archive ||
+        !(remembered->identity == FileIdentity::of(status)))
+        return nullptr;
+    return remembered->summary;
+}
+
+} // namespace vexa::tar

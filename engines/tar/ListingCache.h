@@ -1,0 +1,18 @@
+#pragma once
+
+#include "FileIdentity.h"
+#include "core/archive/ArchiveSummary.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace vexa::tar {
+
+// The validated listing of the archive listed last, kept while the file stays as it was, so
+// that an extraction after the open decodes the archive once instead of listing it again.
+// The extraction still compares every header it reads with this listing.
+void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary);
+// Null when the archive was not the last one listed or has changed since.
+std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive);
+
+} // namespace vexa::tar
