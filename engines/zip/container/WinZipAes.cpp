@@ -1,8 +1,9 @@
 #include "engines/zip/container/WinZipAes.h"
 
+#include "engines/zip/container/HmacSha1.h"
+
 #include <algorithm>
 #include <cstring>
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -10,13 +11,8 @@ namespace vexa {
 
 struct WinZipAes::Library {
     EVP_CIPHER_CTX* cipher = nullptr;
-    EVP_MAC* mac = nullptr;
-    EVP_MAC_CTX* macContext = nullptr;
-    ~Library() {
-        EVP_MAC_CTX_free(macContext);
-        EVP_MAC_free(mac);
-        EVP_CIPHER_CTX_free(cipher);
-    }
+    std::unique_ptr<HmacSha1> mac;
+    ~Library() { EVP_CIPHER_CTX_free(cipher); }
 };
 
 WinZipAes::WinZipAes() : library_(std::make_unique<Library>()) {}
@@ -32,31 +28,24 @@ bool WinZipAes::start(const char* password, int strength, const uint8_t* salt, u
     const size_t keyLength = 8 + 8 * static_cast<size_t>(strength);
     uint8_t derived[2 * 32 + verifierSize];
     const size_t derivedLength = 2 * keyLength + verifierSize;
-    if (PKCS5_PBKDF2_HMAC(password, static_cast<int>(std::strlen(password)), salt,
-                          static_cast<int>(saltSize(strength)), 1000, EVP_sha1(),
-                          static_cast<int>(derivedLength), derived) != 1)
-        return false;
+    HmacSha1(reinterpret_cast<const uint8_t*>(password), std::strlen(password))
+        .pbkdf2(salt, saltSize(strength), 1000, derived, derivedLength);
     std::memcpy(verifier, derived + 2 * keyLength, verifierSize);
 
-    const EVP_CIPHER* cipher = strength == 1   ? EVP_aes_128_ecb()
-                               : strength == 2 ? EVP_aes_192_ecb()
-                                               : EVP_aes_256_ecb();
+    // Fetched once: naming a cipher at every entry's start makes the library look it up again.
+    static EVP_CIPHER* const ciphers[3] = {EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr),
+                                           EVP_CIPHER_fetch(nullptr, "AES-192-ECB", nullptr),
+                                           EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr)};
+    const EVP_CIPHER* cipher = ciphers[strength - 1];
+    if (cipher == nullptr)
+        return false;
     library_->cipher = EVP_CIPHER_CTX_new();
     if (library_->cipher == nullptr ||
         EVP_EncryptInit_ex(library_->cipher, cipher, nullptr, derived, nullptr) != 1 ||
         EVP_CIPHER_CTX_set_padding(library_->cipher, 0) != 1)
         return false;
 
-    library_->mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    if (library_->mac == nullptr)
-        return false;
-    library_->macContext = EVP_MAC_CTX_new(library_->mac);
-    char digest[] = "SHA1";
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
-                           OSSL_PARAM_construct_end()};
-    if (library_->macContext == nullptr ||
-        EVP_MAC_init(library_->macContext, derived + keyLength, keyLength, params) != 1)
-        return false;
+    library_->mac = std::make_unique<HmacSha1>(derived + keyLength, keyLength);
     OPENSSL_cleanse(derived, sizeof derived);
     std::memset(counter_, 0, sizeof counter_);
     keystreamUsed_ = sizeof keystream_;
@@ -65,7 +54,7 @@ bool WinZipAes::start(const char* password, int strength, const uint8_t* salt, u
 
 bool WinZipAes::crypt(uint8_t* data, size_t length) {
     // Counter blocks are encrypted in batches so that the cipher runs over many blocks per call.
-    constexpr size_t batchBlocks = 256;
+    constexpr size_t batchBlocks = 1024;
     uint8_t blocks[batchBlocks * 16];
     size_t done = 0;
     while (done < length && keystreamUsed_ < sizeof keystream_)
@@ -96,7 +85,10 @@ bool WinZipAes::crypt(uint8_t* data, size_t length) {
 }
 
 bool WinZipAes::authenticate(const uint8_t* data, size_t length) {
-    return length == 0 || EVP_MAC_update(library_->macContext, data, length) == 1;
+    if (!library_->mac)
+        return false;
+    library_->mac->update(data, length);
+    return true;
 }
 
 bool WinZipAes::decrypt(uint8_t* data, size_t length) {
@@ -108,11 +100,10 @@ bool WinZipAes::encrypt(uint8_t* data, size_t length) {
 }
 
 bool WinZipAes::authCode(uint8_t* code) {
-    uint8_t full[EVP_MAX_MD_SIZE];
-    size_t length = 0;
-    if (EVP_MAC_final(library_->macContext, full, &length, sizeof full) != 1 ||
-        length < authCodeSize)
+    if (!library_->mac)
         return false;
+    uint8_t full[HmacSha1::size];
+    library_->mac->final(full);
     std::memcpy(code, full, authCodeSize);
     return true;
 }
