@@ -63,13 +63,25 @@ class ZIPArchiveEngine : public ArchiveEngine {
                         std::optional<std::int64_t> limit) const;
 
     // The extraction core: streams `entries` (in listing order, all from this archive's
-    // listing) to the locations `outputOf` gives, checking sizes and CRC-32 and restoring
-    // permissions and modification dates. Unless `noLimit`, an entry producing more than
-    // `limit` bytes fails with corrupt. Partly written files are left to the caller to remove.
+    // listing) to the locations `outputOf` gives (called from several threads at once), checking
+    // sizes and CRC-32 and restoring permissions and modification dates. Unless `noLimit`, an entry
+    // producing more than `limit` bytes fails with corrupt. Partly written files are left to the
+    // caller to remove.
     using OutputLocation = std::function<std::filesystem::path(const ArchiveItem&)>;
     void extractEntries(const std::filesystem::path& archive,
                         const std::vector<ArchiveItem>& entries, Progress& progress,
                         std::int64_t limit, bool noLimit, const OutputLocation& outputOf) const;
+
+    // One file or folder entry of extractEntries, with `reader` positioned at or before it
+    // (`status` as its last move answered), through the worker's `buffer` of bufferSize bytes,
+    // reporting done units to `completed`;
+    // `madeFolder` is the last output folder known to exist.
+    using UnitSink = std::function<void(std::int64_t)>;
+    void extractEntry(ZIPReader& reader, int& status, const ArchiveItem& entry, Progress& progress,
+                      const UnitSink& completed, std::int64_t limit, bool noLimit,
+                      const OutputLocation& outputOf,
+                      const std::optional<std::string>& passwordBytes, unsigned char* buffer,
+                      std::filesystem::path& madeFolder) const;
 
     // A copy whose `resolved` is the candidate of `password` that opens the smallest encrypted
     // file of `listing` (the first candidate when none does, or when there is only one).

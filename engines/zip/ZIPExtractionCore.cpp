@@ -6,9 +6,15 @@
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -52,11 +58,56 @@ void restoreAttributes(int fd, const EntryRecord& record, const std::filesystem:
 
 } // namespace
 
+namespace {
+
+// Consecutive entries that one worker writes in listing order. An entry weighs its size plus
+// what making a file costs, and a key derivation for an encrypted one; the cut keeps chunks
+// large enough that a worker's walk of the directory costs little, and small enough that the
+// work spreads evenly.
+struct Chunk {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+std::int64_t weightOf(const ArchiveItem& entry) {
+    constexpr std::int64_t perFile = 16 << 10;
+    constexpr std::int64_t perKey = 512 << 10;
+    return std::max<std::int64_t>(entry.size, 1) + perFile + (entry.isEncrypted ? perKey : 0);
+}
+
+std::vector<Chunk> chunksOf(const std::vector<ArchiveItem>& entries, unsigned workers) {
+    std::int64_t total = 0;
+    for (const ArchiveItem& entry : entries)
+        total += weightOf(entry);
+    const std::int64_t target = std::max<std::int64_t>(total / (workers * 8), 4 << 20);
+    std::vector<Chunk> chunks;
+    Chunk current;
+    std::int64_t filled = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        filled += weightOf(entries[i]);
+        current.end = i + 1;
+        if (filled >= target) {
+            chunks.push_back(current);
+            current = {i + 1, i + 1};
+            filled = 0;
+        }
+    }
+    if (current.end > current.begin)
+        chunks.push_back(current);
+    return chunks;
+}
+
+unsigned workerCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1u, 8u);
+}
+
+} // namespace
+
 void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
                                       const std::vector<ArchiveItem>& entries, Progress& progress,
                                       std::int64_t limit, bool noLimit,
                                       const OutputLocation& outputOf) const {
-    ZIPReader reader(archive);
     std::int64_t units = 0;
     for (const ArchiveItem& entry : entries)
         units += std::max<std::int64_t>(entry.size, 1);
@@ -66,67 +117,140 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
     if (!passwordBytes && password)
         passwordBytes = zipPasswordCandidates(*password).front();
 
-    int status = reader.handle->gotoFirstEntry();
-    for (const ArchiveItem& entry : entries) {
-        progress.throwIfCancelled();
-        const std::filesystem::path output = outputOf(entry);
-        if (entry.isDirectory) {
-            createOutputFolders(output);
-            progress.addCompletedUnits(1);
-            continue;
-        }
+    // ZIP entries are independent, so chunks of them go to several workers, each with its own
+    // reader. The failure reported is the one of the earliest entry, as one worker would meet it.
+    const std::vector<Chunk> chunks = chunksOf(entries, workerCount());
+    std::atomic<std::size_t> nextChunk{0};
+    std::atomic<bool> stop{false};
+    std::mutex failureMutex;
+    std::size_t failedAt = entries.size();
+    std::exception_ptr failure;
 
-        reader.moveForwardTo(status, entry.path);
-        const EntryRecord record = currentRecord(reader);
-        if (entry.isEncrypted && !password)
-            throw ArchiveFailure::passwordRequired();
-
-        createOutputFolders(output.parent_path());
-        files::FileDescriptor file;
+    const auto work = [&] {
+        std::size_t current = entries.size();
         try {
-            file = files::FileDescriptor(files::createFile(output, 0600));
-        } catch (const PlatformError&) {
-            throw PlatformError(PlatformError::Code::fileWriteUnknown, output.string());
+            ZIPReader reader(archive);
+            int status = reader.handle->gotoFirstEntry();
+            const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(
+                static_cast<std::size_t>(bufferSize));
+            std::filesystem::path madeFolder;
+            // Units are handed over in batches: workers taking the progress lock for every
+            // small file would wait on each other.
+            std::int64_t pending = 0;
+            const auto flush = [&] {
+                if (pending > 0)
+                    progress.addCompletedUnits(std::exchange(pending, 0));
+            };
+            const UnitSink completed = [&](std::int64_t units) {
+                pending += units;
+                if (pending >= (1 << 20))
+                    flush();
+            };
+            while (!stop.load(std::memory_order_relaxed)) {
+                const std::size_t index = nextChunk.fetch_add(1);
+                if (index >= chunks.size())
+                    break;
+                for (current = chunks[index].begin; current < chunks[index].end; ++current) {
+                    if (stop.load(std::memory_order_relaxed))
+                        return;
+                    extractEntry(reader, status, entries[current], progress, completed, limit,
+                                 noLimit, outputOf, passwordBytes, buffer.get(), madeFolder);
+                }
+                flush();
+            }
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            if (current < failedAt || !failure) {
+                failedAt = current;
+                failure = std::current_exception();
+            }
+            stop = true;
         }
+    };
 
-        check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
-        // Data decrypted with a wrong password that passed the header's one-byte check has any
-        // length and content, so a mismatch in an encrypted entry reads as a wrong password.
-        const bool encrypted = (record.flag & 1) != 0;
-        const auto mismatch = [&] {
-            if (encrypted)
-                return ArchiveFailure::wrongPassword();
-            return ArchiveFailure::corrupt(entry.path);
-        };
-        uLong crc = crc32(0L, Z_NULL, 0);
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);
-        std::int64_t written = 0;
-        while (true) {
-            progress.throwIfCancelled();
-            const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
-            checkDataRead(count, encrypted);
-            if (count == 0)
-                break;
-            crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
-            written += count;
-            if (written > entry.size)
-                throw mismatch();
-            if (!noLimit && written > limit)
-                throw ArchiveFailure::corrupt(entry.path);
-            files::writeAll(file.get(), buffer.data(), static_cast<std::size_t>(count), output);
-            progress.addCompletedUnits(count);
-        }
-        check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
-        if (written != entry.size)
-            throw mismatch();
-        // AE-2 leaves the CRC-32 out on purpose; its authentication code stands in for it.
-        if (record.aesVersion != 2 && crc != record.crc)
-            throw mismatch();
-        if (written == 0)
-            progress.addCompletedUnits(1);
-        restoreAttributes(file.get(), record, output);
-        ::close(file.release());
+    const unsigned workers = std::min<std::size_t>(workerCount(), chunks.size());
+    if (workers <= 1) {
+        work();
+    } else {
+        std::vector<std::jthread> threads;
+        threads.reserve(workers - 1);
+        for (unsigned i = 1; i < workers; ++i)
+            threads.emplace_back(work);
+        work();
     }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const ArchiveItem& entry,
+                                    Progress& progress, const UnitSink& completed,
+                                    std::int64_t limit, bool noLimit,
+                                    const OutputLocation& outputOf,
+                                    const std::optional<std::string>& passwordBytes,
+                                    unsigned char* buffer,
+                                    std::filesystem::path& madeFolder) const {
+    progress.throwIfCancelled();
+    const std::filesystem::path output = outputOf(entry);
+    if (entry.isDirectory) {
+        createOutputFolders(output);
+        completed(1);
+        return;
+    }
+
+    reader.moveForwardTo(status, entry.path);
+    const EntryRecord record = currentRecord(reader);
+    if (entry.isEncrypted && !password)
+        throw ArchiveFailure::passwordRequired();
+
+    // Neighbouring entries share their folder: it is made (or found) once.
+    std::filesystem::path folder = output.parent_path();
+    if (folder != madeFolder) {
+        createOutputFolders(folder);
+        madeFolder = std::move(folder);
+    }
+    files::FileDescriptor file;
+    try {
+        file = files::FileDescriptor(files::createFile(output, 0600));
+    } catch (const PlatformError&) {
+        throw PlatformError(PlatformError::Code::fileWriteUnknown, output.string());
+    }
+
+    check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
+    // Data decrypted with a wrong password that passed the header's one-byte check has any
+    // length and content, so a mismatch in an encrypted entry reads as a wrong password.
+    const bool encrypted = (record.flag & 1) != 0;
+    const auto mismatch = [&] {
+        if (encrypted)
+            return ArchiveFailure::wrongPassword();
+        return ArchiveFailure::corrupt(entry.path);
+    };
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::int64_t written = 0;
+    while (true) {
+        progress.throwIfCancelled();
+        const std::int32_t count = reader.zip->entryRead(buffer, bufferSize);
+        checkDataRead(count, encrypted);
+        if (count == 0)
+            break;
+        crc = crc32(crc, buffer, static_cast<uInt>(count));
+        written += count;
+        if (written > entry.size)
+            throw mismatch();
+        if (!noLimit && written > limit)
+            throw ArchiveFailure::corrupt(entry.path);
+        files::writeAll(file.get(), buffer, static_cast<std::size_t>(count), output);
+        completed(count);
+    }
+    check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
+    if (written != entry.size)
+        throw mismatch();
+    // AE-2 leaves the CRC-32 out on purpose; its authentication code stands in for it.
+    if (record.aesVersion != 2 && crc != record.crc)
+        throw mismatch();
+    if (written == 0)
+        completed(1);
+    restoreAttributes(file.get(), record, output);
+    ::close(file.release());
 }
 
 } // namespace vexa

@@ -22,8 +22,13 @@ void createOutputFolders(const std::filesystem::path& location) {
     const std::filesystem::path parent = folder.parent_path();
     if (parent != folder && !parent.empty())
         createOutputFolders(parent);
-    if (::mkdir(folder.c_str(), 0777) != 0)
-        throw PlatformError::fromErrno(errno, folder.string(), true);
+    if (::mkdir(folder.c_str(), 0777) == 0)
+        return;
+    // Workers extracting side by side may make the same folder at the same moment.
+    const int error = errno;
+    if (error == EEXIST && ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return;
+    throw PlatformError::fromErrno(error, folder.string(), true);
 }
 
 } // namespace vexa

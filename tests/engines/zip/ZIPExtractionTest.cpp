@@ -325,5 +325,41 @@ TEST_F(ZIPExtractionTest, CancellationInTheMiddleOfALargeFileRemovesEverything) 
     expectUntouchedDestination();
 }
 
+// Enough entries that several workers share the extraction: every file lands with its bytes, the
+// progress ends exactly at its total, and of two damaged entries far apart the earlier one is
+// reported, as a single pass would.
+TEST_F(ZIPExtractionTest, ManyEntriesAreSharedOutWithTheSameResults) {
+    runPython("for name, damaged in (('Many.zip', ()), ('Bad.zip', (100, 700))):\n"
+              "    with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+              "        for i in range(800):\n"
+              "            zf.writestr(f'd{i % 30}/f{i}.txt', f'contenido {i}\\n' * (i % 7 + 1))\n"
+              "    data = bytearray(open(name, 'rb').read())\n"
+              "    for i in damaged:\n"
+              "        # The CRC-32 of the entry's central record, which lies after its name.\n"
+              "        at = data.rfind(f'd{i % 30}/f{i}.txt'.encode()) - 46 + 16\n"
+              "        data[at] ^= 0xFF\n"
+              "    open(name, 'wb').write(data)\n",
+              dir.path());
+    Progress progress;
+    const auto result = ZIPArchiveEngine().extract(dir / "Many.zip", {}, dir / "dest", progress);
+    EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
+    for (int i = 0; i < 800; ++i) {
+        std::string expected;
+        for (int k = 0; k < i % 7 + 1; ++k)
+            expected += "contenido " + std::to_string(i) + "\n";
+        ASSERT_EQ(
+            readFile(result / ("d" + std::to_string(i % 30)) / ("f" + std::to_string(i) + ".txt")),
+            expected)
+            << i;
+    }
+    EXPECT_EQ(treeOf(result).size(), 830u);
+
+    Progress damaged;
+    EXPECT_EQ(
+        failureOf([&] { ZIPArchiveEngine().extract(dir / "Bad.zip", {}, dir / "dest", damaged); }),
+        ArchiveFailure::corrupt("d10/f100.txt"));
+    EXPECT_EQ(treeOf(dir / "dest").size(), treeOf(result).size() + 1);
+}
+
 } // namespace
 } // namespace vexa
