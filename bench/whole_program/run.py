@@ -148,6 +148,32 @@ def build_addition(root: Path, scale: float) -> None:
     (root / "nuevo-informe.txt").write_bytes(text_pool(256 << 10, 7))
 
 
+def build_7z(kind: str) -> Callable[[Path, float, "Ctx"], None]:
+    """The mixed tree as a.7z: "bsdtar" (one solid block), "folders" (many LZMA2 blocks, the
+    layout parallel extraction works on), "py7zr" and "py7zr-aes" (the same archive without and
+    with AES-256, for the cost of decryption)."""
+
+    def build(root: Path, scale: float, ctx: "Ctx") -> None:
+        src = ctx.corpus("mixed")
+        archive = str(root / "a.7z")
+        if kind == "bsdtar":
+            run_checked(["bsdtar", "--format", "7zip", "-cf", archive, "arbol", "zz-leeme.txt"],
+                        cwd=src)
+        elif kind == "folders":
+            run_checked(["/usr/bin/python3",
+                         str(REPO / "tests/engines/sevenzip/tools/make_folders.py"), archive,
+                         str(src)])
+        else:
+            password = repr(PASSWORD) if kind == "py7zr-aes" else "None"
+            run_checked(["/usr/bin/python3", "-c",
+                         "import py7zr,sys\n"
+                         f"with py7zr.SevenZipFile(sys.argv[1],'w',password={password}) as z:\n"
+                         "  z.writeall('arbol','arbol'); z.write('zz-leeme.txt')\n", archive],
+                        cwd=src)
+
+    return build
+
+
 CORPORA: dict[str, Callable] = {
     "mixed": build_mixed,
     "small": build_small,
@@ -161,6 +187,10 @@ CORPORA: dict[str, Callable] = {
     "entries-10k.zip": build_entries_zip(10000),
     "entries-100k.zip": build_entries_zip(100000),
     "entries-300k.zip": build_entries_zip(300000),
+    "mixed.7z": build_7z("bsdtar"),
+    "mixed-folders.7z": build_7z("folders"),
+    "mixed-py7zr.7z": build_7z("py7zr"),
+    "mixed-py7zr-aes.7z": build_7z("py7zr-aes"),
 }
 
 
@@ -236,6 +266,16 @@ def extraction(name: str, what: str, corpus: str) -> Job:
         [corpus])
 
 
+def extraction7z(name: str, what: str, corpus: str) -> Job:
+    archive = lambda c: c.corpus(corpus) / "a.7z"
+    return Job(
+        name, what,
+        vexa(lambda c: f"abrir {archive(c)}; extraer", lambda c: f"{c.out}\n",
+             "Extracción completada"),
+        [Runner("bsdtar", lambda c: ["bsdtar", "-xf", str(archive(c)), "-C", str(c.out)])],
+        [corpus])
+
+
 def creation(name: str, what: str, corpus: str, item: str) -> Job:
     src = lambda c: c.corpus(corpus)
     return Job(
@@ -298,6 +338,26 @@ JOBS: list[Job] = [
                 stdin=lambda c: "@ zz-leeme.txt\n@=renombrado.txt\n", prepare=edit_copy),
          COPY_PEER],
         ["mixed.zip"]),
+    extraction7z("7z-extract-mixed", "7z LZMA2 extract, mixed tree, one solid block (bsdtar)",
+                 "mixed.7z"),
+    extraction7z("7z-extract-folders", "7z LZMA2 extract, mixed tree in 4 MiB blocks",
+                 "mixed-folders.7z"),
+    # The peer is Vexa itself on the same archive unencrypted: ratio >= 0.77 means the AES
+    # extraction takes at most 1.3 times as long.
+    Job("7z-extract-aes", "7z AES-256 extract vs the same unencrypted (py7zr archives)",
+        vexa(lambda c: f"abrir {c.corpus('mixed-py7zr-aes.7z') / 'a.7z'}; extraer",
+             lambda c: f"{PASSWORD}\n{c.out}\n", "Extracción completada"),
+        [Runner("vexa sin cifrar",
+                lambda c: [c.vexa, "--comandos",
+                           f"abrir {c.corpus('mixed-py7zr.7z') / 'a.7z'}; extraer"],
+                lambda c: f"{c.out}\n", expect="Extracción completada"),
+         Runner("py7zr", lambda c: ["/usr/bin/python3", "-c",
+                                    "import py7zr,sys\n"
+                                    "py7zr.SevenZipFile(sys.argv[1],password=sys.argv[2])"
+                                    ".extractall(sys.argv[3])",
+                                    str(c.corpus("mixed-py7zr-aes.7z") / "a.7z"), PASSWORD,
+                                    str(c.out)])],
+        ["mixed-py7zr.7z", "mixed-py7zr-aes.7z"]),
     opening("zip-open-10k", "open 10,000 entries", "entries-10k.zip"),
     opening("zip-open-100k", "open a 100,000-entry ZIP", "entries-100k.zip"),
     opening("zip-search-100k", "open + buscar over 100,000 entries", "entries-100k.zip",

@@ -186,6 +186,54 @@ TEST_F(SevenZipRefusalTest, EncryptionAsksForThePasswordOnlyWhereItIsNeeded) {
     EXPECT_TRUE(std::filesystem::is_empty(temporary / "out"));
 }
 
+// Headers that lie: each ends in its failure at once, without a hang or a huge allocation.
+TEST_F(SevenZipRefusalTest, HostileHeadersFailCleanly) {
+    using std::string;
+    const string oneFile("\x05\x01\x11\x06\x00"
+                         "a\0\0\0\x00",
+                         11);                         // files info: "a"
+    const string pack("\x06\x00\x01\x09\x10\x00", 6); // one packed stream of 16 bytes
+    const string copyFolder("\x07\x0B\x01\x00\x01\x01\x00\x0C\x10\x00", 10);
+    const auto damaged =
+        ArchiveFailure::sevenZipFailure("el archivo está dañado o no es un 7z válido.");
+    struct Row {
+        const char* name;
+        string header;
+        ArchiveFailure expected;
+    };
+    const Row rows[] = {
+        // Two copy coders, the first bound to its own output: a loop that never reaches data.
+        {"bind pair loop",
+         "\x01\x04" + pack +
+             string("\x07\x0B\x01\x00\x02\x01\x00\x01\x00\x00\x00\x0C\x10\x10\x00\x00", 16) +
+             string("\x00", 1) + oneFile + string("\x00", 1),
+         damaged},
+        {"2^56 folders",
+         "\x01\x04" + pack + string("\x07\x0B\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 11), damaged},
+        {"2^32 files", "\x01\x05\xF0\xFF\xFF\xFF\xFF\x00", damaged},
+        {"packed stream beyond the file",
+         "\x01\x04" + string("\x06\x00\x01\x09\xF0\xFF\xFF\xFF\x7F\x00", 10) + copyFolder +
+             string("\x00", 1) + oneFile + string("\x00", 1),
+         damaged},
+        {"files larger than their folder",
+         "\x01\x04" + pack + copyFolder + string("\x08\x0D\x02\x09\x20\x00\x00", 7) + oneFile +
+             string("\x00", 1),
+         damaged},
+        // An encrypted header asking for 2^30 rounds of key derivation.
+        {"2^30 key rounds",
+         "\x17" + pack +
+             string("\x07\x0B\x01\x00\x01\x24\x06\xF1\x07\x01\x01\x1E\x0C\x10\x00\x00", 16),
+         ArchiveFailure::unsupported7z()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(temporary / "hostil.7z", craftSevenZip(row.header, string(16, '\x5A')));
+        Progress progress;
+        expectFailure([&] { SevenZipArchiveEngine("x").list(temporary / "hostil.7z", progress); },
+                      row.expected);
+    }
+}
+
 TEST_F(SevenZipRefusalTest, UnknownMethodIsUnsupported) {
     writeFile(temporary / "cabecera.7z", craftPackedHeaderArchive(unknownCoderId));
     expectListFailure(temporary / "cabecera.7z", ArchiveFailure::unsupported7z());
