@@ -14,12 +14,13 @@
 
 namespace vexa {
 
-// A new 7z archive written through libarchive's 7z writer into a SevenZipVolumeWriter. Entries
-// go in one at a time: a header, then exactly the announced number of data bytes. Level 0 stores,
-// 1 to 9 are LZMA2 levels. Use it on one thread, and let a SevenZipReader made after it end
-// before it does (both switch the thread's locale). Failures: CancellationError when the
-// progress is cancelled (polled on every output block), the sink's PlatformError, otherwise
-// ArchiveFailure::sevenZipFailure.
+// A new 7z archive written into a SevenZipVolumeWriter by the project's own container writer.
+// Entries go in one at a time: a header, then exactly the announced number of data bytes. Level 0
+// stores, 1 to 9 are LZMA2 levels. File data is cut into segments that worker threads compress
+// at once; the segments of one folder (solid block) form one LZMA2 stream, and a new folder
+// starts at a file boundary after every few tens of megabytes. The header is LZMA2-compressed
+// too (from level 1). Use it from one thread. Failures: CancellationError when the progress is
+// cancelled, the sink's PlatformError, otherwise ArchiveFailure::sevenZipFailure.
 class SevenZipArchiveWriter {
   public:
     SevenZipArchiveWriter(const std::filesystem::path& location, std::int64_t volumeSize, int level,

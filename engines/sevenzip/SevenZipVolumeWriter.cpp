@@ -1,7 +1,12 @@
 #include "engines/sevenzip/SevenZipVolumeWriter.h"
 
+#include "platform/PlatformError.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 namespace vexa {
 
@@ -45,6 +50,23 @@ void SevenZipVolumeWriter::write(const void* data, std::size_t size) {
         bytes += chunk;
         size -= chunk;
     }
+}
+
+void SevenZipVolumeWriter::overwriteStart(const void* data, std::size_t size) {
+    if (parts_.size() == 1 && current_.get() >= 0) {
+        const off_t end = ::lseek(current_.get(), 0, SEEK_CUR);
+        if (end < 0 || ::lseek(current_.get(), 0, SEEK_SET) != 0)
+            throw PlatformError::fromErrno(errno, parts_.front().string(), true);
+        files::writeAll(current_.get(), data, size, parts_.front());
+        if (::lseek(current_.get(), end, SEEK_SET) != end)
+            throw PlatformError::fromErrno(errno, parts_.front().string(), true);
+        return;
+    }
+    files::FileDescriptor first(::open(parts_.front().c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (first.get() < 0)
+        throw PlatformError::fromErrno(errno, parts_.front().string(), true);
+    files::writeAll(first.get(), data, size, parts_.front());
+    first.close();
 }
 
 void SevenZipVolumeWriter::close() {

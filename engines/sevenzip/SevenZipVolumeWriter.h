@@ -18,6 +18,8 @@ class SevenZipVolumeWriter {
     SevenZipVolumeWriter(std::filesystem::path location, std::int64_t volumeSize);
 
     void write(const void* data, std::size_t size);
+    // Writes `data` over the first bytes of the first part, which must already hold them.
+    void overwriteStart(const void* data, std::size_t size);
     // Closes the last file, reporting delayed write errors; at least one file exists after it.
     void close();
 

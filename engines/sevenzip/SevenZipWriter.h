@@ -17,9 +17,10 @@
 
 namespace vexa {
 
-// Writes 7z archives through libarchive's 7z writer. libarchive cannot encrypt 7z, so a password
-// asked of a new archive fails with ArchiveFailure::unsupported7z, and the passwords of the
-// edits are accepted for the callers' sake only (the reader refuses encrypted archives).
+// Writes 7z archives through the project's own container writer (SevenZipArchiveWriter). It
+// does not encrypt yet, so a password asked of a new archive fails with
+// ArchiveFailure::unsupported7z, and the passwords of the edits are accepted for the callers'
+// sake only (the reader refuses encrypted archives).
 // Every result is built in an item-replacement folder on the target's volume, read back in full
 // and compared with what was meant before it is put in place; on any failure or cancellation
 // nothing is left behind and an existing target is untouched.

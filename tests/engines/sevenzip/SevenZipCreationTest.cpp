@@ -61,11 +61,68 @@ TEST_F(SevenZipCreationTest, EveryLevelReadsBackThroughBsdtar) {
         EXPECT_EQ(bsdtarContent(destination, "Fotos/sub/b.txt"), notes);
         EXPECT_EQ(bsdtarContent(destination, "notas.txt"), notes + notes);
         EXPECT_EQ(local.completedUnitCount(), local.totalUnitCount());
+        const auto judged = py7zrCheck(destination, temporary.path());
+        EXPECT_EQ(judged.exitStatus, 0) << judged.output;
+        EXPECT_EQ(sortedLines(judged.output), expectedListing);
     }
     // Stored data is as large as the sources; compressed text is far smaller.
     EXPECT_GT(std::filesystem::file_size(output / "nivel0.7z"), 210000u);
     EXPECT_LT(std::filesystem::file_size(output / "nivel9.7z"),
               std::filesystem::file_size(output / "nivel0.7z") - 50000);
+}
+
+// Files cut into many segments compressed at once (level 1), and enough data for several
+// folders (stored, to stay quick) with an empty file among them, read back the same through both
+// independent readers, split or not.
+TEST_F(SevenZipCreationTest, ManySegmentsAndFoldersReadBackEverywhere) {
+    writeFile(folder / "sub" / "texto.txt", sampleBytes(3 << 20, 5, true));
+    writeFile(folder / "sub" / "ruido.bin", sampleBytes(1 << 20, 6, false));
+    const std::string block = sampleBytes(1 << 20, 7, false);
+    std::string big;
+    for (int i = 0; i < 40; ++i)
+        big += block;
+    writeFile(temporary / "grande" / "a.bin", big);
+    writeFile(temporary / "grande" / "b.bin", big + "x");
+    writeFile(temporary / "grande" / "c vacío.txt", "");
+    const Strings listing{"Fotos/",
+                          "Fotos/a.jpg",
+                          "Fotos/sub/",
+                          "Fotos/sub/b.txt",
+                          "Fotos/sub/ruido.bin",
+                          "Fotos/sub/texto.txt",
+                          "Fotos/vacío.txt",
+                          "notas.txt"};
+    const Strings bigListing{"grande/", "grande/a.bin", "grande/b.bin", "grande/c vacío.txt",
+                             "notas.txt"};
+    const struct {
+        int level;
+        std::int64_t volume;
+        std::vector<std::filesystem::path> sources;
+        const Strings& listing;
+    } cases[] = {
+        {1, 0, {folder, loose}, listing},
+        {1, 1 << 20, {folder, loose}, listing},
+        {0, 0, {temporary / "grande", loose}, bigListing},
+        {0, 16 << 20, {temporary / "grande", loose}, bigListing},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::to_string(test.level) + " " + std::to_string(test.volume));
+        std::filesystem::remove_all(output);
+        std::filesystem::create_directory(output);
+        Progress local;
+        auto archive = SevenZipWriter::create(test.sources, output / "x.7z", local, test.volume,
+                                              std::nullopt, false, test.level);
+        if (test.volume > 0) {
+            runChecked("cat " + shellQuote((archive.parent_path() / "x.7z.").string()) + "0* > " +
+                           shellQuote((output / "joined.7z").string()),
+                       temporary.path());
+            archive = output / "joined.7z";
+        }
+        EXPECT_EQ(bsdtarListing(archive), test.listing);
+        const auto judged = py7zrCheck(archive, temporary.path());
+        EXPECT_EQ(judged.exitStatus, 0) << judged.output;
+        EXPECT_EQ(sortedLines(judged.output), test.listing);
+    }
 }
 
 TEST_F(SevenZipCreationTest, KeepsPermissionsAndTimes) {

@@ -4,16 +4,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-// Independent readings of what the 7z writer produced: bsdtar lists and extracts.
+// Independent readings of what the 7z writer produced: bsdtar and py7zr list and extract.
 namespace vexa::testing::sevenzip {
 
-// bsdtar's listing of an archive, sorted.
-inline std::vector<std::string> bsdtarListing(const std::filesystem::path& archive) {
-    std::istringstream lines(runChecked("bsdtar -tf " + shellQuote(archive.string())));
+// The non-empty lines of a text, sorted.
+inline std::vector<std::string> sortedLines(const std::string& text) {
+    std::istringstream lines(text);
     std::vector<std::string> names;
     for (std::string line; std::getline(lines, line);)
         if (!line.empty())
@@ -22,9 +23,45 @@ inline std::vector<std::string> bsdtarListing(const std::filesystem::path& archi
     return names;
 }
 
+// bsdtar's listing of an archive, sorted.
+inline std::vector<std::string> bsdtarListing(const std::filesystem::path& archive) {
+    return sortedLines(runChecked("bsdtar -tf " + shellQuote(archive.string())));
+}
+
 // One entry's data as bsdtar extracts it.
 inline std::string bsdtarContent(const std::filesystem::path& archive, const std::string& path) {
     return runChecked("bsdtar -xOf " + shellQuote(archive.string()) + " " + shellQuote(path));
+}
+
+// py7zr (Debian's, run by Debian's interpreter) reads the whole archive with `password` and
+// compares every file with the one of the same path below `root`. Exit status 0 with the sorted
+// listing (folders end in "/"), 1 with the first path whose data differ, 3 when py7zr refuses
+// the archive (a wrong or missing password among other reasons).
+inline CommandResult py7zrCheck(const std::filesystem::path& archive,
+                                const std::filesystem::path& root,
+                                const std::optional<std::string>& password = std::nullopt) {
+    static const char* const script = R"(
+import os, sys, py7zr
+archive, root, password = sys.argv[1], sys.argv[2], (sys.argv[3:] or [None])[0]
+try:
+    with py7zr.SevenZipFile(archive, password=password) as z:
+        names = sorted(i.filename + ('/' if i.is_directory else '') for i in z.list())
+        data = z.readall()
+except Exception as e:
+    print('refused:', type(e).__name__, e)
+    sys.exit(3)
+for name, stream in data.items():
+    with open(os.path.join(root, name), 'rb') as f:
+        if f.read() != stream.read():
+            print('differs:', name)
+            sys.exit(1)
+print('\n'.join(names))
+)";
+    std::string command = "/usr/bin/python3 -c " + shellQuote(script) + " " +
+                          shellQuote(archive.string()) + " " + shellQuote(root.string());
+    if (password)
+        command += " " + shellQuote(*password);
+    return runCommand(command);
 }
 
 // Names directly inside a folder, sorted.

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vexa {
+
+// liblzma's raw LZMA2 encoder, set for one 7z level (1 to 9). Each call compresses one segment
+// on its own (dictionary and state reset), so segments compressed on several threads can be
+// joined into one LZMA2 stream: every segment but the stream's end carries no end marker.
+// Reuse one object per thread; it is not shared.
+class SevenZipLzma2Encoder {
+  public:
+    explicit SevenZipLzma2Encoder(int level);
+    ~SevenZipLzma2Encoder();
+    SevenZipLzma2Encoder(const SevenZipLzma2Encoder&) = delete;
+    SevenZipLzma2Encoder& operator=(const SevenZipLzma2Encoder&) = delete;
+
+    // Appends the compressed `data` to `output`, without the end marker. Throws
+    // sevenZipFailure when the library fails, std::bad_alloc when it runs out of memory.
+    void compressSegment(const std::uint8_t* data, std::size_t size,
+                         std::vector<std::uint8_t>& output);
+
+    // The single byte that ends an LZMA2 stream.
+    static constexpr std::uint8_t endMarker = 0x00;
+    // The coder properties 7z stores for this level (the dictionary size byte).
+    std::vector<std::uint8_t> properties() const;
+    // Bytes the encoder may use, for sizing the number of threads.
+    static std::uint64_t memoryUsage(int level);
+    // Input bytes per segment at `level`.
+    static std::size_t segmentSize(int level);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vexa

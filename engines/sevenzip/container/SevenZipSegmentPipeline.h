@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/Progress.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vexa {
+
+// Compresses segments on worker threads and hands the results back in submission order. Level 0
+// hands the input back unchanged. The caller submits and takes on one thread; at most
+// `maxPending()` segments are held at once, which bounds the memory. A worker's failure is
+// rethrown by `takeOldest`; a cancelled progress makes the workers drop their work. The
+// destructor stops and joins the workers.
+class SevenZipSegmentPipeline {
+  public:
+    SevenZipSegmentPipeline(int level, Progress& progress);
+    ~SevenZipSegmentPipeline();
+    SevenZipSegmentPipeline(const SevenZipSegmentPipeline&) = delete;
+    SevenZipSegmentPipeline& operator=(const SevenZipSegmentPipeline&) = delete;
+
+    // The input bytes a segment should hold.
+    std::size_t segmentSize() const { return segmentSize_; }
+    std::size_t maxPending() const { return maxPending_; }
+    std::size_t pending() const;
+    bool oldestIsReady() const;
+
+    // Queues `input`; the caller must take the oldest result first when `maxPending()` are held.
+    void submit(std::vector<std::uint8_t> input);
+    // Waits for the oldest segment and returns its output.
+    std::vector<std::uint8_t> takeOldest();
+
+    // The LZMA2 coder properties of this level (empty for level 0).
+    const std::vector<std::uint8_t>& properties() const { return properties_; }
+
+  private:
+    struct Job {
+        std::vector<std::uint8_t> input;
+        std::vector<std::uint8_t> output;
+        std::exception_ptr failure;
+        bool done = false;
+    };
+    void work();
+
+    int level_;
+    Progress& progress_;
+    std::size_t segmentSize_;
+    std::size_t maxPending_;
+    std::vector<std::uint8_t> properties_;
+    mutable std::mutex mutex_;
+    std::condition_variable queued_;
+    std::condition_variable finished_;
+    std::deque<std::shared_ptr<Job>> order_;
+    std::deque<std::shared_ptr<Job>> waiting_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace vexa
