@@ -2,10 +2,16 @@
 
 namespace vexa {
 
-// Ctrl-C as the cancel button: SIGINT only raises a flag (read calls go on as before), and the
-// main loop takes it with takeInterrupt().
+// Ctrl-C as the cancel button, SIGTERM and SIGHUP as a cancel that ends the program, and the
+// terminal's resizing: the handlers only raise flags, which the main thread takes.
+// SIGINT lets a blocked read go on (a script waiting for an answer keeps waiting); SIGTERM and
+// SIGHUP make it fail, so a run blocked on its input still ends.
 void installInterruptHandler();
 // True once for every interrupt since the last call.
 bool takeInterrupt();
+// The termination signal received (SIGTERM or SIGHUP), or 0. It stays set.
+int terminationSignal();
+// True once after every change of the terminal's size.
+bool takeResize();
 
 } // namespace vexa

@@ -3,6 +3,8 @@
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
 #include "ui/CommandWords.h"
+#include "ui/LineEditor.h"
+#include "ui/SafeText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -53,27 +55,38 @@ class EchoOff {
 TerminalDialogs::TerminalDialogs(std::istream& in, std::ostream& out, bool terminalInput)
     : in_(in), out_(out), terminalInput_(terminalInput) {}
 
-std::optional<std::string> TerminalDialogs::readLine(const std::string& prompt, bool secret) {
+ReadLine TerminalDialogs::read(const std::string& prompt, bool secret, bool remember) {
+    if (editor_) {
+        out_ << std::flush;
+        return secret ? editor_->readSecret(prompt) : editor_->read(prompt, remember);
+    }
     out_ << prompt << std::flush;
-    std::string line;
+    ReadLine result;
     bool read = false;
     if (secret && terminalInput_) {
         EchoOff echoOff;
-        read = static_cast<bool>(std::getline(in_, line));
+        read = static_cast<bool>(std::getline(in_, result.text));
         out_ << "\n";
     } else {
-        read = static_cast<bool>(std::getline(in_, line));
+        read = static_cast<bool>(std::getline(in_, result.text));
         // Answers from a script are not echoed; the line end keeps the transcript readable.
         if (read && !terminalInput_ && !prompt.empty())
             out_ << "\n";
     }
     if (!read) {
         out_ << "\n" << std::flush;
-        return std::nullopt;
+        return {LineEnd::endOfInput, {}};
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    if (!result.text.empty() && result.text.back() == '\r')
+        result.text.pop_back();
+    return result;
+}
+
+std::optional<std::string> TerminalDialogs::readLine(const std::string& prompt, bool secret) {
+    auto line = read(prompt, secret);
+    if (line.end != LineEnd::text)
+        return std::nullopt;
+    return std::move(line.text);
 }
 
 std::optional<std::string> TerminalDialogs::readWord(const std::string& prompt) {
@@ -103,9 +116,9 @@ std::filesystem::path TerminalDialogs::locationFromTyped(const std::string& type
 }
 
 AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
-    out_ << "\n" << request.messageText << "\n";
+    out_ << "\n" << printable(request.messageText, true) << "\n";
     if (!request.informativeText.empty())
-        out_ << request.informativeText << "\n";
+        out_ << printable(request.informativeText, true) << "\n";
     // The end of input cancels: the "Cancelar" button wherever it stands (a destructive choice
     // may come last), else the last one.
     const auto cancel = std::find(request.buttons.begin(), request.buttons.end(), "Cancelar");
@@ -128,7 +141,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
                                  ? (request.secureTextField ? "Contraseña" : "Texto")
                                  : request.placeholder;
         if (!request.initialText.empty())
-            prompt += " (ahora «" + request.initialText + "»)";
+            prompt += " (ahora «" + printable(request.initialText) + "»)";
         const auto text =
             request.secureTextField ? readLine(prompt + ": ", true) : readWord(prompt + ": ");
         if (!text || text->empty()) {
@@ -142,7 +155,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
         return response;
 
     for (std::size_t i = 0; i < request.buttons.size(); ++i)
-        out_ << "  " << i + 1 << ". " << request.buttons[i] << "\n";
+        out_ << "  " << i + 1 << ". " << printable(request.buttons[i]) << "\n";
     while (true) {
         const auto choice = readWord("Elige una opción [1]: ");
         if (!choice) {
@@ -171,7 +184,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
 std::vector<std::filesystem::path> TerminalDialogs::runOpenPanel(const OpenPanelRequest& request) {
     out_ << "\n";
     if (!request.message.empty())
-        out_ << request.message << "\n";
+        out_ << printable(request.message, true) << "\n";
     std::string kind = request.canChooseDirectories
                            ? (request.canChooseFiles ? "archivo o carpeta" : "carpeta")
                            : "archivo";
@@ -194,7 +207,7 @@ std::vector<std::filesystem::path> TerminalDialogs::runOpenPanel(const OpenPanel
         std::error_code error;
         const auto status = std::filesystem::status(location, error);
         if (!std::filesystem::exists(status)) {
-            out_ << "No existe: " << location.string() << "\n";
+            out_ << "No existe: " << printable(location.string()) << "\n";
             continue;
         }
         const bool isFolder = std::filesystem::is_directory(status);
@@ -220,13 +233,13 @@ std::optional<std::filesystem::path>
 TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
     out_ << "\n";
     if (!request.message.empty())
-        out_ << request.message << "\n";
+        out_ << printable(request.message, true) << "\n";
     const std::filesystem::path folder =
         request.directory ? *request.directory : std::filesystem::current_path();
     while (true) {
         const auto typed =
             readWord((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
-                     request.nameFieldStringValue + "]: ");
+                     printable(request.nameFieldStringValue) + "]: ");
         if (!typed) {
             ++cancelledQuestions_;
             return std::nullopt;
@@ -240,8 +253,8 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
             location += "." + request.allowedContentTypes.front();
         location = location.lexically_normal();
         if (std::filesystem::exists(std::filesystem::symlink_status(location, error))) {
-            const auto replace =
-                readWord("Ya existe " + location.string() + ". ¿Reemplazarlo? (s/n) [n]: ");
+            const auto replace = readWord("Ya existe " + printable(location.string()) +
+                                          ". ¿Reemplazarlo? (s/n) [n]: ");
             if (!replace) {
                 ++cancelledQuestions_;
                 return std::nullopt;

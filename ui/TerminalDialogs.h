@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Dialogs.h"
+#include "ui/LineInput.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include <string>
 
 namespace vexa {
+
+class LineEditor;
 
 // The model's dialogues asked on a terminal, or answered from lines of a script: questions go
 // to `out`, answers are read from `in` one line each. An answer that cannot be read (end of
@@ -38,7 +41,15 @@ class TerminalDialogs : public Dialogs {
     void presetText(std::string text) { presetText_ = std::move(text); }
     void clearPresetText() { presetText_.reset(); }
 
-    // One line of the answer source, without its line end; none at the end of input.
+    // Reads the terminal through `editor` from now on (none: `in` again). An answer cancelled
+    // with Ctrl-C or Ctrl-D cancels its question; the program goes on.
+    void useEditor(LineEditor* editor) { editor_ = editor; }
+    bool editing() const { return editor_ != nullptr; }
+
+    // One line of the answer source, without its line end, and how the read ended.
+    // `remember`: a command line, kept in the editor's history.
+    ReadLine read(const std::string& prompt, bool secret = false, bool remember = false);
+    // One line of the answer source; none at the end of input or on Ctrl-C.
     std::optional<std::string> readLine(const std::string& prompt, bool secret = false);
     // One answer of one word at most: "" for an empty line, none when the question is
     // cancelled (end of input). Asks again, after saying why, for more words or an open quote.
@@ -53,6 +64,7 @@ class TerminalDialogs : public Dialogs {
     std::ostream& out_;
     bool terminalInput_;
     std::optional<std::string> presetText_;
+    LineEditor* editor_ = nullptr;
     std::uint64_t cancelledQuestions_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "ui/CommandHelp.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
+#include "ui/SafeText.h"
 
 #include <chrono>
 #include <ctime>
@@ -69,19 +70,20 @@ void TerminalSession::observe(WorkspaceField field) {
     case WorkspaceField::statusMessage:
         if (model_.statusMessage()) {
             progress_.clear();
-            out_ << *model_.statusMessage() << "\n" << std::flush;
+            out_ << printable(*model_.statusMessage(), true) << "\n" << std::flush;
         }
         break;
     case WorkspaceField::lastOutput:
         if (model_.lastOutput()) {
             progress_.clear();
-            out_ << "Resultado: " << model_.lastOutput()->string() << "\n" << std::flush;
+            out_ << "Resultado: " << printable(model_.lastOutput()->string()) << "\n" << std::flush;
         }
         break;
     case WorkspaceField::previewURL:
         if (model_.previewURL()) {
             progress_.clear();
-            out_ << "Vista previa: " << model_.previewURL()->string() << "\n" << std::flush;
+            out_ << "Vista previa: " << printable(model_.previewURL()->string()) << "\n"
+                 << std::flush;
         }
         break;
     case WorkspaceField::archive:
@@ -92,7 +94,7 @@ void TerminalSession::observe(WorkspaceField field) {
             (archive->url != shownArchive_ || model_.operationTitle().starts_with("Abriendo "))) {
             shownArchive_ = archive->url;
             progress_.clear();
-            out_ << "Abierto: " << paths::lastPathComponent(archive->url) << " ("
+            out_ << "Abierto: " << printable(paths::lastPathComponent(archive->url)) << " ("
                  << archive->kindLabel() << ", " << archive->entries.size() << " elementos)\n"
                  << std::flush;
         }
@@ -103,15 +105,26 @@ void TerminalSession::observe(WorkspaceField field) {
 }
 
 void TerminalSession::poll() {
-    if (takeInterrupt() && model_.isBusy() && !model_.isCancelling())
+    // SIGTERM and SIGHUP cancel as Ctrl-C does; the program ends once the model is idle.
+    // An interrupt while idle is left for the line editor, where it clears the line.
+    if (model_.isBusy() && (takeInterrupt() || terminationSignal() != 0) && !model_.isCancelling())
         model_.cancelOperation();
-    if (!watchInput_ || !model_.isBusy() || quitting_ || !standardInputReady())
+    if (!watchInput_ || !model_.isBusy() || quitting_ || terminationSignal() != 0 ||
+        !standardInputReady())
         return;
-    const auto line = dialogs_.readLine("");
-    if (!line) {
-        watchInput_ = false; // the input has ended; nothing more will come
+    const auto read = dialogs_.read("");
+    if (read.end == LineEnd::interrupted) {
+        if (model_.isBusy() && !model_.isCancelling())
+            model_.cancelOperation();
         return;
     }
+    if (read.end == LineEnd::endOfInput) {
+        // A closed pipe brings nothing more; Ctrl-D at the terminal only ends this line.
+        if (!dialogs_.editing())
+            watchInput_ = false;
+        return;
+    }
+    const auto line = std::optional<std::string>(read.text);
     std::vector<std::string> words;
     try {
         words = splitWords(*line);
@@ -197,15 +210,19 @@ bool TerminalSession::dispatch(const std::string& command) {
             out_ << model_.selection().size() << " seleccionado(s)\n";
         }
     } else if (name == "extraer") {
-        if (atMost(0, "extraer") && requireArchive())
+        if (atMost(0, "extraer") && requireArchive()) {
+            progress_.setWorkBytes(entryBytes(false));
             model_.extractEntries(false);
+        }
     } else if (name == "extraer-seleccion") {
         if (!atMost(0, "extraer-seleccion") || !requireArchive())
             return true;
-        if (model_.selection().empty())
+        if (model_.selection().empty()) {
             usage("No hay nada seleccionado: elige filas con «seleccionar n…».");
-        else
+        } else {
+            progress_.setWorkBytes(entryBytes(true));
             model_.extractEntries(true);
+        }
     } else if (name == "inspector") {
         inspector(words);
     } else if (name == "vista-previa") {
@@ -272,6 +289,7 @@ bool TerminalSession::dispatch(const std::string& command) {
 
 bool TerminalSession::execute(const std::string& command) {
     outcome_ = Outcome::done;
+    progress_.setWorkBytes(std::nullopt);
     const auto cancelledBefore = dialogs_.cancelledQuestions();
     bool goOn = true;
     try {
@@ -291,6 +309,8 @@ bool TerminalSession::execute(const std::string& command) {
 int TerminalSession::runScript(const std::vector<std::string>& commands) {
     for (const auto& command : commands) {
         const bool goOn = execute(command);
+        if (terminationSignal() != 0)
+            break;
         if (outcome_ != Outcome::done)
             return static_cast<int>(outcome_);
         if (!goOn)
@@ -337,10 +357,28 @@ void TerminalSession::openTyped(const std::string& typed) {
     // A typed location stands for the open panel's choice, which always exists.
     const auto location = TerminalDialogs::locationFromTyped(typed);
     std::error_code error;
-    if (!std::filesystem::exists(location, error))
-        usage("No existe: " + location.string());
-    else
-        model_.openArchive(location);
+    if (!std::filesystem::exists(location, error)) {
+        usage("No existe: " + printable(location.string()));
+        return;
+    }
+    const auto size = std::filesystem::file_size(location, error);
+    if (!error)
+        progress_.setWorkBytes(static_cast<std::int64_t>(size));
+    model_.openArchive(location);
+}
+
+std::optional<std::int64_t> TerminalSession::entryBytes(bool selectionOnly) const {
+    if (!model_.archive())
+        return std::nullopt;
+    std::int64_t bytes = 0;
+    for (const auto& entry : model_.archive()->entries) {
+        bool chosen = !selectionOnly;
+        for (auto it = model_.selection().begin(); !chosen && it != model_.selection().end(); ++it)
+            chosen = entry.path == *it || (it->ends_with('/') && entry.path.starts_with(*it));
+        if (chosen && !entry.isDirectory)
+            bytes += entry.size;
+    }
+    return bytes;
 }
 
 void TerminalSession::waitUntilIdle() {
@@ -361,7 +399,9 @@ void TerminalSession::showErrorMessage() {
 
 void TerminalSession::showError(const std::string& message) {
     progress_.clear();
-    out_ << "\nNo se pudo completar la operación\n" << message << "\n" << std::flush;
+    out_ << "\nNo se pudo completar la operación\n"
+         << printable(message, true) << "\n"
+         << std::flush;
     errorShown_ = true;
     settle(Outcome::failed);
 }
@@ -381,13 +421,24 @@ void TerminalSession::finish() {
 }
 
 int TerminalSession::runInteractive(bool showPrompt) {
-    while (!quitting_) {
-        const auto line = dialogs_.readLine(showPrompt ? prompt() : "");
-        if (!line)
+    bool interrupted = false; // the last line was an empty one ended with Ctrl-C
+    while (!quitting_ && terminationSignal() == 0) {
+        const auto line = dialogs_.read(showPrompt ? prompt() : "", false, true);
+        if (line.end == LineEnd::interrupted) {
+            // Ctrl-C clears the line; twice in a row at the idle prompt ends the program.
+            if (interrupted && line.text.empty())
+                break;
+            interrupted = line.text.empty();
+            if (interrupted)
+                out_ << "(Ctrl-C otra vez termina el programa)\n" << std::flush;
+            continue;
+        }
+        interrupted = false;
+        if (line.end == LineEnd::endOfInput)
             break;
         std::vector<std::string> commands;
         try {
-            commands = splitCommands(*line);
+            commands = splitCommands(line.text);
         } catch (const QuotingError& error) {
             outcome_ = Outcome::done;
             usage(error.what());
@@ -400,7 +451,7 @@ int TerminalSession::runInteractive(bool showPrompt) {
             goOn = execute(command);
             if (!showPrompt && outcome_ != Outcome::done)
                 return static_cast<int>(outcome_);
-            if (!goOn)
+            if (!goOn || terminationSignal() != 0)
                 break;
         }
         if (!goOn && requestQuit())
@@ -416,16 +467,16 @@ void TerminalSession::printRows() {
     model_.setPage(WorkspacePage::archive);
     const bool searching = !model_.search().empty();
     if (searching)
-        out_ << "Resultados de «" << model_.search() << "»:\n";
+        out_ << "Resultados de «" << printable(model_.search()) << "»:\n";
     else
-        out_ << "Carpeta: /" << model_.folder() << "\n";
+        out_ << "Carpeta: /" << printable(model_.folder()) << "\n";
     const auto rows = model_.visibleRows();
     if (rows.empty())
         out_ << "  (vacía)\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& row = rows[i];
         out_ << (model_.selection().contains(row.path) ? " *" : "  ") << std::setw(3) << i + 1
-             << ". " << shownName(row, model_.folder(), searching);
+             << ". " << printable(shownName(row, model_.folder(), searching));
         if (!row.isDirectory)
             out_ << "  (" << row.size << " bytes)";
         if (row.isEncrypted)
@@ -475,7 +526,7 @@ void TerminalSession::changeFolder(const std::string& name) {
                 found = &rows[i];
         }
         if (!found || !found->isDirectory || !found->path.ends_with("/")) {
-            usage("No hay ninguna carpeta «" + name + "».");
+            usage("No hay ninguna carpeta «" + printable(name) + "».");
             return;
         }
         target = found->path;
@@ -510,7 +561,7 @@ void TerminalSession::inspector(const std::vector<std::string>& words) {
     } else if (words.size() != 1) {
         usage(std::string("Uso: inspector [extraer") + (split ? "|guardar-unico" : "") + "]");
     } else {
-        out_ << paths::lastPathComponent(archive->url) << "\n"
+        out_ << printable(paths::lastPathComponent(archive->url)) << "\n"
              << "  tipo: " << archive->kindLabel() << "\n"
              << "  elementos: " << archive->entries.size() << "\n";
         if (split)
@@ -526,7 +577,7 @@ void TerminalSession::printRecents() {
     if (recents.empty())
         out_ << "No hay archivos recientes.\n";
     for (std::size_t i = 0; i < recents.size(); ++i)
-        out_ << "  " << i + 1 << ". " << recents[i].name << "\n";
+        out_ << "  " << i + 1 << ". " << printable(recents[i].name) << "\n";
 }
 
 void TerminalSession::printRecords() {
@@ -538,10 +589,10 @@ void TerminalSession::printRecords() {
         std::tm local{};
         localtime_r(&time, &local);
         out_ << "  " << std::put_time(&local, "%H:%M:%S") << "  "
-             << (record.succeeded ? "bien " : "error") << "  " << record.title << ": "
-             << record.detail;
+             << (record.succeeded ? "bien " : "error") << "  " << printable(record.title) << ": "
+             << printable(record.detail);
         if (record.output)
-            out_ << " (" << record.output->string() << ")";
+            out_ << " (" << printable(record.output->string()) << ")";
         out_ << "\n";
     }
 }

@@ -84,6 +84,8 @@ class TerminalSession {
     // number is wrong.
     std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);
     void changeFolder(const std::string& name);
+    // The bytes an extraction of everything or of the selection writes.
+    std::optional<std::int64_t> entryBytes(bool selectionOnly) const;
     // The status bar's button: an archive is opened, a folder is shown in the file manager.
     void openLastOutput();
     // The create page's commands (TerminalCreation.cpp); false when `name` is none of them.

@@ -6,6 +6,7 @@
 #include "platform/SettingsStore.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
+#include "ui/LineEditor.h"
 #include "ui/Outcome.h"
 #include "ui/TerminalDialogs.h"
 #include "ui/TerminalSession.h"
@@ -103,8 +104,15 @@ int main(int argc, char** argv) {
     installInterruptHandler();
     MainLoop& loop = MainLoop::main();
     TerminalDialogs dialogs(std::cin, std::cout, terminalInput);
+    // Line editing needs the terminal on both sides; a transcript or a pipe reads plain lines.
+    std::optional<LineEditor> editor;
+    if (terminalInput && isatty(STDOUT_FILENO) == 1) {
+        editor.emplace(LineEditor::standardHistoryFile());
+        dialogs.useEditor(&*editor);
+    }
     WorkspaceModel model(loop, dialogs, SettingsStore::standard());
-    TerminalSession session(model, dialogs, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+    TerminalSession session(model, dialogs, std::cout, std::cerr,
+                            isatty(STDERR_FILENO) == 1 && !ProgressDisplay::dumbTerminal(),
                             terminalInput && !commands);
 
     int status = 0;
@@ -126,5 +134,7 @@ int main(int argc, char** argv) {
     }
     session.requestQuit();
     session.finish();
+    if (const int signal = terminationSignal())
+        status = signalExitStatus(signal);
     return checkedOutput(status);
 }

@@ -271,6 +271,30 @@ TEST(TerminalCancellation, CtrlCCancelsTheRunningOperation) {
     EXPECT_TRUE(fs::is_empty(destination));
 }
 
+TEST(TerminalCancellation, TermCancelsTheRunningOperationAsCtrlCDoes) {
+    // In a child process of its own: the termination stays noted for the rest of the process.
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(
+        {
+            SessionHarness h;
+            const auto archive = makeLargeZip(h.temporary.path());
+            const auto destination = h.temporary / "destino";
+            fs::create_directory(destination);
+            h.run("abrir " + shellQuote(archive.string()));
+            installInterruptHandler();
+            h.answers(destination.string() + "\n");
+            h.session->dispatch("extraer");
+            std::raise(SIGTERM);
+            h.session->waitUntilIdle();
+            const bool cancelled =
+                contains(h.output.str(), WorkspaceModel::cancellationMessage()) &&
+                fs::is_empty(destination) && terminationSignal() == SIGTERM &&
+                h.session->lastOutcome() == Outcome::cancelled;
+            std::_Exit(cancelled ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(TerminalCancellation, ACtrlCBeforeTheOperationBeganIsIgnored) {
     SessionHarness h;
     const auto archive = makeSampleZip(h.temporary.path());
