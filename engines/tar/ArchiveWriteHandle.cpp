@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vexa::tar {
 
@@ -56,8 +57,9 @@ int addFilter(archive* handle, TarCompression compression) {
 } // namespace
 
 ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Content content,
-                                       TarCompression compression, std::optional<int> level)
-    : location_(output), file_(files::createFile(output, 0644)) {
+                                       TarCompression compression, std::optional<int> level,
+                                       GrowingFile* growing)
+    : location_(output), file_(files::createFile(output, 0644)), growing_(growing) {
     if (compression == TarCompression::zstd)
         zstd_ = std::make_unique<ZstdStreamWriter>(file_.get(), location_,
                                                    level.value_or(ZSTD_CLEVEL_DEFAULT));
@@ -77,11 +79,17 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     // plain TAR keeps the customary full last block.
     if (status == ARCHIVE_OK && (content == Content::raw || compression != TarCompression::none))
         status = archive_write_set_bytes_in_last_block(handle_, 1);
+    // The zstd writer takes the library's output through a callback: large blocks keep the
+    // calls few.
+    if (status == ARCHIVE_OK && zstd_)
+        status = archive_write_set_bytes_per_block(handle_, 1 << 20);
     if (status == ARCHIVE_OK)
         status = archive_write_open(handle_, this, nullptr, writeCallback, nullptr);
     if (status != ARCHIVE_OK) {
         archive_write_free(handle_);
         handle_ = nullptr;
+        if (growing_ != nullptr)
+            growing_->abandoned();
         if (sinkFailure_)
             std::rethrow_exception(sinkFailure_);
         throw writerFailure();
@@ -89,6 +97,8 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
 }
 
 ArchiveWriteHandle::~ArchiveWriteHandle() {
+    if (growing_ != nullptr && !finished_)
+        growing_->abandoned();
     if (handle_ != nullptr) {
         UTF8CharacterSet characterSet;
         // An unfinished archive is thrown away. Marked as failed, the close skips padding out
@@ -136,7 +146,19 @@ void ArchiveWriteHandle::finish() {
     handle_ = nullptr;
     if (zstd_)
         zstd_->finish();
+    reportLength();
     file_.close();
+    finished_ = true;
+    if (growing_ != nullptr)
+        growing_->finished();
+}
+
+void ArchiveWriteHandle::reportLength() {
+    if (growing_ == nullptr)
+        return;
+    off_t length = ::lseek(file_.get(), 0, SEEK_CUR);
+    if (length >= 0)
+        growing_->grew(length);
 }
 
 ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data,
@@ -149,6 +171,7 @@ ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data
             handle->zstd_->write(data, size);
         else
             files::writeAll(handle->file_.get(), data, size, handle->location_);
+        handle->reportLength();
         return static_cast<ssize_t>(size);
     } catch (...) {
         handle->sinkFailure_ = std::current_exception();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GrowingFile.h"
 #include "ZstdStreamWriter.h"
 #include "core/archive/TarCompression.h"
 #include "platform/FileOperations.h"
@@ -34,9 +35,11 @@ class ArchiveWriteHandle {
     enum class Content { tar, raw };
 
     // Creates `output`, which must not exist. `level` (1 to 9) is passed to the compressor;
-    // without one each compressor uses its own default.
+    // without one each compressor uses its own default. `growing`, when given, hears of every
+    // byte that reaches the file, of the end and of an unfinished file's abandonment.
     ArchiveWriteHandle(const std::filesystem::path& output, Content content,
-                       TarCompression compression, std::optional<int> level);
+                       TarCompression compression, std::optional<int> level,
+                       GrowingFile* growing = nullptr);
     ~ArchiveWriteHandle();
     ArchiveWriteHandle(const ArchiveWriteHandle&) = delete;
     ArchiveWriteHandle& operator=(const ArchiveWriteHandle&) = delete;
@@ -50,13 +53,16 @@ class ArchiveWriteHandle {
   private:
     static ssize_t writeCallback(archive*, void* self, const void* data, std::size_t size);
     [[noreturn]] void fail();
+    void reportLength();
 
     std::filesystem::path location_;
     files::FileDescriptor file_;
     std::unique_ptr<ZstdStreamWriter> zstd_;
     archive* handle_ = nullptr;
+    GrowingFile* growing_;
     std::exception_ptr sinkFailure_;
     bool discarding_ = false;
+    bool finished_ = false;
 };
 
 } // namespace vexa::tar

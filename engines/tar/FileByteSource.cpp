@@ -11,8 +11,9 @@
 namespace vexa::tar {
 
 FileByteSource::FileByteSource(const std::filesystem::path& location, Progress& progress,
-                               bool countsUnits)
-    : location_(location), progress_(progress), countsUnits_(countsUnits) {
+                               bool countsUnits, GrowingFile* growing)
+    : location_(location), progress_(progress), countsUnits_(countsUnits), growing_(growing),
+      complete_(growing == nullptr) {
     int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw PlatformError::fromErrno(errno, location.string(), false);
@@ -25,9 +26,20 @@ FileByteSource::FileByteSource(const std::filesystem::path& location, Progress& 
         throw PlatformError::fromErrno(EISDIR, location.string(), false);
     size_ = status.st_size;
     identity_ = FileIdentity::of(status);
+    // Until the writer is done, the size is what it has written so far; 0 only for a file
+    // that ended empty.
+    awaitBeyond(0);
+}
+
+void FileByteSource::awaitBeyond(std::int64_t position) {
+    if (complete_ || size_ > position)
+        return;
+    size_ = growing_->waitBeyond(position, complete_);
 }
 
 std::size_t FileByteSource::peekStart(char* buffer, std::size_t capacity) {
+    while (!complete_ && size_ < static_cast<std::int64_t>(capacity))
+        awaitBeyond(size_);
     std::size_t filled = 0;
     while (filled < capacity) {
         ssize_t count = ::pread(descriptor_.get(), buffer + filled, capacity - filled,
@@ -46,6 +58,14 @@ std::size_t FileByteSource::peekStart(char* buffer, std::size_t capacity) {
 
 std::size_t FileByteSource::read(char* buffer, std::size_t capacity) {
     progress_.throwIfCancelled();
+    if (!complete_) {
+        awaitBeyond(position_);
+        // Only what the writer has finished writing.
+        capacity = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(capacity), size_ - position_));
+        if (capacity == 0)
+            return 0;
+    }
     for (;;) {
         ssize_t count = ::read(descriptor_.get(), buffer, capacity);
         if (count >= 0) {
@@ -59,6 +79,8 @@ std::size_t FileByteSource::read(char* buffer, std::size_t capacity) {
 
 std::int64_t FileByteSource::skip(std::int64_t count) {
     progress_.throwIfCancelled();
+    if (growing_ != nullptr)
+        return -1;
     count = std::max<std::int64_t>(0, std::min(count, size_ - position_));
     if (::lseek(descriptor_.get(), count, SEEK_CUR) < 0)
         return -1;

@@ -2,6 +2,7 @@
 
 #include "ByteSource.h"
 #include "FileIdentity.h"
+#include "GrowingFile.h"
 #include "platform/FileOperations.h"
 #include "platform/Progress.h"
 
@@ -16,8 +17,10 @@ namespace vexa::tar {
 // archive moves and can be stopped.
 class FileByteSource : public ByteSource {
   public:
-    // Throws PlatformError when the file cannot be opened.
-    FileByteSource(const std::filesystem::path& location, Progress& progress, bool countsUnits);
+    // Throws PlatformError when the file cannot be opened. With `growing`, the file is still
+    // being written: reads wait for its writer and end where it ended.
+    FileByteSource(const std::filesystem::path& location, Progress& progress, bool countsUnits,
+                   GrowingFile* growing = nullptr);
 
     std::size_t read(char* buffer, std::size_t capacity) override;
     // Moves forward without reading, never past the end; answers how far it moved, or -1 when
@@ -35,6 +38,8 @@ class FileByteSource : public ByteSource {
 
   private:
     void advance(std::int64_t count);
+    // Waits until the growing file holds more than `position` bytes or is complete.
+    void awaitBeyond(std::int64_t position);
 
     std::filesystem::path location_;
     files::FileDescriptor descriptor_;
@@ -42,6 +47,8 @@ class FileByteSource : public ByteSource {
     bool countsUnits_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
+    GrowingFile* growing_;
+    bool complete_ = true; // a growing file: its writer has finished
     FileIdentity identity_;
 };
 

@@ -1,4 +1,5 @@
 #include "ArchiveWriteHandle.h"
+#include "SourceChecksums.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
 #include "TarEntryReader.h"
@@ -123,7 +124,8 @@ void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
 }
 
 void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries& kept,
-                         const SourceEntryMap& added, Progress& progress) {
+                         const SourceEntryMap& added, tar::SourceChecksums& checksums,
+                         Progress& progress) {
     if (archived.size() != kept.size() + added.size())
         throw ArchiveFailure::tarFailure(changeMismatchMessage);
     for (const auto& [entryPath, expected] : kept) {
@@ -134,7 +136,7 @@ void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries&
     for (const auto& [entryPath, source] : added)
         if (!archived.contains(entryPath) || kept.contains(entryPath))
             throw ArchiveFailure::tarFailure(changeMismatchMessage);
-    verifyRARAgainstSources(archived, added, progress, ArchiveFailure::Case::tarFailure);
+    tar::verifyAgainstSources(archived, added, checksums, progress);
 }
 
 // Writes the kept entries (renamed as `change` says) and then the added ones into a new file
@@ -183,8 +185,10 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
         writer.finish();
     }
 
+    // The added files are read again while the archive is read back.
+    tar::SourceChecksums checksums(added, progress);
     compareWithExpected(tar::readBack(output, progress, changeMismatchMessage), kept, added,
-                        progress);
+                        checksums, progress);
     progress.throwIfCancelled();
     if (fingerprintOf(archive) != start.fingerprint)
         throw ArchiveFailure::archiveChanged();

@@ -43,8 +43,8 @@ EntryKind entryKind(archive_entry* entry) {
 } // namespace
 
 TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& progress,
-                               bool countsUnits)
-    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits) {
+                               bool countsUnits, GrowingFile* growing)
+    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits, growing) {
     fileTime_ = file_.modificationTime();
     // An empty file is an empty TAR, but no compressed stream at all.
     if (file_.size() == 0 &&

@@ -32,7 +32,9 @@ struct TarEntryHeader {
 class TarEntryReader {
   public:
     // `countsUnits`: the bytes read from the archive file move the progress object.
-    TarEntryReader(const std::filesystem::path& archive, Progress& progress, bool countsUnits);
+    // `growing`: the archive is still being written (see FileByteSource).
+    TarEntryReader(const std::filesystem::path& archive, Progress& progress, bool countsUnits,
+                   GrowingFile* growing = nullptr);
     ~TarEntryReader();
 
     const TarFileKind& kind() const { return kind_; }

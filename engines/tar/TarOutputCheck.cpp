@@ -33,8 +33,8 @@ std::string workFileName(TarCompression compression, bool singleFile) {
 }
 
 ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progress,
-                         const std::string& mismatch) {
-    TarEntryReader reader(archive, progress, false);
+                         const std::string& mismatch, GrowingFile* growing) {
+    TarEntryReader reader(archive, progress, false, growing);
     ReadBackEntries entries;
     std::vector<char> buffer(bufferSize);
     while (std::optional<TarEntryHeader> header = reader.next()) {
@@ -61,6 +61,32 @@ ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progres
                                  static_cast<std::uint32_t>(crc)};
     }
     return entries;
+}
+
+ReadBackWhileWriting::ReadBackWhileWriting(const std::filesystem::path& archive, Progress& progress,
+                                           const std::string& mismatch, GrowingFile& growing)
+    : growing_(growing) {
+    thread_ = std::thread([this, archive, &progress, mismatch] {
+        try {
+            entries_ = readBack(archive, progress, mismatch, &growing_);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+    });
+}
+
+ReadBackWhileWriting::~ReadBackWhileWriting() {
+    if (thread_.joinable()) {
+        growing_.abandoned();
+        thread_.join();
+    }
+}
+
+ReadBackEntries ReadBackWhileWriting::result() {
+    thread_.join();
+    if (failure_)
+        std::rethrow_exception(failure_);
+    return std::move(entries_);
 }
 
 } // namespace vexa::tar

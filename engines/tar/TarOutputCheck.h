@@ -1,11 +1,14 @@
 #pragma once
 
+#include "GrowingFile.h"
 #include "core/archive/SourceEntries.h"
 #include "core/archive/TarCompression.h"
 #include "platform/Progress.h"
 
+#include <exception>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace vexa::tar {
 
@@ -17,6 +20,28 @@ std::string workFileName(TarCompression compression, bool singleFile);
 // that adds each byte read (and 1 per folder or empty file) to the completed units. A link or
 // special entry throws ArchiveFailure::tarFailure carrying `mismatch`.
 ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progress,
-                         const std::string& mismatch);
+                         const std::string& mismatch, GrowingFile* growing = nullptr);
+
+// readBack on a thread of its own, following a file while its writer writes it, so that the
+// check costs little more than the writing. The writer must have created the file and must
+// report to `growing`.
+class ReadBackWhileWriting {
+  public:
+    ReadBackWhileWriting(const std::filesystem::path& archive, Progress& progress,
+                         const std::string& mismatch, GrowingFile& growing);
+    // Stops the reader when its result was not taken (the writing failed).
+    ~ReadBackWhileWriting();
+    ReadBackWhileWriting(const ReadBackWhileWriting&) = delete;
+    ReadBackWhileWriting& operator=(const ReadBackWhileWriting&) = delete;
+
+    // Waits for the reader, once the writer has finished; throws what it threw.
+    ReadBackEntries result();
+
+  private:
+    GrowingFile& growing_;
+    ReadBackEntries entries_;
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
 
 } // namespace vexa::tar

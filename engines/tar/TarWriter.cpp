@@ -1,4 +1,5 @@
 #include "ArchiveWriteHandle.h"
+#include "SourceChecksums.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
 #include "TarOutputCheck.h"
@@ -22,18 +23,19 @@ const char* const tarMismatchMessage =
     "el contenido del TAR no coincide con los archivos seleccionados.";
 const char* const singleMismatchMessage = "el contenido no coincide con el archivo seleccionado.";
 
-void checkTar(const path& output, const SourceEntryMap& sources, Progress& progress) {
-    ReadBackEntries archived = tar::readBack(output, progress, tarMismatchMessage);
+void checkTar(const ReadBackEntries& archived, const SourceEntryMap& sources, Progress& progress) {
+    // The sources are read again on threads of their own while the comparison goes on.
+    tar::SourceChecksums checksums(sources, progress);
     bool samePaths = archived.size() == sources.size() &&
                      std::equal(archived.begin(), archived.end(), sources.begin(),
                                 [](const auto& a, const auto& b) { return a.first == b.first; });
     if (!samePaths)
         throw ArchiveFailure::tarFailure(tarMismatchMessage);
-    verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::tarFailure);
+    tar::verifyAgainstSources(archived, sources, checksums, progress);
 }
 
-void checkSingle(const path& output, const RARSourceEntry& source, Progress& progress) {
-    ReadBackEntries archived = tar::readBack(output, progress, singleMismatchMessage);
+void checkSingle(const ReadBackEntries& archived, const RARSourceEntry& source,
+                 Progress& progress) {
     if (archived.size() != 1)
         throw ArchiveFailure::tarFailure(singleMismatchMessage);
     const auto& [item, crc] = archived.begin()->second;
@@ -74,21 +76,27 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
     path work = files::itemReplacementDirectory(destination);
     files::ScopedRemoval removal(work);
     path output = work / tar::workFileName(compression, singleFile);
+    ReadBackEntries archived;
     {
+        tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output,
                                        singleFile ? tar::ArchiveWriteHandle::Content::raw
                                                   : tar::ArchiveWriteHandle::Content::tar,
-                                       compression, level);
+                                       compression, level, &growing);
+        // The archive is read back as it is written.
+        tar::ReadBackWhileWriting check(
+            output, progress, singleFile ? singleMismatchMessage : tarMismatchMessage, growing);
         std::vector<char> buffer(bufferSize);
         for (const auto& [entryPath, source] : entries)
             tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
         writer.finish();
+        archived = check.result();
     }
 
     if (singleFile)
-        checkSingle(output, entries.begin()->second, progress);
+        checkSingle(archived, entries.begin()->second, progress);
     else
-        checkTar(output, entries, progress);
+        checkTar(archived, entries, progress);
     progress.throwIfCancelled();
 
     files::placeItem(output, destination);

@@ -1,15 +1,35 @@
+// For the estimate of a worker's memory.
+#define ZSTD_STATIC_LINKING_ONLY
 #include "ZstdStreamWriter.h"
 
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
 #include "platform/FileOperations.h"
 
+#include <algorithm>
 #include <unistd.h>
 #include <zstd_errors.h>
 
 namespace vexa::tar {
 
 namespace {
+
+// Every worker holds its own tables and a job's input and output. The library's own job size
+// (four windows) costs over 100 MiB on eight cores for no better ratio; small jobs and a
+// worker count within a fixed budget keep the whole program within 64 MiB.
+constexpr int jobSize = 512 * 1024;
+constexpr std::size_t workerBudget = 36u << 20;
+constexpr long maximumWorkers = 8;
+
+int workerCount(int level) {
+    long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+    if (processors <= 0)
+        return 0;
+    ZSTD_compressionParameters parameters = ZSTD_getCParams(level, jobSize, 0);
+    std::size_t perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 3 * jobSize;
+    long affordable = static_cast<long>(std::max<std::size_t>(workerBudget / perWorker, 1));
+    return static_cast<int>(std::min({processors, maximumWorkers, affordable}));
+}
 
 [[noreturn]] void failWith(std::size_t code) {
     if (ZSTD_getErrorCode(code) == ZSTD_error_memory_allocation)
@@ -32,10 +52,11 @@ ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path locatio
     try {
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, level));
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_checksumFlag, 1));
-        long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
         // A library built without threads refuses workers; it still compresses, on this thread.
-        if (processors > 0)
-            ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, static_cast<int>(processors));
+        if (int workers = workerCount(level); workers > 0) {
+            ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workers);
+            ZSTD_CCtx_setParameter(context_, ZSTD_c_jobSize, jobSize);
+        }
     } catch (...) {
         ZSTD_freeCCtx(context_);
         throw;

@@ -8,7 +8,8 @@
 namespace vexa::tar {
 
 // Compresses one stream into an open file as a single zstd frame with a content checksum,
-// through fixed buffers, with one worker per active processor. Write failures throw the
+// through fixed buffers, with up to one worker per active processor within a fixed memory
+// budget. Write failures throw the
 // platform's errors; a failure of the library throws ArchiveFailure::tarFailure.
 class ZstdStreamWriter {
   public:
