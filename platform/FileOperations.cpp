@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/WorkFolders.h"
 
 #include <array>
 #include <cerrno>
@@ -221,6 +222,27 @@ void removeEntry(int parent, const char* name, bool insideTree) {
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
+// The item a location stands for: the file a link leads to, else the location itself.
+Path finalItem(const Path& location) {
+    struct stat info {};
+    if (::lstat(location.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        return paths::resolvingSymlinks(location);
+    return location;
+}
+
+// The new file takes the place of the old one for its owner too: same permission bits, same
+// owner and group where the process may set them (root, or a group the user belongs to).
+void adoptOwnerAndMode(const Path& replacement, const struct stat& original) {
+    struct stat info {};
+    if (::lstat(replacement.c_str(), &info) == 0 &&
+        (info.st_uid != original.st_uid || info.st_gid != original.st_gid)) {
+        if (::lchown(replacement.c_str(), original.st_uid, original.st_gid) != 0)
+            ::lchown(replacement.c_str(), static_cast<uid_t>(-1), original.st_gid);
+    }
+    // After the owner, since a change of owner clears the set-id bits.
+    ::chmod(replacement.c_str(), original.st_mode & 07777);
+}
+
 } // namespace
 
 FileAttributes attributesOfItem(const Path& location) {
@@ -234,6 +256,16 @@ std::optional<FileAttributes> attributesIfExists(const Path& location) {
     struct stat info {};
     if (::lstat(location.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
+            return std::nullopt;
+        fail(location, false);
+    }
+    return attributesFrom(info);
+}
+
+std::optional<FileAttributes> targetAttributesIfExists(const Path& location) {
+    struct stat info {};
+    if (::stat(location.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
             return std::nullopt;
         fail(location, false);
     }
@@ -270,30 +302,40 @@ void setModificationDate(const Path& location, FileTime date) {
 }
 
 Path itemReplacementDirectory(const Path& target) {
-    // Beside the target, so that the final rename stays on one file system.
-    Path parent = paths::deletingLastPathComponent(paths::standardized(target));
+    // Beside the target, so that the final rename stays on one file system; beside the file a
+    // link leads to, since that file is what gets replaced.
+    const Path parent = paths::deletingLastPathComponent(finalItem(target));
+    sweepLeftovers(parent);
     for (int attempt = 0;; ++attempt) {
         const Path candidate = parent / (".vexa-replace-" + newUUIDString());
-        if (::mkdir(candidate.c_str(), 0700) == 0)
-            return candidate;
+        if (::mkdir(candidate.c_str(), 0700) == 0) {
+            if (holdWorkFolder(candidate, target))
+                return candidate;
+            errno = EEXIST; // swept before the lock was taken: make another
+        }
+        // Named after what the user asked to write, never after the work folder.
         if (errno != EEXIST || attempt >= 8)
-            fail(candidate, true);
+            fail(target, true);
     }
 }
 
-void replaceItem(const Path& original, const Path& replacement) {
+void replaceItem(const Path& given, const Path& replacement) {
+    // Through a link the file it leads to is replaced and the link stays.
+    const Path original = finalItem(given);
     struct stat originalInfo {};
     const bool hadOriginal = ::lstat(original.c_str(), &originalInfo) == 0;
     struct stat replacementInfo {};
     if (::lstat(replacement.c_str(), &replacementInfo) != 0)
         fail(replacement, false);
-    // The replaced file keeps the permissions its owner gave it, not the private ones of a
-    // freshly built temporary file.
-    if (hadOriginal && S_ISREG(originalInfo.st_mode) && S_ISREG(replacementInfo.st_mode))
-        ::chmod(replacement.c_str(), originalInfo.st_mode & 07777);
+    const bool adopt =
+        hadOriginal && S_ISREG(originalInfo.st_mode) && S_ISREG(replacementInfo.st_mode);
+    if (adopt)
+        adoptOwnerAndMode(replacement, originalInfo);
     const int error = renameOver(replacement, original);
-    if (error == 0)
+    if (error == 0) {
+        releaseWorkFolder(replacement);
         return;
+    }
     if (error != EXDEV)
         fail(original, true, error);
     // Another file system: copy beside the original first, then rename over it, so that a
@@ -302,6 +344,8 @@ void replaceItem(const Path& original, const Path& replacement) {
                          (".vexa-replace-" + newUUIDString());
     try {
         copyTree(replacement, staging);
+        if (adopt)
+            adoptOwnerAndMode(staging, originalInfo);
     } catch (...) {
         removeItemIgnoringErrors(staging);
         throw;
@@ -314,13 +358,20 @@ void replaceItem(const Path& original, const Path& replacement) {
 }
 
 void moveItem(const Path& from, const Path& to) {
-    if (renameNoReplace(from, to) == 0)
-        return;
-    const int error = errno;
-    if (error != EXDEV)
-        fail(error == ENOENT && !fileExists(from) ? from : to, true, error);
-    copyItem(from, to);
-    removeItemIgnoringErrors(from);
+    if (renameNoReplace(from, to) != 0) {
+        const int error = errno;
+        if (error != EXDEV)
+            fail(error == ENOENT && !fileExists(from) ? from : to, true, error);
+        copyItem(from, to);
+        removeItemIgnoringErrors(from);
+    }
+    // A work folder moved into place (a finished extraction) is the user's folder now: it was
+    // private while it filled and gets what any new folder gets.
+    if (isHeldWorkFolder(from)) {
+        releaseWorkFolder(from);
+        if (!isWorkFolderName(paths::lastPathComponent(to)))
+            ::chmod(to.c_str(), newFolderPermissions());
+    }
 }
 
 void placeItem(const Path& item, const Path& destination) {
@@ -334,7 +385,9 @@ void copyItem(const Path& from, const Path& to) {
     if (fileExists(to))
         fail(to, true, EEXIST);
     try {
-        copyTree(from, to);
+        // A link given as the item stands for what it leads to (an archive opened through a
+        // link); links inside a copied folder stay links.
+        copyTree(finalItem(from), to);
     } catch (...) {
         // A half copy must not be mistaken for a finished one.
         if (fileExists(to))
@@ -357,18 +410,30 @@ void removeItemIgnoringErrors(const Path& location) noexcept {
             return;
         removeEntry(parentFd, name.c_str(), false);
         ::close(parentFd);
+        releaseWorkFolder(location);
     } catch (...) {
     }
 }
 
 void createDirectory(const Path& location, mode_t permissions) {
-    if (::mkdir(location.c_str(), 0700) != 0)
-        fail(location, true);
-    // mkdir's mode passes through the umask; the caller asked for these exact bits.
-    if (::chmod(location.c_str(), permissions & 07777) != 0) {
-        const int error = errno;
-        ::rmdir(location.c_str());
-        fail(location, true, error);
+    const Path parent = paths::deletingLastPathComponent(location);
+    // A work folder is locked while in use; the unlocked ones met where it goes are leftovers.
+    const bool work = isWorkFolderName(paths::lastPathComponent(location));
+    if (work)
+        sweepLeftovers(parent);
+    for (int attempt = 0;; ++attempt) {
+        if (::mkdir(location.c_str(), 0700) != 0)
+            fail(work ? parent : location, true);
+        // mkdir's mode passes through the umask; the caller asked for these exact bits.
+        if (::chmod(location.c_str(), permissions & 07777) != 0) {
+            const int error = errno;
+            ::rmdir(location.c_str());
+            fail(location, true, error);
+        }
+        if (!work || holdWorkFolder(location, parent))
+            return;
+        if (attempt >= 3)
+            fail(location, true, ENOENT);
     }
 }
 

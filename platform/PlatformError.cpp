@@ -1,5 +1,7 @@
 #include "platform/PlatformError.h"
 
+#include "platform/WorkFolders.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,9 @@ namespace {
 
 std::string describe(PlatformError::Code code, const std::string& path, int errorNumber) {
     std::filesystem::path location(path);
+    // The user never sees the program's work folders, only the file or folder they chose.
+    if (const auto userItem = files::userItemForWorkPath(location))
+        location = *userItem;
     if (!location.has_filename())
         location = location.parent_path(); // a folder written with its trailing "/"
     const std::string name = location.filename().string();
@@ -31,6 +36,35 @@ std::string describe(PlatformError::Code code, const std::string& path, int erro
     case PlatformError::Code::fileWriteOutOfSpace:
         return "No se pudo guardar " + file + " porque no hay espacio suficiente.";
     case PlatformError::Code::system:
+        break;
+    }
+    const std::string item = name.empty() ? "el archivo" : "«" + name + "»";
+    switch (errorNumber) {
+    case EROFS:
+        return "No se pudo guardar " + item + " porque el disco es de solo lectura.";
+    case EACCES:
+    case EPERM:
+        return "No se pudo guardar " + item + " porque no tienes permiso para escribir ahí.";
+    case ENAMETOOLONG:
+        return "No se pudo guardar " + item + " porque el nombre es demasiado largo.";
+    case EIO:
+        return "No se pudo guardar " + item + " por un error de lectura o escritura del disco.";
+    case EFBIG:
+        return "No se pudo guardar " + item + " porque es demasiado grande para este disco.";
+    case EEXIST:
+    case ENOTEMPTY:
+        return "No se pudo guardar " + item + " porque ya existe un elemento con ese nombre.";
+    case ELOOP:
+    case EMLINK:
+        return "No se pudo guardar " + item + " porque hay demasiados enlaces en la ruta.";
+    case EXDEV:
+        return "No se pudo mover " + item + " a otro disco.";
+    case EMFILE:
+    case ENFILE:
+        return "No se pudo abrir " + item + " porque hay demasiados archivos abiertos.";
+    case ENOMEM:
+        return "No hay memoria suficiente para trabajar con " + item + ".";
+    default:
         break;
     }
     const std::string target = name.empty() ? "" : " con «" + name + "»";

@@ -2,8 +2,10 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/PlatformError.h"
 
 #include <string>
+#include <utility>
 
 namespace vexa {
 
@@ -18,6 +20,13 @@ bool ZIPArchiveEngine::operator==(const ZIPArchiveEngine& other) const {
 void ZIPArchiveEngine::check(int status) {
     if (status >= 0)
         return;
+    // A failed write of the output is the disk's doing, not the archive's: the platform's
+    // message names the file (a full disk, a read-only folder…).
+    if (status == zipstatus::write || status == zipstatus::open || status == zipstatus::close) {
+        const zipstatus::SystemFailure failure = std::exchange(zipstatus::lastSystemFailure, {});
+        if (failure.errorNumber != 0)
+            throw PlatformError::fromErrno(failure.errorNumber, failure.path, true);
+    }
     if (status == zipstatus::support)
         throw ArchiveFailure::unsupported();
     if (status == zipstatus::password)

@@ -67,7 +67,9 @@ std::vector<std::filesystem::path> ZIPArchiveEngine::volumes(const std::filesyst
         const std::string name = paths::lastPathComponent(part);
         std::optional<files::FileAttributes> attributes;
         try {
-            attributes = files::attributesIfExists(part);
+            // The archive the user opened may be a link to it; the other parts must be files.
+            attributes = part == archive ? files::targetAttributesIfExists(part)
+                                         : files::attributesIfExists(part);
         } catch (const std::exception&) {
         }
         if (!attributes || attributes->type != files::FileType::regular)

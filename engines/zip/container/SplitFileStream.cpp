@@ -183,7 +183,7 @@ int SplitOutputStream::open(const std::string& path, int64_t diskSize) {
     diskSize_ = diskSize;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        return zipstatus::open;
+        return zipstatus::systemFailure(zipstatus::open, errno, path);
     pending_.reserve(outputBufferSize);
     if (diskSize_ > 0) {
         uint8_t marker[4];
@@ -198,7 +198,7 @@ int SplitOutputStream::flush() {
         return zipstatus::ok;
     int status = writeAll(fd_, pending_.data(), pending_.size());
     if (status != zipstatus::ok)
-        return status;
+        return zipstatus::systemFailure(status, errno, path_);
     offset_ += pending_.size();
     pending_.clear();
     return zipstatus::ok;
@@ -210,14 +210,14 @@ int SplitOutputStream::startNextPart() {
         return status;
     if (::close(fd_) != 0) {
         fd_ = -1;
-        return zipstatus::close;
+        return zipstatus::systemFailure(zipstatus::close, errno, path_);
     }
     fd_ = -1;
     if (std::rename(path_.c_str(), splitPartPath(path_, disk_).c_str()) != 0)
-        return zipstatus::write;
+        return zipstatus::systemFailure(zipstatus::write, errno, path_);
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        return zipstatus::open;
+        return zipstatus::systemFailure(zipstatus::open, errno, path_);
     ++disk_;
     offset_ = 0;
     return zipstatus::ok;
@@ -255,7 +255,7 @@ int SplitOutputStream::write(const void* buffer, size_t length) {
         if (pending_.empty() && room >= outputBufferSize) {
             int status = writeAll(fd_, data, room);
             if (status != zipstatus::ok)
-                return status;
+                return zipstatus::systemFailure(status, errno, path_);
             offset_ += room;
         } else {
             size_t take = std::min(room, outputBufferSize - pending_.size());
@@ -285,7 +285,7 @@ int SplitOutputStream::patch(uint32_t disk, uint64_t offset, const void* buffer,
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return zipstatus::write;
+            return zipstatus::systemFailure(zipstatus::write, errno, path_);
         }
         data += n;
         offset += static_cast<uint64_t>(n);
@@ -305,7 +305,7 @@ int SplitOutputStream::close() {
         status = patch(0, 0, marker, 4);
     }
     if (::close(fd_) != 0 && status == zipstatus::ok)
-        status = zipstatus::close;
+        status = zipstatus::systemFailure(zipstatus::close, errno, path_);
     fd_ = -1;
     return status;
 }

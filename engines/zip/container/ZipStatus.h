@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Results of the ZIP container calls. Every call answers one of these (or, for the data calls, a
 // byte count >= 0); nothing is ever thrown across the container's boundary.
 namespace vexa::zipstatus {
@@ -24,5 +26,18 @@ inline constexpr int read = -115;
 inline constexpr int write = -116;
 inline constexpr int sign = -117;
 inline constexpr int symlink = -118;
+
+// The system error behind the last failed write, open or close of an output file on this
+// thread, so that the engine can give the platform's own message for it instead of a number.
+struct SystemFailure {
+    int errorNumber = 0;
+    std::string path;
+};
+inline thread_local SystemFailure lastSystemFailure;
+
+inline int systemFailure(int status, int errorNumber, const std::string& path) {
+    lastSystemFailure = SystemFailure{errorNumber, path};
+    return status;
+}
 
 } // namespace vexa::zipstatus

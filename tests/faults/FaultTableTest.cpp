@@ -1,0 +1,228 @@
+// Every write and rename that extraction, creation and each edit make, failed one at a time
+// through the fault seam, in every format: the user gets a clear message about their own file,
+// nothing partial appears, no work folder stays, and the original archive is byte-identical.
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/RarLocator.h"
+#include "core/workspace/ArchiveCreation.h"
+#include "core/workspace/ArchiveEdits.h"
+#include "engines/EngineFactory.h"
+#include "platform/FaultInjection.h"
+#include "platform/PlatformError.h"
+#include "platform/Progress.h"
+#include "tests/support/TestSupport.h"
+
+#include <cerrno>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace vexa::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using faults::Call;
+
+struct Format {
+    ArchiveFormat format;
+    const char* name;     // the archive's file name
+    const char* makeWith; // an independent tool's command, run in the work folder
+};
+
+const Format kFormats[] = {
+    {ArchiveFormat::zip, "a.zip", "zip -q -r a.zip docs"},
+    {ArchiveFormat::tar, "a.tar.gz", "bsdtar -czf a.tar.gz docs"},
+    {ArchiveFormat::rar, "a.rar", "rar a -idq a.rar docs"},
+    {ArchiveFormat::sevenZip, "a.7z", "bsdtar --format 7zip -cf a.7z docs"},
+};
+
+enum class Operation { extract, create, rename, remove, add };
+const char* nameOf(Operation operation) {
+    switch (operation) {
+    case Operation::extract:
+        return "extraer";
+    case Operation::create:
+        return "crear";
+    case Operation::rename:
+        return "renombrar";
+    case Operation::remove:
+        return "eliminar";
+    case Operation::add:
+        return "añadir";
+    }
+    return "";
+}
+
+// One folder per run: the archive and its sources, a destination, and the temporary folder.
+struct Scene {
+    explicit Scene(const Format& format) : format(format) {
+        fs::create_directories(root / "docs");
+        writeFile(root / "docs" / "a.txt", sampleBytes(40'000, 1, true));
+        writeFile(root / "docs" / "b.bin", sampleBytes(70'000, 2, false));
+        writeFile(root / "nuevo.txt", sampleBytes(30'000, 3, true));
+        runChecked(format.makeWith, root.path());
+        fs::create_directories(root / "destino");
+        fs::create_directories(root / "tmp");
+        original = readFile(archive());
+    }
+    fs::path archive() const { return root / format.name; }
+
+    ArchiveSummary summary() const {
+        const auto progress = Progress::make();
+        return makeArchiveEngine(archive(), std::nullopt)->list(archive(), *progress);
+    }
+
+    void run(Operation operation, const ArchiveSummary& listed) {
+        const auto progress = Progress::make();
+        switch (operation) {
+        case Operation::extract:
+            makeArchiveEngine(archive(), std::nullopt)
+                ->extract(archive(), {}, root / "destino", *progress);
+            return;
+        case Operation::create: {
+            CreationRequest request;
+            request.format = format.format;
+            request.rarProgram = locateRARExecutable();
+            request.level = format.format == ArchiveFormat::sevenZip ? 5 : 3;
+            request.sources = {root / "docs"};
+            request.destination = root / "destino" / (std::string("nueva.") + extension());
+            createWithFormat(request, *progress);
+            return;
+        }
+        case Operation::rename:
+            renameInArchive(listed, std::nullopt, *progress, itemNamed(listed, "docs/a.txt"),
+                            "c.txt");
+            return;
+        case Operation::remove:
+            deleteFromArchive(listed, std::nullopt, *progress, {"docs/b.bin"});
+            return;
+        case Operation::add:
+            addToArchive(listed, std::nullopt, *progress, {root / "nuevo.txt"}, "",
+                         ArchiveConflictPolicy::ask);
+            return;
+        }
+    }
+
+    std::string extension() const {
+        const std::string name = format.name;
+        return name.substr(name.find('.') + 1);
+    }
+    static ArchiveItem itemNamed(const ArchiveSummary& listed, const std::string& path) {
+        for (const auto& item : listed.entries)
+            if (item.path == path)
+                return item;
+        ADD_FAILURE() << "no entry " << path;
+        return {};
+    }
+
+    // Work folders and partial results anywhere in the scene.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with(".vexa-") || name.starts_with("vexa-enlaces-") ||
+                name.starts_with("Vexa-preview-"))
+                found.push_back(fs::relative(entry.path(), root.path()).string());
+        }
+        for (const auto& entry : fs::directory_iterator(root / "destino"))
+            found.push_back(fs::relative(entry.path(), root.path()).string());
+        return found;
+    }
+
+    const Format& format;
+    TemporaryDirectory root;
+    std::string original;
+};
+
+// What a message must and must not say for a failed system call.
+void expectHonest(const std::string& message, int errorNumber, const std::string& context) {
+    const char* phrase = errorNumber == ENOSPC ? "no hay espacio suficiente"
+                                               : "error de lectura o escritura del disco";
+    EXPECT_NE(message.find(phrase), std::string::npos) << context << ": " << message;
+    for (const char* hidden : {".vexa-", "vexa-enlaces", "código", "error del sistema"})
+        EXPECT_EQ(message.find(hidden), std::string::npos) << context << ": " << message;
+}
+
+class ScopedTemporaryFolder {
+  public:
+    explicit ScopedTemporaryFolder(const fs::path& folder) {
+        if (const char* value = std::getenv("TMPDIR"))
+            saved_ = value;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~ScopedTemporaryFolder() {
+        if (saved_)
+            ::setenv("TMPDIR", saved_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+
+  private:
+    std::optional<std::string> saved_;
+};
+
+void runTable(Operation operation) {
+    for (const Format& format : kFormats) {
+        if (format.format == ArchiveFormat::rar && !commandExists("rar"))
+            continue;
+        // A clean run counts the calls that can fail.
+        int writes = 0;
+        int renames = 0;
+        {
+            Scene scene(format);
+            ScopedTemporaryFolder temporary(scene.root / "tmp");
+            const ArchiveSummary listed = scene.summary();
+            faults::arm({Call::write, 0, 0, scene.root.path()});
+            scene.run(operation, listed);
+            writes = faults::matchedCalls(Call::write);
+            renames = faults::matchedCalls(Call::rename);
+            faults::disarm();
+        }
+        ASSERT_GT(writes + renames, 0) << format.name;
+        // The rar program's own writes are out of reach here; its exit codes are tested apart.
+        std::vector<std::pair<Call, int>> points;
+        if (writes > 0)
+            points = {{Call::write, 1}, {Call::write, (writes + 1) / 2}, {Call::write, writes}};
+        for (int n = 1; n <= renames; ++n)
+            points.emplace_back(Call::rename, n);
+        for (const auto& [call, nth] : points) {
+            if (nth <= 0)
+                continue;
+            const int errorNumber = call == Call::write && nth != writes ? ENOSPC : EIO;
+            const std::string context = std::string(nameOf(operation)) + " " + format.name +
+                                        (call == Call::write ? ", escritura " : ", cambio ") +
+                                        std::to_string(nth);
+            Scene scene(format);
+            ScopedTemporaryFolder temporary(scene.root / "tmp");
+            const ArchiveSummary listed = scene.summary();
+            faults::arm({call, nth, errorNumber, scene.root.path()});
+            std::string message = "(sin fallo)";
+            try {
+                scene.run(operation, listed);
+            } catch (const std::exception& failure) {
+                message = failure.what();
+            }
+            faults::disarm();
+            expectHonest(message, errorNumber, context);
+            EXPECT_EQ(scene.leftovers(), std::vector<std::string>{}) << context;
+            EXPECT_TRUE(readFile(scene.archive()) == scene.original) << context;
+        }
+    }
+}
+
+TEST(FaultTable, Extraction) {
+    runTable(Operation::extract);
+}
+TEST(FaultTable, Creation) {
+    runTable(Operation::create);
+}
+TEST(FaultTable, Rename) {
+    runTable(Operation::rename);
+}
+TEST(FaultTable, Delete) {
+    runTable(Operation::remove);
+}
+TEST(FaultTable, Add) {
+    runTable(Operation::add);
+}
+
+} // namespace
+} // namespace vexa::testing
