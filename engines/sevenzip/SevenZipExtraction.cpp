@@ -26,7 +26,7 @@ namespace {
 constexpr std::size_t blockSize = 256 * 1024;
 // What the decoders running at once may take besides their buffers: with the writer's buffers
 // the whole extraction stays well under 64 MiB.
-constexpr std::uint64_t decoderMemoryBudget = 40 * 1024 * 1024;
+constexpr std::uint64_t decoderMemoryBudget = 44 * 1024 * 1024;
 constexpr std::size_t maxWorkers = 8;
 
 struct FolderAttributes {

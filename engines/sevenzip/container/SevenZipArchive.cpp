@@ -304,7 +304,7 @@ std::uint64_t SevenZipArchive::folderMemory(std::size_t folder) const {
     const auto chain = linearChain(model);
     std::uint64_t memory = 0;
     for (const auto& group : groupChain(model, chain))
-        memory += lzmaDecoderMemory(group.coders);
+        memory += lzmaDecoderMemory(group.coders, group.outSize);
     return memory;
 }
 

@@ -167,7 +167,9 @@ struct FilterChain {
     lzma_filter filters[LZMA_FILTERS_MAX + 1];
     std::size_t count = 0;
 
-    explicit FilterChain(const std::vector<const Coder*>& coders) {
+    // A dictionary larger than the data it serves is never filled: capping it at the output
+    // size keeps small folders of a large-dictionary archive cheap to decode side by side.
+    FilterChain(const std::vector<const Coder*>& coders, std::uint64_t outSize) {
         if (coders.size() > LZMA_FILTERS_MAX)
             throw ArchiveFailure::unsupported7z();
         for (const Coder* coder : coders) {
@@ -178,6 +180,12 @@ struct FilterChain {
             if (lzma_properties_decode(&filter, nullptr, coder->properties.data(),
                                        coder->properties.size()) != LZMA_OK)
                 throw ArchiveFailure::unsupported7z();
+            if (filter.id == LZMA_FILTER_LZMA1 || filter.id == LZMA_FILTER_LZMA2) {
+                auto* options = static_cast<lzma_options_lzma*>(filter.options);
+                const std::uint64_t needed = std::max<std::uint64_t>(outSize, LZMA_DICT_SIZE_MIN);
+                if (options->dict_size > needed)
+                    options->dict_size = static_cast<std::uint32_t>(needed);
+            }
         }
         filters[count].id = LZMA_VLI_UNKNOWN;
         filters[count].options = nullptr;
@@ -195,7 +203,7 @@ class LzmaStage : public BufferedStage {
     LzmaStage(std::unique_ptr<DecodeStage> below, const std::vector<const Coder*>& coders,
               std::uint64_t outSize)
         : BufferedStage(std::move(below), outSize) {
-        FilterChain chain(coders);
+        FilterChain chain(coders, outSize);
         const lzma_ret status = lzma_raw_decoder(&stream_, chain.filters);
         if (status == LZMA_MEM_ERROR)
             throw std::bad_alloc();
@@ -364,9 +372,9 @@ bool isLzmaFilterMethod(std::uint64_t methodId) {
     return !isLzmaMethod(methodId) && lzmaFilterId(methodId) != LZMA_VLI_UNKNOWN;
 }
 
-std::uint64_t lzmaDecoderMemory(const std::vector<const Coder*>& coders) {
+std::uint64_t lzmaDecoderMemory(const std::vector<const Coder*>& coders, std::uint64_t outSize) {
     try {
-        FilterChain chain(coders);
+        FilterChain chain(coders, outSize);
         const std::uint64_t memory = lzma_raw_decoder_memusage(chain.filters);
         return memory == UINT64_MAX ? 0 : memory;
     } catch (const ArchiveFailure&) {

@@ -40,7 +40,7 @@ std::unique_ptr<DecodeStage> makeCopyStage(std::unique_ptr<DecodeStage> below,
 bool isLzmaMethod(std::uint64_t methodId);
 // Branch converters and delta: liblzma runs them only on top of an LZMA or LZMA2 decoder.
 bool isLzmaFilterMethod(std::uint64_t methodId);
-// Memory a liblzma decoder of these coders needs; 0 for other coders.
-std::uint64_t lzmaDecoderMemory(const std::vector<const Coder*>& coders);
+// Memory a liblzma decoder of these coders needs for `outSize` bytes; 0 for other coders.
+std::uint64_t lzmaDecoderMemory(const std::vector<const Coder*>& coders, std::uint64_t outSize);
 
 } // namespace vexa::sevenzip
