@@ -67,8 +67,9 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     handle_ = archive_write_new();
     if (handle_ == nullptr)
         throw outOfMemory();
-    int status = content == Content::tar ? archive_write_set_format_pax_restricted(handle_)
-                                         : archive_write_set_format_raw(handle_);
+    int status = content == Content::tar         ? archive_write_set_format_pax_restricted(handle_)
+                 : content == Content::copiedTar ? archive_write_set_format_pax(handle_)
+                                                 : archive_write_set_format_raw(handle_);
     if (status == ARCHIVE_OK)
         status = addFilter(handle_, compression);
     bool filtered = compression != TarCompression::none && compression != TarCompression::zstd;
@@ -124,6 +125,13 @@ void ArchiveWriteHandle::begin(const TarWriteEntry& entry) {
         archive_entry_set_mtime(header.get(), entry.modificationTime->tv_sec,
                                 entry.modificationTime->tv_nsec);
     if (archive_write_header(handle_, header.get()) != ARCHIVE_OK)
+        fail();
+}
+
+void ArchiveWriteHandle::beginCopy(archive_entry* original, const std::string& path) {
+    UTF8CharacterSet characterSet;
+    archive_entry_copy_pathname(original, path.c_str());
+    if (archive_write_header(handle_, original) != ARCHIVE_OK)
         fail();
 }
 

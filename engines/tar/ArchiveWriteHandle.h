@@ -15,6 +15,7 @@
 #include <time.h>
 
 struct archive;
+struct archive_entry;
 
 namespace vexa::tar {
 
@@ -32,7 +33,11 @@ struct TarWriteEntry {
 // ArchiveFailure::tarFailure; a failure of the file (a full disk) its platform error.
 class ArchiveWriteHandle {
   public:
-    enum class Content { tar, raw };
+    enum class Content {
+        tar,       // restricted pax: extended headers only where plain ustar falls short
+        copiedTar, // full pax, so that copied entries keep their access and change times too
+        raw,       // the bytes of one file
+    };
 
     // Creates `output`, which must not exist. `level` (1 to 9) is passed to the compressor;
     // without one each compressor uses its own default. `growing`, when given, hears of every
@@ -46,6 +51,9 @@ class ArchiveWriteHandle {
 
     // Starts an entry; a file's data follows through write(), exactly `size` bytes.
     void begin(const TarWriteEntry& entry);
+    // Starts a copy of an entry read from another archive under `path`, with everything else
+    // it carries (owner and group by id and name, mode, times, extended attributes).
+    void beginCopy(archive_entry* original, const std::string& path);
     void write(const char* data, std::size_t size);
     // Ends the archive and the compressed stream and closes the file, reporting any failure.
     void finish();

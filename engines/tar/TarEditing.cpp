@@ -97,8 +97,8 @@ void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
                const std::string& newPath, tar::ArchiveWriteHandle& writer,
                std::vector<char>& buffer, Progress& progress, ReadBackEntries& expected) {
     bool isDirectory = header.kind == tar::EntryKind::directory;
-    writer.begin(tar::TarWriteEntry{newPath, isDirectory, header.size, header.permissions,
-                                    header.modificationTime});
+    // The entry as read, so that nothing it carries is lost, under its new path.
+    writer.beginCopy(reader.currentEntry().get(), newPath);
     if (isDirectory) {
         expected[newPath] = {ArchiveItem{newPath, 0, 0, true, false}, std::nullopt};
         progress.addCompletedUnits(1);
@@ -166,8 +166,8 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     path output = work / tar::workFileName(compression, false);
     ReadBackEntries kept;
     {
-        tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::tar, compression,
-                                       std::nullopt);
+        tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar,
+                                       compression, std::nullopt);
         std::vector<char> buffer(bufferSize);
         tar::TarEntryReader reader(archive, progress, false);
         while (std::optional<tar::TarEntryHeader> header = reader.next()) {

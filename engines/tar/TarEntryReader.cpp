@@ -92,6 +92,7 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
     }
     for (;;) {
         archive_entry* entry = archive_->next();
+        current_ = entry;
         if (entry == nullptr)
             return std::nullopt;
         // Outside a UTF-8 locale the library cannot convert names and answers null for the
@@ -119,6 +120,10 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
                 timespec{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
         return header;
     }
+}
+
+std::unique_ptr<archive_entry, void (*)(archive_entry*)> TarEntryReader::currentEntry() const {
+    return {current_ == nullptr ? nullptr : archive_entry_clone(current_), &archive_entry_free};
 }
 
 std::size_t TarEntryReader::read(char* buffer, std::size_t capacity) {

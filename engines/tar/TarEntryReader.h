@@ -42,6 +42,9 @@ class TarEntryReader {
     const FileIdentity& archiveIdentity() const { return file_.identity(); }
 
     std::optional<TarEntryHeader> next();
+    // Everything the archive says of the current entry (owner, group, times, extended
+    // attributes...), as a copy of the library's entry; null for a single compressed file.
+    std::unique_ptr<archive_entry, void (*)(archive_entry*)> currentEntry() const;
     // The current entry's data; 0 at its end.
     std::size_t read(char* buffer, std::size_t capacity);
     void skip();
@@ -54,6 +57,7 @@ class TarEntryReader {
     std::unique_ptr<ArchiveReadHandle> archive_;
     ByteSource* singleData_ = nullptr;
     bool singleDelivered_ = false;
+    archive_entry* current_ = nullptr;
     struct timespec fileTime_ {};
 };
 

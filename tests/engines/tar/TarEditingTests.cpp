@@ -2,6 +2,7 @@
 #include "engines/tar/TarArchiveEngine.h"
 #include "tests/support/TestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vexa {
@@ -116,6 +117,56 @@ TEST_F(TarEditing, DeletingTakesAFoldersContentsAndLeavesItsNamesakes) {
                   ArchiveFailure::emptySelection());
     expectFailure([&] { TarArchiveEngine().deleteEntries(archive, {"fotos/a.txt"}, progress); },
                   ArchiveFailure::archiveChanged());
+}
+
+TEST_F(TarEditing, KeptEntriesKeepOwnersModesTimesAndExtendedAttributes) {
+    // What Python's tarfile, an independent reader, sees of the entries an edit keeps.
+    const std::string describe =
+        "import sys, tarfile\n"
+        "for m in tarfile.open(sys.argv[1]):\n"
+        "    if m.name.startswith('datos'):\n"
+        "        h = m.pax_headers\n"
+        "        print(m.name, oct(m.mode), m.uid, m.gid, m.uname, m.gname, m.mtime,\n"
+        "              h.get('atime'), h.get('SCHILY.xattr.user.color'))\n";
+    writeFile(folder / "describe.py", describe);
+    writeFile(folder / "nuevo.txt", "nuevo");
+    struct Edit {
+        const char* name;
+        std::function<void()> run;
+    };
+    Progress progress;
+    const Edit edits[] = {
+        {"rename",
+         [&] {
+             TarArchiveEngine().rename(archive, progress, {"otro.txt", 1, 1, false, false},
+                                       "cambiado.txt");
+         }},
+        {"delete", [&] { TarArchiveEngine().deleteEntries(archive, {"otro.txt"}, progress); }},
+        {"add", [&] { addFrom({folder / "nuevo.txt"}, "", ArchiveConflictPolicy::ask); }},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.name);
+        archive = folder / "meta.tar";
+        pythonTar(archive,
+                  "i = tarfile.TarInfo('datos'); i.type = tarfile.DIRTYPE; i.mode = 0o750\n"
+                  "i.uid, i.gid, i.uname, i.gname = 1234, 5678, 'ana', 'equipo'\n"
+                  "i.mtime = 1234567890\n"
+                  "i.pax_headers = {'SCHILY.xattr.user.color': 'azul', 'atime': '1300000000'}\n"
+                  "add(i)\n"
+                  "i = tarfile.TarInfo('datos/informe.txt'); i.size = 3; i.mode = 0o4640\n"
+                  "i.uid, i.gid, i.uname, i.gname = 2000, 3000, 'luis', 'contables'\n"
+                  "i.mtime = 1500000000\n"
+                  "add(i, b'abc')\n"
+                  "add_file('otro.txt')");
+        const std::string command =
+            "python3 " + shellQuote((folder / "describe.py").string()) + " ";
+        const std::string before = runChecked(command + shellQuote(archive.string()));
+        ASSERT_EQ(before, "datos 0o750 1234 5678 ana equipo 1234567890 1300000000 azul\n"
+                          "datos/informe.txt 0o4640 2000 3000 luis contables 1500000000 None "
+                          "None\n");
+        edit.run();
+        EXPECT_EQ(runChecked(command + shellQuote(archive.string())), before);
+    }
 }
 
 TEST_F(TarEditing, EditsKeepTheArchivesCompression) {
