@@ -3,7 +3,9 @@
 // read from standard input too.
 #include "core/workspace/WorkspaceModel.h"
 #include "platform/MainLoop.h"
+#include "platform/Paths.h"
 #include "platform/SettingsStore.h"
+#include "platform/WorkFolders.h"
 #include "ui/CommandWords.h"
 #include "ui/InterruptSignal.h"
 #include "ui/LineEditor.h"
@@ -102,6 +104,8 @@ int main(int argc, char** argv) {
 
     const bool terminalInput = isatty(STDIN_FILENO) == 1;
     installInterruptHandler();
+    // What killed runs left in the temporary folder (previews, links for rar) goes now.
+    files::sweepLeftovers(paths::temporaryDirectory());
     MainLoop& loop = MainLoop::main();
     TerminalDialogs dialogs(std::cin, std::cout, terminalInput);
     // Line editing needs the terminal on both sides; a transcript or a pipe reads plain lines.

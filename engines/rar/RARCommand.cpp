@@ -12,6 +12,7 @@
 #include <locale.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -31,6 +32,43 @@ bool hasLineBreak(std::string_view text) {
         if (text.find(sequence) != std::string_view::npos)
             return true;
     return false;
+}
+
+// The program's documented exit statuses for failures of the system (5 write, 9 create,
+// 8 memory) are told as the platform tells them, naming the archive being written: the first
+// argument after the command word that is not a switch. It lies in a work folder, which the
+// platform's messages name after the user's archive. rar does not say why a write failed, so
+// the disk is asked.
+void throwSystemFailureOfExit(int code, const std::vector<std::string>& arguments,
+                              const std::filesystem::path& workingDirectory) {
+    if (code != 5 && code != 8 && code != 9)
+        return;
+    std::filesystem::path archive = workingDirectory;
+    bool switches = true;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (switches && arguments[i] == "--") {
+            switches = false;
+        } else if (!switches || !arguments[i].starts_with('-')) {
+            archive = workingDirectory / arguments[i];
+            break;
+        }
+    }
+    int errorNumber = ENOMEM;
+    if (code != 8) {
+        const std::filesystem::path folder = archive.parent_path();
+        struct statvfs disk {};
+        const bool known = ::statvfs(folder.c_str(), &disk) == 0;
+        if (known && (disk.f_flag & ST_RDONLY) != 0)
+            errorNumber = EROFS;
+        else if (known &&
+                 static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize < (1ull << 20))
+            errorNumber = ENOSPC;
+        else if (code == 9 && ::access(folder.c_str(), W_OK) != 0)
+            errorNumber = EACCES;
+        else
+            errorNumber = EIO;
+    }
+    throw PlatformError::fromErrno(errorNumber, archive.string(), true);
 }
 
 struct Pipe {
@@ -316,6 +354,7 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
     }
     if (code == 11)
         throw ArchiveFailure::wrongPassword();
+    throwSystemFailureOfExit(code, arguments, workingDirectory);
     throw failure("el compresor terminó con el código " + std::to_string(code) + ".");
 }
 

@@ -26,6 +26,13 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
                                                          Progress& progress) const {
     if (!executable)
         throw ArchiveFailure::readOnlyRAR();
+    // A repair makes a copy: the damaged file itself, under any name, is never its destination.
+    const auto damagedFile = files::targetAttributesIfExists(damaged);
+    const auto destinationFile = files::targetAttributesIfExists(destination);
+    if (damagedFile && destinationFile && damagedFile->fileNumber == destinationFile->fileNumber &&
+        damagedFile->deviceNumber == destinationFile->deviceNumber)
+        throw ArchiveFailure::rarEdit(
+            "elige otro nombre para la copia reparada; el RAR dañado no se sustituye.");
     files::ScopedRemoval folder(files::itemReplacementDirectory(destination));
     const auto& work = folder.location();
     files::copyItem(damaged, work / kDamagedName);

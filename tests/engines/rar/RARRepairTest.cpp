@@ -45,6 +45,25 @@ class RARRepairTest : public ::testing::Test {
     Progress progress;
 };
 
+TEST_F(RARRepairTest, TheDamagedFileIsNeverItsOwnDestinationNorReachedOnlyByALink) {
+    makeDamaged("-rr5%");
+    const std::string before = readFile(damaged);
+    fs::create_symlink("../damaged.rar", folder / "out/enlace.rar");
+    for (const fs::path& same : {damaged, folder / "out/enlace.rar"}) {
+        EXPECT_EQ(failureOf([&] { editor.repair(damaged, same, progress); }),
+                  ArchiveFailure::rarEdit(
+                      "elige otro nombre para la copia reparada; el RAR dañado no se sustituye."))
+            << same;
+        EXPECT_EQ(readFile(damaged), before);
+    }
+    EXPECT_TRUE(recordedRuns(log).empty());
+    // Repaired through a relative link, the copy is the damaged file's, not a dangling link's.
+    auto [result, fixed] = editor.repair(folder / "out/enlace.rar", destination, progress);
+    EXPECT_TRUE(fixed);
+    EXPECT_EQ(unrarBytes(result, "b.txt"), kDamagedData);
+    EXPECT_EQ(namesIn(folder / "out"), (std::set<std::string>{"enlace.rar", "repaired.rar"}));
+}
+
 TEST_F(RARRepairTest, RecoveryRecordGivesFixedArchiveWithEveryEntryIntact) {
     makeDamaged("-rr5%");
     const std::string before = readFile(damaged);
