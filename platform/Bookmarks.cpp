@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vexa::bookmarks {
 
@@ -112,6 +113,11 @@ void resetAccessCounts() {
     std::lock_guard lock(book.mutex);
     book.counts = {};
     book.balance.clear();
+}
+
+bool grantedWithoutAsking(const fs::path& folder) {
+    std::error_code error;
+    return fs::is_directory(folder, error) && ::access(folder.c_str(), R_OK | X_OK) == 0;
 }
 
 } // namespace vexa::bookmarks

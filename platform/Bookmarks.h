@@ -26,6 +26,10 @@ std::filesystem::path resolveBookmark(const Data& data);
 bool startAccessing(const std::filesystem::path& location);
 void stopAccessing(const std::filesystem::path& location);
 
+// There is no sandbox on Linux: a folder the process may read and enter is granted at once, so
+// no panel needs to ask the user for it.
+bool grantedWithoutAsking(const std::filesystem::path& folder);
+
 struct AccessCounts {
     std::int64_t starts = 0; // successful starts only
     std::int64_t stops = 0;

@@ -37,7 +37,7 @@ void TerminalSession::dragOut(const std::vector<ArchiveItem>& items, const Path&
     model_.setExportErrors({});
     model_.setExportedCount(0);
     auto progress = model_.beginOperation(
-        "Extrayendo " + std::to_string(count) + " elemento(s) a Finder", Progress::make(count));
+        "Extrayendo " + std::to_string(count) + " elemento(s) al gestor de archivos", Progress::make(count));
     writePromise(std::make_shared<const std::vector<ArchiveItem>>(items), 0, model_.archive()->url,
                  folder, progress);
 }

@@ -24,6 +24,13 @@ const std::array<std::vector<std::string>, 10> otherArchiveTypes = {{
 
 const std::string zipType = "application/zip";
 
+// How a type is named in the message of a failed registration.
+std::string failureName(const ContentType& type) {
+    return text::uppercased(type.preferredFilenameExtension.empty()
+                                ? type.identifier
+                                : type.preferredFilenameExtension);
+}
+
 bool opensWith(const DesktopIntegration& desktop, const ContentType& type) {
     const auto opener = desktop.queryDefault(type.identifier);
     return opener && *opener == desktop.desktopId;
@@ -82,7 +89,25 @@ void WorkspaceModel::isDefaultApplication(std::function<void(bool)> then) {
 }
 
 void WorkspaceModel::registerAsDefaultApp(std::function<void()> finished) {
-    registerNext(0, std::make_shared<std::vector<std::string>>(), std::move(finished));
+    // A registration that does not take effect leaves the user's associations as they were.
+    auto before =
+        std::make_shared<DesktopIntegration::AssociationFiles>(desktop_.readAssociations());
+    auto failed = std::make_shared<std::vector<std::string>>();
+    auto restoring = [this, before, failed, finished = std::move(finished)] {
+        if (!failed->empty() || !isDefaultApp_)
+            desktop_.restoreAssociations(*before);
+        if (finished)
+            finished();
+    };
+    if (!desktop_.desktopFileInstalled()) {
+        // Without its desktop file the desktop cannot open anything with the program: every
+        // request would be written and then ignored.
+        for (const auto& type : handledContentTypes())
+            failed->push_back(failureName(type));
+        registerNext(handledContentTypes().size(), failed, std::move(restoring));
+        return;
+    }
+    registerNext(0, failed, std::move(restoring));
 }
 
 void WorkspaceModel::registerNext(std::size_t index,
@@ -101,10 +126,7 @@ void WorkspaceModel::registerNext(std::size_t index,
                                   if (alive.expired())
                                       return;
                                   if (error || !*succeeded)
-                                      failed->push_back(
-                                          text::uppercased(type.preferredFilenameExtension.empty()
-                                                               ? type.identifier
-                                                               : type.preferredFilenameExtension));
+                                      failed->push_back(failureName(type));
                                   registerNext(index + 1, failed, std::move(finished));
                               });
         return;
@@ -123,7 +145,8 @@ void WorkspaceModel::registerNext(std::size_t index,
             }
             setErrorMessage(
                 "No se cambió la app predeterminada para " + names +
-                ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.");
+                ". Puedes hacerlo en el gestor de archivos: Propiedades › Abrir con › Establecer "
+                "como predeterminada.");
         }
         if (finished)
             finished();

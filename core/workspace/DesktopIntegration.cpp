@@ -99,6 +99,50 @@ std::optional<std::string> DesktopIntegration::queryDefault(const std::string& m
     return id;
 }
 
+bool DesktopIntegration::desktopFileInstalled() const {
+    for (const auto& directory : dataDirectories()) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(directory / "applications" / desktopId, error))
+            return true;
+    }
+    return false;
+}
+
+DesktopIntegration::AssociationFiles DesktopIntegration::readAssociations() const {
+    AssociationFiles files;
+    std::filesystem::path config;
+    if (auto home = variable("XDG_CONFIG_HOME"))
+        config = *home;
+    else if (auto userHome = variable("HOME"))
+        config = std::filesystem::path(*userHome) / ".config";
+    if (!config.empty())
+        files.emplace_back(config / "mimeapps.list", std::nullopt);
+    const auto data = dataDirectories();
+    if (!data.empty() && (variable("XDG_DATA_HOME") || variable("HOME")))
+        files.emplace_back(data.front() / "applications" / "mimeapps.list", std::nullopt);
+    for (auto& [location, contents] : files) {
+        std::ifstream file(location, std::ios::binary);
+        if (file) {
+            std::stringstream read;
+            read << file.rdbuf();
+            contents = read.str();
+        }
+    }
+    return files;
+}
+
+void DesktopIntegration::restoreAssociations(const AssociationFiles& files) const {
+    for (const auto& [location, contents] : files) {
+        std::error_code error;
+        if (!contents) {
+            std::filesystem::remove(location, error);
+            continue;
+        }
+        std::ofstream file(location, std::ios::binary | std::ios::trunc);
+        file << *contents;
+    }
+}
+
 bool DesktopIntegration::setDefault(const std::string& mimeType) const {
     const auto result = runChildProcess(xdgMime, {"default", desktopId, mimeType}, environment);
     return result.started && result.exitStatus == 0;

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexa {
@@ -39,6 +40,17 @@ struct DesktopIntegration {
     std::optional<std::string> queryDefault(const std::string& mimeType) const;
     // `xdg-mime default <desktopId> <type>`; true when the tool reports success.
     bool setDefault(const std::string& mimeType) const;
+
+    // True when the desktop file lies in the "applications" folder of a data folder, where the
+    // desktop looks for it; without it no association can take effect.
+    bool desktopFileInstalled() const;
+    // The user's association files ($XDG_CONFIG_HOME/mimeapps.list and its older place under
+    // $XDG_DATA_HOME/applications) with their contents, none for a missing one, so that a
+    // registration that did not take effect can put them back as they were.
+    using AssociationFiles =
+        std::vector<std::pair<std::filesystem::path, std::optional<std::string>>>;
+    AssociationFiles readAssociations() const;
+    void restoreAssociations(const AssociationFiles& files) const;
 };
 
 } // namespace vexa

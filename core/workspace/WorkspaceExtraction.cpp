@@ -141,7 +141,7 @@ void WorkspaceModel::finishDragExportItem(const std::optional<std::string>& fail
 
     const std::string count = std::to_string(exportedCount_);
     if (exportErrors_.empty()) {
-        recordSuccess(count + " elemento(s) extraído(s) a Finder",
+        recordSuccess(count + " elemento(s) extraído(s) al gestor de archivos",
                       paths::deletingLastPathComponent(written));
         return;
     }

@@ -51,6 +51,12 @@ void WorkspaceModel::openArchive(const Path& location, std::optional<Path> folde
     const Path target = openTarget(location);
     if (isBusy_)
         return;
+    std::error_code error;
+    if (target != location && !std::filesystem::exists(target, error)) {
+        // The part that holds the set's directory is the one missing.
+        setErrorMessage(ArchiveFailure::missingVolume(paths::lastPathComponent(target)).message());
+        return;
+    }
     if (target.empty() || !isSupportedArchive(target)) {
         setErrorMessage(ArchiveFailure::unsupported().message());
         return;
@@ -118,6 +124,12 @@ void WorkspaceModel::handleOpenFailure(std::exception_ptr failure, const OpenReq
 
 void WorkspaceModel::requestVolumeFolderAccess(const Path& target) {
     const Path targetFolder = paths::deletingLastPathComponent(target);
+    // Without a sandbox the folder is granted at once: the parts are looked for there, and a
+    // part that is missing is reported by name by the open itself.
+    if (bookmarks::grantedWithoutAsking(targetFolder) && bookmarks::startAccessing(targetFolder)) {
+        openArchive(target, targetFolder, std::nullopt);
+        return;
+    }
     OpenPanelRequest panel;
     panel.canChooseFiles = false;
     panel.canChooseDirectories = true;

@@ -11,7 +11,7 @@ bool WorkspaceModel::chooseRarProgram() {
     panel.canChooseDirectories = false;
     panel.allowsMultipleSelection = false;
     panel.directory = Path("/opt/rar/");
-    panel.message = "Selecciona el programa RAR oficial instalado en este Mac. Solo se necesita "
+    panel.message = "Selecciona el programa RAR oficial instalado en este equipo. Solo se necesita "
                     "hacerlo una vez.";
     panel.prompt = "Usar RAR";
     const auto chosen = dialogs_.runOpenPanel(panel);

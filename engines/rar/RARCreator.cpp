@@ -66,7 +66,7 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
         selectedExecutable ? selectedExecutable : locateRARExecutable();
     if (!executable)
         throw ArchiveFailure::rarCreation(
-            "Para crear RAR, instala y activa el comando RAR oficial en este Mac.");
+            "Para crear RAR, instala y activa el comando RAR oficial en este equipo.");
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
     if (splitSize != 0 && splitSize < minimumSplitSize)

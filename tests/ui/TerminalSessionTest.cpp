@@ -149,11 +149,11 @@ TEST(TerminalDragOut, WritesEachEntryUnderAFreeNameWithThePassword) {
     h.answers("secreto\n\n");
     auto shown = h.run("arrastrar 2 3 " + shellQuote(destination.string()));
     EXPECT_TRUE(contains(shown, "Contraseña del ZIP")) << shown;
-    EXPECT_TRUE(contains(shown, "2 elemento(s) extraído(s) a Finder")) << shown;
+    EXPECT_TRUE(contains(shown, "2 elemento(s) extraído(s) al gestor de archivos")) << shown;
     EXPECT_EQ(readFile(destination / "file1.txt"), "mío");
     EXPECT_EQ(readFile(destination / "file1 2.txt"), "contenido de file1.txt");
     EXPECT_EQ(readFile(destination / "File2.txt"), "contenido de File2.txt");
-    EXPECT_TRUE(contains(h.progress.str(), "Extrayendo 2 elemento(s) a Finder…"));
+    EXPECT_TRUE(contains(h.progress.str(), "Extrayendo 2 elemento(s) al gestor de archivos…"));
     EXPECT_FALSE(h.model->isBusy());
 }
 

@@ -100,36 +100,24 @@ class SplitZipTest : public ArchiveOpeningTest {
     }
 };
 
-TEST_F(SplitZipTest, APartAsksForTheFolderThenOpensTheSet) {
-    harness.dialogs.answerOpenPanel({work});
+TEST_F(SplitZipTest, APartOpensTheSetFromItsOwnFolderWithoutAsking) {
     model().openArchive(work / "conjunto.z02");
     waitUntilIdle();
 
-    ASSERT_EQ(harness.dialogs.openPanels.size(), 1u);
-    const auto& panel = harness.dialogs.openPanels.front();
-    EXPECT_FALSE(panel.canChooseFiles);
-    EXPECT_TRUE(panel.canChooseDirectories);
-    EXPECT_EQ(panel.directory, work);
-    EXPECT_EQ(panel.message, "Selecciona la carpeta con el archivo y todas sus partes (.z01, "
-                             ".part2.rar, .7z.002…).");
+    // No sandbox: the folder of the parts is granted at once, no panel asks for it.
+    EXPECT_TRUE(harness.dialogs.openPanels.empty());
     ASSERT_TRUE(model().archive()) << model().errorMessage().value_or("");
     EXPECT_EQ(model().archive()->url, work / "conjunto.zip");
     EXPECT_EQ(model().volumeScope(), work);
     EXPECT_TRUE(model().recents().front().folderBookmark);
 }
 
-TEST_F(SplitZipTest, AnotherFolderOrACancelledPanelOpensNothing) {
-    fs::create_directory(work / "otra");
-    harness.dialogs.answerOpenPanel({work / "otra"});
+TEST_F(SplitZipTest, AMissingLastPartIsNamedAndNothingOpens) {
+    fs::remove(work / "conjunto.zip");
     model().openArchive(work / "conjunto.z01");
     EXPECT_FALSE(model().isBusy());
-    EXPECT_EQ(model().errorMessage(), "Selecciona la carpeta donde está este archivo.");
-
-    model().setErrorMessage(std::nullopt);
-    harness.dialogs.answerOpenPanel({});
-    model().openArchive(work / "conjunto.z01");
-    EXPECT_FALSE(model().isBusy());
-    EXPECT_FALSE(model().errorMessage());
+    EXPECT_TRUE(harness.dialogs.openPanels.empty());
+    EXPECT_EQ(model().errorMessage(), ArchiveFailure::missingVolume("conjunto.zip").message());
     EXPECT_FALSE(model().archive());
     EXPECT_TRUE(model().records().empty());
     EXPECT_TRUE(bookmarks::openAccess().empty());
@@ -175,22 +163,22 @@ TEST_F(ArchiveOpeningTest, CancellingThePasswordLeavesNoTrace) {
     EXPECT_TRUE(bookmarks::openAccess().empty());
 }
 
-TEST_F(ArchiveOpeningTest, AMissingRarVolumeAsksForTheFolderOnce) {
+TEST_F(ArchiveOpeningTest, AMissingRarVolumeIsNamedWithoutAskingForTheFolder) {
     const auto tree = sampleTree();
     writeFile(tree / "grande.bin", sampleBytes(150000, 5, false));
     runChecked("rar a -idq -m0 -v50k " + shellQuote((work / "partes.rar").string()) + " grande.bin",
                tree);
     ASSERT_TRUE(fs::exists(work / "partes.part3.rar"));
     fs::remove(work / "partes.part2.rar");
-    harness.dialogs.answerOpenPanel({work});
 
     model().openArchive(work / "partes.part1.rar");
     waitUntilIdle();
 
-    EXPECT_EQ(harness.dialogs.openPanels.size(), 1u);
+    EXPECT_TRUE(harness.dialogs.openPanels.empty());
     EXPECT_FALSE(model().archive());
     ASSERT_EQ(model().records().size(), 1u) << "with the folder given the failure is reported";
     EXPECT_EQ(model().errorMessage(), model().records().front().detail);
+    EXPECT_NE(model().errorMessage()->find("partes.part2.rar"), std::string::npos);
     EXPECT_TRUE(bookmarks::openAccess().empty());
 }
 

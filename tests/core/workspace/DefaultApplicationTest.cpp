@@ -20,8 +20,8 @@ const char* const allTypes[] = {"application/zip",
                                 "application/x-xz-compressed-tar",
                                 "application/zstd"};
 
-const std::string advice =
-    ". Puedes hacerlo en Finder: Obtener información › Abrir con › Cambiar todo.";
+const std::string advice = ". Puedes hacerlo en el gestor de archivos: Propiedades › Abrir con › "
+                           "Establecer como predeterminada.";
 
 // The installed desktop entry in private XDG folders, with a `vexa` program on PATH so that
 // xdg-mime accepts the entry; optionally an xdg-mime wrapper that misbehaves for some types.
@@ -174,6 +174,7 @@ TEST_F(DefaultApplicationTest, ALateStartUpAnswerDoesNotUndoARegistration) {
 }
 
 TEST_F(DefaultApplicationTest, FailedTypesAreNamedAndTheOthersStillSent) {
+    const std::string before = mimeapps();
     wrapXdgMime("case \"$*\" in\n"
                 "  'default vexa.desktop application/x-7z-compressed'|"
                 "'default vexa.desktop application/x-xz') exit 4;;\nesac");
@@ -182,11 +183,25 @@ TEST_F(DefaultApplicationTest, FailedTypesAreNamedAndTheOthersStillSent) {
     EXPECT_EQ(harness.model().errorMessage(),
               "No se cambió la app predeterminada para 7Z y XZ" + advice);
     EXPECT_EQ(harness.model().statusMessage(), std::nullopt);
-    const std::string list = mimeapps();
-    EXPECT_NE(list.find("application/x-7z-compressed=otra.desktop"), std::string::npos);
-    EXPECT_NE(list.find("application/x-xz=otra.desktop"), std::string::npos);
-    EXPECT_NE(list.find("application/vnd.rar=vexa.desktop"), std::string::npos);
-    EXPECT_NE(list.find("application/x-tar=vexa.desktop"), std::string::npos);
+    const std::string calls = testing::readFile(harness.temporary / "calls");
+    EXPECT_NE(calls.find("default vexa.desktop application/vnd.rar"), std::string::npos);
+    EXPECT_NE(calls.find("default vexa.desktop application/x-tar"), std::string::npos);
+    // A registration that failed leaves the user's associations exactly as they were.
+    EXPECT_EQ(mimeapps(), before);
+}
+
+TEST_F(DefaultApplicationTest, WithoutItsDesktopFileNothingIsWritten) {
+    fs::remove(harness.temporary / "xdg/data/applications/vexa.desktop");
+    fs::remove(harness.temporary / "xdg/config/mimeapps.list");
+    wrapXdgMime("");
+    fs::remove(harness.temporary / "calls");
+    registerAndWait();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    EXPECT_EQ(harness.model().errorMessage(),
+              "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y XZ" + advice);
+    EXPECT_FALSE(fs::exists(harness.temporary / "xdg/config/mimeapps.list"));
+    EXPECT_EQ(testing::readFile(harness.temporary / "calls").find("default vexa.desktop"),
+              std::string::npos);
 }
 
 TEST_F(DefaultApplicationTest, AnotherOpenerAfterSuccessNamesAllKinds) {

@@ -284,7 +284,8 @@ class DragExportTest : public WorkspaceOperationTest {
         model().setExportRemaining(items);
         model().setExportErrors({});
         model().setExportedCount(0);
-        model().beginOperation("Extrayendo " + std::to_string(items) + " elemento(s) a Finder",
+        model().beginOperation("Extrayendo " + std::to_string(items) +
+                                   " elemento(s) al gestor de archivos",
                                Progress::make(items));
     }
 };
@@ -298,8 +299,8 @@ TEST_F(DragExportTest, AllItemsWrittenLogOneSuccess) {
     EXPECT_FALSE(model().isBusy());
     ASSERT_EQ(model().records().size(), 1u);
     EXPECT_TRUE(model().records().front().succeeded);
-    EXPECT_EQ(model().records().front().title, "Extrayendo 2 elemento(s) a Finder");
-    EXPECT_EQ(model().statusMessage(), "2 elemento(s) extraído(s) a Finder");
+    EXPECT_EQ(model().records().front().title, "Extrayendo 2 elemento(s) al gestor de archivos");
+    EXPECT_EQ(model().statusMessage(), "2 elemento(s) extraído(s) al gestor de archivos");
     EXPECT_EQ(model().lastOutput(), work);
 
     model().finishDragExportItem(std::nullopt, work / "c.txt"); // a surplus completion

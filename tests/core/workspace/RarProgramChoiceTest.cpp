@@ -46,7 +46,7 @@ TEST_F(RarProgramChoiceTest, AskedOnceThenKeptForTheRunAndTheNext) {
     EXPECT_FALSE(panel.canChooseDirectories);
     EXPECT_FALSE(panel.allowsMultipleSelection);
     EXPECT_EQ(panel.directory, fs::path("/opt/rar/"));
-    EXPECT_EQ(panel.message, "Selecciona el programa RAR oficial instalado en este Mac. Solo se "
+    EXPECT_EQ(panel.message, "Selecciona el programa RAR oficial instalado en este equipo. Solo se "
                              "necesita hacerlo una vez.");
     EXPECT_EQ(panel.prompt, "Usar RAR");
     EXPECT_TRUE(harness.dialogs.savePanels.empty()) << "a cancelled choice stops the creation";

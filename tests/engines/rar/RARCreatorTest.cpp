@@ -296,7 +296,7 @@ TEST_F(RARCreation, MissingProgramOrModuleIsReported) {
     RARCreator settings;
     EXPECT_EQ(failureOf([&] { settings.create(chosen(), output / "x.rar", true, progress); }),
               ArchiveFailure::rarCreation(
-                  "Para crear RAR, instala y activa el comando RAR oficial en este Mac."));
+                  "Para crear RAR, instala y activa el comando RAR oficial en este equipo."));
     settings.selectedExecutable = kRar;
     settings.selfExtracting = true;
     EXPECT_EQ(failureOf([&] { settings.create(chosen(), output / "x.sfx", true, progress); }),
