@@ -1,10 +1,14 @@
 #include "core/workspace/DesktopIntegration.h"
 
 #include "core/workspace/ChildProcess.h"
+#include "platform/TextRules.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <unistd.h>
 
 namespace vexa {
 
@@ -42,6 +46,47 @@ std::string firstPlainExtension(const std::filesystem::path& description) {
             return pattern.substr(2);
     }
     return {};
+}
+
+std::vector<std::string> splitList(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return parts;
+}
+
+// The value after "key=" on the first line that starts so, within `section` (any when empty).
+std::optional<std::string> listedValue(const std::filesystem::path& file,
+                                       const std::string& section, const std::string& key) {
+    std::ifstream input(file);
+    if (!input)
+        return std::nullopt;
+    const std::string prefix = key + "=";
+    bool inside = section.empty();
+    std::string line;
+    while (std::getline(input, line)) {
+        if (!section.empty() && line.starts_with("["))
+            inside = line.starts_with("[" + section + "]");
+        else if (inside && line.starts_with(prefix))
+            return line.substr(prefix.size());
+    }
+    return std::nullopt;
+}
+
+std::string firstId(const std::string& list) {
+    return trimmed(list.substr(0, list.find(';')));
+}
+
+bool isExecutable(const std::filesystem::path& program) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(program, error) && ::access(program.c_str(), X_OK) == 0;
 }
 
 } // namespace
@@ -87,7 +132,137 @@ std::optional<ContentType> DesktopIntegration::knownContentType(const std::strin
     return std::nullopt;
 }
 
+std::vector<std::filesystem::path> DesktopIntegration::configDirectories() const {
+    std::vector<std::filesystem::path> result;
+    if (auto home = variable("XDG_CONFIG_HOME"))
+        result.emplace_back(*home);
+    else if (auto userHome = variable("HOME"))
+        result.push_back(std::filesystem::path(*userHome) / ".config");
+    for (const auto& part : splitList(variable("XDG_CONFIG_DIRS").value_or("/etc/xdg"), ':'))
+        if (!part.empty())
+            result.emplace_back(part);
+    return result;
+}
+
 std::optional<std::string> DesktopIntegration::queryDefault(const std::string& mimeType) const {
+    if (queryThroughTool)
+        return queryDefaultThroughTool(mimeType);
+
+    // An id names a desktop file that exists and whose program can be found.
+    const auto launchable = [&](const std::string& id) {
+        if (id.empty() || id.find('/') != std::string::npos)
+            return false;
+        for (const auto& directory : dataDirectories()) {
+            const auto applications = directory / "applications";
+            std::vector<std::filesystem::path> candidates;
+            if (const auto dash = id.find('-'); dash != std::string::npos)
+                candidates.push_back(applications / id.substr(0, id.rfind('-')) /
+                                     id.substr(id.find('-') + 1));
+            candidates.push_back(applications / id);
+            std::error_code error;
+            for (std::filesystem::directory_iterator it(applications, error), end;
+                 !error && it != end; it.increment(error))
+                if (it->is_directory(error))
+                    candidates.push_back(it->path() / id);
+            for (const auto& candidate : candidates) {
+                std::error_code missing;
+                if (!std::filesystem::is_regular_file(candidate, missing))
+                    continue;
+                std::ifstream file(candidate);
+                std::string line, program;
+                while (std::getline(file, line)) {
+                    if (line.starts_with("Exec=")) {
+                        program = trimmed(line.substr(5));
+                        program = program.substr(0, program.find_first_of(" \t"));
+                        break;
+                    }
+                }
+                if (program.empty())
+                    return false;
+                if (program.find('/') != std::string::npos)
+                    return isExecutable(program);
+                for (const auto& folder : splitList(variable("PATH").value_or(""), ':'))
+                    if (!folder.empty() && isExecutable(std::filesystem::path(folder) / program))
+                        return true;
+                return false;
+            }
+        }
+        return false;
+    };
+
+    std::vector<std::string> prefixes;
+    for (const auto& desktop : splitList(variable("XDG_CURRENT_DESKTOP").value_or(""), ':'))
+        if (!desktop.empty())
+            prefixes.push_back(text::asciiLowercased(desktop) + "-");
+    prefixes.emplace_back();
+    std::vector<std::filesystem::path> listFolders = configDirectories();
+    for (const auto& directory : dataDirectories())
+        listFolders.push_back(directory / "applications");
+    for (const auto& folder : listFolders) {
+        for (const auto& prefix : prefixes) {
+            const auto value =
+                listedValue(folder / (prefix + "mimeapps.list"), "Default Applications", mimeType);
+            if (value && launchable(firstId(*value)))
+                return firstId(*value);
+        }
+    }
+
+    const std::string menuPrefix = variable("XDG_MENU_PREFIX").value_or("");
+    for (const auto& directory : dataDirectories()) {
+        for (const auto& prefix : {menuPrefix, std::string()}) {
+            for (const char* name : {"defaults.list", "mimeinfo.cache"}) {
+                const auto value =
+                    listedValue(directory / "applications" / (prefix + name), "", mimeType);
+                if (value && !firstId(*value).empty())
+                    return firstId(*value);
+            }
+            if (menuPrefix.empty())
+                break;
+        }
+    }
+
+    // Last, the desktop file that lists the type with the highest initial preference (the
+    // first of equals), files before subfolders, in name order.
+    std::optional<std::string> chosen;
+    long best = -1;
+    std::function<void(const std::filesystem::path&)> search =
+        [&](const std::filesystem::path& folder) {
+            std::vector<std::filesystem::path> files, folders;
+            std::error_code error;
+            for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+                 it.increment(error)) {
+                if (it->is_directory(error))
+                    folders.push_back(it->path());
+                else if (it->path().extension() == ".desktop")
+                    files.push_back(it->path());
+            }
+            std::sort(files.begin(), files.end());
+            std::sort(folders.begin(), folders.end());
+            for (const auto& file : files) {
+                std::ifstream input(file);
+                std::stringstream contents;
+                contents << input.rdbuf();
+                const std::string text = contents.str();
+                if (text.find(mimeType + ";") == std::string::npos)
+                    continue;
+                long preference = 0;
+                if (const auto at = text.find("InitialPreference="); at != std::string::npos)
+                    preference = std::strtol(text.c_str() + at + 18, nullptr, 10);
+                if (preference > best) {
+                    best = preference;
+                    chosen = file.filename().string();
+                }
+            }
+            for (const auto& sub : folders)
+                search(sub);
+        };
+    for (const auto& directory : dataDirectories())
+        search(directory / "applications");
+    return chosen;
+}
+
+std::optional<std::string>
+DesktopIntegration::queryDefaultThroughTool(const std::string& mimeType) const {
     const auto result = runChildProcess(xdgMime, {"query", "default", mimeType}, environment);
     if (!result.started || result.exitStatus != 0)
         return std::nullopt;

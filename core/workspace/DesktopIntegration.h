@@ -26,6 +26,10 @@ struct DesktopIntegration {
     std::string desktopId = "vexa.desktop";
     std::filesystem::path xdgMime = "xdg-mime";
     std::map<std::string, std::string> environment;
+    // Queries read the association lists themselves, as xdg-mime does, without starting it
+    // (a query through the tool starts some fifty processes); tests that must hold an answer
+    // back ask the tool instead.
+    bool queryThroughTool = false;
 
     // A variable of `environment`, else of the process; nothing when unset or empty.
     std::optional<std::string> variable(const std::string& name) const;
@@ -36,8 +40,16 @@ struct DesktopIntegration {
     // <folder>/mime/<type>.xml; nothing when the database does not know it.
     std::optional<ContentType> knownContentType(const std::string& mimeType) const;
 
-    // `xdg-mime query default <type>`: the desktop id that opens the type, if any.
+    // $XDG_CONFIG_HOME (default ~/.config), then each of $XDG_CONFIG_DIRS (default /etc/xdg).
+    std::vector<std::filesystem::path> configDirectories() const;
+    // What `xdg-mime query default <type>` answers outside a desktop's own tools: the first id
+    // of the type's line in the [Default Applications] of the first mimeapps.list (desktop-
+    // specific ones first; config folders, then the data folders' applications/) whose desktop
+    // file exists with a program on PATH, else the first id of defaults.list or mimeinfo.cache,
+    // else the desktop file listing the type with the highest InitialPreference.
     std::optional<std::string> queryDefault(const std::string& mimeType) const;
+    // `xdg-mime query default <type>`.
+    std::optional<std::string> queryDefaultThroughTool(const std::string& mimeType) const;
     // `xdg-mime default <desktopId> <type>`; true when the tool reports success.
     bool setDefault(const std::string& mimeType) const;
 

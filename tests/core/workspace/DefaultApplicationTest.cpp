@@ -71,7 +71,8 @@ class DefaultApplicationTest : public ::testing::Test {
         harness.restart();
     }
 
-    // A wrapper around the real xdg-mime: `script` runs first with "$@" and may exit.
+    // A wrapper around the real xdg-mime: `script` runs first with "$@" and may exit. Queries
+    // go through it too, so that it can hold their answers back or change them.
     void wrapXdgMime(const std::string& script) {
         // A program started meanwhile by a pending check could inherit the script's open
         // descriptor and make running it fail ("text file busy").
@@ -83,6 +84,7 @@ class DefaultApplicationTest : public ::testing::Test {
                                script + "\nexec xdg-mime \"$@\"\n");
         fs::permissions(wrapper, fs::perms::owner_all);
         harness.desktop.xdgMime = wrapper;
+        harness.desktop.queryThroughTool = true;
         harness.restart();
     }
 
@@ -236,6 +238,42 @@ TEST_F(DefaultApplicationTest, AMissingToolFailsEveryType) {
               "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y GZ y TAR.GZ y BZ2 y "
               "TAR.BZ2 y XZ y TAR.XZ y ZST" +
                   advice);
+}
+
+// The lists are read as xdg-mime reads them: each layout answers what the tool answers.
+TEST_F(DefaultApplicationTest, QueriesAnswerAsTheDesktopToolDoes) {
+    const fs::path root = harness.temporary.path();
+    struct Layout {
+        const char* file;
+        const char* type;
+        const char* text;
+    };
+    const Layout layouts[] = {
+        {"xdg/config/mimeapps.list", "application/zip",
+         "[Default Applications]\napplication/zip=vexa.desktop;\n"},
+        // An id without a desktop file is passed over; a desktop's own list comes first.
+        {"xdg/config/mimeapps.list", "application/zip",
+         "[Added Associations]\napplication/zip=otra.desktop\n"
+         "[Default Applications]\napplication/zip=falta.desktop\n"},
+        {"xdg/config/foo-mimeapps.list", "application/zip",
+         "[Default Applications]\napplication/zip=otra.desktop\n"},
+        {"xdg/data/applications/mimeapps.list", "application/x-tar",
+         "[Default Applications]\napplication/x-tar=vexa.desktop\n"},
+        {"xdg/data/applications/defaults.list", "application/x-xz",
+         "[Default Applications]\napplication/x-xz=otra.desktop;vexa.desktop\n"},
+        {"xdg/data/applications/mimeinfo.cache", "application/x-7z-compressed",
+         "[MIME Cache]\napplication/x-7z-compressed=vexa.desktop;\n"},
+    };
+    harness.desktop.environment["XDG_CURRENT_DESKTOP"] = "Foo";
+    fs::remove(root / "xdg/config/mimeapps.list");
+    for (const auto& layout : layouts) {
+        testing::writeFile(root / layout.file, layout.text);
+        // Each layout's own type, and one only the desktop files' own lists name.
+        for (const char* type : {layout.type, "application/vnd.rar"})
+            EXPECT_EQ(harness.desktop.queryDefault(type),
+                      harness.desktop.queryDefaultThroughTool(type))
+                << layout.file << " " << type;
+    }
 }
 
 } // namespace
