@@ -36,8 +36,9 @@ void TerminalSession::dragOut(const std::vector<ArchiveItem>& items, const Path&
     model_.setExportRemaining(count);
     model_.setExportErrors({});
     model_.setExportedCount(0);
-    auto progress = model_.beginOperation(
-        "Extrayendo " + std::to_string(count) + " elemento(s) al gestor de archivos", Progress::make(count));
+    auto progress = model_.beginOperation("Extrayendo " + std::to_string(count) +
+                                              " elemento(s) al gestor de archivos",
+                                          Progress::make(count));
     writePromise(std::make_shared<const std::vector<ArchiveItem>>(items), 0, model_.archive()->url,
                  folder, progress);
 }

@@ -4,11 +4,13 @@
 #include "platform/Paths.h"
 #include "ui/CommandHelp.h"
 #include "ui/CommandWords.h"
+#include "ui/DesktopOpener.h"
 #include "ui/InterruptSignal.h"
 #include "ui/SafeText.h"
 
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <iomanip>
 #include <ostream>
 #include <poll.h>
@@ -84,6 +86,12 @@ void TerminalSession::observe(WorkspaceField field) {
             progress_.clear();
             out_ << "Vista previa: " << printable(model_.previewURL()->string()) << "\n"
                  << std::flush;
+            // Shown once the operation has ended and its messages are out.
+            std::weak_ptr<int> alive = lifetime_;
+            model_.loop().post([this, alive, file = *model_.previewURL()] {
+                if (!alive.expired() && model_.previewURL() == file)
+                    showPreview(file);
+            });
         }
         break;
     case WorkspaceField::archive:
@@ -416,8 +424,32 @@ bool TerminalSession::requestQuit() {
     return true;
 }
 
-void TerminalSession::finish() {
-    model_.clearPreview();
+void TerminalSession::finish(bool keepHandedOver) {
+    if (!(keepHandedOver && previewHandedOver_))
+        model_.clearPreview();
+}
+
+void TerminalSession::showPreview(const Path& file) {
+    previewHandedOver_ = false;
+    if (looksLikeText(file)) {
+        out_ << std::flush;
+        if (outputOnTerminal_ && showInPager(file))
+            return;
+        std::ifstream text(file, std::ios::binary);
+        char buffer[65536];
+        while (text.read(buffer, sizeof buffer) || text.gcount() > 0)
+            out_.write(buffer, text.gcount());
+        out_ << std::flush;
+        return;
+    }
+    if (openWithDesktop(file)) {
+        previewHandedOver_ = true;
+        out_
+            << "Abierta con la aplicación del escritorio; sigue ahí hasta «cerrar-vista-previa».\n";
+    } else {
+        out_ << "No es texto y no hay escritorio para mostrarla: ábrela desde esa ruta.\n";
+    }
+    out_ << std::flush;
 }
 
 int TerminalSession::runInteractive(bool showPrompt) {
@@ -543,7 +575,17 @@ void TerminalSession::openLastOutput() {
         usage("No hay ningún resultado.");
         return;
     }
-    model_.openArchive(*model_.lastOutput());
+    const Path output = *model_.lastOutput();
+    std::error_code error;
+    if (!std::filesystem::is_directory(output, error)) {
+        model_.openArchive(output);
+        return;
+    }
+    // A folder (an extraction's result) is for the file manager, not for opening as an archive.
+    if (openWithDesktop(output))
+        out_ << "Abierta en el gestor de archivos: " << printable(output.string()) << "\n";
+    else
+        usage("No hay escritorio para abrir la carpeta " + printable(output.string()) + ".");
 }
 
 void TerminalSession::inspector(const std::vector<std::string>& words) {

@@ -46,8 +46,11 @@ class TerminalSession {
     // The quit guard: idle, the program may end; busy, asks whether to cancel and, if so,
     // cancels and waits until the model is idle. True when the program may end.
     bool requestQuit();
-    // Closes the preview, as the window does when the program ends.
-    void finish();
+    // Closes the preview, as the window does when the program ends. `keepHandedOver`: a preview
+    // handed to the desktop's viewer stays for it (a script ends before the viewer reads it).
+    void finish(bool keepHandedOver = false);
+    // Standard output is a terminal: a text preview goes through the pager.
+    void setOutputOnTerminal(bool terminal) { outputOnTerminal_ = terminal; }
 
     // Reads commands from the dialogues' input until "salir" or the end of input. At a terminal
     // (`showPrompt`) every command runs and the status is 0; from a pipe it stops as a script
@@ -88,6 +91,8 @@ class TerminalSession {
     std::optional<std::int64_t> entryBytes(bool selectionOnly) const;
     // The status bar's button: an archive is opened, a folder is shown in the file manager.
     void openLastOutput();
+    // Shows the preview file: text in the pager or printed, anything else with the desktop.
+    void showPreview(const Path& file);
     // The create page's commands (TerminalCreation.cpp); false when `name` is none of them.
     bool dispatchCreation(const std::string& name, const std::vector<std::string>& words);
     void printCreationSettings();
@@ -119,6 +124,9 @@ class TerminalSession {
     Outcome outcome_ = Outcome::done;
     bool quitting_ = false;
     Path shownArchive_; // the archive whose opening was last reported
+    bool outputOnTerminal_ = false;
+    bool previewHandedOver_ = false;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 } // namespace vexa

@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
                             isatty(STDERR_FILENO) == 1 && !ProgressDisplay::dumbTerminal(),
                             terminalInput && !commands);
 
+    session.setOutputOnTerminal(isatty(STDOUT_FILENO) == 1);
     int status = 0;
     if (archive) {
         // As when the file manager hands the program a file.
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
         }
     }
     session.requestQuit();
-    session.finish();
+    session.finish(scripted);
     if (const int signal = terminationSignal())
         status = signalExitStatus(signal);
     return checkedOutput(status);

@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace vexa::testing {
@@ -9,9 +10,10 @@ namespace fs = std::filesystem;
 
 // The program with private settings and desktop folders, so the machine's own stay untouched.
 CommandResult runProgram(const TemporaryDirectory& folder, const std::string& arguments,
-                         const std::string& input) {
+                         const std::string& input, const std::string& extraEnvironment = "") {
     writeFile(folder / "entrada.txt", input);
-    const std::string environment = "XDG_CONFIG_HOME=" + shellQuote((folder / "config").string()) +
+    const std::string environment = extraEnvironment +
+                                    " XDG_CONFIG_HOME=" + shellQuote((folder / "config").string()) +
                                     " XDG_DATA_HOME=" + shellQuote((folder / "data").string()) +
                                     " XDG_DATA_DIRS=" + shellQuote((folder / "none").string());
     return runCommand(environment + " " + shellQuote(VEXA_PROGRAM) + " " + arguments +
@@ -85,6 +87,45 @@ TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
     }
     EXPECT_EQ(readFile(folder / "salida/cifrado/a.txt"), "hola\n");
     EXPECT_EQ(readFile(folder / "salida dos/mi archivo/a.txt"), "hola\n");
+}
+
+TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    writeFile(folder / "imagen.bin", std::string("\x89PNG\0\0", 6));
+    runChecked("zip -q x.zip a.txt imagen.bin && mkdir salida bin tmp", folder.path());
+    // A desktop whose opener notes what it was given.
+    writeFile(folder / "bin/xdg-open",
+              "#!/bin/sh\necho \"$1\" >> " + shellQuote((folder / "abiertos.txt").string()) + "\n");
+    fs::permissions(folder / "bin/xdg-open", fs::perms::owner_all);
+    const std::string desktop = "DISPLAY=:9 TMPDIR=" + shellQuote((folder / "tmp").string()) +
+                                " PATH=" + shellQuote((folder / "bin").string()) + ":\"$PATH\"";
+
+    // Text is printed when standard output is not a terminal.
+    auto result = runProgram(folder, "x.zip -c 'vista-previa 1'", "", desktop);
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_NE(result.output.find("Vista previa: "), std::string::npos);
+    EXPECT_NE(result.output.find("\nhola\n"), std::string::npos) << result.output;
+    EXPECT_TRUE(fs::is_empty(folder / "tmp")); // closed when the program ended
+
+    // Anything else goes to the desktop and stays for its viewer after a script ends.
+    result = runProgram(folder, "x.zip -c 'vista-previa 2; extraer; abrir-resultado'", "salida\n",
+                        desktop);
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    const auto opened = [&] {
+        return fs::exists(folder / "abiertos.txt") ? readFile(folder / "abiertos.txt")
+                                                   : std::string();
+    };
+    // The opener runs on its own; it is given a few seconds at most to note both.
+    std::string shown = opened();
+    for (int i = 0; i < 500 && std::count(shown.begin(), shown.end(), '\n') < 2; ++i) {
+        runCommand("sleep 0.01");
+        shown = opened();
+    }
+    EXPECT_NE(shown.find("/imagen.bin\n"), std::string::npos) << shown;
+    // The extraction's result, a folder, opens in the file manager.
+    EXPECT_NE(shown.find((folder / "salida/x").string() + "\n"), std::string::npos) << shown;
+    EXPECT_FALSE(fs::is_empty(folder / "tmp"));
 }
 
 TEST(Program, OptionsFollowTheUsualConventions) {
