@@ -159,6 +159,11 @@ def build_7z(kind: str) -> Callable[[Path, float, "Ctx"], None]:
         if kind == "bsdtar":
             run_checked(["bsdtar", "--format", "7zip", "-cf", archive, "arbol", "zz-leeme.txt"],
                         cwd=src)
+        elif kind == "vexa":
+            subprocess.run([ctx.vexa, "--comandos",
+                            f"fuentes; anadir {src / 'arbol'}; anadir {src / 'zz-leeme.txt'}; "
+                            "ajustar formato 7z; ajustar nivel 5; ajustar nombre a; crear"],
+                           input=f"{root}\n".encode(), check=True, stdout=subprocess.DEVNULL)
         elif kind == "folders":
             run_checked(["/usr/bin/python3",
                          str(REPO / "tests/engines/sevenzip/tools/make_folders.py"), archive,
@@ -189,6 +194,7 @@ CORPORA: dict[str, Callable] = {
     "entries-300k.zip": build_entries_zip(300000),
     "mixed.7z": build_7z("bsdtar"),
     "mixed-folders.7z": build_7z("folders"),
+    "mixed-vexa.7z": build_7z("vexa"),
     "mixed-py7zr.7z": build_7z("py7zr"),
     "mixed-py7zr-aes.7z": build_7z("py7zr-aes"),
 }
@@ -340,6 +346,8 @@ JOBS: list[Job] = [
         ["mixed.zip"]),
     extraction7z("7z-extract-mixed", "7z LZMA2 extract, mixed tree, one solid block (bsdtar)",
                  "mixed.7z"),
+    extraction7z("7z-extract-vexa", "7z LZMA2 extract, mixed tree as Vexa writes it (level 5)",
+                 "mixed-vexa.7z"),
     extraction7z("7z-extract-folders", "7z LZMA2 extract, mixed tree in 4 MiB blocks",
                  "mixed-folders.7z"),
     # The peer is Vexa itself on the same archive unencrypted: ratio >= 0.77 means the AES

@@ -202,7 +202,7 @@ class ParallelFolders {
             if (stop_)
                 return;
             const SevenZipEntry& entry = *open_.entries[file];
-            data.seekStream(stream, entry.item.path);
+            data.seekStream(stream, entry.item.path, progress_);
             writeFile([&](std::uint8_t* out, std::size_t size) { return data.read(out, size); },
                       entry, destination_(entry.item), buffer, progress_, stop_);
         }

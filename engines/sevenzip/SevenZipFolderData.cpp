@@ -18,7 +18,8 @@ void SevenZipFolderData::fail() const {
     throw ArchiveFailure::corrupt(path_);
 }
 
-void SevenZipFolderData::seekStream(std::size_t stream, const std::string& path) {
+void SevenZipFolderData::seekStream(std::size_t stream, const std::string& path,
+                                    const Progress& progress) {
     const auto& sizes = open_.archive->header().streams.substreamSizes;
     std::vector<std::uint8_t> scratch;
     // Finish the current file and step over the ones in between.
@@ -26,8 +27,8 @@ void SevenZipFolderData::seekStream(std::size_t stream, const std::string& path)
         if (started_) {
             if (remaining_ > 0) {
                 scratch.resize(64 * 1024);
-                while (read(scratch.data(), scratch.size()) > 0) {
-                }
+                while (read(scratch.data(), scratch.size()) > 0)
+                    progress.throwIfCancelled();
             }
             ++stream_;
         } else {
@@ -89,7 +90,7 @@ bool sevenZipPasswordOpensData(const SevenZipOpenArchive& open,
         for (std::size_t stream = 0; stream < folders.size(); ++stream) {
             if (folders[stream] != *smallest)
                 continue;
-            data.seekStream(stream, {});
+            data.seekStream(stream, {}, progress);
             while (data.read(buffer.data(), buffer.size()) > 0)
                 progress.throwIfCancelled();
         }

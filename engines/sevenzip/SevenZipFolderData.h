@@ -18,8 +18,9 @@ class SevenZipFolderData {
                        const std::optional<std::string>& password);
 
     // Moves to the folder's substream `stream` (counted over the archive), skipping the data of
-    // the files before it; streams are visited in increasing order.
-    void seekStream(std::size_t stream, const std::string& path);
+    // the files before it; streams are visited in increasing order. The skipping polls
+    // `progress` for cancellation.
+    void seekStream(std::size_t stream, const std::string& path, const Progress& progress);
     // The current file's data; 0 at its end, once its CRC matches.
     std::size_t read(std::uint8_t* out, std::size_t size);
 

@@ -68,7 +68,7 @@ std::size_t SevenZipReader::read(void* buffer, std::size_t size) {
         state.data = std::make_unique<SevenZipFolderData>(state.open, folder, state.password);
         state.folder = folder;
     }
-    state.data->seekStream(stream, state.currentPath);
+    state.data->seekStream(stream, state.currentPath, state.progress);
     return state.data->read(static_cast<std::uint8_t*>(buffer), size);
 }
 

@@ -6,6 +6,7 @@
 #include "engines/sevenzip/container/SevenZipHeaderParser.h"
 
 #include <algorithm>
+#include <openssl/crypto.h>
 #include <zlib.h>
 
 namespace vexa::sevenzip {

@@ -1,5 +1,6 @@
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "platform/PlatformError.h"
 #include "tests/engines/sevenzip/SevenZipFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -143,6 +144,17 @@ TEST(SevenZipFolders, SeveralFoldersExtractByteForByte) {
                          shellQuote((part / "grupo-2").string()))
                   .output,
               "");
+
+    // Cancelled while several threads write: every thread stops and nothing stays.
+    std::filesystem::remove_all(output);
+    std::filesystem::create_directory(output);
+    Progress cancelling;
+    cancelling.setCompletionObserver([&](std::int64_t done) {
+        if (done > 300000)
+            cancelling.cancel();
+    });
+    EXPECT_THROW(engine.extract(archive, {}, output, cancelling), CancellationError);
+    EXPECT_TRUE(std::filesystem::is_empty(output));
 
     std::string bytes = readFile(archive);
     bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x40);
