@@ -179,6 +179,18 @@ def build_7z(kind: str) -> Callable[[Path, float, "Ctx"], None]:
     return build
 
 
+def build_tar_of(source: str, name: str, *tar_args: str) -> Callable[[Path, float, "Ctx"], None]:
+    """A TAR archive of a corpus written by GNU tar (an independent writer), compressed by the
+    named program through -I (its multi-threaded form, as a user in a hurry would)."""
+
+    def build(root: Path, scale: float, ctx: "Ctx") -> None:
+        src = ctx.corpus(source)
+        names = sorted(p.name for p in src.iterdir() if p.name != ".hecho")
+        run_checked(["tar", *tar_args, "-cf", str(root / name), *names], cwd=src)
+
+    return build
+
+
 CORPORA: dict[str, Callable] = {
     "mixed": build_mixed,
     "small": build_small,
@@ -197,6 +209,10 @@ CORPORA: dict[str, Callable] = {
     "mixed-vexa.7z": build_7z("vexa"),
     "mixed-py7zr.7z": build_7z("py7zr"),
     "mixed-py7zr-aes.7z": build_7z("py7zr-aes"),
+    "mixed.tar.zst": build_tar_of("mixed", "a.tar.zst", "-I", "zstd -3 -T0"),
+    "mixed.tar.gz": build_tar_of("mixed", "a.tar.gz", "-I", "gzip -6"),
+    "mixed.tar.xz": build_tar_of("mixed", "a.tar.xz", "-I", "xz -6 -T0"),
+    "small.tar.zst": build_tar_of("small", "a.tar.zst", "-I", "zstd -3 -T0"),
 }
 
 
@@ -297,6 +313,35 @@ def creation(name: str, what: str, corpus: str, item: str) -> Job:
         [corpus])
 
 
+def extraction_tar(name: str, what: str, corpus: str, file: str, program: str) -> Job:
+    """A TAR extraction beside GNU tar with the compressor as its own process (what -I gives:
+    decoding and writing on two cores) and bsdtar."""
+    archive = lambda c: c.corpus(corpus) / file
+    return Job(
+        name, what,
+        vexa(lambda c: f"abrir {archive(c)}; extraer", lambda c: f"{c.out}\n",
+             "Extracción completada"),
+        [Runner(f"tar -I '{program}'",
+                lambda c: ["tar", "-I", program, "-xf", str(archive(c)), "-C", str(c.out)]),
+         Runner("bsdtar", lambda c: ["bsdtar", "-xf", str(archive(c)), "-C", str(c.out)])],
+        [corpus])
+
+
+def creation_tar(name: str, what: str, level: int) -> Job:
+    src = lambda c: c.corpus("mixed")
+    out = lambda c: c.out / "nuevo.tar.zst"
+    return Job(
+        name, what,
+        vexa(lambda c: f"fuentes; anadir {src(c) / 'arbol'}; ajustar formato tar; "
+                       f"ajustar compresion-tar zstd; ajustar nivel {level}; "
+                       f"ajustar nombre nuevo; crear",
+             lambda c: f"{c.out}\n", "TAR creado correctamente", output=out),
+        [Runner(f"tar -I 'zstd -{level} -T0'",
+                lambda c: ["tar", "-I", f"zstd -{level} -T0", "-cf", str(out(c)), "arbol"],
+                cwd=src, output=out)],
+        ["mixed"])
+
+
 def opening(name: str, what: str, corpus: str, extra: str = "") -> Job:
     return Job(
         name, what,
@@ -366,6 +411,16 @@ JOBS: list[Job] = [
                                     str(c.corpus("mixed-py7zr-aes.7z") / "a.7z"), PASSWORD,
                                     str(c.out)])],
         ["mixed-py7zr.7z", "mixed-py7zr-aes.7z"]),
+    extraction_tar("tar-extract-zst", "TAR zstd extract, mixed tree (20k files)",
+                   "mixed.tar.zst", "a.tar.zst", "zstd -T0"),
+    extraction_tar("tar-extract-gz", "TAR gzip extract, mixed tree (20k files)",
+                   "mixed.tar.gz", "a.tar.gz", "gzip"),
+    extraction_tar("tar-extract-xz", "TAR xz extract, mixed tree (20k files)",
+                   "mixed.tar.xz", "a.tar.xz", "xz -T0"),
+    extraction_tar("tar-extract-small", "TAR zstd extract, 100,000 small files",
+                   "small.tar.zst", "a.tar.zst", "zstd -T0"),
+    creation_tar("tar-create-zst3", "TAR zstd level 3 create, mixed tree", 3),
+    creation_tar("tar-create-zst6", "TAR zstd level 6 create, mixed tree", 6),
     opening("zip-open-10k", "open 10,000 entries", "entries-10k.zip"),
     opening("zip-open-100k", "open a 100,000-entry ZIP", "entries-100k.zip"),
     opening("zip-search-100k", "open + buscar over 100,000 entries", "entries-100k.zip",

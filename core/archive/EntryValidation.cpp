@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/TextRules.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -40,6 +41,14 @@ bool isUnsafe(const std::string& path) {
     return false;
 }
 
+// NFC and lower case; a plain ASCII text (most names) is its own NFC form and lowers without
+// ICU.
+std::string folded(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+        return text::asciiLowercased(text);
+    return text::lowercased(text::nfc(text));
+}
+
 } // namespace
 
 std::string nameKey(const std::string& path) {
@@ -47,7 +56,7 @@ std::string nameKey(const std::string& path) {
     if (first == std::string::npos)
         return {};
     const std::size_t last = path.find_last_not_of('/');
-    return text::lowercased(text::nfc(std::string_view(path).substr(first, last - first + 1)));
+    return folded(std::string_view(path).substr(first, last - first + 1));
 }
 
 void validateEntries(const std::vector<ArchiveItem>& entries) {
@@ -62,9 +71,9 @@ void validateEntries(const std::vector<ArchiveItem>& entries) {
 
     // A file may not stand where another entry needs a folder.
     for (const ArchiveItem& entry : entries) {
-        const std::string folded = text::lowercased(text::nfc(entry.path));
+        const std::string key = folded(entry.path);
         std::string ancestor;
-        for (const std::string_view part : allParts(folded)) {
+        for (const std::string_view part : allParts(key)) {
             if (part.empty())
                 continue;
             if (!ancestor.empty()) {
