@@ -95,12 +95,13 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         current_ = entry;
         if (entry == nullptr)
             return std::nullopt;
-        // Outside a UTF-8 locale the library cannot convert names and answers null for the
-        // UTF-8 form; the plain form then holds the stored bytes, which current tools write
-        // in UTF-8.
-        const char* name = archive_entry_pathname_utf8(entry);
+        // The program runs in the C locale, where the library keeps a name's stored bytes
+        // (UTF-8 from current tools) as its plain form. Asking for the UTF-8 form would only
+        // convert them again, opening a converter for every entry, and in a UTF-8 locale the
+        // library would have changed decomposed names to their composed form.
+        const char* name = archive_entry_pathname(entry);
         if (name == nullptr)
-            name = archive_entry_pathname(entry);
+            name = archive_entry_pathname_utf8(entry);
         std::string raw = name == nullptr ? std::string() : std::string(name);
         TarEntryHeader header;
         header.kind = entryKind(entry);
