@@ -427,6 +427,9 @@ void createDirectory(const Path& location, mode_t permissions) {
         // mkdir's mode passes through the umask; the caller asked for these exact bits.
         if (::chmod(location.c_str(), permissions & 07777) != 0) {
             const int error = errno;
+            // Another run's sweep may take a work folder in the moment before it is locked.
+            if (work && error == ENOENT && attempt < 3)
+                continue;
             ::rmdir(location.c_str());
             fail(location, true, error);
         }
