@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/SevenZipVolumeWriter.h"
+#include "engines/sevenzip/container/SevenZipAes.h"
 #include "engines/sevenzip/container/SevenZipHeaderWriter.h"
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
 #include "engines/sevenzip/container/SevenZipSegmentPipeline.h"
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <openssl/rand.h>
+#include <stdexcept>
 #include <zlib.h>
 
 namespace vexa {
@@ -21,6 +24,7 @@ constexpr std::uint64_t folderInputLimit = 64u << 20;
 constexpr std::size_t startHeaderSize = 32;
 const std::vector<std::uint8_t> lzma2Id{0x21};
 const std::vector<std::uint8_t> copyId{0x00};
+const std::vector<std::uint8_t> aesId{0x06, 0xF1, 0x07, 0x01};
 
 // 100 ns ticks between 1601-01-01 and 1970-01-01.
 constexpr std::int64_t unixEpochTicks = 116444736000000000;
@@ -53,8 +57,18 @@ std::uint32_t crcOf(const std::uint8_t* data, std::size_t size, std::uint32_t cr
 
 struct SevenZipArchiveWriter::State {
     State(const std::filesystem::path& location, std::int64_t volumeSize, int level,
-          Progress& progress)
-        : progress(progress), level(level), sink(location, volumeSize), pipeline(level, progress) {
+          const std::optional<std::string>& password, bool encryptHeaders, Progress& progress)
+        : progress(progress), level(level), encryptHeaders(password && encryptHeaders),
+          sink(location, volumeSize), pipeline(level, progress) {
+        if (password) {
+            // One salt for the archive, so the costly key is derived once; each folder and the
+            // header get an IV of their own.
+            aes = sevenzip::newAesProperties();
+            aes->salt.resize(16);
+            if (::RAND_bytes(aes->salt.data(), static_cast<int>(aes->salt.size())) != 1)
+                throw std::runtime_error("no random bytes");
+            key = sevenzip::deriveAesKey(*password, *aes);
+        }
         const std::uint8_t zeros[startHeaderSize] = {};
         sink.write(zeros, sizeof zeros);
         segment.reserve(pipeline.segmentSize());
@@ -62,6 +76,12 @@ struct SevenZipArchiveWriter::State {
 
     Progress& progress;
     int level;
+    bool encryptHeaders;
+    std::optional<sevenzip::AesProperties> aes; // the archive's salt and power, with a password
+    std::optional<sevenzip::AesKey> key;
+    std::deque<sevenzip::AesProperties> folderAes; // of the folders not yet written in full
+    std::unique_ptr<sevenzip::AesCbc> cipher;      // of the folder being written
+    std::vector<std::uint8_t> carry;               // plain bytes short of a whole block
     SevenZipVolumeWriter sink;
     SevenZipSegmentPipeline pipeline;
     bool finished = false;
@@ -80,25 +100,74 @@ struct SevenZipArchiveWriter::State {
 
     std::uint64_t packed = 0;       // bytes written after the start header
     std::uint64_t folderPacked = 0; // of the folder being written
+    std::uint64_t folderCoded = 0;  // the same before encryption
 
-    std::vector<SevenZipCoderRecord> coders() const {
+    std::vector<SevenZipCoderRecord> coders(const std::vector<std::uint8_t>& properties,
+                                            const sevenzip::AesProperties* folderAes) const {
+        std::vector<SevenZipCoderRecord> chain;
+        if (folderAes)
+            chain.push_back({aesId, sevenzip::encodeAesProperties(*folderAes)});
         if (level == 0)
-            return {{copyId, {}}};
-        return {{lzma2Id, pipeline.properties()}};
+            chain.push_back({copyId, {}});
+        else
+            chain.push_back({lzma2Id, properties});
+        return chain;
     }
 
-    void emit(const std::uint8_t* data, std::size_t size) {
-        if (size == 0)
-            return;
+    sevenzip::AesProperties newFolderAes() const {
+        sevenzip::AesProperties properties = sevenzip::newAesProperties();
+        properties.salt = aes->salt;
+        properties.cyclesPower = aes->cyclesPower;
+        return properties;
+    }
+
+    void write(const std::uint8_t* data, std::size_t size) {
         sink.write(data, size);
         packed += size;
         folderPacked += size;
+    }
+
+    // Folder bytes in order; with a password they go through the folder's cipher, whole blocks
+    // at a time.
+    void emit(const std::uint8_t* data, std::size_t size) {
+        if (size == 0)
+            return;
+        folderCoded += size;
+        if (!cipher) {
+            write(data, size);
+            return;
+        }
+        carry.insert(carry.end(), data, data + size);
+        const std::size_t whole = carry.size() / sevenzip::aesBlockSize * sevenzip::aesBlockSize;
+        cipher->process(carry.data(), whole);
+        write(carry.data(), whole);
+        carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(whole));
+    }
+
+    // The last block padded with zeros; the coder's unpack size says where the data ends.
+    void endCipher() {
+        if (!cipher)
+            return;
+        if (!carry.empty()) {
+            carry.resize(sevenzip::aesBlockSize, 0);
+            cipher->process(carry.data(), carry.size());
+            write(carry.data(), carry.size());
+            carry.clear();
+        }
+        cipher.reset();
+    }
+
+    void startCipher(const sevenzip::AesProperties& properties) {
+        cipher = std::make_unique<sevenzip::AesCbc>(sevenzip::AesCbc::Direction::encrypt, *key,
+                                                    properties.iv);
     }
 
     void writeOldest() {
         const bool endsFolder = segmentEndsFolder.front();
         const auto output = pipeline.takeOldest();
         segmentEndsFolder.pop_front();
+        if (key && !cipher)
+            startCipher(folderAes.front());
         emit(output.data(), output.size());
         if (!endsFolder)
             return;
@@ -106,10 +175,16 @@ struct SevenZipArchiveWriter::State {
             const std::uint8_t end = SevenZipLzma2Encoder::endMarker;
             emit(&end, 1);
         }
+        endCipher();
         SevenZipFolderRecord folder = std::move(closed.front());
         closed.pop_front();
+        if (key) {
+            folderAes.pop_front();
+            folder.unpackSizes.insert(folder.unpackSizes.begin(), folderCoded);
+        }
         folder.packSize = folderPacked;
         folderPacked = 0;
+        folderCoded = 0;
         folders.push_back(std::move(folder));
     }
 
@@ -124,10 +199,19 @@ struct SevenZipArchiveWriter::State {
             writeOldest();
     }
 
+    void openFolder() {
+        open.emplace();
+        if (key) {
+            folderAes.push_back(newFolderAes());
+            open->coders = coders(pipeline.properties(), &folderAes.back());
+        } else {
+            open->coders = coders(pipeline.properties(), nullptr);
+        }
+    }
+
     void closeFolder() {
         SevenZipFolderRecord folder = std::move(*open);
         open.reset();
-        folder.coders = coders();
         folder.unpackSizes = {openInput};
         openInput = 0;
         closed.push_back(std::move(folder));
@@ -146,20 +230,37 @@ struct SevenZipArchiveWriter::State {
         }
     }
 
-    // The header LZMA2-compressed into its own folder after the data; the start header then
-    // points at the small block that describes that folder.
+    // The header packed into its own folder after the data (LZMA2-compressed from level 1,
+    // encrypted when the names are to be hidden); the start header then points at the small
+    // block that describes that folder.
     std::vector<std::uint8_t> encodedHeader(const std::vector<std::uint8_t>& header) {
-        SevenZipLzma2Encoder encoder(level);
         std::vector<std::uint8_t> output;
-        encoder.compressSegment(header.data(), header.size(), output);
-        output.push_back(SevenZipLzma2Encoder::endMarker);
+        std::vector<std::uint8_t> properties;
+        if (level == 0) {
+            output = header;
+        } else {
+            SevenZipLzma2Encoder encoder(level);
+            encoder.compressSegment(header.data(), header.size(), output);
+            output.push_back(SevenZipLzma2Encoder::endMarker);
+            properties = encoder.properties();
+        }
         SevenZipFolderRecord folder;
-        folder.coders = {{lzma2Id, encoder.properties()}};
         folder.unpackSizes = {header.size()};
         folder.crc = crcOf(header.data(), header.size());
-        folder.packSize = output.size();
         const std::uint64_t position = packed;
+        folderPacked = 0;
+        folderCoded = 0;
+        std::optional<sevenzip::AesProperties> headerAes;
+        if (encryptHeaders) {
+            headerAes = newFolderAes();
+            startCipher(*headerAes);
+        }
+        folder.coders = coders(properties, headerAes ? &*headerAes : nullptr);
         emit(output.data(), output.size());
+        endCipher();
+        if (headerAes)
+            folder.unpackSizes.insert(folder.unpackSizes.begin(), folderCoded);
+        folder.packSize = folderPacked;
         return serializeSevenZipEncodedHeader(folder, position);
     }
 
@@ -169,8 +270,11 @@ struct SevenZipArchiveWriter::State {
 };
 
 SevenZipArchiveWriter::SevenZipArchiveWriter(const std::filesystem::path& location,
-                                             std::int64_t volumeSize, int level, Progress& progress)
-    : state_(std::make_unique<State>(location, volumeSize, level, progress)) {}
+                                             std::int64_t volumeSize, int level,
+                                             const std::optional<std::string>& password,
+                                             bool encryptHeaders, Progress& progress)
+    : state_(std::make_unique<State>(location, volumeSize, level, password, encryptHeaders,
+                                     progress)) {}
 
 SevenZipArchiveWriter::~SevenZipArchiveWriter() = default;
 
@@ -198,7 +302,7 @@ void SevenZipArchiveWriter::beginEntry(const std::string& path, files::FileType 
     if (state.open && state.openInput >= folderInputLimit)
         state.closeFolder();
     if (!state.open)
-        state.open.emplace();
+        state.openFolder();
     state.remaining = size;
     state.entrySize = static_cast<std::uint64_t>(size);
     state.entryCrc = 0;
@@ -239,7 +343,7 @@ void SevenZipArchiveWriter::finish() {
         std::stable_partition(state.files.begin(), state.files.end(),
                               [](const SevenZipFileRecord& file) { return !file.hasStream; });
         const auto plain = serializeSevenZipHeader(state.folders, state.files);
-        header = state.level == 0 ? plain : state.encodedHeader(plain);
+        header = state.level == 0 && !state.encryptHeaders ? plain : state.encodedHeader(plain);
     }
     const std::uint64_t headerOffset = state.packed;
     state.sink.write(header.data(), header.size());

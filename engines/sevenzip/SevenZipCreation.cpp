@@ -35,14 +35,10 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
                                              const std::filesystem::path& destination,
                                              Progress& progress, std::int64_t volumeSize,
                                              const std::optional<std::string>& password,
-                                             bool /*encryptHeaders: only with a password*/,
-                                             int level) {
+                                             bool encryptHeaders, int level) {
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
     if ((volumeSize != 0 && volumeSize < minimumVolumeSize) || level < 0 || level > 9)
-        throw ArchiveFailure::unsupported7z();
-    // Never write an unencrypted archive when encryption was asked for.
-    if (password)
         throw ArchiveFailure::unsupported7z();
 
     std::set<std::string> duplicateKeys;
@@ -67,12 +63,12 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
 
     std::vector<std::filesystem::path> parts;
     {
-        SevenZipArchiveWriter writer(output, volumeSize, level, progress);
+        SevenZipArchiveWriter writer(output, volumeSize, level, password, encryptHeaders, progress);
         writeSevenZipSources(entries, writer, progress);
         writer.finish();
         parts = writer.parts();
     }
-    const auto readBack = readSevenZipBack(parts, progress);
+    const auto readBack = readSevenZipBack(parts, progress, password);
     checkSevenZipReadBack(readBack, {}, entries, progress, kSevenZipSourcesMismatchMessage);
     progress.throwIfCancelled();
 
@@ -96,6 +92,7 @@ void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
 
     SevenZipArchiveEngine engine(password);
     const ArchiveSummary summary = engine.list(archive, progress);
+    const auto protection = sevenZipProtectionOf(summary.volumes, password, progress);
     std::int64_t units = 0;
     for (const auto& item : summary.entries)
         units += std::max<std::int64_t>(item.size, 1);
@@ -106,15 +103,16 @@ void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
     const auto output = work / paths::lastPathComponent(destination);
     ReadBackEntries expected;
     {
-        SevenZipArchiveWriter writer(
-            output, 0, sevenZipRewriteLevel(summary.volumes, summary.entries), progress);
+        SevenZipArchiveWriter writer(output, 0,
+                                     sevenZipRewriteLevel(summary.volumes, summary.entries),
+                                     protection.password, protection.encryptHeaders, progress);
         expected = copySevenZipEntries(
             summary.volumes, summary.entries,
             [](const ArchiveItem& item) { return std::optional<std::string>(item.path); }, writer,
-            progress);
+            progress, password);
         writer.finish();
     }
-    const auto readBack = readSevenZipBack({output}, progress);
+    const auto readBack = readSevenZipBack({output}, progress, protection.password);
     checkSevenZipReadBack(readBack, expected, {}, progress, kSevenZipOriginalMismatchMessage);
     progress.addCompletedUnits(units);
     progress.throwIfCancelled();

@@ -57,6 +57,7 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     const auto change = step(summary);
     if (!change)
         return archive;
+    const auto protection = sevenZipProtectionOf(summary.volumes, password, progress);
 
     std::vector<ArchiveItem> planned;
     std::int64_t units = change->addedUnits;
@@ -78,14 +79,15 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     const auto output = work / paths::lastPathComponent(archive);
     ReadBackEntries kept;
     {
-        SevenZipArchiveWriter writer(
-            output, 0, sevenZipRewriteLevel(summary.volumes, summary.entries), progress);
+        SevenZipArchiveWriter writer(output, 0,
+                                     sevenZipRewriteLevel(summary.volumes, summary.entries),
+                                     protection.password, protection.encryptHeaders, progress);
         kept = copySevenZipEntries(summary.volumes, summary.entries, change->pathChange, writer,
-                                   progress);
+                                   progress, password);
         writeSevenZipSources(change->added, writer, progress);
         writer.finish();
     }
-    const auto readBack = readSevenZipBack({output}, progress);
+    const auto readBack = readSevenZipBack({output}, progress, protection.password);
     checkSevenZipReadBack(readBack, kept, change->added, progress, kSevenZipChangeMismatchMessage);
     progress.addCompletedUnits(units - change->addedUnits);
 

@@ -76,14 +76,15 @@ std::string sevenZipChangedSourceMessage(const std::string& entryPath) {
 ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& volumes,
                                     const std::vector<ArchiveItem>& listed,
                                     const SevenZipPathChange& change, SevenZipArchiveWriter& writer,
-                                    Progress& progress) {
+                                    Progress& progress,
+                                    const std::optional<std::string>& password) {
     std::map<std::string, ArchiveItem> pending;
     for (const auto& item : listed)
         pending.emplace(item.path, item);
 
     ReadBackEntries kept;
     std::vector<unsigned char> buffer(blockSize);
-    SevenZipReader reader(volumes, progress);
+    SevenZipReader reader(volumes, progress, password);
     while (auto entry = reader.next()) {
         const auto found = pending.find(entry->item.path);
         if (found == pending.end() || found->second != entry->item)

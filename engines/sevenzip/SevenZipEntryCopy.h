@@ -19,12 +19,13 @@ using SevenZipPathChange = std::function<std::optional<std::string>(const Archiv
 // Streams the entries of an archive into `writer` under their new paths, re-encoding each one
 // block by block, with its permissions and time. `listed` is the archive's listing taken when
 // the edit began: an entry that differs from it, or is not met again, throws archiveChanged.
-// Returns what the new archive must hold for the kept entries (new path -> item, CRC-32).
+// Encrypted entries are read with `password` (its variants tried). Returns what the new
+// archive must hold for the kept entries (new path -> item, CRC-32).
 // Advances the progress by max(size, 1) per kept entry.
 ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& volumes,
                                     const std::vector<ArchiveItem>& listed,
                                     const SevenZipPathChange& change, SevenZipArchiveWriter& writer,
-                                    Progress& progress);
+                                    Progress& progress, const std::optional<std::string>& password);
 
 // Writes every collected source (files and folders on disk, read without following links)
 // under its entry path. Advances the progress by max(size, 1) per entry. A file that no longer

@@ -1,6 +1,7 @@
 #include "engines/sevenzip/SevenZipPlacement.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipOpening.h"
 #include "platform/FileOperations.h"
 
 namespace vexa {
@@ -36,6 +37,17 @@ int sevenZipRewriteLevel(const std::vector<std::filesystem::path>& volumes,
     // Compressing what did not shrink before changes the archive's character and costs minutes
     // per hundred megabytes for nothing.
     return contentBytes > 0 && archiveBytes >= contentBytes ? 0 : kSevenZipRewriteLevel;
+}
+
+SevenZipProtection sevenZipProtectionOf(const std::vector<std::filesystem::path>& volumes,
+                                        const std::optional<std::string>& password,
+                                        Progress& progress) {
+    const auto open = openSevenZipArchive(volumes, password, false, progress);
+    if (open.archive->headerEncrypted())
+        return {open.passwords.front(), true};
+    if (open.anyEncrypted())
+        return {password, false};
+    return {};
 }
 
 void placeSevenZipFile(const std::filesystem::path& file,

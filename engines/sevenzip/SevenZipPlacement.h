@@ -6,6 +6,8 @@
 #include "platform/Progress.h"
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 // Steps shared by the 7z writer's operations.
@@ -26,6 +28,19 @@ int sevenZipRewriteLevel(const std::vector<std::filesystem::path>& volumes,
 // ones equal to their files on disk (verifyRARAgainstSources).
 void checkSevenZipReadBack(const ReadBackEntries& actual, const ReadBackEntries& kept,
                            const SourceEntryMap& added, Progress& progress, const char* message);
+
+// How an archive is protected, so that what is written from it stays so.
+struct SevenZipProtection {
+    // The form of the password that opens it; nothing for an archive without encryption.
+    std::optional<std::string> password;
+    bool encryptHeaders = false;
+};
+
+// Opens the archive in `volumes` with `password` (its variants tried) to see whether its data
+// and its header are encrypted. Throws the reader's failures.
+SevenZipProtection sevenZipProtectionOf(const std::vector<std::filesystem::path>& volumes,
+                                        const std::optional<std::string>& password,
+                                        Progress& progress);
 
 // Puts a finished file at `destination`: replaces what is there in one step, or moves it there.
 void placeSevenZipFile(const std::filesystem::path& file, const std::filesystem::path& destination);

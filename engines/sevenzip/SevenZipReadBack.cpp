@@ -9,10 +9,10 @@
 namespace vexa {
 
 ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volumes,
-                                 Progress& progress) {
+                                 Progress& progress, const std::optional<std::string>& password) {
     ReadBackEntries entries;
     std::vector<unsigned char> buffer(256 * 1024);
-    SevenZipReader reader(volumes, progress);
+    SevenZipReader reader(volumes, progress, password, true);
     while (auto entry = reader.next()) {
         std::optional<std::uint32_t> checksum;
         if (!entry->item.isDirectory) {

@@ -17,13 +17,11 @@
 
 namespace vexa {
 
-// Writes 7z archives through the project's own container writer (SevenZipArchiveWriter). It
-// does not encrypt yet, so a password asked of a new archive fails with
-// ArchiveFailure::unsupported7z, and the passwords of the edits are accepted for the callers'
-// sake only (the reader refuses encrypted archives).
+// Writes 7z archives through the project's own container writer (SevenZipArchiveWriter), with
+// AES-256 encryption when a password is given.
 // Every result is built in an item-replacement folder on the target's volume, read back in full
-// and compared with what was meant before it is put in place; on any failure or cancellation
-// nothing is left behind and an existing target is untouched.
+// (with the password) and compared with what was meant before it is put in place; on any
+// failure or cancellation nothing is left behind and an existing target is untouched.
 struct SevenZipWriter {
     // Files and folders planned into an archive by an add.
     struct AddPlan {
@@ -42,9 +40,10 @@ struct SevenZipWriter {
     // compress. With `volumeSize` 0 the result is `destination`; otherwise the parts
     // (name.7z.001, ... of exactly `volumeSize` bytes, the last one shorter) go into a new folder
     // "<name> — partes" (or "... — partes 2", ...) beside the destination, and the result is the
-    // first part. `encryptHeaders` is ignored without a password. Fails with emptySelection,
-    // unsupported7z (a volume size from 1 to 65535 or negative, a level outside 0 to 9, a
-    // password), sevenZipFailure (the destination inside a source folder; a read-back that does
+    // first part. A password encrypts the data, and with `encryptHeaders` the names too;
+    // `encryptHeaders` is ignored without one. Fails with emptySelection,
+    // unsupported7z (a volume size from 1 to 65535 or negative, a level outside 0 to 9),
+    // sevenZipFailure (the destination inside a source folder; a read-back that does
     // not match the sources), the source walk's failures, or CancellationError.
     static std::filesystem::path create(const std::vector<std::filesystem::path>& sources,
                                         const std::filesystem::path& destination,
@@ -63,7 +62,9 @@ struct SevenZipWriter {
     // The edits; each returns `archive` after replacing it, and fails with archiveChanged when
     // the file's size or modification date changed between the start and the replacement, and
     // with splitEditing for a volume set. The edits and saveAsSingle write every entry again:
-    // stored when the archive is no smaller than its content, else at LZMA2 level 6.
+    // stored when the archive is no smaller than its content, else at LZMA2 level 6. An
+    // encrypted archive stays encrypted with the password that opens it, its names hidden when
+    // they were.
     // Renames `entry` to `newName` (one path component) in its folder; a folder takes every
     // path under it. A name already taken fails with conflict(newName).
     static std::filesystem::path rename(const std::filesystem::path& archive,

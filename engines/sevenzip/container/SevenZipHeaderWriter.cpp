@@ -66,10 +66,10 @@ void writeFolder(ByteWriter& out, const SevenZipFolderRecord& folder) {
             out.append(coder.properties);
         }
     }
-    // Coder i + 1's output is coder i's input; the last coder's input is the packed stream.
-    for (std::size_t index = 0; index + 1 < folder.coders.size(); ++index) {
+    // Coder i - 1's output is coder i's input; the first coder's input is the packed stream.
+    for (std::size_t index = 1; index < folder.coders.size(); ++index) {
         out.number(index);
-        out.number(index + 1);
+        out.number(index - 1);
     }
 }
 

@@ -16,9 +16,9 @@ struct SevenZipCoderRecord {
     std::vector<std::uint8_t> properties;
 };
 
-// One folder (solid block) as written: a chain of single-stream coders where coders[0] gives the
-// folder's data and each later coder feeds the one before it; the last one reads the packed
-// stream.
+// One folder (solid block) as written: a chain of single-stream coders where coders[0] reads the
+// packed stream and each later coder reads the output of the one before it; the last one gives
+// the folder's data. (py7zr reads chains only in this order.)
 struct SevenZipFolderRecord {
     std::vector<SevenZipCoderRecord> coders;
     // Output size of each coder, in the order of `coders`.

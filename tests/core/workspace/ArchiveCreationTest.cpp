@@ -1,5 +1,6 @@
 #include "OperationTestSupport.h"
 #include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
 #include "tests/core/ScopedRarLocations.h"
@@ -319,19 +320,34 @@ TEST_F(RarCreationTest, SelfExtractingIsOneFileWhateverTheSplitSize) {
 TEST_F(ArchiveCreationTest, ACreatorFailureKeepsThePasswords) {
     const auto tree = sampleTree();
     model().addSources({tree / "docs"});
-    // The 7z writer cannot encrypt, and says so itself.
+    // The 7z writer refuses a destination inside a source folder, and says so itself.
     model().setCreationFormat(ArchiveFormat::sevenZip);
     model().setProtectWithPassword(true);
     model().setCreationPassword("clave");
     model().setPasswordConfirmation("clave");
-    createAt(work / "cifrado.7z");
+    createAt(tree / "docs" / "cifrado.7z");
 
     ASSERT_EQ(model().records().size(), 1u);
     EXPECT_FALSE(model().records().front().succeeded);
-    EXPECT_EQ(model().errorMessage(), ArchiveFailure::unsupported7z().message());
+    EXPECT_EQ(model().errorMessage(),
+              ArchiveFailure::sevenZipFailure(
+                  "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.")
+                  .message());
     EXPECT_EQ(model().creationPassword(), "clave");
     EXPECT_EQ(model().passwordConfirmation(), "clave");
-    EXPECT_FALSE(fs::exists(work / "cifrado.7z"));
+    EXPECT_FALSE(fs::exists(tree / "docs" / "cifrado.7z"));
+
+    // With a valid destination the same settings write an encrypted archive and the
+    // password fields are emptied.
+    createAt(work / "cifrado.7z");
+    ASSERT_EQ(model().records().size(), 2u);
+    EXPECT_EQ(model().records().front().detail, "7z creado correctamente");
+    EXPECT_EQ(model().creationPassword(), "");
+    SevenZipArchiveEngine withPassword("clave");
+    Progress progress;
+    const auto entries = withPassword.list(work / "cifrado.7z", progress).entries;
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                            [](const ArchiveItem& item) { return item.isEncrypted; }));
 }
 
 TEST_F(ArchiveCreationTest, CancellingLeavesNothingBehind) {

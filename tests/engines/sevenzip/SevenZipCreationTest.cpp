@@ -201,9 +201,7 @@ TEST_F(SevenZipCreationTest, RefusesBadSettingsBeforeWritingAnything) {
          ArchiveFailure::unsupported7z()},
         {"level 10", attempt({loose}, 0, std::nullopt, false, 10), ArchiveFailure::unsupported7z()},
         {"level -1", attempt({loose}, 0, std::nullopt, false, -1), ArchiveFailure::unsupported7z()},
-        // No unencrypted archive may stand in for an encrypted one.
-        {"password", attempt({loose}, 0, "secreto", false, 5), ArchiveFailure::unsupported7z()},
-        {"password and hidden names", attempt({loose}, 0, "secreto", true, 5),
+        {"password with volume 65535", attempt({loose}, 65535, "secreto", true, 5),
          ArchiveFailure::unsupported7z()},
     };
     for (const auto& test : cases) {
@@ -216,6 +214,57 @@ TEST_F(SevenZipCreationTest, RefusesBadSettingsBeforeWritingAnything) {
     Progress local;
     SevenZipWriter::create({loose}, destination, local, 65536, std::nullopt, true, 5);
     EXPECT_EQ(folderNames(output), Strings{"x — partes"});
+}
+
+// With a password py7zr opens the archive only with that password; hidden names also keep the
+// listing from anyone without it, while plain headers list with the data marked encrypted.
+TEST_F(SevenZipCreationTest, PasswordsProtectTheDataAndOnRequestTheNames) {
+    const struct {
+        const char* label;
+        bool hideNames;
+        std::int64_t volume;
+        int level;
+    } cases[] = {
+        {"data", false, 0, 5},
+        {"names", true, 0, 5},
+        {"names, split", true, 65536, 5},
+        {"stored data", false, 0, 0},
+        {"stored names, split", true, 65536, 0},
+    };
+    const std::string password = "contraseña 7z";
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.label);
+        std::filesystem::remove_all(output);
+        std::filesystem::create_directory(output);
+        Progress local;
+        auto archive = SevenZipWriter::create({folder, loose}, output / "x.7z", local, test.volume,
+                                              password, test.hideNames, test.level);
+        SevenZipArchiveEngine plain;
+        if (test.hideNames) {
+            expectFailure([&] { plain.list(archive, local); }, ArchiveFailure::passwordRequired());
+        } else {
+            for (const auto& entry : plain.list(archive, local).entries)
+                EXPECT_EQ(entry.isEncrypted, !entry.isDirectory && entry.size > 0) << entry.path;
+        }
+        if (test.volume > 0) {
+            runChecked("cat " + shellQuote((archive.parent_path() / "x.7z.").string()) + "0* > " +
+                           shellQuote((output / "joined.7z").string()),
+                       temporary.path());
+            archive = output / "joined.7z";
+        }
+        const auto judged = py7zrCheck(archive, temporary.path(), password);
+        EXPECT_EQ(judged.exitStatus, 0) << judged.output;
+        EXPECT_EQ(sortedLines(judged.output), expectedListing);
+        for (const auto& wrong :
+             {std::optional<std::string>("otra"), std::optional<std::string>()}) {
+            const auto refused = py7zrCheck(archive, temporary.path(), wrong);
+            EXPECT_EQ(refused.exitStatus, 3) << refused.output;
+        }
+        // Hidden names leave no name in the clear, even with the header stored.
+        if (test.hideNames) {
+            EXPECT_EQ(readFile(archive).find(std::string("n\0o\0t\0a\0s", 9)), std::string::npos);
+        }
+    }
 }
 
 TEST_F(SevenZipCreationTest, RefusesADestinationInsideASourceFolder) {

@@ -339,5 +339,81 @@ TEST_F(SevenZipEditingTest, SavingAVolumeSetAsOneFile) {
     EXPECT_FALSE(std::filesystem::exists(other));
 }
 
+// Every file and folder below `root`, folders ending in "/", sorted: what an archive of its
+// items must list.
+Strings treeListing(const std::filesystem::path& root) {
+    Strings names;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        auto name = std::filesystem::relative(item.path(), root).string();
+        names.push_back(item.is_directory() ? name + "/" : name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Rename, delete, add and saving a set as one file keep an encrypted archive encrypted with
+// the same password and its names hidden (true) or not as before. After each step py7zr reads
+// it with the password against a mirror tree changed the same way; at the end it refuses a
+// wrong one.
+class SevenZipEncryptedEditingTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SevenZipEncryptedEditingTest, EditsKeepTheProtection) {
+    const std::string password = "clave de edición";
+    const bool hideNames = GetParam();
+    {
+        TemporaryDirectory temporary;
+        const auto mirror = temporary / "espejo";
+        std::filesystem::create_directories(mirror / "docs" / "sub");
+        writeFile(mirror / "docs" / "informe.pdf", sampleBytes(90000, 41, true));
+        writeFile(mirror / "docs" / "sub" / "b.txt", sampleBytes(20000, 42, true));
+        writeFile(mirror / "portada.bin", sampleBytes(150000, 43, false));
+        writeFile(temporary / "nuevo.txt", "nuevo");
+        Progress progress;
+        const auto judge = [&](const std::filesystem::path& archive) {
+            const auto judged = py7zrCheck(archive, mirror, password);
+            EXPECT_EQ(judged.exitStatus, 0) << judged.output;
+            EXPECT_EQ(sortedLines(judged.output), treeListing(mirror));
+            SevenZipArchiveEngine plain;
+            if (hideNames) {
+                expectFailure([&] { plain.list(archive, progress); },
+                              ArchiveFailure::passwordRequired());
+            } else {
+                const auto entries = plain.list(archive, progress).entries;
+                EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                                        [](const ArchiveItem& item) { return item.isEncrypted; }));
+            }
+        };
+
+        // A split set saved as one file.
+        const auto first = SevenZipWriter::create({mirror / "docs", mirror / "portada.bin"},
+                                                  temporary / "archivo.7z", progress, 65536,
+                                                  password, hideNames, 5);
+        const auto archive = temporary / "archivo.7z";
+        SevenZipWriter::saveAsSingle(first, archive, progress, password);
+        judge(archive);
+
+        SevenZipWriter::rename(archive, {"docs/sub/b.txt", 20000, 0, false, true}, "nota.txt",
+                               password, progress);
+        std::filesystem::rename(mirror / "docs" / "sub" / "b.txt",
+                                mirror / "docs" / "sub" / "nota.txt");
+        judge(archive);
+
+        SevenZipWriter::deleteEntries(archive, {"portada.bin"}, password, progress);
+        std::filesystem::remove(mirror / "portada.bin");
+        judge(archive);
+
+        SevenZipWriter::add(archive, password, progress,
+                            [&](const ArchiveSummary& listed, Progress& step) {
+                                return SevenZipWriter::collectSources(
+                                    {temporary / "nuevo.txt"}, "docs", Policy::ask, listed, step);
+                            });
+        std::filesystem::copy_file(temporary / "nuevo.txt", mirror / "docs" / "nuevo.txt");
+        judge(archive);
+        EXPECT_EQ(py7zrCheck(archive, mirror, "otra").exitStatus, 3);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SevenZipEncryptedEditingTest, ::testing::Bool());
+
 } // namespace
 } // namespace vexa

@@ -57,7 +57,7 @@ for name, stream in data.items():
             sys.exit(1)
 print('\n'.join(names))
 )";
-    std::string command = "/usr/bin/python3 -c " + shellQuote(script) + " " +
+    std::string command = "timeout 30 /usr/bin/python3 -c " + shellQuote(script) + " " +
                           shellQuote(archive.string()) + " " + shellQuote(root.string());
     if (password)
         command += " " + shellQuote(*password);
