@@ -12,6 +12,30 @@ template <typename T> void WorkspaceModel::update(WorkspaceField field, T& store
     registrar_.didChange(field);
 }
 
+void WorkspaceModel::updateSecret(WorkspaceField field, std::string& stored, std::string&& value) {
+    const bool changed = stored != value;
+    secrets::wipe(stored);
+    stored = std::move(value);
+    secrets::wipe(value);
+    passwordsChanged();
+    if (changed)
+        registrar_.didChange(field);
+}
+
+void WorkspaceModel::forgetArchivePassword() {
+    secrets::wipe(archivePassword_);
+    passwordsChanged();
+}
+
+void WorkspaceModel::passwordsChanged() {
+    const bool held =
+        archivePassword_ || !creationPassword_.empty() || !passwordConfirmation_.empty();
+    if (held && !passwordHold_)
+        passwordHold_.emplace();
+    else if (!held)
+        passwordHold_.reset();
+}
+
 WorkspacePage WorkspaceModel::page() const {
     registrar_.access(WorkspaceField::page);
     return page_;
@@ -181,7 +205,7 @@ const std::string& WorkspaceModel::creationPassword() const {
 }
 
 void WorkspaceModel::setCreationPassword(std::string value) {
-    update(WorkspaceField::creationPassword, creationPassword_, std::move(value));
+    updateSecret(WorkspaceField::creationPassword, creationPassword_, std::move(value));
 }
 
 const std::string& WorkspaceModel::passwordConfirmation() const {
@@ -190,7 +214,7 @@ const std::string& WorkspaceModel::passwordConfirmation() const {
 }
 
 void WorkspaceModel::setPasswordConfirmation(std::string value) {
-    update(WorkspaceField::passwordConfirmation, passwordConfirmation_, std::move(value));
+    updateSecret(WorkspaceField::passwordConfirmation, passwordConfirmation_, std::move(value));
 }
 
 std::int64_t WorkspaceModel::splitMegabytes() const {

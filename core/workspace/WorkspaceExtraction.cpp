@@ -32,7 +32,7 @@ bool WorkspaceModel::ensureArchivePassword() {
                                 (archive_ ? rawValue(archive_->format) : std::string("archivo")));
     if (!typed)
         return false;
-    archivePassword_ = std::move(typed);
+    setArchivePassword(std::move(typed));
     return true;
 }
 
@@ -132,7 +132,7 @@ void WorkspaceModel::finishDragExportItem(const std::optional<std::string>& fail
     if (failure) {
         exportErrors_.push_back(*failure);
         if (*failure == ArchiveFailure::wrongPassword().message())
-            archivePassword_.reset();
+            forgetArchivePassword();
     } else {
         ++exportedCount_;
     }

@@ -106,7 +106,7 @@ void WorkspaceModel::recordFailure(std::exception_ptr failure) {
             std::rethrow_exception(failure);
     } catch (const ArchiveFailure& archiveFailure) {
         if (archiveFailure.kind() == ArchiveFailure::Case::wrongPassword)
-            archivePassword_.reset();
+            forgetArchivePassword();
     } catch (const CancellationError&) {
         isCancellation = true;
     } catch (...) {

@@ -14,6 +14,7 @@
 #include "platform/Dialogs.h"
 #include "platform/MainLoop.h"
 #include "platform/Progress.h"
+#include "platform/Secrets.h"
 #include "platform/SettingsStore.h"
 
 #include <cstdint>
@@ -131,7 +132,9 @@ class WorkspaceModel {
     // Bookkeeping fields, never observed.
     const std::optional<std::string>& archivePassword() const { return archivePassword_; }
     void setArchivePassword(std::optional<std::string> value) {
+        secrets::wipe(archivePassword_);
         archivePassword_ = std::move(value);
+        passwordsChanged();
     }
     const std::optional<Path>& volumeScope() const { return volumeScope_; }
     void setVolumeScope(std::optional<Path> value) { volumeScope_ = std::move(value); }
@@ -307,6 +310,12 @@ class WorkspaceModel {
 
   private:
     template <typename T> void update(WorkspaceField field, T& stored, T&& value);
+    // Sets a password field, wiping the text it replaces.
+    void updateSecret(WorkspaceField field, std::string& stored, std::string&& value);
+    // Forgets the archive's password, wiping it.
+    void forgetArchivePassword();
+    // Keeps the process non-dumpable exactly while the model holds a password.
+    void passwordsChanged();
     void notifyAlways(WorkspaceField field) { registrar_.didChange(field); }
     void runInFrame(std::function<void(Progress&)> work, std::function<void()> onSuccess,
                     FailureHandler onFailure);
@@ -371,6 +380,7 @@ class WorkspaceModel {
     std::int64_t splitMegabytes_ = 0;
     std::optional<Path> previewURL_;
     std::optional<std::string> archivePassword_;
+    std::optional<secrets::NonDumpable> passwordHold_;
     std::optional<Path> volumeScope_;
     std::optional<Path> previewDirectory_;
     bool showInspector_ = true;

@@ -84,7 +84,7 @@ void WorkspaceModel::finishOpen(ArchiveSummary summary, const OpenRequest& reque
     if (volumeScope_)
         bookmarks::stopAccessing(*volumeScope_);
     volumeScope_ = request.folder;
-    archivePassword_ = request.password;
+    setArchivePassword(request.password);
     clearPreview();
 
     setArchive(std::move(summary));

@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "engines/zip/container/ZipStatus.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 
 #include <string>
 #include <utility>
@@ -11,6 +12,11 @@ namespace vexa {
 
 ZIPArchiveEngine::ZIPArchiveEngine(std::optional<std::string> password)
     : password(std::move(password)) {}
+
+ZIPArchiveEngine::~ZIPArchiveEngine() {
+    secrets::wipe(password);
+    secrets::wipe(resolved);
+}
 
 bool ZIPArchiveEngine::operator==(const ZIPArchiveEngine& other) const {
     return password == other.password && splitSize == other.splitSize &&

@@ -28,6 +28,12 @@ class ZIPWriter;
 class ZIPArchiveEngine : public ArchiveEngine {
   public:
     explicit ZIPArchiveEngine(std::optional<std::string> password = std::nullopt);
+    // The password and the resolved bytes are wiped with the value.
+    ~ZIPArchiveEngine() override;
+    ZIPArchiveEngine(const ZIPArchiveEngine&) = default;
+    ZIPArchiveEngine(ZIPArchiveEngine&&) = default;
+    ZIPArchiveEngine& operator=(const ZIPArchiveEngine&) = default;
+    ZIPArchiveEngine& operator=(ZIPArchiveEngine&&) = default;
 
     // The password as the user typed it.
     std::optional<std::string> password;
@@ -89,6 +95,9 @@ class ZIPArchiveEngine : public ArchiveEngine {
                                      const ArchiveSummary& listing, Progress& progress) const;
     // Passes when the archive has no encrypted file, or when the password opens and correctly
     // decrypts the first one; otherwise passwordRequired, wrongPassword, unsupported or corrupt.
+    // The bytes entries are read and written with: `resolved`, else the first candidate of
+    // `password`, else none.
+    std::optional<std::string> workingPassword() const;
     void verifyPassword(const std::filesystem::path& archive, const ArchiveSummary& listing,
                         Progress& progress) const;
 

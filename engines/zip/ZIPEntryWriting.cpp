@@ -4,6 +4,7 @@
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,9 +53,8 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
     auto child = std::make_shared<Progress>(std::max<std::int64_t>(size, 1));
     progress.addChild(child, 1);
 
-    std::optional<std::string> passwordBytes = resolved;
-    if (!passwordBytes && password)
-        passwordBytes = zipPasswordCandidates(*password).front();
+    std::optional<std::string> passwordBytes = workingPassword();
+    const secrets::WipedOnExit wipePassword(passwordBytes);
 
     const std::string name = isDirectory && !path.ends_with('/') ? path + "/" : path;
     writer.openEntry(name, header, useCompression, isDirectory, passwordBytes);

@@ -5,6 +5,7 @@
 #include "engines/zip/ZIPReader.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 
 #include <algorithm>
 #include <atomic>
@@ -113,9 +114,8 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
         units += std::max<std::int64_t>(entry.size, 1);
     progress.setTotalUnitCount(units);
 
-    std::optional<std::string> passwordBytes = resolved;
-    if (!passwordBytes && password)
-        passwordBytes = zipPasswordCandidates(*password).front();
+    std::optional<std::string> passwordBytes = workingPassword();
+    const secrets::WipedOnExit wipePassword(passwordBytes);
 
     // ZIP entries are independent, so chunks of them go to several workers, each with its own
     // reader. The failure reported is the one of the earliest entry, as one worker would meet it.

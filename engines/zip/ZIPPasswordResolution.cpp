@@ -4,6 +4,7 @@
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/container/ZipStatus.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 
 #include <algorithm>
 #include <vector>
@@ -55,11 +56,13 @@ ZIPArchiveEngine ZIPArchiveEngine::resolvePassword(const std::filesystem::path& 
                                                    Progress& progress) const {
     if (!password)
         return *this;
-    const std::vector<std::string> candidates = zipPasswordCandidates(*password);
+    std::vector<std::string> candidates = zipPasswordCandidates(*password);
+    const secrets::WipedOnExit wipeCandidates(candidates);
     if (candidates.empty())
         return *this;
 
     std::string chosen = candidates.front();
+    const secrets::WipedOnExit wipeChosen(chosen);
     if (candidates.size() > 1) {
         const ArchiveItem* test = nullptr;
         for (const ArchiveItem& entry : listing.entries)
@@ -81,9 +84,17 @@ ZIPArchiveEngine ZIPArchiveEngine::resolvePassword(const std::filesystem::path& 
 
     ZIPArchiveEngine copy(password);
     copy.splitSize = splitSize;
-    copy.resolved = std::move(chosen);
+    copy.resolved = chosen;
     copy.bufferSize = 262144;
     return copy;
+}
+
+std::optional<std::string> ZIPArchiveEngine::workingPassword() const {
+    if (resolved || !password)
+        return resolved;
+    std::vector<std::string> candidates = zipPasswordCandidates(*password);
+    const secrets::WipedOnExit wipeCandidates(candidates);
+    return candidates.front();
 }
 
 void ZIPArchiveEngine::verifyPassword(const std::filesystem::path& archive,
@@ -99,9 +110,8 @@ void ZIPArchiveEngine::verifyPassword(const std::filesystem::path& archive,
 
     ZIPReader reader(archive);
     const TestRecord record = moveToEntry(reader, test->path);
-    std::optional<std::string> passwordBytes = resolved;
-    if (!passwordBytes)
-        passwordBytes = zipPasswordCandidates(*password).front();
+    std::optional<std::string> passwordBytes = workingPassword();
+    const secrets::WipedOnExit wipePassword(passwordBytes);
     check(reader.zip->entryReadOpen(0, passwordBytes->c_str()));
 
     std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);

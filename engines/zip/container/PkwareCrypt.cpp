@@ -1,5 +1,6 @@
 #include "engines/zip/container/PkwareCrypt.h"
 
+#include <openssl/crypto.h>
 #include <zlib.h>
 
 namespace vexa {
@@ -16,6 +17,10 @@ uint32_t crcStep(uint32_t crc, uint8_t byte) {
 PkwareDecryptor::PkwareDecryptor(const char* password) : keys_{0x12345678, 0x23456789, 0x34567890} {
     for (const char* p = password; *p != '\0'; ++p)
         update(static_cast<uint8_t>(*p));
+}
+
+PkwareDecryptor::~PkwareDecryptor() {
+    OPENSSL_cleanse(keys_, sizeof keys_);
 }
 
 void PkwareDecryptor::update(uint8_t plain) {

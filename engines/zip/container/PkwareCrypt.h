@@ -12,6 +12,10 @@ class PkwareDecryptor {
     static constexpr size_t headerSize = 12;
 
     explicit PkwareDecryptor(const char* password);
+    // The keys are the password's stand-in: wiped with the object.
+    ~PkwareDecryptor();
+    PkwareDecryptor(const PkwareDecryptor&) = delete;
+    PkwareDecryptor& operator=(const PkwareDecryptor&) = delete;
     // Decrypts the 12-byte header and answers whether its last byte equals `checkByte`.
     bool acceptHeader(uint8_t* header, uint8_t checkByte);
     void decrypt(uint8_t* data, size_t length);

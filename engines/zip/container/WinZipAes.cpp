@@ -16,7 +16,10 @@ struct WinZipAes::Library {
 };
 
 WinZipAes::WinZipAes() : library_(std::make_unique<Library>()) {}
-WinZipAes::~WinZipAes() = default;
+WinZipAes::~WinZipAes() {
+    OPENSSL_cleanse(counter_, sizeof counter_);
+    OPENSSL_cleanse(keystream_, sizeof keystream_);
+}
 
 bool WinZipAes::randomSalt(uint8_t* salt, size_t length) {
     return RAND_bytes(salt, static_cast<int>(length)) == 1;
@@ -27,6 +30,12 @@ bool WinZipAes::start(const char* password, int strength, const uint8_t* salt, u
         return false;
     const size_t keyLength = 8 + 8 * static_cast<size_t>(strength);
     uint8_t derived[2 * 32 + verifierSize];
+    // The keys never outlive this call, whichever way it ends.
+    struct Wipe {
+        uint8_t* bytes;
+        size_t size;
+        ~Wipe() { OPENSSL_cleanse(bytes, size); }
+    } wipe{derived, sizeof derived};
     const size_t derivedLength = 2 * keyLength + verifierSize;
     HmacSha1(reinterpret_cast<const uint8_t*>(password), std::strlen(password))
         .pbkdf2(salt, saltSize(strength), 1000, derived, derivedLength);
@@ -46,7 +55,6 @@ bool WinZipAes::start(const char* password, int strength, const uint8_t* salt, u
         return false;
 
     library_->mac = std::make_unique<HmacSha1>(derived + keyLength, keyLength);
-    OPENSSL_cleanse(derived, sizeof derived);
     std::memset(counter_, 0, sizeof counter_);
     keystreamUsed_ = sizeof keystream_;
     return true;

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 namespace vexa {
 namespace {
@@ -41,6 +42,8 @@ TEST(ModelFieldsTest, EqualValuesNotifyNobody) {
          [](auto& m) { m.setFraction(0.5); }},
         {WorkspaceField::isDefaultApp, [](auto& m) { m.setIsDefaultApp(false); },
          [](auto& m) { m.setIsDefaultApp(true); }},
+        {WorkspaceField::creationPassword, [](auto& m) { m.setCreationPassword(""); },
+         [](auto& m) { m.setCreationPassword("clave"); }},
     };
     for (const auto& c : cases) {
         WorkspaceHarness harness;
@@ -51,6 +54,21 @@ TEST(ModelFieldsTest, EqualValuesNotifyNobody) {
         c.changed(harness.model());
         EXPECT_EQ(harness.changes.size(), 1u) << fieldName(c.field);
     }
+}
+
+TEST(ModelFieldsTest, ProcessIsNotDumpableExactlyWhileAPasswordIsHeld) {
+    const auto dumpable = [] { return ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0); };
+    WorkspaceHarness harness;
+    auto& model = harness.model();
+    EXPECT_EQ(dumpable(), 1);
+    model.setCreationPassword("clave");
+    model.setPasswordConfirmation("clave");
+    model.setArchivePassword(std::string("otra"));
+    model.setCreationPassword("");
+    model.setPasswordConfirmation("");
+    EXPECT_EQ(dumpable(), 0) << "the archive's password is still held";
+    model.setArchivePassword(std::nullopt);
+    EXPECT_EQ(dumpable(), 1);
 }
 
 TEST(ModelFieldsTest, ArchiveAndRecordsAlwaysNotify) {
