@@ -15,8 +15,7 @@ struct State {
     std::mutex lock;
     Plan plan;
     std::string within; // canonical, with a final "/"
-    int writes = 0;
-    int renames = 0;
+    int counts[3] = {};
 };
 
 State& state() {
@@ -44,8 +43,8 @@ void arm(const Plan& plan) {
     shared.within = (canonical.empty() ? plan.within : canonical).string();
     if (!shared.within.ends_with('/'))
         shared.within += '/';
-    shared.writes = 0;
-    shared.renames = 0;
+    for (int& count : shared.counts)
+        count = 0;
     armed = true;
 }
 
@@ -56,7 +55,7 @@ void disarm() {
 int matchedCalls(Call call) {
     State& shared = state();
     const std::lock_guard guard(shared.lock);
-    return call == Call::write ? shared.writes : shared.renames;
+    return shared.counts[static_cast<int>(call)];
 }
 
 void armFromEnvironment() {
@@ -76,7 +75,8 @@ void armFromEnvironment() {
         positions[2] == std::string::npos)
         return;
     Plan plan;
-    plan.call = spec.substr(0, positions[0]) == "rename" ? Call::rename : Call::write;
+    const std::string kind = spec.substr(0, positions[0]);
+    plan.call = kind == "rename" ? Call::rename : kind == "folder" ? Call::folder : Call::write;
     plan.nth = std::atoi(spec.substr(positions[0] + 1).c_str());
     plan.errorNumber = std::atoi(spec.substr(positions[1] + 1).c_str());
     const std::size_t end = positions[3];
@@ -102,7 +102,7 @@ int consult(Call call, const char* path, const char* otherPath) noexcept {
         if (!inside(shared.within, path) && !inside(shared.within, otherPath))
             return 0;
         delay = shared.plan.delay;
-        int& count = call == Call::write ? shared.writes : shared.renames;
+        int& count = shared.counts[static_cast<int>(call)];
         ++count;
         if (call == shared.plan.call && shared.plan.nth > 0 && count == shared.plan.nth)
             result = shared.plan.errorNumber;

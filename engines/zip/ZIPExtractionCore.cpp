@@ -208,12 +208,8 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
         createOutputFolders(folder);
         madeFolder = std::move(folder);
     }
-    files::FileDescriptor file;
-    try {
-        file = files::FileDescriptor(files::createFile(output, 0600));
-    } catch (const PlatformError&) {
-        throw PlatformError(PlatformError::Code::fileWriteUnknown, output.string());
-    }
+    // The system's own reason (a name too long, a full disk) says more than "could not save".
+    files::FileDescriptor file(files::createFile(output, 0600));
 
     check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
     // Data decrypted with a wrong password that passed the header's one-byte check has any

@@ -1,4 +1,4 @@
-// The seam itself: the C library's write and rename calls, taken over so that the plan of
+// The seam itself: the C library's write, rename and mkdir calls, taken over so that the plan of
 // FaultInjection.h sees every one the program makes, whichever library makes it. Linked into
 // a test program (its definitions come before the C library's) or preloaded into a whole
 // program; each call goes on to the C library's own function.
@@ -165,4 +165,28 @@ VEXA_SEAM int link(const char* from, const char* to) noexcept {
         return -1;
     }
     return next(from, to);
+}
+
+VEXA_SEAM int mkdir(const char* path, mode_t mode) noexcept {
+    static const auto next = real<int (*)(const char*, mode_t)>("mkdir");
+    if (vexa::faults::isArmed()) {
+        if (const int error =
+                vexa::faults::consult(Call::folder, absolute(AT_FDCWD, path).c_str())) {
+            errno = error;
+            return -1;
+        }
+    }
+    return next(path, mode);
+}
+
+VEXA_SEAM int mkdirat(int folderFd, const char* path, mode_t mode) noexcept {
+    static const auto next = real<int (*)(int, const char*, mode_t)>("mkdirat");
+    if (vexa::faults::isArmed()) {
+        if (const int error =
+                vexa::faults::consult(Call::folder, absolute(folderFd, path).c_str())) {
+            errno = error;
+            return -1;
+        }
+    }
+    return next(folderFd, path, mode);
 }

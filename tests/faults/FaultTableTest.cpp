@@ -134,8 +134,9 @@ struct Scene {
 
 // What a message must and must not say for a failed system call.
 void expectHonest(const std::string& message, int errorNumber, const std::string& context) {
-    const char* phrase = errorNumber == ENOSPC ? "no hay espacio suficiente"
-                                               : "error de lectura o escritura del disco";
+    const char* phrase = errorNumber == ENOSPC  ? "no hay espacio suficiente"
+                         : errorNumber == EROFS ? "el disco es de solo lectura"
+                                                : "error de lectura o escritura del disco";
     EXPECT_NE(message.find(phrase), std::string::npos) << context << ": " << message;
     for (const char* hidden : {".vexa-", "vexa-enlaces", "código", "error del sistema"})
         EXPECT_EQ(message.find(hidden), std::string::npos) << context << ": " << message;
@@ -183,12 +184,18 @@ void runTable(Operation operation) {
             points = {{Call::write, 1}, {Call::write, (writes + 1) / 2}, {Call::write, writes}};
         for (int n = 1; n <= renames; ++n)
             points.emplace_back(Call::rename, n);
+        // A read-only disk refuses the first folder: the work folder itself.
+        points.emplace_back(Call::folder, 1);
         for (const auto& [call, nth] : points) {
             if (nth <= 0)
                 continue;
-            const int errorNumber = call == Call::write && nth != writes ? ENOSPC : EIO;
+            const int errorNumber = call == Call::folder                   ? EROFS
+                                    : call == Call::write && nth != writes ? ENOSPC
+                                                                           : EIO;
             const std::string context = std::string(nameOf(operation)) + " " + format.name +
-                                        (call == Call::write ? ", escritura " : ", cambio ") +
+                                        (call == Call::write    ? ", escritura "
+                                         : call == Call::rename ? ", cambio "
+                                                                : ", carpeta ") +
                                         std::to_string(nth);
             Scene scene(format);
             ScopedTemporaryFolder temporary(scene.root / "tmp");
@@ -222,6 +229,46 @@ TEST(FaultTable, Delete) {
 }
 TEST(FaultTable, Add) {
     runTable(Operation::add);
+}
+
+} // namespace
+} // namespace vexa::testing
+
+namespace vexa::testing {
+namespace {
+
+// An entry whose name the disk cannot hold is named in the message, with the reason.
+TEST(FaultTable, ANameTooLongForTheDiskIsNamed) {
+    const std::string name = std::string(300, 'n') + ".txt";
+    const struct {
+        const char* archive;
+        const char* script;
+    } formats[] = {
+        {"largo.zip", "import zipfile\nwith zipfile.ZipFile('largo.zip', 'w') as z:\n"
+                      "    z.write('a.txt', arcname=N)\n"},
+        {"largo.tar", "import tarfile\nwith tarfile.open('largo.tar', 'w') as t:\n"
+                      "    t.add('a.txt', arcname=N)\n"},
+        {"largo.7z", "import py7zr\nwith py7zr.SevenZipFile('largo.7z', 'w') as z:\n"
+                     "    z.write('a.txt', arcname=N)\n"},
+    };
+    for (const auto& format : formats) {
+        TemporaryDirectory folder;
+        writeFile(folder / "a.txt", "hola");
+        writeFile(folder / "make.py", "N = '" + name + "'\n" + format.script);
+        runChecked("/usr/bin/python3 make.py", folder.path());
+        fs::create_directory(folder / "destino");
+        std::string message = "(sin fallo)";
+        try {
+            const auto progress = Progress::make();
+            makeArchiveEngine(folder / format.archive, std::nullopt)
+                ->extract(folder / format.archive, {}, folder / "destino", *progress);
+        } catch (const std::exception& failure) {
+            message = failure.what();
+        }
+        EXPECT_EQ(message, "No se pudo guardar «" + name + "» porque el nombre es demasiado largo.")
+            << format.archive;
+        EXPECT_TRUE(fs::is_empty(folder / "destino")) << format.archive;
+    }
 }
 
 } // namespace
