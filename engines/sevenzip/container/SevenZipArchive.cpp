@@ -191,67 +191,64 @@ SevenZipArchive::SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
     if (::crc32(0L, bytes.data(), static_cast<uInt>(bytes.size())) != startHeader->nextHeaderCrc)
         malformed();
     const std::uint64_t headerStart = startHeader->nextHeaderOffset;
-    bool checkedByCrc = false;
-
-    for (int level = 0; !bytes.empty() && bytes[0] == property::encodedHeader; ++level) {
-        if (level == maxHeaderNesting)
-            malformed();
-        const StreamsInfo streams = parseEncodedHeader(bytes.data(), bytes.size());
-        std::vector<std::uint64_t> offsets;
-        std::vector<std::size_t> firstPack;
-        locateStreams(streams, offsets, firstPack);
-        // Packed data lies before the header that describes it.
-        std::uint64_t packEnd = streams.packPosition;
-        for (std::uint64_t packSize : streams.packSizes)
-            packEnd += packSize;
-        if (packEnd > headerStart)
-            malformed();
-        const bool encrypted = std::any_of(
-            streams.folders.front().coders.begin(), streams.folders.front().coders.end(),
-            [](const Coder& coder) { return coder.methodId == method::aes256; });
-        headerEncrypted_ = headerEncrypted_ || encrypted;
-        checkedByCrc = streams.folders.front().unpackCrc.has_value();
-        const std::uint64_t size = streams.folders.front().unpackSize();
-        if (size > maxHeaderSize || size == 0)
-            malformed();
-        std::vector<std::uint8_t> decoded(static_cast<std::size_t>(size));
-        try {
-            auto reader = openFolderOf(*input_, streams, 0, offsets[0], password);
-            std::size_t filled = 0;
-            while (true) {
-                progress.throwIfCancelled();
-                const std::size_t count =
-                    reader->read(decoded.data() + filled, decoded.size() - filled);
-                if (count == 0)
-                    break;
-                filled += count;
-            }
-        } catch (const SevenZipDataError&) {
-            if (encrypted)
-                throw ArchiveFailure::wrongPassword();
-            malformed();
-        }
-        // Without a CRC a wrong key still shows: the decrypted bytes do not parse.
-        if (encrypted && (decoded.empty() || (decoded[0] != property::header &&
-                                              decoded[0] != property::encodedHeader)))
-            throw ArchiveFailure::wrongPassword();
-        bytes = std::move(decoded);
-    }
-
+    // Set once bytes decrypted without a CRC to vouch for them are read: from then on, bytes
+    // that make no sense point to a wrong key rather than to damage, whatever they start with.
+    bool unverified = false;
     try {
+        for (int level = 0; !bytes.empty() && bytes[0] == property::encodedHeader; ++level) {
+            if (level == maxHeaderNesting)
+                malformed();
+            const StreamsInfo streams = parseEncodedHeader(bytes.data(), bytes.size());
+            std::vector<std::uint64_t> offsets;
+            std::vector<std::size_t> firstPack;
+            locateStreams(streams, offsets, firstPack);
+            // Packed data lies before the header that describes it.
+            std::uint64_t packEnd = streams.packPosition;
+            for (std::uint64_t packSize : streams.packSizes)
+                packEnd += packSize;
+            if (packEnd > headerStart)
+                malformed();
+            const Folder& folder = streams.folders.front();
+            const bool encrypted =
+                std::any_of(folder.coders.begin(), folder.coders.end(),
+                            [](const Coder& coder) { return coder.methodId == method::aes256; });
+            headerEncrypted_ = headerEncrypted_ || encrypted;
+            const std::uint64_t size = folder.unpackSize();
+            if (size > maxHeaderSize || size == 0)
+                malformed();
+            std::vector<std::uint8_t> decoded(static_cast<std::size_t>(size));
+            try {
+                auto reader = openFolderOf(*input_, streams, 0, offsets[0], password);
+                std::size_t filled = 0;
+                while (true) {
+                    progress.throwIfCancelled();
+                    const std::size_t count =
+                        reader->read(decoded.data() + filled, decoded.size() - filled);
+                    if (count == 0)
+                        break;
+                    filled += count;
+                }
+            } catch (const SevenZipDataError&) {
+                if (encrypted || unverified)
+                    throw ArchiveFailure::wrongPassword();
+                malformed();
+            }
+            unverified = unverified || (encrypted && !folder.unpackCrc);
+            bytes = std::move(decoded);
+        }
         header_ = parseHeader(bytes.data(), bytes.size());
-    } catch (const ArchiveFailure&) {
-        if (headerEncrypted_ && !checkedByCrc)
+        locateStreams(header_.streams, folderPackOffsets_, folderFirstPack_);
+        std::uint64_t end = header_.streams.packPosition;
+        for (std::uint64_t size : header_.streams.packSizes)
+            end += size;
+        if (end > headerStart)
+            malformed();
+    } catch (const ArchiveFailure& failure) {
+        if (unverified && (failure.kind() == ArchiveFailure::Case::sevenZipFailure ||
+                           failure.kind() == ArchiveFailure::Case::unsupported7z))
             throw ArchiveFailure::wrongPassword();
         throw;
     }
-    locateStreams(header_.streams, folderPackOffsets_, folderFirstPack_);
-    const auto& packSizes = header_.streams.packSizes;
-    std::uint64_t end = header_.streams.packPosition;
-    for (std::uint64_t size : packSizes)
-        end += size;
-    if (end > headerStart)
-        malformed();
 
     std::size_t stream = 0;
     for (const auto& file : header_.files) {
