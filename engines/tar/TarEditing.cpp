@@ -165,9 +165,13 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     files::ScopedRemoval removal(work);
     path output = work / tar::workFileName(compression, false);
     ReadBackEntries kept;
+    ReadBackEntries archived;
     {
+        tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar,
-                                       compression, std::nullopt);
+                                       compression, std::nullopt, &growing);
+        // The new archive is read back as it is written.
+        tar::ReadBackWhileWriting check(output, progress, changeMismatchMessage, growing);
         std::vector<char> buffer(bufferSize);
         tar::TarEntryReader reader(archive, progress, false);
         while (std::optional<tar::TarEntryHeader> header = reader.next()) {
@@ -183,12 +187,12 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
         for (const auto& [entryPath, source] : added)
             tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
         writer.finish();
+        archived = check.result();
     }
 
-    // The added files are read again while the archive is read back.
+    // The added files are read again on threads of their own while the comparison goes on.
     tar::SourceChecksums checksums(added, progress);
-    compareWithExpected(tar::readBack(output, progress, changeMismatchMessage), kept, added,
-                        checksums, progress);
+    compareWithExpected(archived, kept, added, checksums, progress);
     progress.throwIfCancelled();
     if (fingerprintOf(archive) != start.fingerprint)
         throw ArchiveFailure::archiveChanged();

@@ -84,6 +84,17 @@ TEST_F(TarExtractionTest, AnArchiveWrittenAgainAfterItsListingIsExtractedAsItIsN
     EXPECT_EQ(readFile(result / "a.txt"), "nuevo\n");
 }
 
+TEST_F(TarExtractionTest, AnEntryLargerThanTheWritersBudgetIsWrittenWhileItIsRead) {
+    runChecked("yes 0123456789abcdef | head -c 40M > grande.txt && tar --zstd -cf ../g.tar.zst "
+               "grande.txt a.txt && rm grande.txt",
+               tree);
+    fs::path result = TarArchiveEngine().extract(dir / "g.tar.zst", {}, out, progress);
+    EXPECT_EQ(fs::file_size(result / "grande.txt"), 40u << 20);
+    runChecked("yes 0123456789abcdef | head -c 40M | cmp - " +
+               shellQuote((result / "grande.txt").string()));
+    EXPECT_EQ(readFile(result / "a.txt"), sampleContent("a.txt"));
+}
+
 TEST_F(TarExtractionTest, TakesTheFirstFreeName) {
     fs::path archive = make("tar -czf ../fotos.tar.gz *", "fotos.tar.gz");
     fs::create_directory(out / "fotos");
