@@ -332,7 +332,7 @@ def creation_tar(name: str, what: str, level: int) -> Job:
     out = lambda c: c.out / "nuevo.tar.zst"
     return Job(
         name, what,
-        vexa(lambda c: f"fuentes; anadir {src(c) / 'arbol'}; ajustar formato tar; "
+        vexa(lambda c: f"anadir-fuente {src(c) / 'arbol'}; ajustar formato tar; "
                        f"ajustar compresion-tar zstd; ajustar nivel {level}; "
                        f"ajustar nombre nuevo; crear",
              lambda c: f"{c.out}\n", "TAR creado correctamente", output=out),
