@@ -17,7 +17,7 @@ namespace vexa::tar {
 // reader after the data that came before it. The inner source must outlive this object.
 class ReadAheadSource : public ByteSource {
   public:
-    explicit ReadAheadSource(ByteSource& inner, std::size_t blockSize = 1 << 20,
+    explicit ReadAheadSource(ByteSource& inner, std::size_t blockSize = 512 * 1024,
                              std::size_t blockCount = 4);
     // Stops the thread; the inner source may be left in the middle of a read's worth of data.
     ~ReadAheadSource() override;
