@@ -5,7 +5,9 @@
 #include "core/archive/RarLocator.h"
 #include "core/workspace/ArchiveCreation.h"
 #include "core/workspace/ArchiveEdits.h"
+#include "core/workspace/EditableCopy.h"
 #include "engines/EngineFactory.h"
+#include "engines/rar/RAREditor.h"
 #include "platform/FaultInjection.h"
 #include "platform/PlatformError.h"
 #include "platform/Progress.h"
@@ -14,6 +16,7 @@
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
+#include <span>
 
 namespace vexa::testing {
 namespace {
@@ -34,7 +37,17 @@ const Format kFormats[] = {
     {ArchiveFormat::sevenZip, "a.7z", "bsdtar --format 7zip -cf a.7z docs"},
 };
 
-enum class Operation { extract, create, rename, remove, add };
+// Split sets, saved as one archive (TAR archives are never split).
+const Format kSplitSets[] = {
+    {ArchiveFormat::zip, "a.zip", "zip -q -r -s 64k a.zip docs"},
+    {ArchiveFormat::rar, "a.part1.rar", "rar a -idq -v64k a.rar docs"},
+    // A 7z set is the archive cut into numbered pieces.
+    {ArchiveFormat::sevenZip, "a.7z.001",
+     "bsdtar --format 7zip -cf a.7z docs && split -b 64k -d -a 3 --numeric-suffixes=1 a.7z a.7z. "
+     "&& rm a.7z"},
+};
+
+enum class Operation { extract, create, rename, remove, add, saveAsSingle, repair };
 const char* nameOf(Operation operation) {
     switch (operation) {
     case Operation::extract:
@@ -47,6 +60,10 @@ const char* nameOf(Operation operation) {
         return "eliminar";
     case Operation::add:
         return "añadir";
+    case Operation::saveAsSingle:
+        return "guardar como archivo único";
+    case Operation::repair:
+        return "reparar";
     }
     return "";
 }
@@ -97,6 +114,19 @@ struct Scene {
         case Operation::add:
             addToArchive(listed, std::nullopt, *progress, {root / "nuevo.txt"}, "",
                          ArchiveConflictPolicy::ask);
+            return;
+        case Operation::saveAsSingle: {
+            const char* suffix = format.format == ArchiveFormat::zip   ? "zip"
+                                 : format.format == ArchiveFormat::rar ? "rar"
+                                                                       : "7z";
+            saveEditableCopy(format.format, archive(),
+                             root / "destino" / (std::string("unico.") + suffix), *progress,
+                             std::nullopt);
+            return;
+        }
+        case Operation::repair:
+            RAREditor{std::nullopt, locateRARExecutable()}.repair(
+                archive(), root / "destino" / "reparado.rar", *progress);
             return;
         }
     }
@@ -161,7 +191,11 @@ class ScopedTemporaryFolder {
 };
 
 void runTable(Operation operation) {
-    for (const Format& format : kFormats) {
+    const auto formats = operation == Operation::saveAsSingle ? std::span<const Format>(kSplitSets)
+                         : operation == Operation::repair
+                             ? std::span<const Format>(kFormats).subspan(2, 1)
+                             : std::span<const Format>(kFormats);
+    for (const Format& format : formats) {
         if (format.format == ArchiveFormat::rar && !commandExists("rar"))
             continue;
         // A clean run counts the calls that can fail.
@@ -229,6 +263,12 @@ TEST(FaultTable, Delete) {
 }
 TEST(FaultTable, Add) {
     runTable(Operation::add);
+}
+TEST(FaultTable, SaveAsSingle) {
+    runTable(Operation::saveAsSingle);
+}
+TEST(FaultTable, Repair) {
+    runTable(Operation::repair);
 }
 
 } // namespace
