@@ -1,5 +1,6 @@
 #include "platform/TextRules.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include <unicode/tblcoll.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
+#include <unicode/uniset.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
@@ -31,6 +33,22 @@ std::string toUTF8(const icu::UnicodeString& text) {
 void check(UErrorCode status, const char* what) {
     if (U_FAILURE(status))
         throw std::runtime_error(std::string(what) + ": " + u_errorName(status));
+}
+
+bool isASCII(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Printable ASCII only: control characters are ignorable to the collator, so they change
+// what it finds.
+bool isPrintableASCII(std::string_view text) {
+    for (const char c : text)
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    return true;
 }
 
 std::string normalized(std::string_view text, const icu::Normalizer2& form) {
@@ -79,6 +97,11 @@ icu::RuleBasedCollator& orderCollator() {
 // thread is kept for the last needle.
 struct ContainmentSearch {
     std::unique_ptr<icu::RuleBasedCollator> collator = makeCollator(UCOL_PRIMARY, false);
+    bool asciiIsRoot = [this] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::UnicodeSet> tailored(collator->getTailoredSet(status));
+        return U_SUCCESS(status) && tailored && !tailored->containsSome(0x20, 0x7E);
+    }();
     std::unique_ptr<icu::StringSearch> search;
     icu::UnicodeString needle;
 };
@@ -139,6 +162,9 @@ const DecodingTable& decodingTable(CodePage page) {
 } // namespace
 
 std::string nfc(std::string_view text) {
+    // ASCII is its own composed form; most archive names are ASCII.
+    if (isASCII(text))
+        return std::string(text);
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* form = icu::Normalizer2::getNFCInstance(status);
     check(status, "NFC");
@@ -153,6 +179,8 @@ std::string nfd(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
+    if (isASCII(text))
+        return asciiLowercased(text);
     return toUTF8(fromUTF8(text).toLower(icu::Locale::getRoot()));
 }
 
@@ -177,10 +205,35 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     return static_cast<int>(result);
 }
 
+std::string localizedStandardSortKey(std::string_view text) {
+    const icu::UnicodeString source = fromUTF8(text);
+    std::string key(64, '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(key.data());
+    int32_t length = orderCollator().getSortKey(source, bytes, static_cast<int32_t>(key.size()));
+    if (length > static_cast<int32_t>(key.size())) {
+        key.resize(static_cast<std::size_t>(length));
+        bytes = reinterpret_cast<uint8_t*>(key.data());
+        length = orderCollator().getSortKey(source, bytes, length);
+    }
+    if (length <= 0)
+        throw std::runtime_error("sort key");
+    key.resize(static_cast<std::size_t>(length));
+    return key;
+}
+
 bool localizedStandardContains(std::string_view haystack, std::string_view needle) {
     if (needle.empty() || haystack.empty())
         return false;
     thread_local ContainmentSearch state;
+    // Under the root rules, printable ASCII characters match at primary strength exactly when
+    // they are equal ignoring case; a locale that tailors any of them goes the long way.
+    if (state.asciiIsRoot && isPrintableASCII(haystack) && isPrintableASCII(needle)) {
+        const auto found = std::search(
+            haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char a, char b) {
+                return (a >= 'A' && a <= 'Z' ? a + 32 : a) == (b >= 'A' && b <= 'Z' ? b + 32 : b);
+            });
+        return found != haystack.end();
+    }
     const icu::UnicodeString pattern = fromUTF8(needle);
     const icu::UnicodeString text = fromUTF8(haystack);
     UErrorCode status = U_ZERO_ERROR;

@@ -121,7 +121,7 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
     // reader. The failure reported is the one of the earliest entry, as one worker would meet it.
     const std::vector<Chunk> chunks = chunksOf(entries, workerCount());
     std::atomic<std::size_t> nextChunk{0};
-    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> stopAt{entries.size()};
     std::mutex failureMutex;
     std::size_t failedAt = entries.size();
     std::exception_ptr failure;
@@ -146,12 +146,14 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
                 if (pending >= (1 << 20))
                     flush();
             };
-            while (!stop.load(std::memory_order_relaxed)) {
+            // After a failure, entries before it are still written, so that an earlier
+            // failure is found as one pass would find it.
+            while (true) {
                 const std::size_t index = nextChunk.fetch_add(1);
                 if (index >= chunks.size())
                     break;
                 for (current = chunks[index].begin; current < chunks[index].end; ++current) {
-                    if (stop.load(std::memory_order_relaxed))
+                    if (current >= stopAt.load())
                         return;
                     extractEntry(reader, status, entries[current], progress, completed, limit,
                                  noLimit, outputOf, passwordBytes, buffer.get(), madeFolder);
@@ -164,7 +166,8 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
                 failedAt = current;
                 failure = std::current_exception();
             }
-            stop = true;
+            // A failure outside any entry (the reader's own) stops every worker.
+            stopAt = current == entries.size() ? 0 : std::min(current, stopAt.load());
         }
     };
 

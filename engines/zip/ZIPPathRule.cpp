@@ -2,8 +2,14 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "platform/TextRules.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <optional>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace vexa {
 
@@ -47,27 +53,82 @@ void ZIPArchiveEngine::validatePath(const std::string& path) {
         throw ArchiveFailure::unsafePath(path);
 }
 
+namespace {
+
+// A set of keys by index into `keys`, open addressing over 32-bit slots: a few bytes an entry
+// where a node-based map would take dozens, which matters for listings of many entries.
+class KeyTable {
+  public:
+    KeyTable(const std::vector<std::string_view>& keys, std::size_t capacity) : keys_(keys) {
+        std::size_t size = 16;
+        while (size < capacity * 2)
+            size *= 2;
+        slots_.assign(size, 0);
+    }
+    // The index of an equal key already inserted, else inserts `index` and answers none.
+    std::optional<std::size_t> insert(std::size_t index) {
+        std::size_t slot = find(keys_[index]);
+        if (slots_[slot] != 0)
+            return slots_[slot] - 1;
+        slots_[slot] = static_cast<std::uint32_t>(index + 1);
+        return std::nullopt;
+    }
+    std::optional<std::size_t> lookup(std::string_view key) const {
+        const std::size_t slot = find(key);
+        if (slots_[slot] == 0)
+            return std::nullopt;
+        return slots_[slot] - 1;
+    }
+
+  private:
+    std::size_t find(std::string_view key) const {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = std::hash<std::string_view>()(key) & mask;
+        while (slots_[slot] != 0 && keys_[slots_[slot] - 1] != key)
+            slot = (slot + 1) & mask;
+        return slot;
+    }
+
+    const std::vector<std::string_view>& keys_;
+    std::vector<std::uint32_t> slots_;
+};
+
+} // namespace
+
 void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items, bool caseSensitive) {
-    std::unordered_map<std::string, bool> isDirectoryByKey;
-    isDirectoryByKey.reserve(items.size());
-    std::vector<std::string> keys;
+    if (items.size() >= std::numeric_limits<std::uint32_t>::max())
+        throw ArchiveFailure::unsupported();
+    // Most names are already their own key (ASCII, lower-case unless case counts): their keys
+    // are views of the names, and only the others are made, so a long listing is not copied.
+    std::deque<std::string> madeKeys;
+    std::vector<std::string_view> keys;
     keys.reserve(items.size());
+    KeyTable table(keys, items.size());
     for (const ArchiveItem& item : items) {
         validatePath(item.path);
-        std::string key = nameKey(item.path, caseSensitive);
-        if (!isDirectoryByKey.emplace(key, item.isDirectory).second)
+        std::string_view key = std::string_view(item.path);
+        const std::size_t first = key.find_first_not_of('/');
+        key = first == std::string_view::npos
+                  ? std::string_view()
+                  : key.substr(first, key.find_last_not_of('/') - first + 1);
+        const bool ownKey = std::all_of(key.begin(), key.end(), [&](char c) {
+            return static_cast<unsigned char>(c) < 0x80 && (caseSensitive || c < 'A' || c > 'Z');
+        });
+        if (!ownKey)
+            key = madeKeys.emplace_back(nameKey(item.path, caseSensitive));
+        keys.push_back(key);
+        if (table.insert(keys.size() - 1))
             throw ArchiveFailure::duplicate(item.path);
-        keys.push_back(std::move(key));
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const std::string& key = keys[i];
+        const std::string_view key = keys[i];
         // Each proper prefix ends just before a "/"; empty pieces would add nothing new.
-        for (std::size_t slash = key.find('/'); slash != std::string::npos;
+        for (std::size_t slash = key.find('/'); slash != std::string_view::npos;
              slash = key.find('/', slash + 1)) {
             if (slash == 0)
                 continue;
-            const auto found = isDirectoryByKey.find(key.substr(0, slash));
-            if (found != isDirectoryByKey.end() && !found->second)
+            const auto found = table.lookup(key.substr(0, slash));
+            if (found && !items[*found].isDirectory)
                 throw ArchiveFailure::duplicate(items[i].path);
         }
     }

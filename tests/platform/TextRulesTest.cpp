@@ -77,6 +77,9 @@ TEST(TextOrder, PairwiseResults) {
         EXPECT_EQ(sign, c.sign) << c.a << " vs " << c.b;
         const int reverse = localizedStandardCompare(c.b, c.a);
         EXPECT_EQ((reverse > 0) - (reverse < 0), -c.sign) << c.b << " vs " << c.a;
+        // Sort keys order the texts the same way.
+        const int keys = localizedStandardSortKey(c.a).compare(localizedStandardSortKey(c.b));
+        EXPECT_EQ((keys > 0) - (keys < 0), c.sign) << "keys of " << c.a << " vs " << c.b;
     }
 }
 
@@ -95,6 +98,13 @@ TEST(TextContainment, IgnoresCaseAndAccents) {
         {"cualquiera", "", false},
         {"", "a", false},
         {"x/y/z.txt", "Y/Z", true},
+        // Control characters are ignorable to the collator, so plain ASCII text can match
+        // across them.
+        {"in\x01"
+         "forme.txt",
+         "informe", true},
+        {"a_b-c.d", "B-C", true},
+        {"a_b-c.d", "b_c", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(localizedStandardContains(c.haystack, c.needle), c.contained)

@@ -11,7 +11,9 @@ using zipbytes::get16;
 using zipbytes::get32;
 using zipbytes::get64;
 
-int64_t unixTimeFromDos(uint32_t dosDate) {
+namespace {
+
+int64_t convertDos(uint32_t dosDate) {
     const uint32_t date = dosDate >> 16;
     const uint32_t time = dosDate & 0xffff;
     std::tm parts{};
@@ -24,6 +26,30 @@ int64_t unixTimeFromDos(uint32_t dosDate) {
     parts.tm_isdst = -1;
     std::time_t seconds = std::mktime(&parts);
     return seconds == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(seconds);
+}
+
+} // namespace
+
+int64_t unixTimeFromDos(uint32_t dosDate) {
+    // mktime looks at the time zone file again on every call, and an archive's entries
+    // mostly share their hour: the start of the last hour is kept. Clock changes fall on
+    // whole hours, so the minutes and seconds only add.
+    constexpr uint32_t hourBits = 0xfffff800;
+    const uint32_t minutes = (dosDate >> 5) & 0x3f;
+    const uint32_t seconds = (dosDate & 0x1f) * 2;
+    if (minutes > 59)
+        return convertDos(dosDate);
+    thread_local uint32_t cachedHour = 0;
+    thread_local int64_t cachedStart = 0;
+    if (cachedHour != (dosDate & hourBits) || cachedHour == 0) {
+        cachedStart = convertDos(dosDate & hourBits);
+        cachedHour = dosDate & hourBits;
+        if (cachedStart == 0) {
+            cachedHour = 0;
+            return convertDos(dosDate);
+        }
+    }
+    return cachedStart + minutes * 60 + seconds;
 }
 
 uint32_t dosTimeFromUnix(int64_t seconds) {
