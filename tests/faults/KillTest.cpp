@@ -1,5 +1,6 @@
 // A program killed (SIGKILL) in the middle of an edit leaves the archive byte-identical, and
 // its next run in that folder removes what the killed one left.
+#include "platform/FileOperations.h"
 #include "tests/support/TestSupport.h"
 
 #include <chrono>
@@ -43,8 +44,10 @@ std::vector<std::string> environmentFor(const fs::path& folder, bool slowed) {
 }
 
 pid_t start(const fs::path& folder, const std::string& archive, bool slowed) {
-    const std::vector<std::string> arguments{VEXA_PROGRAM, archive, "--comandos",
-                                             "renombrar 1 c.txt"};
+    const std::vector<std::string> arguments =
+        archive.empty()
+            ? std::vector<std::string>{VEXA_PROGRAM, "--comandos", "salir"}
+            : std::vector<std::string>{VEXA_PROGRAM, archive, "--comandos", "renombrar 1 c.txt"};
     const auto variables = environmentFor(folder, slowed);
     std::vector<char*> argv, envp;
     for (const auto& argument : arguments)
@@ -111,6 +114,32 @@ TEST(KilledEdit, OriginalStaysAndTheNextRunRemovesTheLeftovers) {
         EXPECT_FALSE(readFile(folder / "archivo" / format.name) == original)
             << format.name << ": the next run's edit was made";
     }
+}
+
+} // namespace
+} // namespace vexa::testing
+
+namespace vexa::testing {
+namespace {
+
+// What killed runs left in the temporary folder goes when the program starts; a folder another
+// run still holds stays.
+TEST(KilledEdit, TheTemporaryFolderIsSweptAtStartUp) {
+    TemporaryDirectory folder;
+    fs::create_directories(folder / "archivo");
+    fs::create_directories(folder / "tmp");
+    writeFile(folder / "tmp" / "Vexa-preview-OLD" / "foto.jpg", "vista");
+    writeFile(folder / "tmp" / "vexa-enlaces-OLD" / "x", "enlace");
+    writeFile(folder / "tmp" / "otro.txt", "ajeno");
+    files::createDirectory(folder / "tmp" / "Vexa-preview-HELD");
+
+    const pid_t pid = start(folder.path(), "", false);
+    EXPECT_EQ(wait(pid), 0);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder / "tmp"))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"Vexa-preview-HELD", "otro.txt"}));
+    files::removeItemIgnoringErrors(folder / "tmp" / "Vexa-preview-HELD");
 }
 
 } // namespace
