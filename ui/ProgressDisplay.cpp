@@ -129,6 +129,11 @@ void ProgressDisplay::clear() {
     lastFrame_.clear();
 }
 
+void ProgressDisplay::refresh() {
+    if (terminal_ && shown_ && model_.isBusy())
+        draw();
+}
+
 void ProgressDisplay::changed(WorkspaceField field) {
     if (field != WorkspaceField::fraction && field != WorkspaceField::operationTitle &&
         field != WorkspaceField::isBusy && field != WorkspaceField::isCancelling)

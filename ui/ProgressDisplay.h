@@ -26,6 +26,8 @@ class ProgressDisplay {
 
     // Wipes the bar, so that other output can start at the beginning of a line.
     void clear();
+    // Draws the bar again if the terminal's width or the time left changed meanwhile.
+    void refresh();
     // The bytes the next operation works through, when the command knows them.
     void setWorkBytes(std::optional<std::int64_t> bytes) { workBytes_ = bytes; }
 

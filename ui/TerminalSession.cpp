@@ -117,6 +117,7 @@ void TerminalSession::poll() {
     // An interrupt while idle is left for the line editor, where it clears the line.
     if (model_.isBusy() && (takeInterrupt() || terminationSignal() != 0) && !model_.isCancelling())
         model_.cancelOperation();
+    progress_.refresh(); // follows the terminal's width and the time left
     if (!watchInput_ || !model_.isBusy() || quitting_ || terminationSignal() != 0 ||
         !standardInputReady())
         return;
@@ -245,6 +246,8 @@ bool TerminalSession::dispatch(const std::string& command) {
             model_.previewEntry();
         }
     } else if (name == "cerrar-vista-previa") {
+        if (!model_.previewURL())
+            usage("No hay ninguna vista previa abierta.");
         model_.clearPreview();
     } else if (name == "arrastrar") {
         if (words.size() < 3) {

@@ -1,7 +1,11 @@
+#include "tests/ui/SessionHarness.h"
 #include "ui/ProgressDisplay.h"
 #include "ui/SafeText.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace vexa {
 namespace {
@@ -55,6 +59,39 @@ TEST(ProgressLine, ThroughputAndTimeLeftOnlyOnLongWork) {
     EXPECT_EQ(ProgressDisplay::rateAndTimeLeft(0.1, 60, std::nullopt), "quedan 9 min 0 s");
     EXPECT_EQ(ProgressDisplay::rateAndTimeLeft(0.01, 100, 1'000'000'000),
               "100 kB/s, quedan 2 h 45 min");
+}
+
+TEST(ProgressLine, FollowsTheTerminalsWidthAndDrawsOnlyChanges) {
+    int master = -1, terminal = -1;
+    winsize size{};
+    size.ws_col = 40;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, &size), 0);
+    testing::SessionHarness h;
+    std::ostringstream drawn;
+    ProgressDisplay display(*h.model, drawn, true, terminal);
+    auto progress = h.model->beginOperation("Extrayendo informe.zip", Progress::make(4));
+    progress->setCompletedUnitCount(1);
+    h.loop.runUntil([&] { return h.model->fraction() > 0; });
+    const auto lastFrame = [&] {
+        const std::string text = drawn.str();
+        const auto start = text.rfind('\r') + 1;
+        return text.substr(start, text.rfind("\x1b[K") - start);
+    };
+    const std::string title = "Extrayendo informe.zip";
+    EXPECT_EQ(lastFrame(), ProgressDisplay::line(title, 0.25, 40));
+
+    // Nothing new to draw: nothing written.
+    const auto before = drawn.str().size();
+    display.refresh();
+    EXPECT_EQ(drawn.str().size(), before);
+
+    size.ws_col = 60;
+    ::ioctl(master, TIOCSWINSZ, &size);
+    display.refresh();
+    EXPECT_EQ(lastFrame(), ProgressDisplay::line(title, 0.25, 60));
+    h.model->endOperation();
+    ::close(master);
+    ::close(terminal);
 }
 
 } // namespace
