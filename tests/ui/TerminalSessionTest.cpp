@@ -57,6 +57,17 @@ TEST(TerminalBrowsing, ListsFoldersSearchesAndNumbersRows) {
     EXPECT_FALSE(h.session->errorShown());
 }
 
+TEST(TerminalBrowsing, NamesWithControlCharactersAreShownEscaped) {
+    SessionHarness h;
+    runChecked("/usr/bin/python3 -c \"import zipfile; z = zipfile.ZipFile('raro.zip', 'w'); "
+               "z.writestr('a\\x1b[31mrojo\\nb.txt', 'x'); z.writestr('c.txt', 'y')\"",
+               h.temporary.path());
+    const auto shown = h.run("abrir " + shellQuote((h.temporary / "raro.zip").string()) + "; ls");
+    // One row per entry, nothing raw reaches the terminal.
+    EXPECT_TRUE(contains(shown, "    1. a\\033[31mrojo\\nb.txt  (1 bytes)\n    2. c.txt")) << shown;
+    EXPECT_FALSE(contains(shown, "\x1b")) << shown;
+}
+
 TEST(TerminalExtraction, AllOrSelectionIntoTheFolderTyped) {
     SessionHarness h;
     const auto archive = makeSampleZip(h.temporary.path());
