@@ -157,7 +157,7 @@ class ZIPArchiveEngine : public ArchiveEngine {
                                  const std::filesystem::path& destination, bool useCompression,
                                  Progress& progress) const;
     // Writes one file or folder as the entry `path` (a folder gets a trailing "/"). A file
-    // whose size changes while it is read fails with archiveChanged.
+    // whose size changes while it is read fails with corrupt, naming the entry.
     void addFile(const std::string& path, const std::filesystem::path& url, ZIPWriter& writer,
                  bool useCompression, Progress& progress) const;
     // The chosen item as `name`, then, for a folder, everything below it (hidden files too).

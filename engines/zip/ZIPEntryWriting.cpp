@@ -89,8 +89,11 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
         total += count;
         child->setCompletedUnitCount(total);
     }
+    // Named as the other writers name a source that changed under the read.
     if (total != size)
-        throw ArchiveFailure::archiveChanged();
+        throw ArchiveFailure::corrupt("«" + path +
+                                      "» no coincide con el original. Puede haber cambiado "
+                                      "durante la compresión.");
     try {
         file.close();
     } catch (const std::exception&) {
