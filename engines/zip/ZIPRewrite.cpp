@@ -10,8 +10,11 @@
 #include "platform/TextRules.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vexa {
@@ -31,6 +34,47 @@ std::string secondsText(double seconds) {
 
 std::string withoutFinalSlash(const std::string& path) {
     return !path.empty() && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+}
+
+// Where the archive's own bytes begin: the first entry's local header, or the central
+// directory of an archive without entries. What lies before it is a self-extracting stub.
+std::uint64_t prefixLength(ZIPReader& reader) {
+    std::uint64_t first = 0;
+    ZIPArchiveEngine::check(reader.zip->getSetPosition(0, 0, true, &first));
+    for (int status = reader.handle->gotoFirstEntry(); status == zipstatus::ok;
+         status = reader.handle->gotoNextEntry()) {
+        const ZipFileInfo& info = reader.currentInfo();
+        std::uint64_t position = 0;
+        ZIPArchiveEngine::check(reader.zip->getSetPosition(
+            info.disk_number, static_cast<std::uint64_t>(info.disk_offset), false, &position));
+        first = std::min(first, position);
+    }
+    std::uint64_t bias = 0;
+    ZIPArchiveEngine::check(reader.zip->getBias(&bias));
+    return first + bias;
+}
+
+// Copies the first `length` bytes of the archive in front of the new one's entries.
+void copyPrefix(const std::filesystem::path& archive, std::uint64_t length, ZIPWriter& writer,
+                std::vector<unsigned char>& buffer) {
+    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw PlatformError::fromErrno(errno, archive.string(), false);
+    std::uint64_t done = 0;
+    while (done < length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+        const ssize_t count = ::pread(file.get(), buffer.data(), want, static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            throw PlatformError::fromErrno(errno, archive.string(), false);
+        if (count == 0)
+            throw ArchiveFailure::archiveChanged();
+        ZIPArchiveEngine::check(
+            writer.zip->writePrefix(buffer.data(), static_cast<std::size_t>(count)));
+        done += static_cast<std::uint64_t>(count);
+    }
 }
 
 } // namespace
@@ -69,8 +113,15 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         ZIPReader reader(archive);
         ZIPWriter writer(temporaryArchive, 0);
         progress.setTotalUnitCount(static_cast<std::int64_t>(kept.size() + added.size()));
-        int status = reader.handle->gotoFirstEntry();
         std::vector<unsigned char> buffer(static_cast<std::size_t>(std::max(bufferSize, 1)));
+        // The archive comment and a self-extracting stub stay; the stub's length shifts every
+        // offset of the new archive, as in an archive made with it.
+        std::string comment;
+        check(reader.zip->getComment(&comment));
+        check(writer.zip->setComment(comment));
+        if (listing.volumes.size() == 1)
+            copyPrefix(archive, prefixLength(reader), writer, buffer);
+        int status = reader.handle->gotoFirstEntry();
         for (const ArchiveItem& entry : kept) {
             progress.throwIfCancelled();
             reader.moveForwardTo(status, entry.path);

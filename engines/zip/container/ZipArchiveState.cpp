@@ -31,7 +31,7 @@ int ZipArchiveState::finishWriting() {
         if (!entryWriter->isRaw() && (status = entryWriter->close()) == zipstatus::ok)
             records.push_back(entryWriter->record());
     }
-    int directoryStatus = writeCentralDirectory(output, records, &diskWithCd);
+    int directoryStatus = writeCentralDirectory(output, records, comment, &diskWithCd);
     if (status == zipstatus::ok)
         status = directoryStatus;
     int closeStatus = output.close();

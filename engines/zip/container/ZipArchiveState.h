@@ -33,6 +33,7 @@ class ZipArchiveState {
     SplitOutputStream output;
     std::unique_ptr<ZipEntryWriter> entryWriter;
     std::vector<CentralRecord> records;
+    std::string comment;
     uint32_t diskWithCd = 0;
     bool finished = false;
 

@@ -49,6 +49,9 @@ int ZipCentralDirectory::findEnd(uint64_t* endPosition) {
     if (loose < 0)
         return zipstatus::format;
     readEnd(tail.data() + loose, end_);
+    const size_t commentStart = static_cast<size_t>(loose) + endSize;
+    comment_.assign(reinterpret_cast<const char*>(tail.data()) + commentStart,
+                    std::min<size_t>(get16(tail.data() + loose + 20), window - commentStart));
     *endPosition = size - window + static_cast<uint64_t>(loose);
     return zipstatus::ok;
 }

@@ -4,6 +4,7 @@
 #include "engines/zip/container/ZipRecords.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vexa {
@@ -21,6 +22,8 @@ class ZipCentralDirectory {
     // The count came from a ZIP64 end record, so it is not a count modulo 65,536.
     bool hasZip64End() const { return end_.zip64; }
     uint32_t diskWithCd() const { return end_.cdDisk; }
+    // The archive comment of the end record (cut where the file ends).
+    const std::string& comment() const { return comment_; }
 
     // Where `offset` within part `disk` lies when the parts are laid end to end, counted as the
     // records count offsets; format for a part beyond the set.
@@ -44,6 +47,7 @@ class ZipCentralDirectory {
 
     SplitInputStream& input_;
     ziprecords::EndRecord end_;
+    std::string comment_;
     ziprecords::CentralEntry entry_;
     bool valid_ = false;
     uint64_t index_ = 0;

@@ -328,7 +328,7 @@ int ZipEntryWriter::finish(uint32_t crc, uint64_t compressedSize, uint64_t uncom
 }
 
 int writeCentralDirectory(SplitOutputStream& output, const std::vector<CentralRecord>& records,
-                          uint32_t* diskWithCd) {
+                          const std::string& comment, uint32_t* diskWithCd) {
     int status = output.keepTogether(1);
     if (status != zipstatus::ok)
         return status;
@@ -391,7 +391,7 @@ int writeCentralDirectory(SplitOutputStream& output, const std::vector<CentralRe
     const uint64_t entries = records.size();
     bool zip64 = entries >= max16 || cdSize >= max32 || cdOffset >= max32 || cdDisk >= max16;
     // The end records are read from the last part only, so they must not be cut.
-    size_t blockSize = endSize + (zip64 ? zip64EndSize + zip64LocatorSize : 0);
+    size_t blockSize = endSize + comment.size() + (zip64 ? zip64EndSize + zip64LocatorSize : 0);
     status = output.keepTogether(blockSize);
     if (status != zipstatus::ok)
         return status;
@@ -430,7 +430,8 @@ int writeCentralDirectory(SplitOutputStream& output, const std::vector<CentralRe
     append16(block, static_cast<uint16_t>(std::min<uint64_t>(entries, max16)));
     append32(block, static_cast<uint32_t>(std::min<uint64_t>(cdSize, max32)));
     append32(block, static_cast<uint32_t>(std::min<uint64_t>(cdOffset, max32)));
-    append16(block, 0);
+    append16(block, static_cast<uint16_t>(comment.size()));
+    block += comment;
     status = output.write(block.data(), block.size());
     if (status == zipstatus::ok)
         *diskWithCd = cdDisk;

@@ -69,6 +69,6 @@ class ZipEntryWriter {
 // Writes the central directory and the end records (ZIP64 ones when a count, size, offset or
 // part number needs them); `diskWithCd` receives the part where the directory starts.
 int writeCentralDirectory(SplitOutputStream& output, const std::vector<CentralRecord>& records,
-                          uint32_t* diskWithCd);
+                          const std::string& comment, uint32_t* diskWithCd);
 
 } // namespace vexa

@@ -3,6 +3,7 @@
 #include "engines/zip/container/ZipArchiveState.h"
 #include "engines/zip/container/ZipStatus.h"
 
+#include <algorithm>
 #include <new>
 
 namespace vexa {
@@ -170,6 +171,40 @@ int ZipHandle::entryReadClose(uint32_t* crc, int64_t* compressedSize, int64_t* u
                 *uncompressedSize = entry->info.uncompressed_size;
         }
         return status;
+    });
+}
+
+int ZipHandle::getComment(std::string* comment) const {
+    if (comment == nullptr)
+        return zipstatus::param;
+    if (state_->mode() == ZipArchiveState::Mode::reading)
+        *comment = state_->directory ? state_->directory->comment() : std::string();
+    else
+        *comment = state_->comment;
+    return zipstatus::ok;
+}
+
+int ZipHandle::getBias(uint64_t* bias) const {
+    if (bias == nullptr || state_->mode() != ZipArchiveState::Mode::reading)
+        return zipstatus::param;
+    *bias = static_cast<uint64_t>(std::max<int64_t>(state_->input.bias(), 0));
+    return zipstatus::ok;
+}
+
+int ZipHandle::setComment(const std::string& comment) {
+    if (state_->mode() != ZipArchiveState::Mode::writing || comment.size() > 0xffff)
+        return zipstatus::param;
+    state_->comment = comment;
+    return zipstatus::ok;
+}
+
+int ZipHandle::writePrefix(const void* data, size_t length) {
+    return guarded([&] {
+        if (state_->mode() != ZipArchiveState::Mode::writing || !state_->entryWriter ||
+            state_->finished || state_->entryWriter->isOpen() || !state_->records.empty() ||
+            state_->output.isSplit())
+            return zipstatus::param;
+        return state_->output.write(data, length);
     });
 }
 

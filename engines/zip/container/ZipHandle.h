@@ -2,8 +2,10 @@
 
 #include "engines/zip/container/ZipFileInfo.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace vexa {
 
@@ -36,6 +38,18 @@ class ZipHandle {
     // `offset` of the central directory's start when `directory` is true (the arguments are then
     // ignored).
     int getSetPosition(uint32_t disk, uint64_t offset, bool directory, uint64_t* position);
+
+    // Reader: the archive comment. Writer: the comment the end record will carry.
+    int getComment(std::string* comment) const;
+    // Reader of one file: how many bytes in front of the archive its offsets leave out (a stub
+    // added without adjusting them); 0 when the offsets count every byte.
+    int getBias(uint64_t* bias) const;
+    // Writer: the archive comment (at most 65,535 bytes), written by close.
+    int setComment(const std::string& comment);
+    // Writer of one file: bytes that go before the first entry (a self-extracting stub); the
+    // entries' offsets count them, as those of an archive whose stub was always there. param
+    // once an entry was begun or for a split set.
+    int writePrefix(const void* data, size_t length);
 
     // Central-directory navigation (reader): ok while there is an entry, endOfList after the last
     // record of the directory's bytes (which may be more records than the declared count),

@@ -7,6 +7,7 @@
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vexa {
@@ -409,6 +410,40 @@ TEST_F(ZIPEditTest, CancelledEditKeepsTheArchive) {
                  CancellationError);
     EXPECT_TRUE(readFile(archive()) == original);
     EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+// Each edit keeps the archive comment and a self-extracting stub in front of the entries, with
+// offsets that Info-ZIP's own test accepts, whether zip adjusted the stub's offsets or not.
+TEST_F(ZIPEditTest, EditsKeepTheCommentAndTheStub) {
+    writeFile(dir / "stub.bin", sampleBytes(3000, 9, false));
+    writeFile(dir / "new/extra.txt", "extra");
+    const std::vector<std::function<void(const std::filesystem::path&)>> edits = {
+        [&](const std::filesystem::path& target) {
+            add({"extra.txt"}, "", ArchiveConflictPolicy::ask, std::nullopt, target);
+        },
+        [&](const std::filesystem::path& target) {
+            Progress progress;
+            ZIPArchiveEngine().deleteEntries({paths(target).back()}, target, progress);
+        },
+        [&](const std::filesystem::path& target) { rename(paths(target).back(), "otro", target); },
+    };
+    for (const bool adjusted : {true, false}) {
+        for (std::size_t i = 0; i < edits.size(); ++i) {
+            runChecked("cp base.zip plain.zip && printf 'nota de prueba\\n' | zip -q -z plain.zip"
+                       " && cat stub.bin plain.zip > sfx.zip" +
+                           std::string(adjusted ? " && zip -q -A sfx.zip" : ""),
+                       dir.path());
+            edits[i](dir / "sfx.zip");
+            const std::string context = std::to_string(i) + (adjusted ? " adjusted" : "");
+            EXPECT_TRUE(readFile(dir / "sfx.zip").substr(0, 3000) == readFile(dir / "stub.bin"))
+                << context;
+            EXPECT_NE(runChecked("unzip -t sfx.zip", dir.path()).find("No errors detected"),
+                      std::string::npos)
+                << context;
+            EXPECT_EQ(runChecked("unzip -z sfx.zip | tail -n 1", dir.path()), "nota de prueba\n")
+                << context;
+        }
+    }
 }
 
 } // namespace
