@@ -161,7 +161,7 @@ def build_7z(kind: str) -> Callable[[Path, float, "Ctx"], None]:
                         cwd=src)
         elif kind == "vexa":
             subprocess.run([ctx.vexa, "--comandos",
-                            f"fuentes; anadir {src / 'arbol'}; anadir {src / 'zz-leeme.txt'}; "
+                            f"anadir-fuente {src / 'arbol'} {src / 'zz-leeme.txt'}; "
                             "ajustar formato 7z; ajustar nivel 5; ajustar nombre a; crear"],
                            input=f"{root}\n".encode(), check=True, stdout=subprocess.DEVNULL)
         elif kind == "folders":
