@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -31,17 +32,45 @@ bool isUnsafeName(const std::string& name) {
     return false;
 }
 
+ArchiveFailure specialFileFailure(ArchiveFormat format, const std::string& name) {
+    switch (format) {
+    case ArchiveFormat::tar:
+        return ArchiveFailure::unsupportedTar(name);
+    case ArchiveFormat::sevenZip:
+        return ArchiveFailure::unsupported7z();
+    case ArchiveFormat::zip:
+        return ArchiveFailure::unsupported();
+    case ArchiveFormat::rar:
+        break;
+    }
+    return ArchiveFailure::unsupportedRAR();
+}
+
 } // namespace
+
+bool isAppleDoubleSidecar(const std::filesystem::path& location, const std::string& name) {
+    if (!name.starts_with("._"))
+        return false;
+    files::FileDescriptor file(
+        ::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    unsigned char magic[4] = {};
+    return ::pread(file.get(), magic, sizeof magic, 0) == 4 && magic[0] == 0x00 &&
+           magic[1] == 0x05 && magic[2] == 0x16 && magic[3] == 0x07;
+}
 
 void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
                           Progress& progress, std::set<std::string>& duplicateKeys,
-                          SourceEntryMap& entries, std::int64_t& units) {
+                          SourceEntryMap& entries, std::int64_t& units,
+                          const SourceWalkRules& rules) {
     progress.throwIfCancelled();
     const files::FileAttributes attributes = files::attributesOfItem(location);
     if (attributes.type == files::FileType::symbolicLink)
         throw ArchiveFailure::symbolicLink(name);
     if (attributes.type == files::FileType::other)
-        throw ArchiveFailure::unsupportedRAR();
+        throw specialFileFailure(rules.format, name);
     if (isUnsafeName(name))
         throw ArchiveFailure::unsafePath(name);
 
@@ -57,11 +86,14 @@ void collectSourceEntries(const std::filesystem::path& location, const std::stri
     if (!isDirectory)
         return;
     for (const std::string& child : folderChildNames(location)) {
-        // Resource forks and Finder data copied from other systems are never archived.
-        if (child.starts_with("._"))
+        // Metadata another system left beside its files is not the user's data.
+        if (!rules.keepSidecars && isAppleDoubleSidecar(location / child, child)) {
+            if (rules.leftOut != nullptr)
+                rules.leftOut->push_back(name + "/" + child);
             continue;
+        }
         collectSourceEntries(location / child, name + "/" + child, progress, duplicateKeys, entries,
-                             units);
+                             units, rules);
     }
 }
 

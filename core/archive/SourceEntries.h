@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/ArchiveFormat.h"
 #include "core/archive/ArchiveItem.h"
 #include "platform/Progress.h"
 
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 // The walk over the files and folders chosen for a new archive, and the check of what a writer
 // produced against them. Shared by the RAR, 7z and TAR writers.
@@ -34,15 +36,33 @@ using SourceEntryMap = std::map<std::string, RARSourceEntry>;
 // Same shape as RARArchiveEngine::EntryChecksums.
 using ReadBackEntries = std::map<std::string, std::pair<ArchiveItem, std::optional<std::uint32_t>>>;
 
+// Whether the file at `location`, named `name`, is an AppleDouble sidecar: a "._" file whose
+// first four bytes are 00 05 16 07, the metadata another system copied beside a file. Any
+// other "._" file is an ordinary file.
+bool isAppleDoubleSidecar(const std::filesystem::path& location, const std::string& name);
+
+// How one writer walks its sources.
+struct SourceWalkRules {
+    // Whose text a device, pipe or socket fails with: rar's unsupportedRAR, tar's
+    // unsupportedTar(entry path) or 7z's unsupported7z.
+    ArchiveFormat format = ArchiveFormat::rar;
+    // Keeps the sidecars too: a set saved as one archive keeps every entry it had.
+    bool keepSidecars = false;
+    // When given, receives the entry path of every sidecar left out.
+    std::vector<std::string>* leftOut = nullptr;
+};
+
 // Walks one chosen item (never following symbolic links) under `name` and every folder below
-// it, children named "._*" left out. Adds each entry to `entries`, its name key (nameKey) to
-// `duplicateKeys`, and max(size, 1) to `units`; these are shared by the walks of one creation.
-// Throws symbolicLink (a link anywhere), unsupportedRAR (a device, pipe or socket), unsafePath
-// (an empty name, one with "\", ":" or NUL, or a ".." component), duplicate (a key already
-// seen; the name walked second), the platform's errors, or CancellationError.
+// it, AppleDouble sidecars among the children left out unless the rules keep them. Adds each
+// entry to `entries`, its name key (nameKey) to `duplicateKeys`, and max(size, 1) to `units`;
+// these are shared by the walks of one creation. Throws symbolicLink (a link anywhere), the
+// format's special-file failure (a device, pipe or socket), unsafePath (an empty name, one
+// with "\", ":" or NUL, or a ".." component), duplicate (a key already seen; the name walked
+// second), the platform's errors, or CancellationError.
 void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
                           Progress& progress, std::set<std::string>& duplicateKeys,
-                          SourceEntryMap& entries, std::int64_t& units);
+                          SourceEntryMap& entries, std::int64_t& units,
+                          const SourceWalkRules& rules = {});
 
 // Whether `destination` is `source` itself or lies below it, both with their symbolic links
 // resolved: an archive written there would be collected into itself.

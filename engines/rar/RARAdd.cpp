@@ -117,12 +117,13 @@ RAREditor::addFiles(const Context& context, const std::string& folder,
     std::set<std::string> duplicateKeys;
     SourceEntryMap expectedSources;
     std::int64_t units = 0;
+    std::vector<std::string> sidecars;
     for (const auto& [source, name] : planned) {
         if (liesWithinSource(archive, source))
             throw ArchiveFailure::rarEdit(
                 "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.");
-        collectSourceEntries(source, folder + name, progress, duplicateKeys, expectedSources,
-                             units);
+        collectSourceEntries(source, folder + name, progress, duplicateKeys, expectedSources, units,
+                             {ArchiveFormat::rar, false, &sidecars});
     }
     progress.setTotalUnitCount(progress.totalUnitCount() + 3 * units);
 
@@ -133,7 +134,10 @@ RAREditor::addFiles(const Context& context, const std::string& folder,
         context.runRAR(deletion, std::nullopt, 0);
     }
 
-    std::vector<std::string> arguments{"a", "-r", "-x._*"};
+    std::vector<std::string> arguments{"a", "-r"};
+    // The program sees the links folder: the paths there lack the target folder.
+    for (const std::string& sidecar : sidecars)
+        arguments.push_back("-x" + sidecar.substr(folder.size()));
     if (!folder.empty())
         arguments.push_back("-ap" + folderName);
     if (context.password)

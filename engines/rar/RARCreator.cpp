@@ -96,11 +96,13 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
     std::set<std::string> duplicateKeys;
     SourceEntryMap entries;
     std::int64_t units = 0;
+    std::vector<std::string> sidecars;
     for (const auto& [source, name] : pairs) {
         if (liesWithinSource(destination, source))
             throw ArchiveFailure::rarCreation(
                 "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.");
-        collectSourceEntries(source, name, progress, duplicateKeys, entries, units);
+        collectSourceEntries(source, name, progress, duplicateKeys, entries, units,
+                             {ArchiveFormat::rar, keepSidecars, &sidecars});
     }
 
     const auto workFolder = files::itemReplacementDirectory(destination);
@@ -114,7 +116,11 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
     // Declared after the work folder's removal, so it is removed first.
     files::ScopedRemoval linksRemoval(stageSourcesAsLinks(pairs));
 
-    std::vector<std::string> arguments{"a", "-r", "-x._*", "-w" + workFolder.string()};
+    std::vector<std::string> arguments{"a", "-r"};
+    // The program sees the links folder, where each entry path is also the file's path.
+    for (const std::string& sidecar : sidecars)
+        arguments.push_back("-x" + sidecar);
+    arguments.push_back("-w" + workFolder.string());
     arguments.push_back("-m" + std::to_string(level ? *level : (compress ? 3 : 0)));
     if (splitSize > 0)
         arguments.push_back("-v" + std::to_string(splitSize) + "b");

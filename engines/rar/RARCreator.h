@@ -26,6 +26,8 @@ struct RARCreator {
     // Needs a destination ending in ".sfx" and no split.
     bool selfExtracting = false;
     bool recoveryRecord = false;
+    // Archives the AppleDouble sidecars too (saving a set as one archive keeps every entry).
+    bool keepSidecars = false;
 
     // Archives the sources (files and folders, each under its own name, everything below a
     // folder except children named "._*") and returns the result: `destination`, or for a

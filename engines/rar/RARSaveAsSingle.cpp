@@ -65,6 +65,7 @@ std::filesystem::path RAREditor::saveAsSingleArchive(const std::filesystem::path
     creator.level = std::nullopt;
     creator.selfExtracting = false;
     creator.recoveryRecord = hasRecoveryRecord;
+    creator.keepSidecars = true;
     return creator.create(sources, destination, true, *creation);
 }
 

@@ -48,7 +48,7 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
         if (liesWithinSource(destination, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
-                             entries, units);
+                             entries, units, {ArchiveFormat::sevenZip});
     }
 
     const auto work = files::itemReplacementDirectory(destination);

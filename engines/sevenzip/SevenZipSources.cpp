@@ -106,7 +106,7 @@ SevenZipWriter::collectSources(const std::vector<std::filesystem::path>& sources
         if (liesWithinSource(listed.url, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, target + name, progress, duplicateKeys, plan.sources,
-                             plan.units);
+                             plan.units, {ArchiveFormat::sevenZip});
     }
 
     std::vector<ArchiveItem> planned;

@@ -155,7 +155,7 @@ TarAddPlan TarArchiveEngine::collectSources(const std::vector<path>& sources,
         if (liesWithinSource(listing.url, item.source))
             throw ArchiveFailure::tarFailure(insideSourceMessage);
         collectSourceEntries(item.source, folder + item.name, progress, duplicateKeys,
-                             result.sources, units);
+                             result.sources, units, {ArchiveFormat::tar});
     }
     return result;
 }

@@ -65,7 +65,7 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
         if (liesWithinSource(destination, source))
             throw ArchiveFailure::tarFailure(insideSourceMessage);
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
-                             entries, units);
+                             entries, units, {ArchiveFormat::tar});
     }
     // The raw format holds the bytes of one file and nothing of a folder.
     if (singleFile && entries.begin()->second.isDirectory)

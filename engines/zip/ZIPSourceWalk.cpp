@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
@@ -56,6 +57,9 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
         }
         const std::string entryPath = name + "/" + tail.generic_string();
         progress.throwIfCancelled();
+        // Metadata another system left beside its files is not the user's data.
+        if (isAppleDoubleSidecar(element, element.filename().string()))
+            continue;
         validatePath(entryPath);
         admittedSource(element, entryPath);
         entries.push_back({entryPath, element});

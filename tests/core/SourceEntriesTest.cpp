@@ -44,7 +44,8 @@ TEST(CollectSourceEntries, WalksFoldersSkippingResourceForkChildren) {
     TemporaryDirectory dir;
     std::filesystem::create_directories(dir / "Fotos/vacio");
     writeFile(dir / "Fotos/a.jpg", std::string(1000, 'x'));
-    writeFile(dir / "Fotos/._a.jpg", "fork");
+    writeFile(dir / "Fotos/._a.jpg", std::string("\x00\x05\x16\x07", 4) + "fork");
+    writeFile(dir / "Fotos/._propio.txt", "un archivo como otro cualquiera");
     writeFile(dir / "Fotos/.oculto", "");
     writeFile(dir / "._suelto", "abc");
 
@@ -56,12 +57,38 @@ TEST(CollectSourceEntries, WalksFoldersSkippingResourceForkChildren) {
     for (const auto& [path, entry] : walk.entries)
         paths.insert(path);
     EXPECT_EQ(paths, (std::set<std::string>{"Fotos/", "Fotos/a.jpg", "Fotos/.oculto",
-                                            "Fotos/vacio/", "._suelto"}));
+                                            "Fotos/._propio.txt", "Fotos/vacio/", "._suelto"}));
     EXPECT_EQ(walk.entries.at("Fotos/a.jpg"), (RARSourceEntry{dir / "Fotos/a.jpg", 1000, false}));
     EXPECT_TRUE(walk.entries.at("Fotos/vacio/").isDirectory);
     EXPECT_EQ(walk.entries.at("Fotos/vacio/").size, 0);
     // Folders and empty files count one unit each, files their bytes.
-    EXPECT_EQ(walk.units, 1 + 1000 + 1 + 1 + 3);
+    EXPECT_EQ(walk.units, 1 + 1000 + 1 + 1 + 3 + 31);
+}
+
+TEST(CollectSourceEntries, SidecarsAreToldByTheirBytesAndKeptOnRequest) {
+    TemporaryDirectory dir;
+    const std::string magic("\x00\x05\x16\x07", 4);
+    std::filesystem::create_directories(dir / "Fotos/._carpeta");
+    writeFile(dir / "Fotos/._a.jpg", magic + "metadatos");
+    writeFile(dir / "Fotos/._corto", magic.substr(0, 3));
+    writeFile(dir / "Fotos/._b.jpg", "\x00\x05\x16\x08");
+    writeFile(dir / "Fotos/x._c", magic);
+    ASSERT_EQ(mkfifo((dir / "Fotos/._tubo").c_str(), 0600), 0);
+    EXPECT_TRUE(isAppleDoubleSidecar(dir / "Fotos/._a.jpg", "._a.jpg"));
+    for (const std::string name : {"._carpeta", "._corto", "._b.jpg", "x._c", "._tubo"})
+        EXPECT_FALSE(isAppleDoubleSidecar(dir / "Fotos" / name, name)) << name;
+    std::filesystem::remove(dir / "Fotos/._tubo");
+
+    for (const bool keep : {false, true}) {
+        Walk walk;
+        std::vector<std::string> leftOut;
+        collectSourceEntries(dir / "Fotos", "Fotos", walk.progress, walk.keys, walk.entries,
+                             walk.units, {ArchiveFormat::tar, keep, &leftOut});
+        EXPECT_EQ(walk.entries.count("Fotos/._a.jpg"), keep ? 1u : 0u);
+        EXPECT_EQ(walk.entries.size(), 5u + (keep ? 1u : 0u));
+        EXPECT_EQ(leftOut,
+                  keep ? std::vector<std::string>{} : std::vector<std::string>{"Fotos/._a.jpg"});
+    }
 }
 
 TEST(CollectSourceEntries, RefusesWhatCannotBeArchived) {
@@ -75,8 +102,19 @@ TEST(CollectSourceEntries, RefusesWhatCannotBeArchived) {
 
     EXPECT_EQ(failureOf([&] { Walk().add(dir / "carpeta", "carpeta"); }),
               ArchiveFailure::symbolicLink("carpeta/enlace"));
-    EXPECT_EQ(failureOf([&] { Walk().add(dir / "otra", "otra"); }),
-              ArchiveFailure::unsupportedRAR());
+    const std::vector<std::pair<ArchiveFormat, ArchiveFailure>> specialFile = {
+        {ArchiveFormat::rar, ArchiveFailure::unsupportedRAR()},
+        {ArchiveFormat::tar, ArchiveFailure::unsupportedTar("otra/tubo")},
+        {ArchiveFormat::sevenZip, ArchiveFailure::unsupported7z()},
+    };
+    for (const auto& [format, failure] : specialFile) {
+        Walk walk;
+        EXPECT_EQ(failureOf([&] {
+                      collectSourceEntries(dir / "otra", "otra", walk.progress, walk.keys,
+                                           walk.entries, walk.units, {format});
+                  }),
+                  failure);
+    }
 
     for (const std::string& name : std::vector<std::string>{
              "", "a\\b", "c:d", std::string("n\0ul", 4), "..", "x/../y", "x//.."}) {

@@ -6,6 +6,7 @@
 #include "tests/core/ScopedRarLocations.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace vexa::testing {
 namespace {
@@ -282,6 +283,31 @@ class RarCreationTest : public ArchiveCreationTest {
     std::optional<ScopedRarLocations> rar_;
     fs::path tree;
 };
+
+TEST_F(RarCreationTest, OnlyAppleDoubleSidecarsAreLeftOutInEveryFormat) {
+    const auto mac = work / "mac";
+    fs::create_directories(mac);
+    writeFile(mac / "foto.jpg", "jpeg");
+    writeFile(mac / "._foto.jpg", std::string("\x00\x05\x16\x07", 4) + "metadatos");
+    writeFile(mac / "._notas.txt", "un archivo corriente");
+    model().clearSources();
+    model().addSources({mac});
+    for (const auto& [format, name, lister] :
+         {std::tuple{ArchiveFormat::zip, "mac.zip", "bsdtar -tf"},
+          std::tuple{ArchiveFormat::rar, "mac.rar", "unrar lb"},
+          std::tuple{ArchiveFormat::tar, "mac.tar.gz", "bsdtar -tf"},
+          std::tuple{ArchiveFormat::sevenZip, "mac.7z", "bsdtar -tf"}}) {
+        model().setRecords({});
+        model().setCreationFormat(format);
+        model().setArchiveName("mac");
+        createAt(work / name);
+        expectSucceeded(rawValue(format) + " creado correctamente");
+        const std::string listing = runChecked(std::string(lister) + " " + name, work);
+        EXPECT_NE(listing.find("mac/._notas.txt"), std::string::npos) << name << listing;
+        EXPECT_NE(listing.find("mac/foto.jpg"), std::string::npos) << name << listing;
+        EXPECT_EQ(listing.find("._foto.jpg"), std::string::npos) << name << listing;
+    }
+}
 
 TEST_F(RarCreationTest, PasswordHiddenNamesLevelAndRecoveryRecordReachTheArchive) {
     model().setProtectWithPassword(true);

@@ -38,7 +38,7 @@ class RARCreation : public ::testing::Test {
             GTEST_SKIP() << "rar and unrar are needed";
         std::filesystem::create_directories(sources / "Fotos/vacia");
         writeFile(sources / "Fotos/a.jpg", testing::sampleBytes(150000, 1, false));
-        writeFile(sources / "Fotos/._a.jpg", "fork");
+        writeFile(sources / "Fotos/._a.jpg", std::string("\x00\x05\x16\x07", 4) + "fork");
         writeFile(sources / "Fotos/vacio.txt", "");
         writeFile(sources / "Informe.txt", testing::sampleBytes(20000, 2, true));
         if (const char* previous = std::getenv("TMPDIR"))
@@ -155,7 +155,7 @@ TEST_F(RARCreation, SettingsBecomeTheProgramsSwitches) {
         const auto arguments = recordedArguments();
         ASSERT_GE(arguments.size(), 9u);
         EXPECT_EQ(std::vector<std::string>(arguments.begin(), arguments.begin() + 6),
-                  (std::vector<std::string>{"a", "-cfg-", "-idcd", "-y", "-r", "-x._*"}));
+                  (std::vector<std::string>{"a", "-cfg-", "-idcd", "-y", "-r", "-xFotos/._a.jpg"}));
         EXPECT_TRUE(arguments[6].starts_with("-w/")) << arguments[6];
         EXPECT_EQ(std::vector<std::string>(arguments.begin() + 7, arguments.end() - 2), c.switches);
         EXPECT_EQ(std::filesystem::path(arguments[arguments.size() - 2]).filename(),

@@ -24,7 +24,7 @@ class SevenZipCreationTest : public ::testing::Test {
     void SetUp() override {
         std::filesystem::create_directories(folder / "sub");
         writeFile(folder / "a.jpg", photo);
-        writeFile(folder / "._a.jpg", "resource fork");
+        writeFile(folder / "._a.jpg", std::string("\x00\x05\x16\x07", 4) + "resource fork");
         writeFile(folder / "vacío.txt", "");
         writeFile(folder / "sub" / "b.txt", notes);
         writeFile(loose, notes + notes);

@@ -131,7 +131,7 @@ TEST_F(SevenZipEditingTest, DeletingNothingIsRefused) {
 TEST_F(SevenZipEditingTest, AddingWithoutAConflict) {
     std::filesystem::create_directories(incoming / "fotos");
     writeFile(incoming / "fotos" / "uno.jpg", cover);
-    writeFile(incoming / "fotos" / "._uno.jpg", "x");
+    writeFile(incoming / "fotos" / "._uno.jpg", std::string("\x00\x05\x16\x07", 4) + "x");
     writeFile(incoming / "canción.txt", "la la");
     addItems({incoming / "fotos", incoming / "canción.txt"}, "/docs/sub", Policy::ask);
     EXPECT_EQ(
