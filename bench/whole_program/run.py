@@ -342,6 +342,22 @@ def creation_tar(name: str, what: str, level: int) -> Job:
         ["mixed"])
 
 
+def creation_7z(name: str, what: str, level: int) -> Job:
+    """7z LZMA2 creation of the mixed tree beside bsdtar at the same level (one solid block, one
+    core); the table's size column shows how much larger Vexa's parallel blocks make it."""
+    src = lambda c: c.corpus("mixed")
+    out = lambda c: c.out / "nuevo.7z"
+    return Job(
+        name, what,
+        vexa(lambda c: f"anadir-fuente {src(c) / 'arbol'}; ajustar formato 7z; "
+                       f"ajustar nivel {level}; ajustar nombre nuevo; crear",
+             lambda c: f"{c.out}\n", "7z creado correctamente", output=out),
+        [Runner("bsdtar", lambda c: ["bsdtar", "--format", "7zip", "--options",
+                                     f"7zip:compression=lzma2,7zip:compression-level={level}",
+                                     "-cf", str(out(c)), "arbol"], cwd=src, output=out)],
+        ["mixed"])
+
+
 def opening(name: str, what: str, corpus: str, extra: str = "") -> Job:
     return Job(
         name, what,
@@ -365,6 +381,7 @@ JOBS: list[Job] = [
         ["mixed-aes.zip"]),
     creation("zip-create-mixed", "ZIP create deflate 6, mixed tree", "mixed", "arbol"),
     creation("zip-create-big", "ZIP create deflate 6, 1 GiB file", "big", "grande.txt"),
+    creation_7z("7z-create-mixed", "create 7z LZMA2 level 5, mixed tree", 5),
     Job("zip-add", "add 1 file to the mixed-tree ZIP",
         vexa(lambda c: f"abrir {c.out / 'edicion.zip'}; "
                        f"anadir {c.corpus('addition') / 'nuevo-informe.txt'}",

@@ -94,7 +94,9 @@ struct SevenZipArchiveWriter::State {
     std::deque<bool> segmentEndsFolder;      // one per submitted segment, in order
     std::vector<std::uint8_t> segment;
 
-    std::int64_t remaining = 0; // data bytes the current entry still expects
+    std::int64_t remaining = 0;     // data bytes the current entry still expects
+    std::uint64_t rawRemaining = 0; // packed bytes the copied folder still expects
+    std::size_t rawFiles = 0;       // files of the copied folder still to come
     std::uint32_t entryCrc = 0;
     std::uint64_t entrySize = 0;
 
@@ -287,7 +289,8 @@ void SevenZipArchiveWriter::beginEntry(const std::string& path, files::FileType 
                                        std::optional<files::FileTime> modificationDate) {
     State& state = *state_;
     state.progress.throwIfCancelled();
-    if (state.remaining != 0 || state.finished || size < 0)
+    if (state.remaining != 0 || state.rawRemaining != 0 || state.rawFiles != 0 || state.finished ||
+        size < 0)
         State::fail();
     const bool isDirectory = type == files::FileType::directory;
     SevenZipFileRecord file;
@@ -324,10 +327,51 @@ void SevenZipArchiveWriter::writeData(const void* data, std::size_t size) {
     }
 }
 
-void SevenZipArchiveWriter::finish() {
+void SevenZipArchiveWriter::beginRawFolder(const SevenZipFolderRecord& folder) {
     State& state = *state_;
     state.progress.throwIfCancelled();
     if (state.remaining != 0 || state.finished)
+        State::fail();
+    // The folders before it must be in the file first.
+    if (state.open)
+        state.closeFolder();
+    while (state.pipeline.pending() > 0)
+        state.writeOldest();
+    state.folderPacked = 0;
+    state.folders.push_back(folder);
+    state.rawRemaining = folder.packSize;
+    state.rawFiles = folder.streamSizes.size();
+}
+
+void SevenZipArchiveWriter::writeRawData(const void* data, std::size_t size) {
+    State& state = *state_;
+    state.progress.throwIfCancelled();
+    if (size > state.rawRemaining)
+        State::fail();
+    state.write(static_cast<const std::uint8_t*>(data), size);
+    state.rawRemaining -= size;
+    if (state.rawRemaining == 0)
+        state.folderPacked = 0;
+}
+
+void SevenZipArchiveWriter::addRawFile(const std::string& path, std::uint32_t attributes,
+                                       std::optional<std::uint64_t> modificationTime) {
+    State& state = *state_;
+    if (state.rawRemaining != 0 || state.rawFiles == 0)
+        State::fail();
+    --state.rawFiles;
+    SevenZipFileRecord file;
+    file.path = path;
+    file.hasStream = true;
+    file.attributes = attributes;
+    file.modificationTime = modificationTime;
+    state.files.push_back(std::move(file));
+}
+
+void SevenZipArchiveWriter::finish() {
+    State& state = *state_;
+    state.progress.throwIfCancelled();
+    if (state.remaining != 0 || state.rawRemaining != 0 || state.rawFiles != 0 || state.finished)
         State::fail();
     state.finished = true;
     if (state.open)

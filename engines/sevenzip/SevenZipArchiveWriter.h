@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engines/sevenzip/container/SevenZipHeaderWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/Progress.h"
 
@@ -36,6 +37,14 @@ class SevenZipArchiveWriter {
     void beginEntry(const std::string& path, files::FileType type, std::int64_t size,
                     mode_t permissions, std::optional<files::FileTime> modificationDate);
     void writeData(const void* data, std::size_t size);
+    // A folder of another archive copied as it is: `folder` holds its coders, sizes and CRCs
+    // (packSize included); its packed bytes follow through writeRawData, then the files of its
+    // streams, in order, through addRawFile.
+    void beginRawFolder(const SevenZipFolderRecord& folder);
+    void writeRawData(const void* data, std::size_t size);
+    void addRawFile(const std::string& path, std::uint32_t attributes,
+                    std::optional<std::uint64_t> modificationTime);
+
     // Writes the archive's headers and closes the last part.
     void finish();
 

@@ -1,7 +1,10 @@
 #include "engines/sevenzip/SevenZipEntryCopy.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/SevenZipOpening.h"
 #include "engines/sevenzip/SevenZipReader.h"
+#include "engines/sevenzip/SevenZipVolumeStream.h"
+#include "engines/sevenzip/container/SevenZipFormat.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
@@ -10,6 +13,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -66,6 +70,127 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
         progress.addCompletedUnits(1);
 }
 
+// Whether the folder is a chain this writer's header can state again: one packed stream into
+// coder 0, each later coder reading the one before, every coder with one input and one output,
+// and a CRC for every file.
+bool isPlainChain(const sevenzip::Folder& folder) {
+    for (const auto& coder : folder.coders)
+        if (coder.inStreams != 1 || coder.outStreams != 1)
+            return false;
+    if (folder.bindPairs.size() + 1 != folder.coders.size())
+        return false;
+    for (std::size_t index = 1; index < folder.coders.size(); ++index)
+        if (folder.bindPairs[index - 1].inIndex != index ||
+            folder.bindPairs[index - 1].outIndex != index - 1)
+            return false;
+    return folder.packedStreams.empty() ||
+           (folder.packedStreams.size() == 1 && folder.packedStreams.front() == 0);
+}
+
+std::vector<std::uint8_t> methodBytes(std::uint64_t id) {
+    std::vector<std::uint8_t> bytes;
+    do {
+        bytes.insert(bytes.begin(), static_cast<std::uint8_t>(id & 0xFF));
+        id >>= 8;
+    } while (id != 0);
+    return bytes;
+}
+
+// Copies, without decoding them, the folders whose every file is kept (the names may change),
+// and returns the paths of the entries it wrote. An edit then re-encodes only the folders it
+// touches.
+std::set<std::string> copyWholeFolders(const std::vector<std::filesystem::path>& volumes,
+                                       const SevenZipPathChange& change,
+                                       SevenZipArchiveWriter& writer, Progress& progress,
+                                       const std::optional<std::string>& password,
+                                       ReadBackEntries& kept) {
+    const auto open = openSevenZipArchive(volumes, password, false, progress);
+    const auto& archive = *open.archive;
+    const auto& streams = archive.header().streams;
+    const auto& files = archive.header().files;
+    const std::size_t folderCount = streams.folders.size();
+    if (streams.packSizes.size() != folderCount)
+        return {};
+
+    // Files of each folder in stream order, and whether the folder is kept whole.
+    std::vector<std::vector<std::size_t>> folderFiles(folderCount);
+    std::vector<bool> whole(folderCount, true);
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        const auto stream = archive.fileStreams()[index];
+        if (!stream)
+            continue;
+        const std::size_t folder = archive.streamFolders()[*stream];
+        folderFiles[folder].push_back(index);
+        const auto& entry = open.entries[index];
+        if (!entry || entry->type != files::FileType::regular || !change(entry->item))
+            whole[folder] = false;
+    }
+
+    std::set<std::string> written;
+    SevenZipVolumeStream input(volumes);
+    std::vector<unsigned char> buffer(blockSize);
+    std::uint64_t packOffset = sevenzip::startHeaderSize + streams.packPosition;
+    std::size_t firstStream = 0;
+    for (std::size_t folder = 0; folder < folderCount; ++folder) {
+        const auto& model = streams.folders[folder];
+        const std::uint64_t packSize = streams.packSizes[folder];
+        const std::size_t count = folderFiles[folder].size();
+        const std::size_t streamStart = firstStream;
+        firstStream += static_cast<std::size_t>(
+            streams.unpackStreamCounts.empty() ? 1 : streams.unpackStreamCounts[folder]);
+        const std::uint64_t offset = packOffset;
+        packOffset += packSize;
+        if (!whole[folder] || count == 0 || !isPlainChain(model) ||
+            firstStream - streamStart != count)
+            continue;
+
+        SevenZipFolderRecord record;
+        for (const auto& coder : model.coders)
+            record.coders.push_back({methodBytes(coder.methodId), coder.properties});
+        record.unpackSizes = model.unpackSizes;
+        record.crc = model.unpackCrc;
+        record.packSize = packSize;
+        bool allCrcs = true;
+        for (std::size_t stream = streamStart; stream < firstStream; ++stream) {
+            record.streamSizes.push_back(streams.substreamSizes[stream]);
+            auto crc = stream < streams.substreamCrcs.size() ? streams.substreamCrcs[stream]
+                                                             : std::nullopt;
+            if (!crc && count == 1)
+                crc = model.unpackCrc;
+            allCrcs = allCrcs && crc.has_value();
+            record.streamCrcs.push_back(crc.value_or(0));
+        }
+        if (!allCrcs)
+            continue;
+
+        writer.beginRawFolder(record);
+        for (std::uint64_t done = 0; done < packSize;) {
+            progress.throwIfCancelled();
+            const auto chunk =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), packSize - done));
+            input.readAt(static_cast<std::int64_t>(offset + done), buffer.data(), chunk);
+            writer.writeRawData(buffer.data(), chunk);
+            done += chunk;
+        }
+        for (std::size_t position = 0; position < count; ++position) {
+            const std::size_t index = folderFiles[folder][position];
+            const auto& entry = *open.entries[index];
+            const auto newPath = *change(entry.item);
+            writer.addRawFile(newPath,
+                              files[index].attributes.value_or(sevenZipAttributes(
+                                  false, static_cast<std::uint32_t>(entry.permissions))),
+                              files[index].modificationTime);
+            ArchiveItem item = entry.item;
+            item.path = newPath;
+            item.compressedSize = 0;
+            kept[newPath] = {item, record.streamCrcs[position]};
+            written.insert(entry.item.path);
+            progress.addCompletedUnits(std::max<std::int64_t>(entry.item.size, 1));
+        }
+    }
+    return written;
+}
+
 } // namespace
 
 std::string sevenZipChangedSourceMessage(const std::string& entryPath) {
@@ -83,6 +208,7 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
         pending.emplace(item.path, item);
 
     ReadBackEntries kept;
+    const auto copied = copyWholeFolders(volumes, change, writer, progress, password, kept);
     std::vector<unsigned char> buffer(blockSize);
     SevenZipReader reader(volumes, progress, password);
     while (auto entry = reader.next()) {
@@ -91,7 +217,7 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
             throw ArchiveFailure::archiveChanged();
         pending.erase(found);
         const auto newPath = change(entry->item);
-        if (!newPath)
+        if (!newPath || copied.contains(entry->item.path))
             continue;
         ArchiveItem item = entry->item;
         item.path = *newPath;

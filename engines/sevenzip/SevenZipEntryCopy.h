@@ -16,12 +16,13 @@ namespace vexa {
 // The path a kept entry gets in the new archive, or nothing to leave it out.
 using SevenZipPathChange = std::function<std::optional<std::string>(const ArchiveItem&)>;
 
-// Streams the entries of an archive into `writer` under their new paths, re-encoding each one
-// block by block, with its permissions and time. `listed` is the archive's listing taken when
-// the edit began: an entry that differs from it, or is not met again, throws archiveChanged.
-// Encrypted entries are read with `password` (its variants tried). Returns what the new
-// archive must hold for the kept entries (new path -> item, CRC-32).
-// Advances the progress by max(size, 1) per kept entry.
+// Streams the entries of an archive into `writer` under their new paths, with their permissions
+// and times: a folder (solid block) whose every file is kept is copied packed as it is, the
+// other entries are decoded and written again block by block. `listed` is the archive's listing
+// taken when the edit began: an entry that differs from it, or is not met again, throws
+// archiveChanged. Encrypted entries are read with `password` (its variants tried). Returns what the
+// new archive must hold for the kept entries (new path -> item, CRC-32). Advances the progress by
+// max(size, 1) per kept entry.
 ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& volumes,
                                     const std::vector<ArchiveItem>& listed,
                                     const SevenZipPathChange& change, SevenZipArchiveWriter& writer,

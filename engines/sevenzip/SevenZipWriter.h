@@ -61,7 +61,8 @@ struct SevenZipWriter {
 
     // The edits; each returns `archive` after replacing it, and fails with archiveChanged when
     // the file's size or modification date changed between the start and the replacement, and
-    // with splitEditing for a volume set. The edits and saveAsSingle write every entry again:
+    // with splitEditing for a volume set. The edits and saveAsSingle copy the folders (solid
+    // blocks) whose every file they keep as they are, and write the other kept entries again:
     // stored when the archive is no smaller than its content, else at LZMA2 level 6. An
     // encrypted archive stays encrypted with the password that opens it, its names hidden when
     // they were.

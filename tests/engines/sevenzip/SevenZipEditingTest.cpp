@@ -392,8 +392,12 @@ TEST_P(SevenZipEncryptedEditingTest, EditsKeepTheProtection) {
         SevenZipWriter::saveAsSingle(first, archive, progress, password);
         judge(archive);
 
+        // A rename keeps every file, so the folder's packed bytes are copied as they are
+        // instead of being compressed and encrypted again under a new IV.
+        const std::string packedBefore = readFile(archive).substr(32, 4096);
         SevenZipWriter::rename(archive, {"docs/sub/b.txt", 20000, 0, false, true}, "nota.txt",
                                password, progress);
+        EXPECT_EQ(readFile(archive).substr(32, 4096), packedBefore);
         std::filesystem::rename(mirror / "docs" / "sub" / "b.txt",
                                 mirror / "docs" / "sub" / "nota.txt");
         judge(archive);
