@@ -85,12 +85,8 @@ void writeFileEntry(RARReader& reader, const ArchiveItem& entry,
                     const std::filesystem::path& destination, FolderMaker& folders,
                     Progress& progress) {
     folders.make(destination.parent_path());
-    int fd;
-    try {
-        fd = files::createFile(destination, 0600);
-    } catch (const PlatformError&) {
-        throw PlatformError(PlatformError::Code::fileWriteUnknown, destination.string());
-    }
+    // The system's own reason (a name too long, a full disk) says more than "could not save".
+    const int fd = files::createFile(destination, 0600);
     RARStreamContext& context = reader.context();
     AttachedFile attached(context, fd, destination, entry.size);
     reader.processEntry();

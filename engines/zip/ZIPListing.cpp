@@ -55,7 +55,13 @@ std::vector<std::filesystem::path> ZIPArchiveEngine::volumes(const std::filesyst
         throw ArchiveFailure::unsupported();
 
     std::vector<std::filesystem::path> parts;
-    const std::string stem = paths::deletingPathExtension(archive).string();
+    // Through a link the other parts lie beside the file it leads to.
+    const auto attributes = files::attributesIfExists(archive);
+    const std::filesystem::path real =
+        attributes && attributes->type == files::FileType::symbolicLink
+            ? paths::resolvingSymlinks(archive)
+            : archive;
+    const std::string stem = paths::deletingPathExtension(real).string();
     for (std::uint32_t i = 1; i <= diskWithDirectory; ++i) {
         char extension[16];
         std::snprintf(extension, sizeof extension, ".z%02u", static_cast<unsigned>(i));

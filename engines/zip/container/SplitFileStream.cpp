@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,6 +69,14 @@ int SplitInputStream::open(const std::string& mainPath) {
     if (mainFd_ >= 0)
         return zipstatus::param;
     mainPath_ = mainPath;
+    // Through a link the other parts lie beside the file it leads to.
+    struct stat info {};
+    if (::lstat(mainPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char* real = ::realpath(mainPath.c_str(), nullptr)) {
+            mainPath_ = real;
+            std::free(real);
+        }
+    }
     return openForReading(mainPath, &mainFd_, &mainSize_);
 }
 

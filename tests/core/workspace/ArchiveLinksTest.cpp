@@ -87,5 +87,22 @@ TEST(ArchiveLinks, EveryFormatOpensAndEditsThroughALink) {
     }
 }
 
+// A split ZIP set opened through a link to its last part finds its other parts beside the file
+// the link leads to.
+TEST(ArchiveLinks, ASplitZIPThroughALinkFindsItsParts) {
+    TemporaryDirectory folder;
+    writeFile(folder / "real" / "docs" / "a.bin", sampleBytes(150'000, 9, false));
+    runChecked("zip -q -r -s 64k a.zip docs", folder / "real");
+    fs::create_symlink("real/a.zip", folder / "enlace.zip");
+    try {
+        const auto summary = makeArchiveEngine(folder / "enlace.zip", std::nullopt)
+                                 ->list(folder / "enlace.zip", *Progress::make());
+        EXPECT_EQ(summary.volumes.size(), 3u);
+        EXPECT_EQ(summary.volumes.back(), folder / "enlace.zip");
+    } catch (const std::exception& failure) {
+        ADD_FAILURE() << failure.what();
+    }
+}
+
 } // namespace
 } // namespace vexa::testing
