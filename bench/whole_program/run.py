@@ -124,6 +124,17 @@ def build_zip_of(source: str, *zip_args: str) -> Callable[[Path, float, "Ctx"], 
     return build
 
 
+def build_rar_of(source: str) -> Callable[[Path, float, "Ctx"], None]:
+    """An archive of a corpus made by the rar program at its default method (-m3)."""
+
+    def build(root: Path, scale: float, ctx: "Ctx") -> None:
+        src = ctx.corpus(source)
+        names = sorted(p.name for p in src.iterdir() if not p.name.startswith("."))
+        run_checked(["rar", "a", "-idq", "-m3", "-r", str(root / "a.rar"), *names], cwd=src)
+
+    return build
+
+
 def build_aes_zip(root: Path, scale: float, ctx: "Ctx") -> None:
     src = ctx.corpus("mixed")
     run_checked(["bsdtar", "--format", "zip", "--options", "zip:encryption=aes256",
@@ -201,6 +212,8 @@ CORPORA: dict[str, Callable] = {
     "small.zip": build_zip_of("small", "-6"),
     "big-deflate.zip": build_zip_of("big", "-6"),
     "big-stored.zip": build_zip_of("big", "-0"),
+    "mixed.rar": build_rar_of("mixed"),
+    "small.rar": build_rar_of("small"),
     "entries-10k.zip": build_entries_zip(10000),
     "entries-100k.zip": build_entries_zip(100000),
     "entries-300k.zip": build_entries_zip(300000),
@@ -244,7 +257,7 @@ class Ctx:
         return folder
 
     def archive(self, name: str) -> Path:
-        return self.corpus(name) / "a.zip"
+        return self.corpus(name) / ("a.rar" if name.endswith(".rar") else "a.zip")
 
 
 @dataclass
@@ -366,6 +379,30 @@ def opening(name: str, what: str, corpus: str, extra: str = "") -> Job:
         [corpus])
 
 
+def rar_extraction(name: str, what: str, corpus: str) -> Job:
+    # rar and unrar write into the folder given with a final "/", as Vexa writes into its own.
+    return Job(
+        name, what,
+        vexa(lambda c: f"abrir {c.archive(corpus)}; extraer", lambda c: f"{c.out}\n",
+             "Extracción completada"),
+        [Runner(tool, lambda c, tool=tool: [tool, "x", "-idq", "-y", str(c.archive(corpus)),
+                                            f"{c.out}/"]) for tool in ("rar", "unrar")],
+        [corpus])
+
+
+def rar_creation(name: str, what: str, corpus: str, item: str) -> Job:
+    src = lambda c: c.corpus(corpus)
+    return Job(
+        name, what,
+        vexa(lambda c: f"fuentes; anadir {src(c) / item}; ajustar formato rar; ajustar nivel 3; "
+                       f"ajustar nombre nuevo; crear",
+             lambda c: f"{c.out}\n", "RAR creado correctamente",
+             output=lambda c: c.out / "nuevo.rar"),
+        [Runner("rar a -m3", lambda c: ["rar", "a", "-idq", "-m3", "-r", str(c.out / "nuevo.rar"),
+                                        item], cwd=src, output=lambda c: c.out / "nuevo.rar")],
+        [corpus])
+
+
 COPY_PEER = Runner("cp", lambda c: ["cp", str(c.archive("mixed.zip")), str(c.out / "copia.zip")])
 
 JOBS: list[Job] = [
@@ -443,6 +480,10 @@ JOBS: list[Job] = [
     opening("zip-search-100k", "open + buscar over 100,000 entries", "entries-100k.zip",
             "; buscar recurso-0001"),
     opening("zip-open-300k", "open 300,000 entries (peak memory)", "entries-300k.zip"),
+    rar_extraction("rar-extract-mixed", "RAR -m3 extract, 200 MB mixed tree (20k files)",
+                   "mixed.rar"),
+    rar_extraction("rar-extract-small", "RAR extract, 100,000 small files", "small.rar"),
+    rar_creation("rar-create-mixed", "RAR create -m3, mixed tree (Vexa runs rar)", "mixed", "arbol"),
 ]
 
 

@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "core/archive/PasswordVariants.h"
+#include "engines/rar/RARListingCache.h"
 #include "engines/rar/RARPasswordTrial.h"
 #include "engines/rar/RARReader.h"
 
@@ -45,7 +46,9 @@ ArchiveSummary listWithPassword(const std::filesystem::path& archive, Progress& 
 
 ArchiveSummary RARArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
     return withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        return listWithPassword(archive, progress, candidate);
+        ArchiveSummary summary = listWithPassword(archive, progress, candidate);
+        rarlistingcache::remember(summary);
+        return summary;
     });
 }
 
@@ -94,7 +97,9 @@ RARArchiveEngine::verifyPassword(const std::filesystem::path& archive, Progress&
 std::vector<std::string>
 RARArchiveEngine::damagedEntries(const std::filesystem::path& archive, Progress& progress,
                                  const std::optional<std::string>& password) {
-    RARReader reader(archive, password, progress, RARWalkPlan(rarchild::Test::files));
+    RARWalkPlan plan(rarchild::Test::files);
+    plan.shards = rarWalkerCount();
+    RARReader reader(archive, password, progress, plan);
     std::vector<std::string> damaged;
     while (auto entry = reader.nextEntry(progress)) {
         try {
@@ -113,8 +118,9 @@ RARArchiveEngine::EntryChecksums
 RARArchiveEngine::entryChecksums(const std::filesystem::path& archive, Progress& progress,
                                  const std::optional<std::string>& password, bool exact) {
     return withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        RARReader reader(archive, candidate, progress,
-                         RARWalkPlan(rarchild::Test::all, rarchild::Data::checksum));
+        RARWalkPlan plan(rarchild::Test::all, rarchild::Data::checksum);
+        plan.shards = rarWalkerCount();
+        RARReader reader(archive, candidate, progress, plan);
         reader.context().tally = true;
         EntryChecksums checksums;
         while (auto entry = reader.nextEntry(progress)) {

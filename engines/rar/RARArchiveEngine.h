@@ -76,11 +76,13 @@ class RARArchiveEngine : public ArchiveEngine {
     // The one extraction pass: streams each selected entry into the file `destinationOf` gives
     // for it, restoring permissions and modification time, and tests every other entry. A
     // selected entry that differs from its listing or is not found fails with archiveChanged.
+    // `everything` says that the selection is the whole listing.
     using DestinationMapping = std::function<std::filesystem::path(const ArchiveItem&)>;
     static void writeEntries(const std::filesystem::path& archive,
                              const std::vector<ArchiveItem>& selected, Progress& progress,
                              const DestinationMapping& destinationOf,
-                             const std::optional<std::string>& password, bool exact);
+                             const std::optional<std::string>& password, bool exact,
+                             bool everything = false);
 };
 
 // True when the archive encrypts its headers, so its names cannot be read without a password.

@@ -312,8 +312,8 @@ int32_t VXRarHasRecoveryRecord(VXRarHandle* handle) {
     return (handle->archiveFlags & ROADF_RECOVERY) != 0 ? 1 : 0;
 }
 
-int32_t VXRarIsLocked(VXRarHandle* handle) {
-    return (handle->archiveFlags & ROADF_LOCK) != 0 ? 1 : 0;
+uint32_t VXRarArchiveFlags(VXRarHandle* handle) {
+    return handle->archiveFlags;
 }
 
 void VXRarClose(VXRarHandle* handle) {

@@ -63,8 +63,8 @@ const char* VXRarMissingVolume(VXRarHandle* handle);
 int32_t VXRarVolumeCount(VXRarHandle* handle);
 const char* VXRarVolumeName(VXRarHandle* handle, int32_t index);
 int32_t VXRarHasRecoveryRecord(VXRarHandle* handle);
-/* 1 when the archive is locked: rar refuses to change it. */
-int32_t VXRarIsLocked(VXRarHandle* handle);
+/* The archive flags of the open call (0x04 locked, 0x08 solid, 0x40 recovery record...). */
+uint32_t VXRarArchiveFlags(VXRarHandle* handle);
 
 /* Closes the archive and frees the handle; NULL is ignored. */
 void VXRarClose(VXRarHandle* handle);

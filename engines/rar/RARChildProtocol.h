@@ -41,8 +41,20 @@ enum Event : char {
 };
 
 // Request: u32 magic, str archive path, u8 has password, [str password], u8 Test, u8 Data,
-// u8 send every entry's data, u32 count, count × str wanted entry paths (as the engine lists
-// them, folders with a final "/").
+// u8 send every entry's data, u8 shard, u8 shards, u32 count, count × str wanted entry paths
+// (as the engine lists them, folders with a final "/").
+//
+// Shards: in an archive that is not solid, skipping an entry costs a seek, so several children
+// can share one walk: each reads every header but tests only the entries whose number (counted
+// without continuations) modulo `shards` is its `shard`. A solid archive, and a volume set
+// (testing a file that spans volumes reads past headers that skipping it meets), are walked by
+// one child whatever the request says.
+
+constexpr std::uint32_t volumeArchive = 0x01;
+constexpr std::uint32_t solidArchive = 0x08;
+constexpr bool walkedAlone(std::uint32_t archiveFlags) {
+    return (archiveFlags & (volumeArchive | solidArchive)) != 0;
+}
 
 // Longest text either side accepts in a record; the bridge's names are far shorter.
 constexpr std::uint32_t maximumText = 1 << 16;

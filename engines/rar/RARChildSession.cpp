@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -37,7 +38,7 @@ class Request {
     template <typename T> void number(T value) {
         bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
     }
-    void text(const std::string& value) {
+    void text(std::string_view value) {
         number(static_cast<std::uint32_t>(value.size()));
         bytes.append(value);
     }
@@ -125,6 +126,12 @@ std::filesystem::path findReaderProgram() {
 
 } // namespace
 
+unsigned rarWalkerCount() {
+    // libunrar spends most of a walk over many small entries on each entry's own set-up, so
+    // walkers on other cores pay off; more than four mostly add memory.
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 std::filesystem::path rarReaderProgram() {
     static const std::filesystem::path program = findReaderProgram();
     return program;
@@ -132,7 +139,7 @@ std::filesystem::path rarReaderProgram() {
 
 RARChildSession::RARChildSession(const std::filesystem::path& archive,
                                  const std::optional<std::string>& password,
-                                 const RARWalkPlan& plan, Progress& progress)
+                                 const RARWalkPlan& plan, unsigned shard, Progress& progress)
     : progress_(progress), buffer_(bufferSize) {
     Request request;
     request.number(rarchild::requestMagic);
@@ -143,6 +150,8 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
     request.number(static_cast<std::uint8_t>(plan.test));
     request.number(static_cast<std::uint8_t>(plan.data));
     request.number(static_cast<std::uint8_t>(plan.sendEverything ? 1 : 0));
+    request.number(static_cast<std::uint8_t>(shard));
+    request.number(static_cast<std::uint8_t>(plan.shards));
     request.number(static_cast<std::uint32_t>(plan.sendEverything ? 0 : plan.wanted.size()));
     if (!plan.sendEverything)
         for (const auto& path : plan.wanted)

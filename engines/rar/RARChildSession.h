@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -20,9 +21,12 @@ struct RARWalkPlan {
         : test(test), data(data) {}
     rarchild::Test test = rarchild::Test::none;
     rarchild::Data data = rarchild::Data::drop;
-    // With Data::send: the data of these listed paths only, unless `sendEverything`.
+    // With Data::send: the data of these listed paths only, unless `sendEverything`. They are
+    // read only while the session starts.
     bool sendEverything = true;
-    std::vector<std::string> wanted;
+    std::vector<std::string_view> wanted;
+    // How many children may share the walk (one for a solid archive).
+    unsigned shards = 1;
 };
 
 // One run of vexa-rar-reader over one archive: the bridge's open, header reads and process
@@ -42,9 +46,10 @@ class RARChildSession {
         std::string name;
     };
 
+    // Walks the entries of `shard` (0 ..< plan.shards) of the plan.
     RARChildSession(const std::filesystem::path& archive,
                     const std::optional<std::string>& password, const RARWalkPlan& plan,
-                    Progress& progress);
+                    unsigned shard, Progress& progress);
     ~RARChildSession();
     RARChildSession(const RARChildSession&) = delete;
     RARChildSession& operator=(const RARChildSession&) = delete;
@@ -53,6 +58,8 @@ class RARChildSession {
     std::int32_t openError() const { return openError_; }
     bool hasRecoveryRecord() const { return (archiveFlags_ & 0x40) != 0; }
     bool isLocked() const { return (archiveFlags_ & 0x04) != 0; }
+    // Walkers cannot share this archive (see RARChildProtocol.h).
+    bool isWalkedAlone() const { return rarchild::walkedAlone(archiveFlags_); }
 
     // The next header read (code 10 at the end, 1003 with missingVolume() set...).
     Header nextHeader();
@@ -89,6 +96,9 @@ class RARChildSession {
     std::size_t start_ = 0;
     std::size_t end_ = 0;
 };
+
+// How many children share a walk that tests every entry of an archive that is not solid.
+unsigned rarWalkerCount();
 
 // The reading child's program: beside the running program, in its libexec folder, or in the
 // build tree.

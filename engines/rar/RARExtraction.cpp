@@ -1,5 +1,6 @@
 #include "core/archive/ArchiveFailure.h"
 #include "engines/rar/RARArchiveEngine.h"
+#include "engines/rar/RARListingCache.h"
 #include "engines/rar/RARPasswordTrial.h"
 #include "engines/rar/RARReader.h"
 #include "platform/FileOperations.h"
@@ -98,6 +99,16 @@ void writeFileEntry(RARReader& reader, const ArchiveItem& entry,
                   reader.entryModificationTime());
 }
 
+// The listing made when the archive was opened serves while the archive is unchanged.
+std::shared_ptr<const ArchiveSummary> listingOf(const std::filesystem::path& archive,
+                                                const std::optional<std::string>& candidate,
+                                                Progress& progress) {
+    if (auto remembered = rarlistingcache::find(archive))
+        return remembered;
+    return std::make_shared<const ArchiveSummary>(
+        RARArchiveEngine(candidate, true).list(archive, progress));
+}
+
 } // namespace
 
 bool isSelectedPath(const std::string& path, const std::set<std::string>& requested) {
@@ -114,12 +125,14 @@ bool isSelectedPath(const std::string& path, const std::set<std::string>& reques
 void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
                                     const std::vector<ArchiveItem>& selected, Progress& progress,
                                     const DestinationMapping& destinationOf,
-                                    const std::optional<std::string>& password, bool exact) {
+                                    const std::optional<std::string>& password, bool exact,
+                                    bool everything) {
     withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        std::unordered_map<std::string, ArchiveItem> wanted;
+        std::unordered_map<std::string_view, const ArchiveItem*> wanted;
+        wanted.reserve(selected.size());
         std::int64_t total = 0;
         for (const auto& entry : selected) {
-            wanted.emplace(entry.path, entry);
+            wanted.emplace(entry.path, &entry);
             total = saturatingAdd(total, std::max<std::int64_t>(entry.size, 1));
         }
         progress.setTotalUnitCount(total);
@@ -129,10 +142,12 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
         // Every entry is tested: a damaged entry fails the extraction even when unchosen; only
         // the chosen files' data comes back.
         RARWalkPlan plan(rarchild::Test::all, rarchild::Data::send);
-        plan.sendEverything = false;
-        for (const auto& entry : selected)
-            if (!entry.isDirectory)
-                plan.wanted.push_back(entry.path);
+        plan.sendEverything = everything;
+        plan.shards = rarWalkerCount();
+        if (!everything)
+            for (const auto& entry : selected)
+                if (!entry.isDirectory)
+                    plan.wanted.push_back(entry.path);
         RARReader reader(archive, candidate, progress, plan);
         FolderMaker folders;
         while (auto entry = reader.nextEntry(progress)) {
@@ -141,7 +156,7 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
                 reader.processEntry();
                 continue;
             }
-            if (!(found->second == *entry))
+            if (!(*found->second == *entry))
                 throw ArchiveFailure::archiveChanged();
             wanted.erase(found);
             std::filesystem::path destination = destinationOf(*entry);
@@ -164,18 +179,21 @@ std::filesystem::path RARArchiveEngine::extract(const std::filesystem::path& arc
                                                 const std::filesystem::path& destination,
                                                 Progress& progress) {
     return withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        auto summary = RARArchiveEngine(candidate, true).list(archive, progress);
-        std::vector<ArchiveItem> selected;
-        for (const auto& entry : summary.entries)
-            if (isSelectedPath(entry.path, paths))
-                selected.push_back(entry);
+        const auto summary = listingOf(archive, candidate, progress);
+        std::vector<ArchiveItem> chosen;
+        if (!paths.empty())
+            for (const auto& entry : summary->entries)
+                if (isSelectedPath(entry.path, paths))
+                    chosen.push_back(entry);
+        const std::vector<ArchiveItem>& selected = paths.empty() ? summary->entries : chosen;
 
         std::filesystem::path staging = destination / (".vexa-extract-" + files::newUUIDString());
         files::createDirectory(staging, 0700);
         files::ScopedRemoval removal(staging);
         writeEntries(
             archive, selected, progress,
-            [&](const ArchiveItem& entry) { return staging / entry.path; }, candidate, true);
+            [&](const ArchiveItem& entry) { return staging / entry.path; }, candidate, true,
+            paths.empty());
         progress.throwIfCancelled();
 
         std::string name = paths::nameDeletingExtension(paths::lastPathComponent(archive));
@@ -192,11 +210,11 @@ void RARArchiveEngine::extractEntry(const ArchiveItem& entry, const std::filesys
                                     std::optional<std::int64_t> limit,
                                     const std::optional<std::string>& password, bool exact) {
     withPasswordVariants(password, exact, [&](const std::optional<std::string>& candidate) {
-        auto summary = RARArchiveEngine(candidate, true).list(archive, progress);
+        const auto summary = listingOf(archive, candidate, progress);
         const std::set<std::string> chosen{entry.path};
         std::vector<ArchiveItem> selected;
         std::int64_t total = 0;
-        for (const auto& listed : summary.entries) {
+        for (const auto& listed : summary->entries) {
             if (isSelectedPath(listed.path, chosen)) {
                 selected.push_back(listed);
                 total = saturatingAdd(total, listed.size);

@@ -46,8 +46,14 @@ RARReader::RARReader(const std::filesystem::path& archive, std::optional<std::st
       password_(std::move(password)) {
     progress.throwIfCancelled();
     lock_.lock();
-    session_ = std::make_unique<RARChildSession>(archive, password_, plan, progress);
-    const std::int32_t error = session_->openError();
+    sessions_.push_back(std::make_unique<RARChildSession>(archive, password_, plan, 0, progress));
+    std::int32_t error = sessions_.front()->openError();
+    if (error == 0 && !sessions_.front()->isWalkedAlone())
+        for (unsigned shard = 1; shard < plan.shards && error == 0; ++shard) {
+            sessions_.push_back(
+                std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
+            error = sessions_.back()->openError();
+        }
     if (error == 0)
         return;
     progress.throwIfCancelled();
@@ -62,7 +68,16 @@ std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
     // headers in a row.
     for (;;) {
         progress.throwIfCancelled();
-        header_ = session_->nextHeader();
+        header_ = sessions_.front()->nextHeader();
+        for (std::size_t i = 1; i < sessions_.size(); ++i) {
+            // Every walker reads the same headers; anything else is not an archive to trust.
+            const auto other = sessions_[i]->nextHeader();
+            if (other.code != header_.code ||
+                (other.code == 0 && (other.flags != header_.flags || other.name != header_.name ||
+                                     other.unpackedSize != header_.unpackedSize ||
+                                     other.packedSize != header_.packedSize)))
+                throw ArchiveFailure::corrupt("RAR");
+        }
         const std::int32_t code = header_.code;
         progress.throwIfCancelled();
         if (code == endOfArchive)
@@ -72,9 +87,11 @@ std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
 
         const std::uint32_t flags = header_.flags;
         if ((flags & VXRarEntryContinuedBefore) != 0) {
+            owner_ = noOwner;
             processEntry();
             continue;
         }
+        owner_ = static_cast<std::size_t>(ordinal_++ % sessions_.size());
         ArchiveItem item;
         item.path = header_.name;
         if (item.path.empty() || !text::isValidUTF8(item.path))
@@ -98,7 +115,21 @@ std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
 }
 
 void RARReader::processEntry() {
-    const std::int32_t code = session_->processEntry(*context_);
+    // The owner tests the entry (or skips it, as the plan says); the other walkers skip it.
+    std::int32_t code = 0;
+    std::int32_t othersCode = 0;
+    for (std::size_t i = 0; i < sessions_.size() && !context_->error; ++i) {
+        if (i == owner_) {
+            code = sessions_[i]->processEntry(*context_);
+        } else {
+            RARStreamContext idle(context_->progress);
+            const std::int32_t skipped = sessions_[i]->processEntry(idle);
+            if (othersCode == 0)
+                othersCode = skipped;
+        }
+    }
+    if (code == 0)
+        code = othersCode;
     if (context_->error) {
         auto error = context_->error;
         context_->error = nullptr;
@@ -112,8 +143,19 @@ void RARReader::processEntry() {
 void RARReader::missingVolumeError(std::int32_t code) {
     if (code != VXRarVolumeMissing)
         return;
-    throw ArchiveFailure::missingVolume(
-        std::filesystem::path(session_->missingVolume()).filename().string());
+    std::string missing;
+    for (const auto& session : sessions_)
+        if (missing.empty())
+            missing = session->missingVolume();
+    throw ArchiveFailure::missingVolume(std::filesystem::path(missing).filename().string());
+}
+
+const std::vector<std::string>& RARReader::volumes() const {
+    const std::vector<std::string>* longest = &sessions_.front()->volumes();
+    for (const auto& session : sessions_)
+        if (session->volumes().size() > longest->size())
+            longest = &session->volumes();
+    return *longest;
 }
 
 } // namespace vexa

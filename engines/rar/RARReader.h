@@ -46,9 +46,9 @@ class RARReader {
     std::uint32_t entryMode() const { return header_.mode; }
     std::int64_t entryModificationTime() const { return header_.modificationTime; }
     // The volumes opened after the first one so far, each once.
-    const std::vector<std::string>& volumes() const { return session_->volumes(); }
-    bool hasRecoveryRecord() const { return session_->hasRecoveryRecord(); }
-    bool isLocked() const { return session_->isLocked(); }
+    const std::vector<std::string>& volumes() const;
+    bool hasRecoveryRecord() const { return sessions_.front()->hasRecoveryRecord(); }
+    bool isLocked() const { return sessions_.front()->isLocked(); }
 
     RARStreamContext& context() { return *context_; }
     const std::optional<std::string>& password() const { return password_; }
@@ -57,8 +57,12 @@ class RARReader {
     std::unique_lock<std::mutex> lock_;
     std::unique_ptr<RARStreamContext> context_;
     std::optional<std::string> password_;
-    std::unique_ptr<RARChildSession> session_;
+    // One walker, or several sharing the tests of an archive that is not solid.
+    std::vector<std::unique_ptr<RARChildSession>> sessions_;
     RARChildSession::Header header_;
+    static constexpr std::size_t noOwner = SIZE_MAX;
+    std::size_t owner_ = noOwner;
+    std::uint64_t ordinal_ = 0;
 };
 
 // Throws the ArchiveFailure for a bridge code; nothing for 0. Code 12 (bad data) reads as a

@@ -5,6 +5,7 @@
 #include "engines/rar/RARBridge.h"
 #include "engines/rar/RARChildProtocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -148,6 +149,10 @@ struct Walk {
     Data entryData = Data::drop;
     std::uint32_t crc = 0;
     std::int32_t volumesSent = 0;
+    // This walker tests entry n (counted without continuations) when n % shards == shard.
+    std::uint32_t shard = 0;
+    std::uint32_t shards = 1;
+    std::uint64_t ordinal = 0;
 };
 
 std::int32_t receive(void* user, const std::uint8_t* bytes, std::int32_t length) {
@@ -220,7 +225,9 @@ void walkEntries(VXRarHandle* handle, Walk& walk) {
         walk.out.number(VXRarEntryModTime(handle));
         walk.out.text(VXRarEntryName(handle));
 
-        const bool test = (flags & VXRarEntryContinuedBefore) == 0 && shouldTest(walk, flags);
+        bool test = false;
+        if ((flags & VXRarEntryContinuedBefore) == 0)
+            test = walk.ordinal++ % walk.shards == walk.shard && shouldTest(walk, flags);
         walk.entryData = Data::drop;
         if (test && walk.data == Data::send)
             walk.entryData = walk.sendEverything || walk.wanted.contains(listedPath(handle, flags))
@@ -272,6 +279,8 @@ int main(int argc, char** argv) {
         walk.test = static_cast<Test>(request.number<std::uint8_t>());
         walk.data = static_cast<Data>(request.number<std::uint8_t>());
         walk.sendEverything = request.number<std::uint8_t>() != 0;
+        walk.shard = request.number<std::uint8_t>();
+        walk.shards = std::max<std::uint32_t>(1, request.number<std::uint8_t>());
         const auto count = request.number<std::uint32_t>();
         for (std::uint32_t i = 0; i < count; ++i)
             walk.wanted.insert(request.text());
@@ -285,10 +294,11 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < password.size(); ++i)
         secret[i] = 0;
 
-    std::uint32_t flags = 0;
-    if (handle != nullptr)
-        flags = (VXRarHasRecoveryRecord(handle) != 0 ? 0x40u : 0u) |
-                (VXRarIsLocked(handle) != 0 ? 0x04u : 0u);
+    const std::uint32_t flags = handle != nullptr ? VXRarArchiveFlags(handle) : 0;
+    if (walkedAlone(flags)) {
+        walk.shard = 0;
+        walk.shards = 1;
+    }
     walk.out.event(openEvent);
     walk.out.number(error);
     walk.out.number(flags);
