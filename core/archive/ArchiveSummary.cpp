@@ -5,7 +5,7 @@
 namespace vexa {
 
 bool ArchiveSummary::isEditable() const {
-    if (volumes.size() > 1)
+    if (volumes.size() > 1 || isLocked)
         return false;
     if (singleFile)
         return false;

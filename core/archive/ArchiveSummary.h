@@ -23,6 +23,8 @@ struct ArchiveSummary {
     bool singleFile = false;
     std::optional<JavaArchive> java;
     bool isSigned = false; // `signed`
+    // A locked RAR: the rar program refuses to change it, so it is read-only like a split set.
+    bool isLocked = false;
 
     // Asks the rar locator for RAR archives, so the answer can change while the program runs.
     bool isEditable() const;

@@ -106,8 +106,11 @@ std::optional<std::filesystem::path> locateSFXModule() {
     std::vector<std::filesystem::path> candidates;
     if (locations.resourcesDirectory)
         candidates.push_back(*locations.resourcesDirectory / "default.sfx");
-    if (const auto program = locateProgram(locations))
+    if (const auto program = locateProgram(locations)) {
         candidates.push_back(program->parent_path() / "default.sfx");
+        candidates.insert(candidates.end(), locations.fixedSFXCandidates.begin(),
+                          locations.fixedSFXCandidates.end());
+    }
     for (const std::filesystem::path& candidate : candidates) {
         if (existsFollowingLinks(candidate))
             return candidate;

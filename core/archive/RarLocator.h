@@ -10,8 +10,11 @@ namespace vexa {
 struct RarLocations {
     // The application's resources folder; none when it has none.
     std::optional<std::filesystem::path> resourcesDirectory;
-    std::vector<std::filesystem::path> fixedCandidates{"/opt/rar/rar", "/opt/homebrew/bin/rar",
+    std::vector<std::filesystem::path> fixedCandidates{"/opt/rar/rar", "/usr/bin/rar",
                                                        "/usr/local/bin/rar"};
+    // Where Debian's rar package keeps its module, away from the program; looked at after
+    // the resources and the program's own folder, and only when a program was found.
+    std::vector<std::filesystem::path> fixedSFXCandidates{"/usr/lib/default.sfx"};
     static RarLocations standard();
 };
 

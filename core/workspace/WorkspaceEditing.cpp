@@ -2,6 +2,7 @@
 #include "core/archive/JavaArchive.h"
 #include "core/workspace/ArchiveEdits.h"
 #include "core/workspace/WorkspaceModel.h"
+#include "engines/rar/RAREditor.h"
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -39,6 +40,8 @@ bool WorkspaceModel::checkEditable() {
     std::optional<ArchiveFailure> refusal;
     if (summary.volumes.size() > 1)
         refusal = ArchiveFailure::splitEditing();
+    else if (summary.isLocked)
+        refusal = lockedRARFailure();
     else if (summary.isEditable())
         return true;
     else if (summary.singleFile)

@@ -39,6 +39,7 @@ ArchiveSummary listWithPassword(const std::filesystem::path& archive, Progress& 
     summary.format = ArchiveFormat::rar;
     summary.volumes = std::move(volumes);
     summary.hasRecoveryRecord = reader.hasRecoveryRecord();
+    summary.isLocked = reader.isLocked();
     return summary;
 }
 

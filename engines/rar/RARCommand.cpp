@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
@@ -230,21 +230,70 @@ std::string programLocale() {
     return name;
 }
 
-class SpawnSettings {
-  public:
-    SpawnSettings() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
+// Started with fork and exec because posix_spawn cannot ask for a death signal: the program
+// must end with this process even when this one is killed outright. The child runs only system
+// calls before exec, as the child of a threaded process must. Gives 0 or the errno of the
+// failed step; the program runs in a process group of its own (a terminal's Ctrl-C is ours to
+// turn into a cancellation, and a cancellation reaches everything it started), with standard
+// input from `input` (the null device when -1), standard output to `output`, standard error
+// to the null device, no signal state of ours, and SIGKILL when the calling thread ends.
+int launch(const char* program, char* const argv[], char* const environment[],
+           const char* directory, int input, int output, pid_t& pid) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return errno;
+    const pid_t parent = ::getpid();
+    sigset_t all, previous;
+    sigfillset(&all);
+    // No handler of ours may run in the child before the dispositions are reset.
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pid = ::fork();
+    if (pid == 0) {
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        for (int signal = 1; signal < NSIG; ++signal)
+            ::sigaction(signal, &standard, nullptr);
+        ::setpgid(0, 0);
+        int error = 0;
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+            ::_exit(127);
+        const int in = input >= 0 ? input : ::open("/dev/null", O_RDONLY);
+        const int discard = ::open("/dev/null", O_WRONLY);
+        if (in < 0 || discard < 0 || ::dup2(in, STDIN_FILENO) < 0 ||
+            ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(discard, STDERR_FILENO) < 0 ||
+            ::chdir(directory) != 0) {
+            error = errno;
+        } else {
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            ::execve(program, argv, environment);
+            error = errno;
+        }
+        (void)!::write(report[1], &error, sizeof error);
+        ::_exit(127);
     }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
+    const int forkError = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return forkError;
     }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
+    // The report pipe closes at the exec; a number on it is the failed step's errno.
+    int childError = 0;
+    ssize_t count;
+    while ((count = ::read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (count > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid = -1;
+        return childError != 0 ? childError : ECHILD;
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -294,30 +343,12 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
     if (password)
         input.emplace();
 
-    SpawnSettings spawn;
-    posix_spawn_file_actions_addchdir_np(&spawn.actions, workingDirectory.c_str());
-    if (input)
-        posix_spawn_file_actions_adddup2(&spawn.actions, input->read, STDIN_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&spawn.actions, output.write, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&spawn.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // Its own process group, so that a terminal's Ctrl-C reaches only us (we cancel it) and a
-    // cancellation reaches everything it started; no signal state of ours is inherited.
-    sigset_t noSignals, allSignals;
-    sigemptyset(&noSignals);
-    sigfillset(&allSignals);
-    posix_spawnattr_setsigmask(&spawn.attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&spawn.attributes, &allSignals);
-    posix_spawnattr_setpgroup(&spawn.attributes, 0);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                    POSIX_SPAWN_SETSIGDEF);
-
     RARPercentMeter meter;
     OutputReader reader(output.read, meter);
     pid_t pid = 0;
-    const int launchError = ::posix_spawn(&pid, executable.c_str(), &spawn.actions,
-                                          &spawn.attributes, argv.data(), environment);
+    const int launchError =
+        launch(executable.c_str(), argv.data(), environment, workingDirectory.c_str(),
+               input ? input->read : -1, output.write, pid);
     if (launchError != 0) {
         reader.remove();
         throw failure(

@@ -71,10 +71,6 @@ std::optional<RAREditor::Change> RAREditor::deleteStep(const Context& context,
         if (!isListed(entries, name))
             throw ArchiveFailure::archiveChanged();
 
-    std::vector<std::string> arguments{"d", context.copy.string(), "--"};
-    arguments.insert(arguments.end(), names.begin(), names.end());
-    context.runRAR(arguments, std::nullopt, 0);
-
     Change change;
     for (const auto& listed : entries) {
         bool removed = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
@@ -83,6 +79,13 @@ std::optional<RAREditor::Change> RAREditor::deleteStep(const Context& context,
         if (!removed)
             change.expectedPaths.insert(listed.path);
     }
+    // rar removes an archive it has emptied, and nothing would be left to read back.
+    if (change.expectedPaths.empty())
+        throw ArchiveFailure::rarEdit("un RAR no puede quedar vacío: deja al menos un elemento.");
+
+    std::vector<std::string> arguments{"d", context.copy.string(), "--"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    context.runRAR(arguments, std::nullopt, 0);
     return change;
 }
 

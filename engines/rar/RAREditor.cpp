@@ -20,6 +20,11 @@ constexpr const char* kChangeMismatchMessage =
 
 } // namespace
 
+ArchiveFailure lockedRARFailure() {
+    return ArchiveFailure::rarEdit(
+        "el archivo está bloqueado y el programa RAR no permite modificarlo.");
+}
+
 void rejectWildcardNames(const std::string& name) {
     if (name.find_first_of("*?") != std::string::npos)
         throw ArchiveFailure::rarEdit(kWildcardMessage);
@@ -93,6 +98,8 @@ std::filesystem::path RAREditor::edit(const std::filesystem::path& archive, Prog
     }
     if (summary.volumes.size() > 1)
         throw ArchiveFailure::splitEditing();
+    if (summary.isLocked)
+        throw lockedRARFailure();
 
     files::ScopedRemoval stage(files::itemReplacementDirectory(archive));
     const auto copy = stage.location() / paths::lastPathComponent(archive);

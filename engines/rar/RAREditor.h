@@ -23,6 +23,9 @@ namespace vexa {
 // listing the change must give, and only then put it in the archive's place; repair and
 // save-as-single write a new file and never touch their source. On any failure or
 // cancellation the archive is left as it was and every temporary folder is gone.
+// The refusal to edit a locked RAR (rar would fail on it with an exit status only).
+ArchiveFailure lockedRARFailure();
+
 struct RAREditor {
     // The password as the user gave it; none for an archive without one.
     std::optional<std::string> password;

@@ -29,12 +29,14 @@ class RarLocator : public ::testing::Test {
     fs::path first = root / "opt/rar/rar";
     fs::path second = root / "opt/homebrew/bin/rar";
     fs::path third = root / "usr/local/bin/rar";
+    fs::path debianModule = root / "usr/lib/default.sfx";
 
     RarLocations locations(bool withResources = true) const {
         RarLocations result;
         if (withResources)
             result.resourcesDirectory = resources;
         result.fixedCandidates = {first, second, third};
+        result.fixedSFXCandidates = {debianModule};
         return result;
     }
 };
@@ -93,7 +95,18 @@ TEST_F(RarLocator, FallsBackToTheModuleBesideTheFoundProgram) {
     EXPECT_EQ(locateSFXModule(), second.parent_path() / "default.sfx");
 }
 
+TEST_F(RarLocator, DebiansModuleServesWhenNoneIsBesideTheProgram) {
+    fs::create_directories(resources);
+    makeFile(third, true);
+    makeFile(debianModule, false);
+    ScopedRarLocations scope(locations());
+    EXPECT_EQ(locateSFXModule(), debianModule);
+    makeFile(third.parent_path() / "default.sfx", false);
+    EXPECT_EQ(locateSFXModule(), third.parent_path() / "default.sfx");
+}
+
 TEST_F(RarLocator, WithoutProgramTheModuleIsOnlyLookedForInResources) {
+    makeFile(debianModule, false);
     makeFile(first, false);
     makeFile(first.parent_path() / "default.sfx", false);
     fs::create_directories(resources);
@@ -134,9 +147,9 @@ TEST_F(RarLocator, ReadersOnOtherThreadsSeeOneWholeSetOfLocations) {
 
 TEST(RarLocatorDefaults, LooksAtTheThreeFixedPathsInOrder) {
     const RarLocations standard = RarLocations::standard();
-    EXPECT_EQ(
-        standard.fixedCandidates,
-        (std::vector<fs::path>{"/opt/rar/rar", "/opt/homebrew/bin/rar", "/usr/local/bin/rar"}));
+    EXPECT_EQ(standard.fixedCandidates,
+              (std::vector<fs::path>{"/opt/rar/rar", "/usr/bin/rar", "/usr/local/bin/rar"}));
+    EXPECT_EQ(standard.fixedSFXCandidates, std::vector<fs::path>{"/usr/lib/default.sfx"});
     EXPECT_EQ(rarLocations().fixedCandidates, standard.fixedCandidates);
 }
 

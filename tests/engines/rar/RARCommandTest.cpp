@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace vexa {
@@ -247,6 +248,34 @@ TEST_F(FakeProgram, CancellationTerminatesAndReapsTheProgram) {
 
 TEST_F(FakeProgram, ProgramIgnoringTerminationIsKilled) {
     expectCancelledAndReaped("trap '' TERM\n", "while :; do /bin/sleep 0.05; done");
+}
+
+TEST_F(FakeProgram, ProgramDiesWithTheProcessThatStartedIt) {
+    const auto started = dir / "started";
+    const auto command = RARCommand::forCreation(
+        program("echo $$ > " + testing::shellQuote(started.string()) + "\nexec /bin/sleep 600"));
+    const pid_t runner = ::fork();
+    if (runner == 0) {
+        try {
+            run(command, {"a"}, std::nullopt);
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    ASSERT_GT(runner, 0);
+    const pid_t pid = startedPid(started);
+    ::kill(runner, SIGKILL);
+    ::waitpid(runner, nullptr, 0);
+    ASSERT_NE(pid, 0);
+    // Gone, or a zombie waiting for a reaper this container may not have.
+    EXPECT_TRUE(eventually([&] {
+        std::error_code error;
+        const auto stat = "/proc/" + std::to_string(pid) + "/stat";
+        if (!std::filesystem::exists(stat, error))
+            return true;
+        const std::string text = readFile(stat);
+        return text.find(") Z ") != std::string::npos;
+    }));
 }
 
 TEST_F(FakeProgram, OutputHeldOpenByALeftoverProcessDoesNotBlockTheEnd) {

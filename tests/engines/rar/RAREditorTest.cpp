@@ -162,6 +162,13 @@ TEST_F(RAREditorTest, RefusesDeletingWhatIsGoneOrHoldsWildcardsBeforeRunning) {
     auto prefix = failureOf([&] { editor.deleteEntries(archive, progress, {"doc"}); });
     ASSERT_TRUE(prefix);
     EXPECT_EQ(prefix->kind(), Case::archiveChanged);
+    // rar would remove the emptied archive.
+    auto everything = failureOf([&] {
+        editor.deleteEntries(archive, progress, {"docs/", "Readme.txt", "Notes.TXT"});
+    });
+    ASSERT_TRUE(everything);
+    EXPECT_EQ(*everything,
+              ArchiveFailure::rarEdit("un RAR no puede quedar vacío: deja al menos un elemento."));
     EXPECT_TRUE(recordedRuns(log).empty());
     expectUntouched(before);
 }
@@ -209,7 +216,7 @@ TEST_F(RAREditorTest, PasswordProblemsStopBeforeAnythingIsWritten) {
     expectUntouched(before);
 }
 
-TEST_F(RAREditorTest, RefusesWithoutProgramAndSplitArchives) {
+TEST_F(RAREditorTest, RefusesWithoutProgramAndSplitOrLockedArchives) {
     makeSample();
     RAREditor readOnly;
     auto noProgram = failureOf([&] { readOnly.deleteEntries(archive, progress, {"Readme.txt"}); });
@@ -222,6 +229,17 @@ TEST_F(RAREditorTest, RefusesWithoutProgramAndSplitArchives) {
         [&] { editor.deleteEntries(folder / "work/set.part1.rar", progress, {"Readme.txt"}); });
     ASSERT_TRUE(split);
     EXPECT_EQ(split->kind(), Case::splitEditing);
+
+    makeArchive(folder / "work/locked.rar", folder / "src", "-k", "Readme.txt Notes.TXT");
+    Progress listing;
+    const auto summary = RARArchiveEngine().list(folder / "work/locked.rar", listing);
+    EXPECT_TRUE(summary.isLocked);
+    EXPECT_FALSE(summary.isEditable());
+    EXPECT_FALSE(RARArchiveEngine().list(archive, listing).isLocked);
+    auto locked = failureOf(
+        [&] { editor.deleteEntries(folder / "work/locked.rar", progress, {"Readme.txt"}); });
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(*locked, lockedRARFailure());
     EXPECT_TRUE(recordedRuns(log).empty());
 }
 
