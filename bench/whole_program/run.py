@@ -315,7 +315,7 @@ def creation(name: str, what: str, corpus: str, item: str) -> Job:
     src = lambda c: c.corpus(corpus)
     return Job(
         name, what,
-        vexa(lambda c: f"fuentes; anadir {src(c) / item}; ajustar formato zip; "
+        vexa(lambda c: f"fuentes; anadir-fuente {src(c) / item}; ajustar formato zip; "
                        f"ajustar nombre nuevo; crear",
              lambda c: f"{c.out}\n", "ZIP creado correctamente",
              output=lambda c: c.out / "nuevo.zip"),
