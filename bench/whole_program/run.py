@@ -394,7 +394,7 @@ def rar_creation(name: str, what: str, corpus: str, item: str) -> Job:
     src = lambda c: c.corpus(corpus)
     return Job(
         name, what,
-        vexa(lambda c: f"fuentes; anadir {src(c) / item}; ajustar formato rar; ajustar nivel 3; "
+        vexa(lambda c: f"anadir-fuente {src(c) / item}; ajustar formato rar; ajustar nivel 3; "
                        f"ajustar nombre nuevo; crear",
              lambda c: f"{c.out}\n", "RAR creado correctamente",
              output=lambda c: c.out / "nuevo.rar"),
