@@ -87,7 +87,6 @@ class RARChildSession {
     Progress& progress_;
     pid_t pid_ = -1;
     int events_ = -1;
-    bool ended_ = false;
     std::int32_t openError_ = 0;
     std::uint32_t archiveFlags_ = 0;
     std::string missing_;
