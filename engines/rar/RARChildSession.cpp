@@ -1,7 +1,9 @@
 #include "engines/rar/RARChildSession.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARPipeWrite.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,12 +29,6 @@ bool isExecutable(const std::filesystem::path& location) {
     return ::access(location.c_str(), X_OK) == 0;
 }
 
-void wipe(std::string& bytes) {
-    volatile char* p = bytes.data();
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        p[i] = 0;
-}
-
 class Request {
   public:
     template <typename T> void number(T value) {
@@ -42,33 +38,9 @@ class Request {
         number(static_cast<std::uint32_t>(value.size()));
         bytes.append(value);
     }
-    ~Request() { wipe(bytes); }
+    ~Request() { secrets::wipe(bytes); }
     std::string bytes;
 };
-
-// The child may already be gone; its end shows on the event pipe, so a failed write is left
-// to be found there, and must not end this process with SIGPIPE.
-void writeIgnoringBrokenPipe(int fd, const std::string& bytes) {
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (errno == EPIPE) {
-                const timespec immediately{0, 0};
-                sigtimedwait(&pipeSignal, nullptr, &immediately);
-            }
-            break;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
 
 struct Pipe {
     int read = -1;

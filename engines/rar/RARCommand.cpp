@@ -1,7 +1,9 @@
 #include "engines/rar/RARCommand.h"
 
 #include "engines/rar/RARPercentMeter.h"
+#include "engines/rar/RARPipeWrite.h"
 #include "platform/PlatformError.h"
+#include "platform/Secrets.h"
 #include "platform/TextRules.h"
 
 #include <atomic>
@@ -190,31 +192,12 @@ class ChildProcess {
     std::optional<int> status_;
 };
 
-// A reader that has gone away must not end this process with SIGPIPE; the program's exit
-// status tells what happened.
+// Never blocks: a program that does not read its input cannot hang the operation.
 void writePasswordIgnoringErrors(int fd, const std::string& password) {
-    const std::string line = password + "\n";
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    // Never blocks: a program that does not read its input cannot hang the operation.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t count = ::write(fd, line.data() + written, line.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (errno == EPIPE) {
-                const timespec immediately{0, 0};
-                sigtimedwait(&pipeSignal, nullptr, &immediately);
-            }
-            break;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    std::string line = password + "\n";
+    writeIgnoringBrokenPipe(fd, line);
+    secrets::wipe(line);
 }
 
 // rar reads a password typed outside ASCII only under a UTF-8 locale, and aborts under the
