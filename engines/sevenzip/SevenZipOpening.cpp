@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <limits>
 #include <sys/stat.h>
 
 namespace vexa {
@@ -72,11 +74,17 @@ std::optional<SevenZipEntry> entryOf(const sevenzip::FileEntry& file, bool encry
     else if (entry.permissions == 0777 && directory)
         entry.permissions = 0755;
     if (file.modificationTime) {
-        const auto ticks = static_cast<std::int64_t>(*file.modificationTime) -
-                           static_cast<std::int64_t>(sevenzip::unixEpochFileTime);
-        entry.modificationDate =
-            files::FileTime(std::chrono::duration_cast<files::FileTime::duration>(
-                std::chrono::nanoseconds(ticks) * 100));
+        // A time the clock cannot hold (before 1678 or after 2262) is left out, never wrapped.
+        const std::uint64_t raw = *file.modificationTime;
+        const std::uint64_t epoch = sevenzip::unixEpochFileTime;
+        const std::uint64_t distance = raw >= epoch ? raw - epoch : epoch - raw;
+        if (distance <=
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / 100)) {
+            const auto ticks = static_cast<std::int64_t>(distance) * (raw >= epoch ? 1 : -1);
+            entry.modificationDate =
+                files::FileTime(std::chrono::duration_cast<files::FileTime::duration>(
+                    std::chrono::nanoseconds(ticks * 100)));
+        }
     }
     return entry;
 }
