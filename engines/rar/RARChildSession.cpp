@@ -1,7 +1,7 @@
 #include "engines/rar/RARChildSession.h"
 
 #include "core/archive/ArchiveFailure.h"
-#include "engines/rar/RARPipeWrite.h"
+#include "engines/rar/RARPipe.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 
@@ -40,29 +40,6 @@ class Request {
     }
     ~Request() { secrets::wipe(bytes); }
     std::string bytes;
-};
-
-struct Pipe {
-    int read = -1;
-    int write = -1;
-    Pipe() {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            throw PlatformError::fromErrno(errno, "", false);
-        read = ends[0];
-        write = ends[1];
-    }
-    ~Pipe() {
-        closeEnd(read);
-        closeEnd(write);
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    static void closeEnd(int& fd) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
 };
 
 class SpawnSettings {
@@ -129,8 +106,8 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
         for (const auto& path : plan.wanted)
             request.text(path);
 
-    Pipe input;
-    Pipe events;
+    RARPipe input;
+    RARPipe events;
     // Fewer wake-ups while data streams through.
     ::fcntl(events.write, F_SETPIPE_SZ, 1 << 20);
 
@@ -161,14 +138,14 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
             "no se pudo iniciar el lector de RAR: " +
             std::string(PlatformError::fromErrno(launchError, program, false).what()));
     }
-    Pipe::closeEnd(input.read);
-    Pipe::closeEnd(events.write);
+    input.closeRead();
+    events.closeWrite();
     events_ = events.read;
     events.read = -1;
 
     try {
         writeIgnoringBrokenPipe(input.write, request.bytes);
-        Pipe::closeEnd(input.write);
+        input.closeWrite();
         if (nextEvent() != rarchild::openEvent)
             childEnded();
         openError_ = number<std::int32_t>();

@@ -1,7 +1,7 @@
 #include "engines/rar/RARCommand.h"
 
 #include "engines/rar/RARPercentMeter.h"
-#include "engines/rar/RARPipeWrite.h"
+#include "engines/rar/RARPipe.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 #include "platform/TextRules.h"
@@ -72,34 +72,6 @@ void throwSystemFailureOfExit(int code, const std::vector<std::string>& argument
     }
     throw PlatformError::fromErrno(errorNumber, archive.string(), true);
 }
-
-struct Pipe {
-    int read = -1;
-    int write = -1;
-    Pipe() {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            throw PlatformError::fromErrno(errno, "", false);
-        read = ends[0];
-        write = ends[1];
-    }
-    ~Pipe() {
-        closeRead();
-        closeWrite();
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    void closeRead() {
-        if (read >= 0)
-            ::close(read);
-        read = -1;
-    }
-    void closeWrite() {
-        if (write >= 0)
-            ::close(write);
-        write = -1;
-    }
-};
 
 // Feeds the program's output to the meter on a thread of its own. It stops when asked even
 // while the pipe stays open, since a process the program started may still hold its end.
@@ -321,8 +293,8 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
     std::string lang = "LANG=" + locale, lcAll = "LC_ALL=" + locale;
     char* environment[] = {lang.data(), lcAll.data(), nullptr};
 
-    Pipe output;
-    std::optional<Pipe> input;
+    RARPipe output;
+    std::optional<RARPipe> input;
     if (password)
         input.emplace();
 

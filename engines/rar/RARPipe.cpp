@@ -1,12 +1,40 @@
-#include "engines/rar/RARPipeWrite.h"
+#include "engines/rar/RARPipe.h"
+
+#include "platform/PlatformError.h"
 
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 namespace vexa {
+
+RARPipe::RARPipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw PlatformError::fromErrno(errno, "", false);
+    read = ends[0];
+    write = ends[1];
+}
+
+RARPipe::~RARPipe() {
+    closeRead();
+    closeWrite();
+}
+
+void RARPipe::closeRead() noexcept {
+    if (read >= 0)
+        ::close(read);
+    read = -1;
+}
+
+void RARPipe::closeWrite() noexcept {
+    if (write >= 0)
+        ::close(write);
+    write = -1;
+}
 
 void writeIgnoringBrokenPipe(int fd, std::string_view bytes) {
     sigset_t pipeSignal, previous;
