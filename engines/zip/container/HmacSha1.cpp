@@ -8,6 +8,25 @@ namespace vexa {
 
 namespace {
 constexpr size_t blockSize = SHA_CBLOCK;
+
+// Hashes the one block `block` on from the key state `from`, and leaves the digest in the
+// block's first 20 bytes.
+void transformFrom(const SHA_CTX& from, SHA_CTX& work, uint8_t* block) {
+    work.h0 = from.h0;
+    work.h1 = from.h1;
+    work.h2 = from.h2;
+    work.h3 = from.h3;
+    work.h4 = from.h4;
+    SHA1_Transform(&work, block);
+    const SHA_LONG words[5] = {work.h0, work.h1, work.h2, work.h3, work.h4};
+    for (size_t i = 0; i < 5; ++i) {
+        block[4 * i] = static_cast<uint8_t>(words[i] >> 24);
+        block[4 * i + 1] = static_cast<uint8_t>(words[i] >> 16);
+        block[4 * i + 2] = static_cast<uint8_t>(words[i] >> 8);
+        block[4 * i + 3] = static_cast<uint8_t>(words[i]);
+    }
+}
+
 } // namespace
 
 HmacSha1::HmacSha1(const uint8_t* key, size_t length) {
@@ -50,29 +69,38 @@ void HmacSha1::final(uint8_t* mac) {
 
 void HmacSha1::pbkdf2(const uint8_t* salt, size_t saltLength, unsigned iterations, uint8_t* out,
                       size_t length) {
-    uint8_t u[size];
+    // After the first, every round hashes a 20-byte message behind one key block, inner and
+    // outer alike: one padded block serves both, and each round costs two block transforms
+    // with none of the streaming interface's buffering, padding and wiping.
+    uint8_t block[blockSize] = {};
+    block[size] = 0x80;
+    const uint64_t bits = (blockSize + size) * 8;
+    for (size_t i = 0; i < 8; ++i)
+        block[blockSize - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
+    SHA_CTX work = inner_;
     uint8_t t[size];
-    for (uint32_t block = 1; length > 0; ++block) {
-        const uint8_t index[4] = {static_cast<uint8_t>(block >> 24),
-                                  static_cast<uint8_t>(block >> 16),
-                                  static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block)};
+    for (uint32_t index = 1; length > 0; ++index) {
+        const uint8_t indexBytes[4] = {
+            static_cast<uint8_t>(index >> 24), static_cast<uint8_t>(index >> 16),
+            static_cast<uint8_t>(index >> 8), static_cast<uint8_t>(index)};
         update(salt, saltLength);
-        update(index, sizeof index);
-        final(u);
-        std::memcpy(t, u, size);
+        update(indexBytes, sizeof indexBytes);
+        final(block);
+        std::memcpy(t, block, size);
         for (unsigned i = 1; i < iterations; ++i) {
-            update(u, size);
-            final(u);
+            transformFrom(inner_, work, block);
+            transformFrom(outer_, work, block);
             for (size_t k = 0; k < size; ++k)
-                t[k] ^= u[k];
+                t[k] ^= block[k];
         }
         const size_t take = std::min(length, size);
         std::memcpy(out, t, take);
         out += take;
         length -= take;
     }
-    OPENSSL_cleanse(u, sizeof u);
+    OPENSSL_cleanse(block, sizeof block);
     OPENSSL_cleanse(t, sizeof t);
+    OPENSSL_cleanse(&work, sizeof work);
 }
 
 } // namespace vexa

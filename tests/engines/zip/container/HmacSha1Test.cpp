@@ -10,7 +10,8 @@ namespace vexa {
 namespace {
 
 // The precomputed-state HMAC and PBKDF2 agree with the library's own for keys shorter than,
-// equal to and longer than SHA-1's block, and for outputs that end inside a block.
+// equal to and longer than SHA-1's block, for one round and many, and for outputs that end
+// inside a block.
 TEST(HmacSha1Test, MatchesTheLibrary) {
     const std::vector<std::uint8_t> salt = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     for (const std::size_t keyLength : {0u, 1u, 20u, 64u, 65u, 200u}) {
@@ -34,16 +35,19 @@ TEST(HmacSha1Test, MatchesTheLibrary) {
                 << keyLength;
         }
 
-        for (const std::size_t outLength : {2u, 20u, 34u, 66u}) {
-            std::vector<std::uint8_t> ours(outLength), theirs(outLength);
-            HmacSha1(key.data(), key.size())
-                .pbkdf2(salt.data(), salt.size(), 1000, ours.data(), outLength);
-            ASSERT_EQ(PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(key.data()),
-                                        static_cast<int>(key.size()), salt.data(),
-                                        static_cast<int>(salt.size()), 1000, EVP_sha1(),
-                                        static_cast<int>(outLength), theirs.data()),
-                      1);
-            EXPECT_EQ(ours, theirs) << keyLength << " " << outLength;
+        for (const unsigned iterations : {1u, 2u, 1000u}) {
+            for (const std::size_t outLength : {2u, 20u, 34u, 66u}) {
+                std::vector<std::uint8_t> ours(outLength), theirs(outLength);
+                HmacSha1(key.data(), key.size())
+                    .pbkdf2(salt.data(), salt.size(), iterations, ours.data(), outLength);
+                ASSERT_EQ(PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(key.data()),
+                                            static_cast<int>(key.size()), salt.data(),
+                                            static_cast<int>(salt.size()),
+                                            static_cast<int>(iterations), EVP_sha1(),
+                                            static_cast<int>(outLength), theirs.data()),
+                          1);
+                EXPECT_EQ(ours, theirs) << keyLength << " " << iterations << " " << outLength;
+            }
         }
     }
 }
