@@ -339,21 +339,21 @@ void replaceItem(const Path& given, const Path& replacement) {
     if (error != EXDEV)
         fail(original, true, error);
     // Another file system: copy beside the original first, then rename over it, so that a
-    // failed copy never touches the original.
-    const Path staging = paths::deletingLastPathComponent(paths::standardized(original)) /
-                         (".vexa-replace-" + newUUIDString());
+    // failed copy never touches the original. The copy sits in a held work folder so that
+    // another run's sweep cannot take it half-way.
+    const Path folder = itemReplacementDirectory(given);
+    const Path staging = folder / paths::lastPathComponent(original);
     try {
         copyTree(replacement, staging);
         if (adopt)
             adoptOwnerAndMode(staging, originalInfo);
+        if (const int stagingError = renameOver(staging, original))
+            fail(original, true, stagingError);
     } catch (...) {
-        removeItemIgnoringErrors(staging);
+        removeItemIgnoringErrors(folder);
         throw;
     }
-    if (const int stagingError = renameOver(staging, original)) {
-        removeItemIgnoringErrors(staging);
-        fail(original, true, stagingError);
-    }
+    removeItemIgnoringErrors(folder);
     removeItemIgnoringErrors(replacement);
 }
 
