@@ -4,9 +4,11 @@
 #include "ReadAheadSource.h"
 #include "TarReadFailure.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -14,6 +16,10 @@ namespace {
 constexpr std::size_t blockSize = 256 * 1024;
 // libarchive's errno for data that no enabled format or filter recognises, on Linux.
 constexpr int unrecognisedFormat = EILSEQ;
+// A header that starts in a block lent earlier is found in this much of the blocks before;
+// header records longer than the cap (huge extended headers) are left unplaced.
+constexpr std::size_t historySize = 64 * 1024;
+constexpr std::size_t captureCap = 1 << 20;
 } // namespace
 
 ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool decompress,
@@ -59,8 +65,11 @@ ssize_t ArchiveReadHandle::readCallback(archive* handle, void* self, const void*
     auto* reader = static_cast<ArchiveReadHandle*>(self);
     try {
         if (reader->lender_ != nullptr) {
+            reader->keepLentBlock();
             const char* data = nullptr;
             std::size_t count = reader->lender_->lend(&data);
+            reader->lent_ = data;
+            reader->lentSize_ = count;
             *block = data;
             return static_cast<ssize_t>(count);
         }
@@ -85,6 +94,62 @@ std::int64_t ArchiveReadHandle::skipCallback(archive* handle, void* self, std::i
         archive_set_error(handle, EIO, "source failed");
         return ARCHIVE_FATAL;
     }
+}
+
+void ArchiveReadHandle::keepLentBlock() {
+    if (lent_ == nullptr)
+        return;
+    if (capturing_ && !captureBroken_) {
+        std::int64_t from = std::max(captureStart_, lentStart_) - lentStart_;
+        if (from < static_cast<std::int64_t>(lentSize_))
+            captured_.insert(captured_.end(), lent_ + from, lent_ + lentSize_);
+        if (captured_.size() > captureCap)
+            captureBroken_ = true;
+    }
+    std::size_t kept = std::min(lentSize_, historySize);
+    std::size_t older = std::min(history_.size(), historySize - kept);
+    history_.erase(history_.begin(), history_.end() - static_cast<std::ptrdiff_t>(older));
+    history_.insert(history_.end(), lent_ + lentSize_ - kept, lent_ + lentSize_);
+    lentStart_ += static_cast<std::int64_t>(lentSize_);
+    lent_ = nullptr;
+    lentSize_ = 0;
+}
+
+std::int64_t ArchiveReadHandle::position() const {
+    return archive_filter_bytes(handle_, 0);
+}
+
+void ArchiveReadHandle::startCapture() {
+    capturing_ = true;
+    captureBroken_ = lender_ == nullptr;
+    captureStart_ = position();
+    captured_.clear();
+    if (captureStart_ < lentStart_) {
+        std::int64_t back = lentStart_ - captureStart_;
+        if (back > static_cast<std::int64_t>(history_.size()))
+            captureBroken_ = true;
+        else
+            captured_.assign(history_.end() - back, history_.end());
+    }
+}
+
+std::optional<std::uint32_t> ArchiveReadHandle::finishCapture(std::int64_t& start) {
+    capturing_ = false;
+    start = captureStart_;
+    std::int64_t end = position();
+    if (captureBroken_ || end > lentStart_ + static_cast<std::int64_t>(lentSize_) ||
+        end < captureStart_)
+        return std::nullopt;
+    uLong crc = crc32_z(0, nullptr, 0);
+    std::int64_t inCaptured = std::min(end, lentStart_) - captureStart_;
+    if (inCaptured > 0)
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(captured_.data()),
+                      static_cast<std::size_t>(inCaptured));
+    std::int64_t from = std::max(captureStart_, lentStart_);
+    if (end > from)
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(lent_ + (from - lentStart_)),
+                      static_cast<std::size_t>(end - from));
+    return static_cast<std::uint32_t>(crc);
 }
 
 void ArchiveReadHandle::fail() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -40,6 +41,14 @@ class ArchiveReadHandle {
     std::size_t readData(char* buffer, std::size_t capacity);
     void skipData();
 
+    // Keeping the header bytes of one entry, for a source that lends its blocks: begin before
+    // next() and finish after it. finishCapture gives the CRC-32 of the bytes consumed in
+    // between and where they began in the decoded stream; none when they could not be kept.
+    void startCapture();
+    std::optional<std::uint32_t> finishCapture(std::int64_t& start);
+    // How far the decoded stream has been consumed.
+    std::int64_t position() const;
+
   private:
     static ssize_t readCallback(archive*, void* self, const void** block);
     static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
@@ -55,6 +64,16 @@ class ArchiveReadHandle {
     std::vector<char> block_;
     std::exception_ptr sourceFailure_;
     bool sawEntry_ = false;
+    // The block lent last and where it lies in the stream, with the tail of the ones before.
+    void keepLentBlock();
+    const char* lent_ = nullptr;
+    std::size_t lentSize_ = 0;
+    std::int64_t lentStart_ = 0;
+    std::vector<char> history_; // the bytes just before lentStart_
+    bool capturing_ = false;
+    bool captureBroken_ = false;
+    std::int64_t captureStart_ = 0;
+    std::vector<char> captured_; // from captureStart_ up to lentStart_
 };
 
 } // namespace vexa::tar

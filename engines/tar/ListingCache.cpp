@@ -10,6 +10,7 @@ namespace {
 struct Remembered {
     FileIdentity identity;
     std::shared_ptr<const ArchiveSummary> summary;
+    std::shared_ptr<const TarPlacements> placements;
 };
 
 std::mutex rememberedMutex;
@@ -17,9 +18,10 @@ std::optional<Remembered> remembered;
 
 } // namespace
 
-void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary) {
+void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
+                     std::shared_ptr<const TarPlacements> placements) {
     std::lock_guard lock(rememberedMutex);
-    remembered = Remembered{identity, std::move(summary)};
+    remembered = Remembered{identity, std::move(summary), std::move(placements)};
 }
 
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive) {
@@ -31,6 +33,13 @@ std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::p
         !(remembered->identity == FileIdentity::of(status)))
         return nullptr;
     return remembered->summary;
+}
+
+std::shared_ptr<const TarPlacements> rememberedPlacements(const ArchiveSummary& summary) {
+    std::lock_guard lock(rememberedMutex);
+    if (!remembered || remembered->summary.get() != &summary)
+        return nullptr;
+    return remembered->placements;
 }
 
 } // namespace vexa::tar

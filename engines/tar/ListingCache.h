@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "TarPlacement.h"
 #include "core/archive/ArchiveSummary.h"
 
 #include <filesystem>
@@ -11,8 +12,12 @@ namespace vexa::tar {
 // The validated listing of the archive listed last, kept while the file stays as it was, so
 // that an extraction after the open decodes the archive once instead of listing it again.
 // The extraction still compares every header it reads with this listing.
-void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary);
+void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
+                     std::shared_ptr<const TarPlacements> placements = nullptr);
 // Null when the archive was not the last one listed or has changed since.
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive);
+// Where the entries of `summary`, a listing rememberedListing gave, lie in the decoded
+// stream; null when it is no longer the remembered one or its entries were not placed.
+std::shared_ptr<const TarPlacements> rememberedPlacements(const ArchiveSummary& summary);
 
 } // namespace vexa::tar

@@ -6,6 +6,8 @@
 #include "ListingCache.h"
 #include "TarEntryReader.h"
 #include "TarListing.h"
+#include "XzBlockExtraction.h"
+#include "XzStreamReader.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "platform/FileOperations.h"
@@ -14,11 +16,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace vexa {
@@ -36,6 +40,8 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
     if (countsUnits)
         progress.setTotalUnitCount(reader.archiveSize());
     std::vector<ArchiveItem> entries;
+    auto placements = std::make_shared<tar::TarPlacements>();
+    bool placed = true;
     if (reader.kind().singleFile) {
         // The decoded size is written nowhere reliable (gzip keeps it modulo 4 GiB, per
         // member), so the stream is decoded once to count it; that also finds any damage.
@@ -63,6 +69,9 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
             bool isDirectory = header->kind == tar::EntryKind::directory;
             entries.push_back(
                 ArchiveItem{header->path, header->size, header->size, isDirectory, false});
+            placed = placed && header->placement;
+            if (placed)
+                placements->push_back(*header->placement);
             reader.skip();
         }
     }
@@ -76,7 +85,9 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
     summary.compression = reader.kind().compression;
     summary.singleFile = reader.kind().singleFile;
     auto remembered = std::make_shared<const ArchiveSummary>(std::move(summary));
-    tar::rememberListing(reader.archiveIdentity(), remembered);
+    if (!placed || remembered->singleFile)
+        placements.reset();
+    tar::rememberListing(reader.archiveIdentity(), remembered, std::move(placements));
     return *remembered;
 }
 
@@ -114,6 +125,36 @@ void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
     writers.end();
 }
 
+bool isXzFile(const path& archive) {
+    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    char start[6];
+    return file.get() >= 0 && ::pread(file.get(), start, sizeof start, 0) == sizeof start &&
+           tar::XzStreamReader::hasMagic(start, sizeof start);
+}
+
+// An xz archive of several blocks is written block by block on several threads, from where
+// the listing placed each entry; false when it cannot be.
+bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
+                          const std::set<std::string>& chosen, Progress& progress,
+                          tar::ExtractionTree& tree, const RelativeName& relativeOf) {
+    std::shared_ptr<const tar::TarPlacements> placements = tar::rememberedPlacements(listing);
+    if (!placements || placements->size() != listing.entries.size() || !isXzFile(archive))
+        return false;
+    std::vector<tar::PlacedEntry> placed;
+    for (std::size_t i = 0; i < listing.entries.size(); ++i) {
+        const ArchiveItem& item = listing.entries[i];
+        if (!tar::isSelectedPath(item.path, chosen))
+            continue;
+        std::string relative = relativeOf(item);
+        if (item.isDirectory)
+            tree.makeFolders(relative);
+        else
+            tree.makeParentFolders(relative);
+        placed.push_back({std::move(relative), item.isDirectory, item.size, (*placements)[i]});
+    }
+    return tar::extractXzBlocks(archive, placed, tree, progress);
+}
+
 // One pass over the archive that writes the selected entries below `tree`, each header
 // compared with the validated listing at its place, so that an archive changed since it was
 // listed stops the work instead of writing what nobody checked. The pass ends as soon as every
@@ -131,6 +172,8 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
     }
     progress.setTotalUnitCount(total);
     progress.setCompletedUnitCount(0);
+    if (writeEntriesByBlocks(archive, listing, chosen, progress, tree, relativeOf))
+        return;
 
     tar::TarEntryReader reader(archive, progress, false);
     tar::ExtractionWriters writers(tree, writerThreads());
@@ -169,7 +212,12 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
 std::shared_ptr<const ArchiveSummary> currentListing(const path& archive, Progress& progress) {
     if (std::shared_ptr<const ArchiveSummary> remembered = tar::rememberedListing(archive))
         return remembered;
-    return std::make_shared<const ArchiveSummary>(tar::listArchive(archive, progress, false));
+    ArchiveSummary listed = tar::listArchive(archive, progress, false);
+    // The one just remembered, with the places of its entries.
+    if (std::shared_ptr<const ArchiveSummary> remembered = tar::rememberedListing(archive);
+        remembered && remembered->entries == listed.entries)
+        return remembered;
+    return std::make_shared<const ArchiveSummary>(std::move(listed));
 }
 
 // The first name among "name", "name 2", "name 3"... that nothing in `folder` holds yet.

@@ -91,10 +91,18 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         return header;
     }
     for (;;) {
+        if (ahead_)
+            archive_->startCapture();
         archive_entry* entry = archive_->next();
         current_ = entry;
         if (entry == nullptr)
             return std::nullopt;
+        std::optional<TarPlacement> placement;
+        if (ahead_) {
+            std::int64_t start = 0;
+            if (std::optional<std::uint32_t> crc = archive_->finishCapture(start))
+                placement = TarPlacement{start, archive_->position(), *crc, 0644, std::nullopt};
+        }
         // The program runs in the C locale, where the library keeps a name's stored bytes
         // (UTF-8 from current tools) as its plain form. Asking for the UTF-8 form would only
         // convert them again, opening a converter for every entry, and in a UTF-8 locale the
@@ -119,6 +127,12 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         if (archive_entry_mtime_is_set(entry))
             header.modificationTime =
                 timespec{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
+        // A sparse file's data is not its bytes in the stream.
+        if (placement && archive_entry_sparse_count(entry) == 0) {
+            header.placement = placement;
+            header.placement->permissions = header.permissions;
+            header.placement->modificationTime = header.modificationTime;
+        }
         return header;
     }
 }

@@ -4,6 +4,7 @@
 #include "FileByteSource.h"
 #include "ReadAheadSource.h"
 #include "TarFileKind.h"
+#include "TarPlacement.h"
 #include "platform/Progress.h"
 
 #include <cstdint>
@@ -23,6 +24,8 @@ struct TarEntryHeader {
     std::int64_t size = -1; // -1: only known once the data has been read (single files)
     mode_t permissions = 0644;
     std::optional<struct timespec> modificationTime;
+    // Known for TAR archives decoded by this folder's stream readers (zstd, gzip, xz).
+    std::optional<TarPlacement> placement;
 };
 
 // One pass over the entries of a TAR archive or over the one entry of a single compressed

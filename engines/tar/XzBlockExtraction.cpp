@@ -1,0 +1,304 @@
+#include "XzBlockExtraction.h"
+
+#include "TarReadFailure.h"
+#include "XzBlocks.h"
+#include "core/archive/ArchiveFailure.h"
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace vexa::tar {
+
+namespace {
+
+constexpr std::size_t chunkSize = 256 * 1024;
+// The decoders together, beside everything else an extraction holds, stay within 64 MiB: four
+// blocks of xz -6 (8 MiB dictionaries) at once.
+constexpr std::uint64_t decoderBudget = 40ull << 20;
+constexpr std::size_t maximumThreads = 8;
+constexpr std::size_t stripeCount = 64;
+// Completed units are reported in steps of this many bytes, so the threads rarely meet there.
+constexpr std::int64_t reportStep = 1 << 20;
+
+struct Segment {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    std::size_t entry = 0;
+    bool header = false;
+};
+
+struct HeaderPiece {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    std::uint32_t crc = 0;
+};
+
+struct EntryState {
+    std::atomic<std::int64_t> remaining{0};
+    // Guarded by the entry's stripe.
+    int descriptor = -1;
+    bool created = false;
+    std::vector<HeaderPiece> pieces;
+};
+
+class Extraction {
+  public:
+    Extraction(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
+               const ExtractionTree& tree, Progress& progress, int descriptor)
+        : archive_(archive), entries_(entries), tree_(tree), progress_(progress),
+          descriptor_(descriptor), states_(entries.size()) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const TarPlacement& place = entries[i].placement;
+            segments_.push_back({place.headerOffset, place.dataOffset, i, true});
+            if (!entries[i].isDirectory && entries[i].size > 0)
+                segments_.push_back(
+                    {place.dataOffset, place.dataOffset + entries[i].size, i, false});
+            states_[i].remaining = entries[i].isDirectory ? 0 : entries[i].size;
+        }
+    }
+
+    ~Extraction() {
+        for (EntryState& state : states_)
+            if (state.descriptor >= 0)
+                ::close(state.descriptor);
+    }
+
+    // The segments follow one another in the stream, as a listing read them.
+    bool ordered() const {
+        for (std::size_t i = 0; i < segments_.size(); ++i) {
+            if (segments_[i].end <= segments_[i].start)
+                return false;
+            if (i > 0 && segments_[i].start < segments_[i - 1].end)
+                return false;
+        }
+        return !segments_.empty();
+    }
+
+    void run(std::vector<XzBlock> blocks) {
+        // Only the blocks that hold something chosen.
+        std::erase_if(blocks, [&](const XzBlock& block) {
+            std::int64_t end = block.uncompressedOffset + block.uncompressedSize;
+            auto first = firstSegmentEndingAfter(block.uncompressedOffset);
+            return first == segments_.end() || first->start >= end;
+        });
+        blocks_ = std::move(blocks);
+        if (blocks_.empty())
+            return;
+        std::uint64_t perThread =
+            XzBlockDecoder(descriptor_, blocks_.front()).memoryUsage() + chunkSize;
+        std::size_t affordable =
+            static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
+        std::size_t count =
+            std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
+                      maximumThreads, affordable, blocks_.size()});
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < count; ++i)
+            threads.emplace_back([this] { work(); });
+        for (std::thread& thread : threads)
+            thread.join();
+        if (failure_)
+            std::rethrow_exception(failure_);
+        progress_.throwIfCancelled();
+        verify();
+    }
+
+  private:
+    std::vector<Segment>::const_iterator firstSegmentEndingAfter(std::int64_t offset) const {
+        return std::upper_bound(
+            segments_.begin(), segments_.end(), offset,
+            [](std::int64_t value, const Segment& segment) { return value < segment.end; });
+    }
+
+    std::mutex& stripe(std::size_t entry) { return stripes_[entry % stripeCount]; }
+
+    void work() {
+        std::vector<char> chunk(chunkSize);
+        std::int64_t unreported = 0;
+        try {
+            for (;;) {
+                std::size_t index = next_.fetch_add(1);
+                if (index >= blocks_.size() || stopped_)
+                    break;
+                decode(blocks_[index], chunk, unreported);
+            }
+        } catch (...) {
+            std::lock_guard lock(failureMutex_);
+            if (!failure_)
+                failure_ = std::current_exception();
+            stopped_ = true;
+        }
+        if (unreported > 0)
+            progress_.addCompletedUnits(unreported);
+    }
+
+    void decode(const XzBlock& block, std::vector<char>& chunk, std::int64_t& unreported) {
+        XzBlockDecoder decoder(descriptor_, block);
+        std::int64_t at = block.uncompressedOffset;
+        while (std::size_t count = decoder.read(chunk.data(), chunk.size())) {
+            if (stopped_)
+                return;
+            if (progress_.isCancelled()) {
+                stopped_ = true;
+                return;
+            }
+            place(chunk.data(), at, count, unreported);
+            at += static_cast<std::int64_t>(count);
+            if (unreported >= reportStep) {
+                progress_.addCompletedUnits(unreported);
+                unreported = 0;
+            }
+        }
+        if (at != block.uncompressedOffset + block.uncompressedSize)
+            throw damagedArchive();
+    }
+
+    void place(const char* data, std::int64_t at, std::size_t count, std::int64_t& unreported) {
+        std::int64_t end = at + static_cast<std::int64_t>(count);
+        for (auto segment = firstSegmentEndingAfter(at);
+             segment != segments_.end() && segment->start < end; ++segment) {
+            std::int64_t from = std::max(at, segment->start);
+            std::int64_t to = std::min(end, segment->end);
+            const char* bytes = data + (from - at);
+            if (segment->header)
+                header(segment->entry, from, bytes, to - from, to == segment->end, unreported);
+            else
+                write(segment->entry, from, bytes, to - from, unreported);
+        }
+    }
+
+    void header(std::size_t entry, std::int64_t offset, const char* bytes, std::int64_t length,
+                bool last, std::int64_t& unreported) {
+        auto crc = static_cast<std::uint32_t>(crc32_z(crc32_z(0, nullptr, 0),
+                                                      reinterpret_cast<const Bytef*>(bytes),
+                                                      static_cast<std::size_t>(length)));
+        {
+            std::lock_guard lock(stripe(entry));
+            states_[entry].pieces.push_back({offset, length, crc});
+        }
+        const PlacedEntry& placed = entries_[entry];
+        if (!last || (!placed.isDirectory && placed.size > 0))
+            return;
+        // Folders exist already; an empty file is made once its header has gone by.
+        if (!placed.isDirectory)
+            finishFile(entry, tree_.openNewFile(placed.relative, placed.placement.permissions));
+        ++unreported;
+    }
+
+    void write(std::size_t entry, std::int64_t offset, const char* bytes, std::int64_t length,
+               std::int64_t& unreported) {
+        EntryState& state = states_[entry];
+        const PlacedEntry& placed = entries_[entry];
+        int descriptor = -1;
+        {
+            std::lock_guard lock(stripe(entry));
+            if (!state.created) {
+                state.descriptor =
+                    tree_.openNewFile(placed.relative, placed.placement.permissions).release();
+                state.created = true;
+            }
+            descriptor = state.descriptor;
+        }
+        std::int64_t position = offset - placed.placement.dataOffset;
+        while (length > 0) {
+            ssize_t written = ::pwrite(descriptor, bytes, static_cast<std::size_t>(length),
+                                       static_cast<off_t>(position));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw PlatformError::fromErrno(written < 0 ? errno : ENOSPC,
+                                               tree_.locationOf(placed.relative).string(), true);
+            bytes += written;
+            length -= written;
+            position += written;
+            unreported += written;
+            // The thread that writes a file's last bytes closes it: nobody else uses it then.
+            if (state.remaining.fetch_sub(written) == written) {
+                files::FileDescriptor file;
+                {
+                    std::lock_guard lock(stripe(entry));
+                    file = files::FileDescriptor(state.descriptor);
+                    state.descriptor = -1;
+                }
+                finishFile(entry, std::move(file));
+            }
+        }
+    }
+
+    void finishFile(std::size_t entry, files::FileDescriptor file) {
+        const PlacedEntry& placed = entries_[entry];
+        if (placed.placement.modificationTime) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, *placed.placement.modificationTime};
+            if (::futimens(file.get(), times) != 0)
+                throw PlatformError::fromErrno(errno, tree_.locationOf(placed.relative).string(),
+                                               true);
+        }
+        file.close();
+    }
+
+    // Every chosen header read back as the listing read it, every file complete.
+    void verify() {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            EntryState& state = states_[i];
+            const TarPlacement& place = entries_[i].placement;
+            std::sort(
+                state.pieces.begin(), state.pieces.end(),
+                [](const HeaderPiece& a, const HeaderPiece& b) { return a.offset < b.offset; });
+            std::int64_t at = place.headerOffset;
+            uLong crc = crc32_z(0, nullptr, 0);
+            for (const HeaderPiece& piece : state.pieces) {
+                if (piece.offset != at)
+                    throw ArchiveFailure::archiveChanged();
+                crc = crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.length));
+                at += piece.length;
+            }
+            if (at != place.dataOffset || crc != place.headerCrc || state.remaining != 0)
+                throw ArchiveFailure::archiveChanged();
+        }
+    }
+
+    const std::filesystem::path& archive_;
+    const std::vector<PlacedEntry>& entries_;
+    const ExtractionTree& tree_;
+    Progress& progress_;
+    int descriptor_;
+    std::vector<EntryState> states_;
+    std::vector<Segment> segments_;
+    std::vector<XzBlock> blocks_;
+    std::mutex stripes_[stripeCount];
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stopped_{false};
+    std::mutex failureMutex_;
+    std::exception_ptr failure_;
+};
+
+} // namespace
+
+bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
+                     const ExtractionTree& tree, Progress& progress) {
+    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw PlatformError::fromErrno(errno, archive.string(), false);
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0)
+        throw PlatformError::fromErrno(errno, archive.string(), false);
+    std::optional<std::vector<XzBlock>> blocks = readXzBlocks(file.get(), status.st_size);
+    if (!blocks || blocks->size() < 2)
+        return false;
+    Extraction extraction(archive, entries, tree, progress, file.get());
+    if (!extraction.ordered())
+        return false;
+    extraction.run(std::move(*blocks));
+    return true;
+}
+
+} // namespace vexa::tar

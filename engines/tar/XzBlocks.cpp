@@ -1,0 +1,166 @@
+#include "XzBlocks.h"
+
+#include "TarReadFailure.h"
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace vexa::tar {
+
+namespace {
+
+constexpr std::size_t inputSize = 256 * 1024;
+
+std::size_t preadSome(int descriptor, std::uint8_t* buffer, std::size_t size, std::int64_t offset) {
+    for (;;) {
+        ssize_t count = ::pread(descriptor, buffer, size, static_cast<off_t>(offset));
+        if (count >= 0)
+            return static_cast<std::size_t>(count);
+        if (errno != EINTR)
+            throw PlatformError::fromErrno(errno, "", false);
+    }
+}
+
+void preadAll(int descriptor, std::uint8_t* buffer, std::size_t size, std::int64_t offset) {
+    while (size > 0) {
+        std::size_t count = preadSome(descriptor, buffer, size, offset);
+        if (count == 0)
+            throw damagedArchive();
+        buffer += count;
+        size -= count;
+        offset += static_cast<std::int64_t>(count);
+    }
+}
+
+} // namespace
+
+std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fileSize) {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_index* index = nullptr;
+    if (lzma_file_info_decoder(&stream, &index, UINT64_MAX, static_cast<std::uint64_t>(fileSize)) !=
+        LZMA_OK)
+        return std::nullopt;
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    std::int64_t position = 0;
+    lzma_ret status = LZMA_OK;
+    while (status == LZMA_OK) {
+        if (stream.avail_in == 0) {
+            std::size_t count = 0;
+            try {
+                count = preadSome(descriptor, buffer.data(), buffer.size(), position);
+            } catch (...) {
+                break;
+            }
+            position += static_cast<std::int64_t>(count);
+            stream.next_in = buffer.data();
+            stream.avail_in = count;
+        }
+        status = lzma_code(&stream, LZMA_RUN);
+        if (status == LZMA_SEEK_NEEDED) {
+            position = static_cast<std::int64_t>(stream.seek_pos);
+            stream.avail_in = 0;
+            status = LZMA_OK;
+        }
+    }
+    lzma_end(&stream);
+    if (status != LZMA_STREAM_END) {
+        lzma_index_end(index, nullptr);
+        return std::nullopt;
+    }
+    std::vector<XzBlock> blocks;
+    lzma_index_iter iter;
+    lzma_index_iter_init(&iter, index);
+    while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK)) {
+        XzBlock block;
+        block.compressedOffset = static_cast<std::int64_t>(iter.block.compressed_file_offset);
+        block.uncompressedOffset = static_cast<std::int64_t>(iter.block.uncompressed_file_offset);
+        block.unpaddedSize = static_cast<std::int64_t>(iter.block.unpadded_size);
+        block.totalSize = static_cast<std::int64_t>(iter.block.total_size);
+        block.uncompressedSize = static_cast<std::int64_t>(iter.block.uncompressed_size);
+        block.check = iter.stream.flags->check;
+        blocks.push_back(block);
+    }
+    lzma_index_end(index, nullptr);
+    return blocks;
+}
+
+XzBlockDecoder::XzBlockDecoder(int descriptor, const XzBlock& block)
+    : descriptor_(descriptor), block_(block) {
+    filters_[0].id = LZMA_VLI_UNKNOWN;
+    std::uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
+    preadAll(descriptor, header, 1, block.compressedOffset);
+    header_.version = 1;
+    header_.check = block.check;
+    header_.filters = filters_;
+    header_.header_size = lzma_block_header_size_decode(header[0]);
+    if (header[0] == 0 || header_.header_size > LZMA_BLOCK_HEADER_SIZE_MAX)
+        throw damagedArchive();
+    preadAll(descriptor, header + 1, header_.header_size - 1, block.compressedOffset + 1);
+    if (lzma_block_header_decode(&header_, nullptr, header) != LZMA_OK)
+        throw damagedArchive();
+    if (lzma_block_compressed_size(&header_, static_cast<lzma_vli>(block.unpaddedSize)) !=
+            LZMA_OK ||
+        (header_.uncompressed_size != LZMA_VLI_UNKNOWN &&
+         header_.uncompressed_size != static_cast<lzma_vli>(block.uncompressedSize))) {
+        lzma_filters_free(filters_, nullptr);
+        throw damagedArchive();
+    }
+    header_.uncompressed_size = static_cast<lzma_vli>(block.uncompressedSize);
+    nextInput_ = block.compressedOffset + header_.header_size;
+    inputEnd_ = block.compressedOffset + block.totalSize;
+}
+
+XzBlockDecoder::~XzBlockDecoder() {
+    lzma_end(&stream_);
+    lzma_filters_free(filters_, nullptr);
+}
+
+std::uint64_t XzBlockDecoder::memoryUsage() const {
+    return lzma_raw_decoder_memusage(filters_) + inputSize;
+}
+
+std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
+    if (ended_ || capacity == 0)
+        return 0;
+    if (!started_) {
+        lzma_ret status = lzma_block_decoder(&stream_, &header_);
+        if (status == LZMA_MEM_ERROR)
+            throw outOfMemory();
+        if (status != LZMA_OK)
+            throw damagedArchive();
+        input_.resize(inputSize);
+        started_ = true;
+    }
+    stream_.next_out = reinterpret_cast<std::uint8_t*>(buffer);
+    stream_.avail_out = capacity;
+    while (stream_.avail_out > 0) {
+        if (stream_.avail_in == 0 && nextInput_ < inputEnd_) {
+            std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::int64_t>(inputEnd_ - nextInput_, inputSize));
+            preadAll(descriptor_, input_.data(), wanted, nextInput_);
+            nextInput_ += static_cast<std::int64_t>(wanted);
+            stream_.next_in = input_.data();
+            stream_.avail_in = wanted;
+        }
+        lzma_ret status = lzma_code(&stream_, LZMA_RUN);
+        if (status == LZMA_STREAM_END) {
+            // Padding and check were all the input there was.
+            if (stream_.avail_in != 0 || nextInput_ != inputEnd_)
+                throw damagedArchive();
+            ended_ = true;
+            break;
+        }
+        if (status == LZMA_MEM_ERROR)
+            throw outOfMemory();
+        // A truncated block ends in LZMA_BUF_ERROR once the input is spent.
+        if (status != LZMA_OK)
+            throw damagedArchive();
+    }
+    return capacity - stream_.avail_out;
+}
+
+} // namespace vexa::tar

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <lzma.h>
+#include <optional>
+#include <vector>
+
+namespace vexa::tar {
+
+// One block of an xz file, as the file's index gives it.
+struct XzBlock {
+    std::int64_t compressedOffset = 0; // of its header, in the file
+    std::int64_t uncompressedOffset = 0;
+    std::int64_t unpaddedSize = 0;
+    std::int64_t totalSize = 0; // with padding and check
+    std::int64_t uncompressedSize = 0;
+    lzma_check check = LZMA_CHECK_NONE;
+};
+
+// The blocks of the xz file open at `descriptor` (all its streams, in order); none when it is
+// not an xz file or its index cannot be read, which a reading from the start then reports.
+std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fileSize);
+
+// Decodes one block by itself: its header, its data and its check, verified against the index.
+class XzBlockDecoder {
+  public:
+    // Reads the block's header; damaged data throws ArchiveFailure::tarFailure.
+    XzBlockDecoder(int descriptor, const XzBlock& block);
+    ~XzBlockDecoder();
+    XzBlockDecoder(const XzBlockDecoder&) = delete;
+    XzBlockDecoder& operator=(const XzBlockDecoder&) = delete;
+
+    // What decoding needs, dictionary included.
+    std::uint64_t memoryUsage() const;
+    // Fills `buffer` as far as the block goes; 0 at its verified end.
+    std::size_t read(char* buffer, std::size_t capacity);
+
+  private:
+    int descriptor_;
+    XzBlock block_;
+    lzma_filter filters_[LZMA_FILTERS_MAX + 1];
+    lzma_block header_{};
+    lzma_stream stream_ = LZMA_STREAM_INIT;
+    std::vector<std::uint8_t> input_;
+    std::int64_t nextInput_ = 0; // file offset of the next compressed bytes to read
+    std::int64_t inputEnd_ = 0;
+    bool started_ = false;
+    bool ended_ = false;
+};
+
+} // namespace vexa::tar
