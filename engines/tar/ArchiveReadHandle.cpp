@@ -1,7 +1,6 @@
 #include "ArchiveReadHandle.h"
 
 #include "FileByteSource.h"
-#include "ReadAheadSource.h"
 #include "TarReadFailure.h"
 
 #include <algorithm>
@@ -24,7 +23,7 @@ constexpr std::size_t captureCap = 1 << 20;
 
 ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool decompress,
                                      FileByteSource* seekable)
-    : content_(content), source_(source), lender_(dynamic_cast<ReadAheadSource*>(&source)),
+    : content_(content), source_(source), lender_(dynamic_cast<LendingSource*>(&source)),
       seekable_(seekable), block_(lender_ != nullptr ? 0 : blockSize) {
     handle_ = archive_read_new();
     if (handle_ == nullptr)
@@ -44,7 +43,7 @@ ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool d
     }
     archive_read_set_callback_data(handle_, this);
     archive_read_set_read_callback(handle_, &ArchiveReadHandle::readCallback);
-    if (seekable_ != nullptr)
+    if (seekable_ != nullptr || (lender_ != nullptr && lender_->skips()))
         archive_read_set_skip_callback(handle_, &ArchiveReadHandle::skipCallback);
     if (archive_read_open1(handle_) != ARCHIVE_OK) {
         // The destructor does not run for a constructor that throws.
@@ -87,6 +86,16 @@ ssize_t ArchiveReadHandle::readCallback(archive* handle, void* self, const void*
 std::int64_t ArchiveReadHandle::skipCallback(archive* handle, void* self, std::int64_t request) {
     auto* reader = static_cast<ArchiveReadHandle*>(self);
     try {
+        if (reader->seekable_ == nullptr) {
+            // The bytes before the skip are no longer the ones just before the next block.
+            reader->keepLentBlock();
+            reader->history_.clear();
+            if (reader->capturing_)
+                reader->captureBroken_ = true;
+            std::int64_t skipped = reader->lender_->skip(request);
+            reader->lentStart_ += skipped;
+            return skipped;
+        }
         std::int64_t skipped = reader->seekable_->skip(request);
         return skipped < 0 ? 0 : skipped;
     } catch (...) {

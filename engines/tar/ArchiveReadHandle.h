@@ -14,7 +14,6 @@ struct archive_entry;
 namespace vexa::tar {
 
 class FileByteSource;
-class ReadAheadSource;
 
 // One libarchive read handle over a ByteSource, released with the object. Failures of the
 // library become ArchiveFailure::tarFailure; a failure thrown by the source while the library
@@ -59,7 +58,7 @@ class ArchiveReadHandle {
     Content content_;
     ByteSource& source_;
     // Decoded blocks are handed to the library where they lie, without a copy.
-    ReadAheadSource* lender_;
+    LendingSource* lender_;
     FileByteSource* seekable_;
     std::vector<char> block_;
     std::exception_ptr sourceFailure_;

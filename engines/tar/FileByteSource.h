@@ -31,6 +31,7 @@ class FileByteSource : public ByteSource {
     std::size_t peekStart(char* buffer, std::size_t capacity);
 
     std::int64_t size() const { return size_; }
+    int descriptor() const { return descriptor_.get(); }
     const struct timespec& modificationTime() const { return identity_.modified; }
     // The file as it was when opened.
     const FileIdentity& identity() const { return identity_; }

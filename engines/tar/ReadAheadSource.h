@@ -15,7 +15,7 @@ namespace vexa::tar {
 // blocks ahead of the reader, the way a pipe from a separate decompressor would: decoding and
 // whatever the reader does with the data overlap. A failure of the inner source reaches the
 // reader after the data that came before it. The inner source must outlive this object.
-class ReadAheadSource : public ByteSource {
+class ReadAheadSource : public LendingSource {
   public:
     explicit ReadAheadSource(ByteSource& inner, std::size_t blockSize = 512 * 1024,
                              std::size_t blockCount = 4);
@@ -27,7 +27,7 @@ class ReadAheadSource : public ByteSource {
     std::size_t read(char* buffer, std::size_t capacity) override;
     // The next decoded bytes without a copy; they stay valid until the next call of read or
     // lend. 0 only at the end of the data.
-    std::size_t lend(const char** data);
+    std::size_t lend(const char** data) override;
 
   private:
     struct Block {

@@ -33,10 +33,13 @@ namespace {
 constexpr std::size_t bufferSize = 256 * 1024;
 } // namespace
 
-ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
+namespace {
+
+ArchiveSummary listReading(const path& archive, Progress& progress, bool countsUnits,
+                           bool headersOnly) {
     if (countsUnits)
         progress.setCompletedUnitCount(0);
-    tar::TarEntryReader reader(archive, progress, countsUnits);
+    tar::TarEntryReader reader(archive, progress, countsUnits, nullptr, headersOnly);
     if (countsUnits)
         progress.setTotalUnitCount(reader.archiveSize());
     std::vector<ArchiveItem> entries;
@@ -91,6 +94,27 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
     return *remembered;
 }
 
+bool isXzFile(const path& archive) {
+    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    char start[6];
+    return file.get() >= 0 && ::pread(file.get(), start, sizeof start, 0) == sizeof start &&
+           tar::XzStreamReader::hasMagic(start, sizeof start);
+}
+
+} // namespace
+
+ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
+    try {
+        return listReading(archive, progress, countsUnits, true);
+    } catch (const ArchiveFailure&) {
+        // Read by its headers alone, an xz archive may fail where a whole reading would not
+        // (too many headers kept, an unusual header); the whole reading has the last word.
+        if (!isXzFile(archive))
+            throw;
+    }
+    return listReading(archive, progress, countsUnits, false);
+}
+
 namespace {
 
 using RelativeName = std::function<std::string(const ArchiveItem&)>;
@@ -123,13 +147,6 @@ void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
     if (item.size == 0)
         progress.addCompletedUnits(1);
     writers.end();
-}
-
-bool isXzFile(const path& archive) {
-    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    char start[6];
-    return file.get() >= 0 && ::pread(file.get(), start, sizeof start, 0) == sizeof start &&
-           tar::XzStreamReader::hasMagic(start, sizeof start);
 }
 
 // An xz archive of several blocks is written block by block on several threads, from where

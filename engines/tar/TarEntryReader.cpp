@@ -2,6 +2,7 @@
 
 #include "GzipStreamReader.h"
 #include "TarReadFailure.h"
+#include "XzHeaderSource.h"
 #include "XzStreamReader.h"
 #include "ZstdStreamReader.h"
 
@@ -43,7 +44,7 @@ EntryKind entryKind(archive_entry* entry) {
 } // namespace
 
 TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& progress,
-                               bool countsUnits, GrowingFile* growing)
+                               bool countsUnits, GrowingFile* growing, bool headersOnly)
     : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits, growing) {
     fileTime_ = file_.modificationTime();
     // An empty file is an empty TAR, but no compressed stream at all.
@@ -54,6 +55,17 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
     std::size_t count = file_.peekStart(start, sizeof start);
     // libarchive's gzip filter never compares a member's CRC-32 and length, so damaged data
     // would pass it; zlib checks both. Its xz filter decodes on one thread only.
+    if (headersOnly && !kind_.singleFile && growing == nullptr &&
+        XzStreamReader::hasMagic(start, count)) {
+        std::optional<std::vector<XzBlock>> blocks = readXzBlocks(file_.descriptor(), file_.size());
+        if (blocks && XzHeaderSource::suits(*blocks)) {
+            headerSource_ = std::make_unique<XzHeaderSource>(
+                file_.descriptor(), file_.size(), std::move(*blocks), progress, countsUnits);
+            archive_ = std::make_unique<ArchiveReadHandle>(*headerSource_,
+                                                           ArchiveReadHandle::Content::tar, false);
+            return;
+        }
+    }
     if (ZstdStreamReader::hasMagic(start, count))
         decoder_ = std::make_unique<ZstdStreamReader>(file_);
     else if (hasGzipMagic(start, count))
@@ -91,18 +103,24 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         return header;
     }
     for (;;) {
-        if (ahead_)
+        bool lending = ahead_ || headerSource_;
+        if (lending)
             archive_->startCapture();
         archive_entry* entry = archive_->next();
         current_ = entry;
         if (entry == nullptr)
             return std::nullopt;
         std::optional<TarPlacement> placement;
-        if (ahead_) {
+        if (lending) {
             std::int64_t start = 0;
             if (std::optional<std::uint32_t> crc = archive_->finishCapture(start))
                 placement = TarPlacement{start, archive_->position(), *crc, 0644, std::nullopt};
         }
+        // Read from kept headers only, an entry is sound only when all its header bytes were.
+        if (headerSource_ &&
+            (!placement || static_cast<XzHeaderSource&>(*headerSource_)
+                               .servedUnreadable(placement->headerOffset, placement->dataOffset)))
+            throw damagedArchive();
         // The program runs in the C locale, where the library keeps a name's stored bytes
         // (UTF-8 from current tools) as its plain form. Asking for the UTF-8 form would only
         // convert them again, opening a converter for every entry, and in a UTF-8 locale the

@@ -36,13 +36,18 @@ class TarEntryReader {
   public:
     // `countsUnits`: the bytes read from the archive file move the progress object.
     // `growing`: the archive is still being written (see FileByteSource).
+    // `headersOnly`: only the entries' headers will be read, every data skipped; an xz TAR
+    // archive of several blocks is then decoded on several threads (see XzHeaderSource).
     TarEntryReader(const std::filesystem::path& archive, Progress& progress, bool countsUnits,
-                   GrowingFile* growing = nullptr);
+                   GrowingFile* growing = nullptr, bool headersOnly = false);
     ~TarEntryReader();
 
     const TarFileKind& kind() const { return kind_; }
     std::int64_t archiveSize() const { return file_.size(); }
     const FileIdentity& archiveIdentity() const { return file_.identity(); }
+    // The headers come from a source that keeps only them: a failure may be that source's,
+    // which a reading of everything would not meet.
+    bool readsHeadersOnly() const { return headerSource_ != nullptr; }
 
     std::optional<TarEntryHeader> next();
     // Everything the archive says of the current entry (owner, group, times, extended
@@ -57,6 +62,7 @@ class TarEntryReader {
     FileByteSource file_;
     std::unique_ptr<ByteSource> decoder_;
     std::unique_ptr<ReadAheadSource> ahead_;
+    std::unique_ptr<LendingSource> headerSource_;
     std::unique_ptr<ArchiveReadHandle> archive_;
     ByteSource* singleData_ = nullptr;
     bool singleDelivered_ = false;

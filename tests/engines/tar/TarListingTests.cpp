@@ -59,6 +59,11 @@ const Maker makers[] = {
      TarCompression::zstd},
     // Named for what it holds, not for what the name says: the content decides the decoder.
     {"misnamed.tar.gz", "tar -cJf ../misnamed.tar.gz *", TarCompression::gzip},
+    // Blocks decoded side by side, whether or not they begin on record boundaries.
+    {"blocks.tar.xz", "tar -cf - * | xz -T2 --block-size=16384 > ../blocks.tar.xz",
+     TarCompression::xz},
+    {"odd-blocks.tar.xz", "tar -cf - * | xz -T2 --block-size=20001 > ../odd-blocks.tar.xz",
+     TarCompression::xz},
 };
 
 class TarListingTest : public ::testing::TestWithParam<Maker> {};
@@ -200,6 +205,46 @@ TEST(TarListingRefusalTest, SymbolicLinkFromGnuTarIsRefused) {
                   ArchiveFailure::symbolicLink("enlace"));
 }
 
+// Headers that are not what they seem, for a listing that decodes xz blocks side by side: long
+// names in extended headers (some running on into the next block), a TAR file stored inside
+// (its headers look like the outer ones), and random data. Each lists as the plain TAR does.
+TEST(TarListingTest, XzBlocksListAsThePlainArchive) {
+    TemporaryDirectory dir;
+    std::string longName = std::string(150, 'n') + "/" + std::string(120, 'm') + ".txt";
+    pythonTars(dir.path(), {{"inner.tar", "add_file('" + longName +
+                                              "', b'a' * 3000)\n"
+                                              "add_file('corto.txt', b'b' * 700)"}});
+    std::string inner = testing::readFile(dir / "inner.tar");
+    std::string body;
+    for (int i = 0; i < 40; ++i)
+        body += "add_file('carpeta/" + std::string(100 + i, 'x') + std::to_string(i) +
+                "', b'z' * " + std::to_string(i * 397) + ")\n";
+    body += "add_file('dentro.tar', open('inner.tar', 'rb').read())\n"
+            "add_file('azar.bin', bytes(range(256)) * 2000)\n"
+            "add_file('" +
+            longName + "', b'c' * 5)";
+    pythonTars(dir.path(), {{"x.tar", body}});
+    runChecked("tar --format=gnu -cf gnu.tar x.tar inner.tar", dir.path());
+    Progress progress;
+    const std::pair<const char*, std::pair<std::string, std::string>> plains[] = {
+        {"x.tar", {longName, "ccccc"}}, {"gnu.tar", {"inner.tar", inner}}};
+    for (const auto& [plain, sample] : plains) {
+        std::vector<ArchiveItem> expected = TarArchiveEngine().list(dir / plain, progress).entries;
+        for (const char* size : {"1024", "4096", "16384"}) {
+            SCOPED_TRACE(std::string(plain) + " " + size);
+            runChecked(std::string("xz -T2 --block-size=") + size + " -c " + plain +
+                           " > blocks.tar.xz",
+                       dir.path());
+            EXPECT_EQ(TarArchiveEngine().list(dir / "blocks.tar.xz", progress).entries, expected);
+            fs::create_directory(dir / "out");
+            fs::path result =
+                TarArchiveEngine().extract(dir / "blocks.tar.xz", {}, dir / "out", progress);
+            EXPECT_EQ(testing::readFile(result / sample.first), sample.second);
+            fs::remove_all(dir / "out");
+        }
+    }
+}
+
 TEST(TarListingDamageTest, EveryTruncationIsRefusedOrListsLessNeverCrashes) {
     TemporaryDirectory dir;
     fs::path tree = makeSampleTree(dir.path());
@@ -232,9 +277,9 @@ TEST(TarListingDamageTest, DamagedCompressedDataIsATarFailure) {
     TemporaryDirectory dir;
     fs::path tree = makeSampleTree(dir.path());
     runChecked("tar -czf ../x.tar.gz * && tar --zstd -cf ../x.tar.zst * && tar -cjf ../x.tar.bz2 * "
-               "&& tar -cJf ../x.tar.xz *",
+               "&& tar -cJf ../x.tar.xz * && tar -cf - * | xz --block-size=16384 > ../xb.tar.xz",
                tree);
-    for (const char* name : {"x.tar.gz", "x.tar.zst", "x.tar.bz2", "x.tar.xz"}) {
+    for (const char* name : {"x.tar.gz", "x.tar.zst", "x.tar.bz2", "x.tar.xz", "xb.tar.xz"}) {
         SCOPED_TRACE(name);
         std::string bytes = testing::readFile(dir / name);
         bytes[bytes.size() / 2] ^= 0x40;

@@ -1,0 +1,298 @@
+#include "XzHeaderSource.h"
+
+#include "TarReadFailure.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace vexa::tar {
+
+namespace {
+
+constexpr std::int64_t recordSize = 512;
+constexpr std::size_t chunkSize = 256 * 1024;
+// As for the extraction by blocks: three decoders of xz -6 blocks at once, beside what the
+// blocks keep.
+constexpr std::uint64_t decoderBudget = 30ull << 20;
+constexpr std::size_t maximumThreads = 8;
+// What one block may keep: some 25,000 headers of short names. A block of more entries than
+// that (tiny files) is listed from the start instead, so that the kept records never cost
+// much memory.
+constexpr std::size_t keptCap = 8u << 20;
+constexpr std::size_t fillSize = 64 * 1024;
+
+const std::array<char, fillSize>& zeroBytes() {
+    static const std::array<char, fillSize> bytes{};
+    return bytes;
+}
+
+const std::array<char, fillSize>& unreadableBytes() {
+    static const std::array<char, fillSize> bytes = [] {
+        std::array<char, fillSize> filled;
+        filled.fill(static_cast<char>(0xFF));
+        return filled;
+    }();
+    return bytes;
+}
+
+bool isZeroRecord(const char* record) {
+    static const char zeros[recordSize] = {};
+    return std::memcmp(record, zeros, recordSize) == 0;
+}
+
+// An octal field as TAR readers take it: leading blanks, then octal digits.
+std::int64_t octalField(const char* field, std::size_t size, bool& digits) {
+    std::size_t i = 0;
+    while (i < size && (field[i] == ' ' || field[i] == '\t'))
+        ++i;
+    std::int64_t value = 0;
+    digits = false;
+    for (; i < size && field[i] >= '0' && field[i] <= '7'; ++i) {
+        value = value * 8 + (field[i] - '0');
+        digits = true;
+    }
+    return value;
+}
+
+// A record whose checksum field matches its bytes, summed as unsigned or as signed bytes.
+bool carriesHeaderChecksum(const char* record) {
+    char first = record[148];
+    if (!(first == ' ' || first == '\t' || (first >= '0' && first <= '7')))
+        return false;
+    bool digits = false;
+    std::int64_t stated = octalField(record + 148, 8, digits);
+    if (!digits)
+        return false;
+    std::int64_t unsignedSum = 8 * ' ';
+    std::int64_t signedSum = 8 * ' ';
+    for (std::int64_t i = 0; i < recordSize; ++i) {
+        if (i >= 148 && i < 156)
+            continue;
+        unsignedSum += static_cast<unsigned char>(record[i]);
+        signedSum += static_cast<signed char>(record[i]);
+    }
+    return stated == unsignedSum || stated == signedSum;
+}
+
+// File data, links, devices and folders: what follows them is skipped, never read as headers.
+bool describesItself(char type) {
+    return type == '\0' || (type >= '0' && type <= '7');
+}
+
+} // namespace
+
+XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
+                               Progress& progress, bool countsUnits)
+    : descriptor_(descriptor), blocks_(std::move(blocks)), progress_(progress),
+      countsUnits_(countsUnits), unitsAtEnd_(fileSize), sketches_(blocks_.size()) {
+    for (const XzBlock& block : blocks_)
+        unitsAtEnd_ -= block.totalSize;
+    if (!blocks_.empty())
+        total_ = blocks_.back().uncompressedOffset + blocks_.back().uncompressedSize;
+    std::uint64_t perThread =
+        blocks_.empty() ? 1
+                        : XzBlockDecoder(descriptor_, blocks_.front()).memoryUsage() + chunkSize;
+    std::size_t affordable =
+        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
+    std::size_t count =
+        std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
+                  maximumThreads, affordable, std::max<std::size_t>(blocks_.size(), 1)});
+    window_ = count;
+    for (std::size_t i = 0; i < count; ++i)
+        threads_.emplace_back([this] { work(); });
+}
+
+XzHeaderSource::~XzHeaderSource() {
+    stopping_ = true;
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
+bool XzHeaderSource::suits(const std::vector<XzBlock>& blocks) {
+    return blocks.size() >= 2 && std::all_of(blocks.begin(), blocks.end(), [](const XzBlock& b) {
+               return b.uncompressedOffset % recordSize == 0;
+           });
+}
+
+void XzHeaderSource::work() {
+    for (;;) {
+        std::size_t index = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] {
+                return stopping_ || nextToSketch_ >= blocks_.size() ||
+                       nextToSketch_ < current_ + window_;
+            });
+            if (stopping_ || nextToSketch_ >= blocks_.size())
+                return;
+            index = nextToSketch_++;
+        }
+        Sketch made;
+        try {
+            sketch(blocks_[index], made);
+        } catch (...) {
+            made.kept.clear();
+            made.zeros.clear();
+            made.failure = std::current_exception();
+        }
+        {
+            std::lock_guard lock(mutex_);
+            made.done = true;
+            sketches_[index] = std::move(made);
+        }
+        changed_.notify_all();
+    }
+}
+
+void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
+    XzBlockDecoder decoder(descriptor_, block);
+    std::vector<char> chunk(chunkSize);
+    const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
+    std::int64_t at = block.uncompressedOffset;
+    std::int64_t keepUntil = 0; // the data of an extended header runs to here
+    auto keep = [&](std::int64_t offset, const char* bytes, std::size_t size) {
+        if (made.kept.empty() || made.kept.back().end() != offset)
+            made.kept.push_back({offset, made.bytes.size(), 0});
+        made.bytes.insert(made.bytes.end(), bytes, bytes + size);
+        made.kept.back().size += size;
+        if (made.bytes.size() > keptCap)
+            throw damagedArchive();
+    };
+    auto zero = [&](std::int64_t offset, std::int64_t size) {
+        if (!made.zeros.empty() && made.zeros.back().second == offset)
+            made.zeros.back().second += size;
+        else
+            made.zeros.push_back({offset, offset + size});
+    };
+    while (std::size_t count = decoder.read(chunk.data(), chunk.size())) {
+        if (stopping_)
+            return;
+        progress_.throwIfCancelled();
+        std::size_t position = 0;
+        for (; position + recordSize <= count; position += recordSize, at += recordSize) {
+            const char* record = chunk.data() + position;
+            if (at < keepUntil) {
+                keep(at, record, recordSize);
+            } else if (isZeroRecord(record)) {
+                zero(at, recordSize);
+            } else if (carriesHeaderChecksum(record)) {
+                // A header's unused fields at its end are zeros: they are served as such.
+                std::int64_t used = recordSize;
+                while (record[used - 1] == 0)
+                    --used;
+                keep(at, record, static_cast<std::size_t>(used));
+                if (used < recordSize)
+                    zero(at + used, recordSize - used);
+                // Random file data passes the checksum now and then: a false header's
+                // "data" is kept too, within the block; a true one's that runs on into the
+                // next block is missed there, which the reader finds (servedUnreadable).
+                if (!describesItself(record[156]) && !(record[124] & 0x80)) {
+                    bool digits = false;
+                    std::int64_t size = octalField(record + 124, 12, digits);
+                    keepUntil =
+                        std::min(blockEnd, at + recordSize +
+                                               (size + recordSize - 1) / recordSize * recordSize);
+                }
+            }
+        }
+        // Only the stream's very end may hold a part of a record; it is kept as it is.
+        if (position < count) {
+            keep(at, chunk.data() + position, count - position);
+            at += static_cast<std::int64_t>(count - position);
+        }
+    }
+    if (at != blockEnd)
+        throw damagedArchive();
+}
+
+bool XzHeaderSource::reachPosition() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (current_ >= blocks_.size()) {
+            if (countsUnits_ && unitsAtEnd_ > 0)
+                progress_.addCompletedUnits(std::exchange(unitsAtEnd_, 0));
+            return false;
+        }
+        changed_.wait(lock, [&] { return sketches_[current_].done; });
+        Sketch& sketch = sketches_[current_];
+        if (sketch.failure)
+            std::rethrow_exception(sketch.failure);
+        const XzBlock& block = blocks_[current_];
+        if (position_ < block.uncompressedOffset + block.uncompressedSize)
+            return true;
+        sketch = Sketch{};
+        sketch.done = true;
+        if (countsUnits_)
+            progress_.addCompletedUnits(block.totalSize);
+        ++current_;
+        changed_.notify_all();
+    }
+}
+
+std::size_t XzHeaderSource::lend(const char** data) {
+    progress_.throwIfCancelled();
+    if (!reachPosition())
+        return 0;
+    const Sketch& sketch = sketches_[current_];
+    const XzBlock& block = blocks_[current_];
+    const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
+    auto kept = std::upper_bound(sketch.kept.begin(), sketch.kept.end(), position_,
+                                 [](std::int64_t value, const Kept& k) { return value < k.end(); });
+    std::int64_t count = 0;
+    if (kept != sketch.kept.end() && kept->offset <= position_) {
+        *data = sketch.bytes.data() + kept->start + (position_ - kept->offset);
+        count = kept->end() - position_;
+    } else {
+        auto zeros = std::upper_bound(
+            sketch.zeros.begin(), sketch.zeros.end(), position_,
+            [](std::int64_t value, const auto& run) { return value < run.second; });
+        if (zeros != sketch.zeros.end() && zeros->first <= position_) {
+            *data = zeroBytes().data();
+            count = std::min<std::int64_t>(zeros->second - position_, fillSize);
+        } else {
+            std::int64_t next = blockEnd;
+            if (kept != sketch.kept.end())
+                next = std::min(next, kept->offset);
+            if (zeros != sketch.zeros.end())
+                next = std::min(next, zeros->first);
+            *data = unreadableBytes().data();
+            count = std::min<std::int64_t>(next - position_, fillSize);
+            if (!unreadable_.empty() && unreadable_.back().second == position_)
+                unreadable_.back().second += count;
+            else
+                unreadable_.push_back({position_, position_ + count});
+        }
+    }
+    position_ += count;
+    return static_cast<std::size_t>(count);
+}
+
+std::size_t XzHeaderSource::read(char* buffer, std::size_t capacity) {
+    const char* data = nullptr;
+    std::size_t count = lend(&data);
+    // Whatever lend gave beyond `capacity` is given back.
+    if (count > capacity) {
+        position_ -= static_cast<std::int64_t>(count - capacity);
+        count = capacity;
+    }
+    std::memcpy(buffer, data, count);
+    return count;
+}
+
+bool XzHeaderSource::servedUnreadable(std::int64_t from, std::int64_t to) {
+    while (!unreadable_.empty() && unreadable_.front().second <= from)
+        unreadable_.pop_front();
+    return !unreadable_.empty() && unreadable_.front().first < to;
+}
+
+std::int64_t XzHeaderSource::skip(std::int64_t count) {
+    std::int64_t moved = std::max<std::int64_t>(0, std::min(count, total_ - position_));
+    position_ += moved;
+    return moved;
+}
+
+} // namespace vexa::tar
