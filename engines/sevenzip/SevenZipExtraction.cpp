@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/SevenZipFolderData.h"
+#include "engines/sevenzip/SevenZipFolderDecoding.h"
 #include "engines/sevenzip/SevenZipReader.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
@@ -10,13 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace vexa {
@@ -24,10 +21,6 @@ namespace vexa {
 namespace {
 
 constexpr std::size_t blockSize = 256 * 1024;
-// What the decoders running at once may take besides their buffers: with the writer's buffers
-// the whole extraction stays well under 64 MiB.
-constexpr std::uint64_t decoderMemoryBudget = 44 * 1024 * 1024;
-constexpr std::size_t maxWorkers = 8;
 
 struct FolderAttributes {
     std::filesystem::path location;
@@ -119,107 +112,47 @@ void writeSequentially(const SevenZipOpenArchive& open, std::map<std::string, Ar
     }
 }
 
-struct FolderJob {
-    std::size_t folder;
-    std::uint64_t memory;
-    // (substream, file index) of the selected files of the folder, in order.
-    std::vector<std::pair<std::size_t, std::size_t>> files;
-};
-
-// Runs the folder jobs on up to maxWorkers threads; a job starts only while the decoders
-// already running leave room in the memory budget (one always runs).
-class ParallelFolders {
+// Writes each file it is given to a new file at its destination, in one write per piece the
+// decoder hands over.
+class FileWriterSink : public SevenZipFileSink {
   public:
-    ParallelFolders(const SevenZipOpenArchive& open, const std::optional<std::string>& password,
-                    std::vector<FolderJob> jobs, Progress& progress,
-                    const SevenZipDestination& destination)
-        : open_(open), password_(password), jobs_(std::move(jobs)), progress_(progress),
-          destination_(destination) {}
+    FileWriterSink(const SevenZipOpenArchive& open, Progress& progress,
+                   const SevenZipDestination& destination)
+        : open_(open), progress_(progress), destination_(destination) {}
 
-    void run() {
-        const std::size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-        const std::size_t count = std::min({jobs_.size(), hardware, maxWorkers});
-        if (count <= 1) {
-            work();
-        } else {
-            std::vector<std::thread> threads;
-            for (std::size_t i = 0; i < count; ++i)
-                threads.emplace_back([this] { work(); });
-            for (auto& thread : threads)
-                thread.join();
-        }
-        if (failure_)
-            std::rethrow_exception(failure_);
+    void begin(std::size_t file) override {
+        entry_ = &*open_.entries[file];
+        location_ = destination_(entry_->item);
+        createFolders(location_.parent_path());
+        file_ = files::FileDescriptor(files::createFile(location_, 0600));
+        written_ = 0;
+    }
+
+    void data(const std::uint8_t* bytes, std::size_t size) override {
+        written_ += static_cast<std::int64_t>(size);
+        if (written_ > entry_->item.size)
+            throw ArchiveFailure::corrupt(entry_->item.path);
+        files::writeAll(file_.get(), bytes, size, location_);
+        progress_.addCompletedUnits(static_cast<std::int64_t>(size));
+    }
+
+    void end(std::uint32_t) override {
+        if (written_ != entry_->item.size)
+            throw ArchiveFailure::corrupt(entry_->item.path);
+        if (entry_->item.size == 0)
+            progress_.addCompletedUnits(1);
+        finishFile(file_.get(), *entry_, location_);
+        file_.close();
     }
 
   private:
-    void work() {
-        std::vector<std::uint8_t> buffer(blockSize);
-        while (true) {
-            std::optional<std::size_t> job = take();
-            if (!job)
-                return;
-            try {
-                runJob(jobs_[*job], buffer);
-            } catch (...) {
-                std::lock_guard lock(mutex_);
-                if (!failure_)
-                    failure_ = std::current_exception();
-                stop_ = true;
-            }
-            release(jobs_[*job].memory);
-        }
-    }
-
-    std::optional<std::size_t> take() {
-        std::unique_lock lock(mutex_);
-        while (true) {
-            if (stop_ || next_ == jobs_.size())
-                return std::nullopt;
-            const std::uint64_t memory = jobs_[next_].memory;
-            if (running_ == 0 || inUse_ + memory <= decoderMemoryBudget) {
-                inUse_ += memory;
-                ++running_;
-                return next_++;
-            }
-            changed_.wait(lock);
-        }
-    }
-
-    void release(std::uint64_t memory) {
-        {
-            std::lock_guard lock(mutex_);
-            inUse_ -= memory;
-            --running_;
-        }
-        changed_.notify_all();
-    }
-
-    void runJob(const FolderJob& job, std::vector<std::uint8_t>& buffer) {
-        progress_.throwIfCancelled();
-        SevenZipFolderData data(open_, job.folder, password_);
-        for (const auto& [stream, file] : job.files) {
-            if (stop_)
-                return;
-            const SevenZipEntry& entry = *open_.entries[file];
-            data.seekStream(stream, entry.item.path, progress_);
-            writeFile([&](std::uint8_t* out, std::size_t size) { return data.read(out, size); },
-                      entry, destination_(entry.item), buffer, progress_, stop_);
-        }
-    }
-
     const SevenZipOpenArchive& open_;
-    const std::optional<std::string>& password_;
-    std::vector<FolderJob> jobs_;
     Progress& progress_;
     const SevenZipDestination& destination_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t next_ = 0;
-    std::size_t running_ = 0;
-    std::uint64_t inUse_ = 0;
-    std::atomic<bool> stop_{false};
-    std::exception_ptr failure_;
+    const SevenZipEntry* entry_ = nullptr;
+    std::filesystem::path location_;
+    files::FileDescriptor file_;
+    std::int64_t written_ = 0;
 };
 
 } // namespace
@@ -250,7 +183,7 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
         // Decide the password before anything is written: a wrong one writes nothing.
         const auto password = resolveSevenZipDataPassword(open, progress);
         const std::atomic<bool> never{false};
-        std::map<std::size_t, FolderJob> jobs;
+        std::vector<std::size_t> withData;
         for (std::size_t file = 0; file < open.entries.size(); ++file) {
             const auto& entry = open.entries[file];
             if (!entry)
@@ -260,32 +193,24 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
                 continue;
             pending.erase(found);
             const auto location = destination(entry->item);
-            const auto stream = open.archive->fileStreams()[file];
             if (entry->type == files::FileType::directory) {
                 createFolders(location);
                 folders.push_back({location, entry->permissions, entry->modificationDate});
                 progress.addCompletedUnits(1);
             } else if (entry->type != files::FileType::regular) {
                 throw ArchiveFailure::archiveChanged();
-            } else if (!stream) {
+            } else if (!open.archive->fileStreams()[file]) {
                 std::vector<std::uint8_t> none;
                 writeFile([](std::uint8_t*, std::size_t) { return std::size_t{0}; }, *entry,
                           location, none, progress, never);
             } else {
-                const std::size_t folder = open.archive->streamFolders()[*stream];
-                auto& job = jobs[folder];
-                job.folder = folder;
-                job.files.emplace_back(*stream, file);
+                withData.push_back(file);
             }
         }
-        if (pending.empty()) {
-            std::vector<FolderJob> list;
-            for (auto& [folder, job] : jobs) {
-                job.memory = open.archive->folderMemory(folder);
-                list.push_back(std::move(job));
-            }
-            ParallelFolders(open, password, std::move(list), progress, destination).run();
-        }
+        if (pending.empty())
+            decodeSevenZipFiles(open, password, withData, progress, [&] {
+                return std::make_unique<FileWriterSink>(open, progress, destination);
+            });
     }
     if (!pending.empty())
         throw ArchiveFailure::archiveChanged();

@@ -1,14 +1,56 @@
 #include "engines/sevenzip/SevenZipReadBack.h"
 
+#include "engines/sevenzip/SevenZipFolderData.h"
+#include "engines/sevenzip/SevenZipFolderDecoding.h"
+#include "engines/sevenzip/SevenZipOpening.h"
 #include "engines/sevenzip/SevenZipReader.h"
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 #include <zlib.h>
 
 namespace vexa {
 
-ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volumes,
+namespace {
+
+// A path met twice would hide the first entry from every later comparison.
+void record(ReadBackEntries& entries, const ArchiveItem& item,
+            std::optional<std::uint32_t> checksum) {
+    if (!entries.emplace(item.path, std::make_pair(item, checksum)).second)
+        entries[item.path].second.reset();
+}
+
+// Counts each file's bytes and keeps the CRC-32 that the decoding checked.
+class ReadBackSink : public SevenZipFileSink {
+  public:
+    ReadBackSink(const SevenZipOpenArchive& open, Progress& progress, ReadBackEntries& entries,
+                 std::mutex& mutex)
+        : open_(open), progress_(progress), entries_(entries), mutex_(mutex) {}
+
+    void begin(std::size_t file) override { file_ = file; }
+
+    void data(const std::uint8_t*, std::size_t size) override {
+        progress_.addCompletedUnits(static_cast<std::int64_t>(size));
+    }
+
+    void end(std::uint32_t crc) override {
+        const auto& item = open_.entries[file_]->item;
+        if (item.size == 0)
+            progress_.addCompletedUnits(1);
+        std::lock_guard lock(mutex_);
+        record(entries_, item, crc);
+    }
+
+  private:
+    const SevenZipOpenArchive& open_;
+    Progress& progress_;
+    ReadBackEntries& entries_;
+    std::mutex& mutex_;
+    std::size_t file_ = 0;
+};
+
+ReadBackEntries readSequentially(const std::vector<std::filesystem::path>& volumes,
                                  Progress& progress, const std::optional<std::string>& password) {
     ReadBackEntries entries;
     std::vector<unsigned char> buffer(256 * 1024);
@@ -29,10 +71,45 @@ ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volum
         }
         if (entry->item.size == 0)
             progress.addCompletedUnits(1);
-        // A path met twice would hide the first entry from every later comparison.
-        if (!entries.emplace(entry->item.path, std::make_pair(entry->item, checksum)).second)
-            entries[entry->item.path].second.reset();
+        record(entries, entry->item, checksum);
     }
+    return entries;
+}
+
+} // namespace
+
+ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volumes,
+                                 Progress& progress, const std::optional<std::string>& password) {
+    auto open = openSevenZipArchive(volumes, password, true, progress);
+    if (!open.decodable())
+        return readSequentially(volumes, progress, password);
+
+    // The archives Vexa writes decode here: their folders are read back at once, and the
+    // CRC-32 each file is checked against is the one kept.
+    ReadBackEntries entries;
+    std::vector<std::size_t> withData;
+    const auto empty = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+    for (std::size_t file = 0; file < open.entries.size(); ++file) {
+        const auto& entry = open.entries[file];
+        if (!entry)
+            continue;
+        if (open.archive->fileStreams()[file]) {
+            withData.push_back(file);
+            continue;
+        }
+        if (entry->item.size == 0)
+            progress.addCompletedUnits(1);
+        record(entries, entry->item,
+               entry->item.isDirectory ? std::nullopt : std::optional<std::uint32_t>(empty));
+    }
+    if (!withData.empty()) {
+        const auto dataPassword = resolveSevenZipDataPassword(open, progress);
+        std::mutex mutex;
+        decodeSevenZipFiles(open, dataPassword, withData, progress, [&] {
+            return std::make_unique<ReadBackSink>(open, progress, entries, mutex);
+        });
+    }
+    progress.throwIfCancelled();
     return entries;
 }
 
