@@ -19,8 +19,9 @@ namespace vexa {
 namespace {
 
 // A folder is closed at the first file boundary after this many input bytes, so that an edit
-// re-encodes only the folders it touches.
-constexpr std::uint64_t folderInputLimit = 64u << 20;
+// re-encodes only the folders it touches and extraction decodes several at once. The
+// dictionaries are far smaller, so the cut costs nothing in size.
+constexpr std::uint64_t folderInputLimit = 16u << 20;
 constexpr std::size_t startHeaderSize = 32;
 const std::vector<std::uint8_t> lzma2Id{0x21};
 const std::vector<std::uint8_t> copyId{0x00};
@@ -59,7 +60,8 @@ struct SevenZipArchiveWriter::State {
     State(const std::filesystem::path& location, std::int64_t volumeSize, int level,
           const std::optional<std::string>& password, bool encryptHeaders, Progress& progress)
         : progress(progress), level(level), encryptHeaders(password && encryptHeaders),
-          sink(location, volumeSize), pipeline(level, progress) {
+          sink(location, volumeSize),
+          pipeline(std::make_unique<SevenZipSegmentPipeline>(level, progress)) {
         if (password) {
             // One salt for the archive, so the costly key is derived once; each folder and the
             // header get an IV of their own.
@@ -71,7 +73,7 @@ struct SevenZipArchiveWriter::State {
         }
         const std::uint8_t zeros[startHeaderSize] = {};
         sink.write(zeros, sizeof zeros);
-        segment.reserve(pipeline.segmentSize());
+        segment.reserve(pipeline->segmentSize());
     }
 
     Progress& progress;
@@ -83,7 +85,8 @@ struct SevenZipArchiveWriter::State {
     std::unique_ptr<sevenzip::AesCbc> cipher;      // of the folder being written
     std::vector<std::uint8_t> carry;               // plain bytes short of a whole block
     SevenZipVolumeWriter sink;
-    SevenZipSegmentPipeline pipeline;
+    // Released before the header is written: its encoders are the bulk of the memory.
+    std::unique_ptr<SevenZipSegmentPipeline> pipeline;
     bool finished = false;
 
     std::vector<SevenZipFileRecord> files;
@@ -166,7 +169,7 @@ struct SevenZipArchiveWriter::State {
 
     void writeOldest() {
         const bool endsFolder = segmentEndsFolder.front();
-        const auto output = pipeline.takeOldest();
+        const auto output = pipeline->takeOldest();
         segmentEndsFolder.pop_front();
         if (key && !cipher)
             startCipher(folderAes.front());
@@ -191,13 +194,13 @@ struct SevenZipArchiveWriter::State {
     }
 
     void submit(bool endsFolder) {
-        while (pipeline.pending() >= pipeline.maxPending())
+        while (pipeline->pending() >= pipeline->maxPending())
             writeOldest();
-        pipeline.submit(std::move(segment));
+        pipeline->submit(std::move(segment));
         segmentEndsFolder.push_back(endsFolder);
         segment = std::vector<std::uint8_t>();
-        segment.reserve(pipeline.segmentSize());
-        while (pipeline.oldestIsReady())
+        segment.reserve(pipeline->segmentSize());
+        while (pipeline->oldestIsReady())
             writeOldest();
     }
 
@@ -205,9 +208,9 @@ struct SevenZipArchiveWriter::State {
         open.emplace();
         if (key) {
             folderAes.push_back(newFolderAes());
-            open->coders = coders(pipeline.properties(), &folderAes.back());
+            open->coders = coders(pipeline->properties(), &folderAes.back());
         } else {
-            open->coders = coders(pipeline.properties(), nullptr);
+            open->coders = coders(pipeline->properties(), nullptr);
         }
     }
 
@@ -222,12 +225,12 @@ struct SevenZipArchiveWriter::State {
 
     void append(const std::uint8_t* data, std::size_t size) {
         while (size > 0) {
-            const std::size_t room = pipeline.segmentSize() - segment.size();
+            const std::size_t room = pipeline->segmentSize() - segment.size();
             const std::size_t chunk = std::min(room, size);
             segment.insert(segment.end(), data, data + chunk);
             data += chunk;
             size -= chunk;
-            if (segment.size() == pipeline.segmentSize())
+            if (segment.size() == pipeline->segmentSize())
                 submit(false);
         }
     }
@@ -241,7 +244,7 @@ struct SevenZipArchiveWriter::State {
         if (level == 0) {
             output = header;
         } else {
-            SevenZipLzma2Encoder encoder(level);
+            SevenZipLzma2Encoder encoder(level, header.size());
             encoder.compressSegment(header.data(), header.size(), output);
             output.push_back(SevenZipLzma2Encoder::endMarker);
             properties = encoder.properties();
@@ -335,7 +338,7 @@ void SevenZipArchiveWriter::beginRawFolder(const SevenZipFolderRecord& folder) {
     // The folders before it must be in the file first.
     if (state.open)
         state.closeFolder();
-    while (state.pipeline.pending() > 0)
+    while (state.pipeline->pending() > 0)
         state.writeOldest();
     state.folderPacked = 0;
     state.folders.push_back(folder);
@@ -376,8 +379,10 @@ void SevenZipArchiveWriter::finish() {
     state.finished = true;
     if (state.open)
         state.closeFolder();
-    while (state.pipeline.pending() > 0)
+    while (state.pipeline->pending() > 0)
         state.writeOldest();
+    state.pipeline.reset();
+    state.segment = std::vector<std::uint8_t>();
 
     // An archive without entries is the start header alone, pointing at an empty header.
     std::vector<std::uint8_t> header;

@@ -50,6 +50,7 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
                              entries, units, {ArchiveFormat::sevenZip});
     }
+    duplicateKeys.clear(); // only the walk needs them, and the encoders want the memory
 
     const auto work = files::itemReplacementDirectory(destination);
     files::ScopedRemoval removal(work);

@@ -3,6 +3,8 @@
 #include "core/archive/ArchiveFailure.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <lzma.h>
 #include <new>
 
@@ -19,19 +21,90 @@ constexpr std::uint32_t maximumTopDictionary = 1u << 20;
 constexpr int firstTopLevel = 7;
 constexpr std::size_t dictionariesPerSegment = 2;
 
-lzma_options_lzma optionsFor(int level) {
+lzma_options_lzma optionsFor(int level, std::uint64_t largestInput = UINT64_MAX) {
     lzma_options_lzma options{};
     if (lzma_lzma_preset(&options, static_cast<std::uint32_t>(std::clamp(level, 1, 9))))
         throw ArchiveFailure::unsupported7z();
     options.dict_size = std::min(options.dict_size,
                                  level >= firstTopLevel ? maximumTopDictionary : maximumDictionary);
+    // A power of two keeps the match finder's hash table at its smallest for the dictionary.
+    std::uint32_t fitting = LZMA_DICT_SIZE_MIN;
+    while (fitting < options.dict_size && fitting < largestInput)
+        fitting *= 2;
+    options.dict_size = std::min(options.dict_size, fitting);
     return options;
+}
+
+// Random-looking data: byte frequencies this even leave an entropy coder nothing to gain.
+constexpr double incompressibleEntropy = 7.99;
+// Repeats of at least this many bytes are what the match finder would still find in it.
+constexpr std::size_t repeatLength = 32;
+
+double byteEntropy(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t counts[256] = {};
+    for (std::size_t i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double entropy = 0;
+    for (std::uint64_t count : counts)
+        if (count > 0) {
+            const double share = static_cast<double>(count) / static_cast<double>(size);
+            entropy -= share * std::log2(share);
+        }
+    return entropy;
+}
+
+// Bytes covered by repeats of repeatLength or more, found through a small hash table of
+// 8-byte keys at every position, probed every repeatLength / 2 bytes.
+std::size_t repeatedBytes(const std::uint8_t* data, std::size_t size) {
+    if (size < 2 * repeatLength)
+        return 0;
+    constexpr unsigned hashBits = 16;
+    std::vector<std::uint32_t> table(std::size_t{1} << hashBits, UINT32_MAX);
+    const auto key = [&](std::size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, data + at, sizeof word);
+        return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> (64 - hashBits));
+    };
+    std::size_t covered = 0;
+    std::size_t coveredUntil = 0;
+    for (std::size_t at = 0; at + repeatLength <= size; ++at) {
+        const std::size_t slot = key(at);
+        if (at % (repeatLength / 2) == 0 && at >= coveredUntil) {
+            const std::uint32_t earlier = table[slot];
+            if (earlier != UINT32_MAX &&
+                std::memcmp(data + earlier, data + at, repeatLength) == 0) {
+                covered += repeatLength;
+                coveredUntil = at + repeatLength;
+            }
+        }
+        table[slot] = static_cast<std::uint32_t>(at);
+    }
+    return covered;
+}
+
+// Uncompressed LZMA2 chunks: the first resets the dictionary, as a fresh encoder's would.
+void appendStored(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& output) {
+    constexpr std::size_t chunk = 65536;
+    output.reserve(output.size() + size + 3 * (size / chunk + 1));
+    for (std::size_t done = 0; done < size; done += chunk) {
+        const std::size_t length = std::min(chunk, size - done);
+        output.push_back(done == 0 ? 0x01 : 0x02);
+        output.push_back(static_cast<std::uint8_t>((length - 1) >> 8));
+        output.push_back(static_cast<std::uint8_t>((length - 1) & 0xFF));
+        output.insert(output.end(), data + done, data + done + length);
+    }
 }
 
 } // namespace
 
+bool SevenZipLzma2Encoder::looksIncompressible(const std::uint8_t* data, std::size_t size) {
+    // Short data costs little to try; repeats over 1/64 of it would be worth finding.
+    return size >= 4 * repeatLength && byteEntropy(data, size) >= incompressibleEntropy &&
+           repeatedBytes(data, size) < size / 64;
+}
+
 struct SevenZipLzma2Encoder::State {
-    explicit State(int level) : options(optionsFor(level)) {}
+    State(int level, std::uint64_t largestInput) : options(optionsFor(level, largestInput)) {}
     ~State() { ::lzma_end(&stream); }
     State(const State&) = delete;
     State& operator=(const State&) = delete;
@@ -42,12 +115,17 @@ struct SevenZipLzma2Encoder::State {
     std::vector<std::uint8_t> scratch;
 };
 
-SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level) : state_(std::make_unique<State>(level)) {}
+SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level, std::uint64_t largestInput)
+    : state_(std::make_unique<State>(level, largestInput)) {}
 
 SevenZipLzma2Encoder::~SevenZipLzma2Encoder() = default;
 
 void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t size,
                                            std::vector<std::uint8_t>& output) {
+    if (looksIncompressible(data, size)) {
+        appendStored(data, size, output);
+        return;
+    }
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &state_->options}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_stream& stream = state_->stream;
     // A new initialisation reuses the allocation of the last one with the same options.

@@ -10,10 +10,13 @@ namespace vexa {
 // liblzma's raw LZMA2 encoder, set for one 7z level (1 to 9). Each call compresses one segment
 // on its own (dictionary and state reset), so segments compressed on several threads can be
 // joined into one LZMA2 stream: every segment but the stream's end carries no end marker.
+// A segment that looks random and holds no repeats is stored as uncompressed LZMA2 chunks
+// without running the encoder: it would not shrink, and encoding it costs as much as text.
 // Reuse one object per thread; it is not shared.
 class SevenZipLzma2Encoder {
   public:
-    explicit SevenZipLzma2Encoder(int level);
+    // `largestInput` caps the dictionary: a dictionary larger than the data only costs memory.
+    explicit SevenZipLzma2Encoder(int level, std::uint64_t largestInput = UINT64_MAX);
     ~SevenZipLzma2Encoder();
     SevenZipLzma2Encoder(const SevenZipLzma2Encoder&) = delete;
     SevenZipLzma2Encoder& operator=(const SevenZipLzma2Encoder&) = delete;
@@ -29,6 +32,8 @@ class SevenZipLzma2Encoder {
     std::vector<std::uint8_t> properties() const;
     // Bytes the encoder may use, for sizing the number of threads.
     static std::uint64_t memoryUsage(int level);
+    // Whether `data` would be stored rather than compressed.
+    static bool looksIncompressible(const std::uint8_t* data, std::size_t size);
     // Input bytes per segment at `level`.
     static std::size_t segmentSize(int level);
 

@@ -8,9 +8,9 @@ namespace vexa {
 
 namespace {
 
-// What all encoders of one creation may use together, so that the whole program stays near
-// 64 MiB.
-constexpr std::uint64_t encoderBudget = 48u << 20;
+// What all encoders of one creation may use together with their segments: the source listing
+// and the rest of the program take some 25 MiB of the 64 MiB a creation may use.
+constexpr std::uint64_t encoderBudget = 29u << 20;
 constexpr unsigned maximumThreads = 8;
 constexpr std::size_t copySegmentSize = 1u << 20;
 
