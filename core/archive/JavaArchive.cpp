@@ -4,10 +4,13 @@
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace vexa {
@@ -64,9 +67,33 @@ bool isEditableJavaKind(std::optional<JavaArchive> kind) {
     return kind != JavaArchive::apk && kind != JavaArchive::aab;
 }
 
+namespace {
+
+// A path whose first piece is ASCII other than "META-INF" in any case: upper-casing cannot
+// make it that folder's name, so the pieces need not be made.
+bool outsideMetaInf(const std::string& path) {
+    const std::size_t start = path.find_first_not_of('/');
+    if (start == std::string::npos)
+        return true;
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    constexpr std::string_view folder = "META-INF";
+    bool ascii = true;
+    bool same = end - start == folder.size();
+    for (std::size_t i = start; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        ascii = ascii && c < 0x80;
+        same = same && std::toupper(c) == folder[i - start];
+    }
+    return ascii && !same;
+}
+
+} // namespace
+
 bool isSignedJavaArchive(const std::vector<ArchiveItem>& entries) {
     static const std::set<std::string> signatureExtensions{"SF", "RSA", "DSA", "EC"};
     for (const ArchiveItem& entry : entries) {
+        if (outsideMetaInf(entry.path))
+            continue;
         const auto parts = nonEmptyParts(entry.path);
         if (parts.size() != 2 || text::uppercased(parts[0]) != "META-INF")
             continue;

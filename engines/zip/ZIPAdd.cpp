@@ -5,16 +5,11 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace vexa {
 
 namespace {
-
-// Equal keys, or `key` names a folder over `other`.
-bool covers(const std::string& key, const std::string& other) {
-    return other == key ||
-           (other.size() > key.size() && other.starts_with(key) && other[key.size()] == '/');
-}
 
 bool folderExists(const std::vector<ArchiveItem>& entries, const std::string& folder) {
     return std::any_of(entries.begin(), entries.end(), [&](const ArchiveItem& entry) {
@@ -29,10 +24,10 @@ bool ZIPArchiveEngine::conflicts(const std::string& path, const std::vector<Arch
                                  bool caseSensitive, const std::vector<ZIPSourceEntry>& planned) {
     const std::string key = nameKey(path, caseSensitive);
     for (const ArchiveItem& entry : existing)
-        if (covers(key, nameKey(entry.path, caseSensitive)))
+        if (keyCovers(key, entry.path, caseSensitive))
             return true;
     for (const ZIPSourceEntry& entry : planned)
-        if (covers(key, nameKey(entry.path, caseSensitive)))
+        if (keyCovers(key, entry.path, caseSensitive))
             return true;
     return false;
 }
@@ -47,9 +42,10 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
 
     const std::string fingerprint = snapshot(archive);
     Progress listingProgress;
-    const ArchiveSummary listing = ZIPArchiveEngine(*this).list(archive, listingProgress);
+    const auto shared = sharedListing(archive, listingProgress);
+    const ArchiveSummary& listing = *shared;
+    // The listing was checked with this very rule, Java kinds case-sensitively, as it was made.
     const bool caseSensitive = javaArchive(archive).has_value();
-    checkListing(listing.entries, caseSensitive);
 
     if (!folder.empty()) {
         validatePath(folder);
@@ -84,10 +80,10 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
             if (policy == ArchiveConflictPolicy::replace) {
                 const std::string key = nameKey(candidate, caseSensitive);
                 std::erase_if(kept, [&](const ArchiveItem& entry) {
-                    return covers(key, nameKey(entry.path, caseSensitive));
+                    return keyCovers(key, entry.path, caseSensitive);
                 });
                 std::erase_if(planned, [&](const ZIPSourceEntry& entry) {
-                    return covers(key, nameKey(entry.path, caseSensitive));
+                    return keyCovers(key, entry.path, caseSensitive);
                 });
             } else {
                 const bool isDirectory =
@@ -114,10 +110,8 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
         if (paths::resolvingSymlinks(entry.url) == resolvedArchive)
             throw ArchiveFailure::sourceIsArchive();
 
-    std::vector<ArchiveItem> combined = kept;
     const std::vector<ArchiveItem> plannedEntries = plannedItems(planned);
-    combined.insert(combined.end(), plannedEntries.begin(), plannedEntries.end());
-    checkListing(combined, caseSensitive);
+    checkListing(kept, plannedEntries, caseSensitive);
 
     return rewrite(archive, kept, planned, {}, progress, fingerprint, std::nullopt);
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -51,7 +52,14 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // (case-sensitive for Java and Android packages). Refuses symbolic links, methods other than
     // store and deflate, and an .aar that is not a ZIP file (appleArchive). `volumes` holds the
     // parts of a split set (.z01, .z02, … then the archive itself), each a readable regular file.
+    // The listing of an archive unchanged since it was last listed is given again without
+    // reading it (ZIPListingCache.h).
     ArchiveSummary list(const std::filesystem::path& archive, Progress& progress) override;
+    // The listing itself, always read from the archive.
+    static ArchiveSummary listArchive(const std::filesystem::path& archive, Progress& progress);
+    // As list, without copying a remembered listing.
+    static std::shared_ptr<const ArchiveSummary> sharedListing(const std::filesystem::path& archive,
+                                                               Progress& progress);
 
     // Writes the selected entries (selectEntries) into a new folder under `destination` named
     // after the archive (availableURL) and returns it. The entries are first written into a
@@ -133,6 +141,12 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // The path rule over every item, then duplicate(path) for a repeated name (compared trimmed
     // of "/", in NFC, and case-insensitively unless `caseSensitive`) or for an entry below a file.
     static void checkListing(const std::vector<ArchiveItem>& items, bool caseSensitive);
+    // checkListing over `first` followed by `then`.
+    static void checkListing(const std::vector<ArchiveItem>& first,
+                             const std::vector<ArchiveItem>& then, bool caseSensitive);
+    // checkListing over `items` under their `renames` names.
+    static void checkListing(const std::vector<ArchiveItem>& items,
+                             const std::map<std::string, std::string>& renames, bool caseSensitive);
 
     // The listing order is kept. An empty set selects everything; otherwise a chosen path selects
     // itself and, taken as a folder, everything below it ("docs" selects "docs/a.txt").
@@ -209,6 +223,8 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // The comparison key of a path: without "/" at both ends, in NFC, lower-cased unless
     // `caseSensitive`.
     static std::string nameKey(const std::string& path, bool caseSensitive);
+    // Whether the key of `path` is `key` (a nameKey) or lies below it ("docs" covers "Docs/a").
+    static bool keyCovers(const std::string& key, const std::string& path, bool caseSensitive);
 };
 
 } // namespace vexa

@@ -25,7 +25,8 @@ std::filesystem::path ZIPArchiveEngine::deleteEntries(const std::set<std::string
         throw ArchiveFailure::emptySelection();
     const std::string fingerprint = snapshot(archive);
     Progress listingProgress;
-    const ArchiveSummary listing = ZIPArchiveEngine(*this).list(archive, listingProgress);
+    const auto shared = sharedListing(archive, listingProgress);
+    const ArchiveSummary& listing = *shared;
 
     const std::vector<ArchiveItem> selected = selectEntries(listing.entries, paths);
     if (selected.empty())
@@ -52,7 +53,8 @@ std::filesystem::path ZIPArchiveEngine::rename(const ArchiveItem& item,
 
     const std::string fingerprint = snapshot(archive);
     Progress listingProgress;
-    const ArchiveSummary listing = ZIPArchiveEngine(*this).list(archive, listingProgress);
+    const auto shared = sharedListing(archive, listingProgress);
+    const ArchiveSummary& listing = *shared;
 
     const std::string oldBase = trimmedOfSlashes(item.path);
     const std::string parent = paths::deletingLastPathComponent(oldBase).string();
@@ -61,31 +63,26 @@ std::filesystem::path ZIPArchiveEngine::rename(const ArchiveItem& item,
     const std::vector<ArchiveItem> affected = selectEntries(listing.entries, {item.path});
     if (affected.empty())
         throw ArchiveFailure::emptySelection();
-    std::set<std::string> affectedPaths;
-    for (const ArchiveItem& entry : affected)
-        affectedPaths.insert(entry.path);
+    // An affected entry starts with the item's path, so past the old base lies its own tail.
+    // Entries whose path stays are left out of the map: the rewrite keeps their names anyway.
+    const std::size_t baseStart = item.path.find(oldBase);
+    std::map<std::string, std::string> renames;
+    for (const ArchiveItem& entry : affected) {
+        std::string renamed = newPath + entry.path.substr(baseStart + oldBase.size());
+        if (renamed != entry.path)
+            renames.emplace(entry.path, std::move(renamed));
+    }
 
     const bool caseSensitive = javaArchive(archive).has_value();
     const std::string newKey = nameKey(newPath, caseSensitive);
-    for (const ArchiveItem& entry : listing.entries) {
-        if (affectedPaths.count(entry.path) != 0)
-            continue;
-        const std::string key = nameKey(entry.path, caseSensitive);
-        if (key == newKey || key.starts_with(newKey + "/"))
+    std::set<std::string> affectedPaths;
+    for (const ArchiveItem& entry : affected)
+        affectedPaths.insert(entry.path);
+    for (const ArchiveItem& entry : listing.entries)
+        if (keyCovers(newKey, entry.path, caseSensitive) && affectedPaths.count(entry.path) == 0)
             throw ArchiveFailure::conflict(newName);
-    }
 
-    // An affected entry starts with the item's path, so past the old base lies its own tail.
-    const std::size_t baseStart = item.path.find(oldBase);
-    std::vector<ArchiveItem> renamed = listing.entries;
-    for (ArchiveItem& entry : renamed)
-        if (affectedPaths.count(entry.path) != 0)
-            entry.path = newPath + entry.path.substr(baseStart + oldBase.size());
-    checkListing(renamed, caseSensitive);
-
-    std::map<std::string, std::string> renames;
-    for (auto& [oldPath, newEntryPath] : renamedPaths(listing.entries, renamed))
-        renames.emplace(std::move(oldPath), std::move(newEntryPath));
+    checkListing(listing.entries, renames, caseSensitive);
     return rewrite(archive, listing.entries, {}, renames, progress, fingerprint, std::nullopt);
 }
 

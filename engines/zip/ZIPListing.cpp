@@ -1,6 +1,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/JavaArchive.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPListingCache.h"
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/container/ZipStatus.h"
 #include "platform/FileOperations.h"
@@ -87,6 +88,27 @@ std::vector<std::filesystem::path> ZIPArchiveEngine::volumes(const std::filesyst
 }
 
 ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
+    return *sharedListing(archive, progress);
+}
+
+std::shared_ptr<const ArchiveSummary>
+ZIPArchiveEngine::sharedListing(const std::filesystem::path& archive, Progress& progress) {
+    if (auto remembered = ziplistingcache::find(archive)) {
+        progress.throwIfCancelled();
+        const auto count = static_cast<std::int64_t>(remembered->entries.size());
+        progress.setTotalUnitCount(count == 0 ? 1 : count);
+        progress.setCompletedUnitCount(count);
+        return remembered;
+    }
+    // Taken before the read, so that a change during it never matches later.
+    const std::string identity = ziplistingcache::identity(archive);
+    auto summary = std::make_shared<const ArchiveSummary>(listArchive(archive, progress));
+    ziplistingcache::remember(summary, identity);
+    return summary;
+}
+
+ArchiveSummary ZIPArchiveEngine::listArchive(const std::filesystem::path& archive,
+                                             Progress& progress) {
     const std::optional<JavaArchive> java = javaArchive(archive);
     if (java == JavaArchive::aar && !hasZIPSignature(archive))
         throw ArchiveFailure::appleArchive();

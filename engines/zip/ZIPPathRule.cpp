@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -95,32 +96,39 @@ class KeyTable {
 
 } // namespace
 
-void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items, bool caseSensitive) {
-    if (items.size() >= std::numeric_limits<std::uint32_t>::max())
+namespace {
+
+// checkListing over `count` entries whose paths and folder flags the two calls give; the paths
+// must stay in place while it runs.
+template <typename PathAt, typename FolderAt>
+void checkNames(std::size_t count, const PathAt& pathAt, const FolderAt& isFolderAt,
+                bool caseSensitive) {
+    if (count >= std::numeric_limits<std::uint32_t>::max())
         throw ArchiveFailure::unsupported();
     // Most names are already their own key (ASCII, lower-case unless case counts): their keys
     // are views of the names, and only the others are made, so a long listing is not copied.
     std::deque<std::string> madeKeys;
     std::vector<std::string_view> keys;
-    keys.reserve(items.size());
-    KeyTable table(keys, items.size());
-    for (const ArchiveItem& item : items) {
-        validatePath(item.path);
-        std::string_view key = std::string_view(item.path);
-        const std::size_t first = key.find_first_not_of('/');
-        key = first == std::string_view::npos
+    keys.reserve(count);
+    KeyTable table(keys, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& path = pathAt(i);
+        ZIPArchiveEngine::validatePath(path);
+        std::string_view key = std::string_view(path);
+        const std::size_t start = key.find_first_not_of('/');
+        key = start == std::string_view::npos
                   ? std::string_view()
-                  : key.substr(first, key.find_last_not_of('/') - first + 1);
+                  : key.substr(start, key.find_last_not_of('/') - start + 1);
         const bool ownKey = std::all_of(key.begin(), key.end(), [&](char c) {
             return static_cast<unsigned char>(c) < 0x80 && (caseSensitive || c < 'A' || c > 'Z');
         });
         if (!ownKey)
-            key = madeKeys.emplace_back(nameKey(item.path, caseSensitive));
+            key = madeKeys.emplace_back(ZIPArchiveEngine::nameKey(path, caseSensitive));
         keys.push_back(key);
         if (table.insert(keys.size() - 1))
-            throw ArchiveFailure::duplicate(item.path);
+            throw ArchiveFailure::duplicate(path);
     }
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::string_view key = keys[i];
         // Each proper prefix ends just before a "/"; empty pieces would add nothing new.
         for (std::size_t slash = key.find('/'); slash != std::string_view::npos;
@@ -128,10 +136,66 @@ void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items, bool 
             if (slash == 0)
                 continue;
             const auto found = table.lookup(key.substr(0, slash));
-            if (found && !items[*found].isDirectory)
-                throw ArchiveFailure::duplicate(items[i].path);
+            if (found && !isFolderAt(*found))
+                throw ArchiveFailure::duplicate(pathAt(i));
         }
     }
+}
+
+} // namespace
+
+void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items, bool caseSensitive) {
+    checkNames(
+        items.size(), [&](std::size_t i) -> const std::string& { return items[i].path; },
+        [&](std::size_t i) { return items[i].isDirectory; }, caseSensitive);
+}
+
+void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& first,
+                                    const std::vector<ArchiveItem>& then, bool caseSensitive) {
+    const auto itemAt = [&](std::size_t i) -> const ArchiveItem& {
+        return i < first.size() ? first[i] : then[i - first.size()];
+    };
+    checkNames(
+        first.size() + then.size(),
+        [&](std::size_t i) -> const std::string& { return itemAt(i).path; },
+        [&](std::size_t i) { return itemAt(i).isDirectory; }, caseSensitive);
+}
+
+void ZIPArchiveEngine::checkListing(const std::vector<ArchiveItem>& items,
+                                    const std::map<std::string, std::string>& renames,
+                                    bool caseSensitive) {
+    checkNames(
+        items.size(),
+        [&](std::size_t i) -> const std::string& {
+            const auto renamed = renames.find(items[i].path);
+            return renamed != renames.end() ? renamed->second : items[i].path;
+        },
+        [&](std::size_t i) { return items[i].isDirectory; }, caseSensitive);
+}
+
+bool ZIPArchiveEngine::keyCovers(const std::string& key, const std::string& path,
+                                 bool caseSensitive) {
+    std::string_view name(path);
+    const std::size_t first = name.find_first_not_of('/');
+    name = first == std::string_view::npos
+               ? std::string_view()
+               : name.substr(first, name.find_last_not_of('/') - first + 1);
+    // An ASCII path, most of any archive, is compared in place instead of making its key.
+    if (!std::all_of(name.begin(), name.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        const std::string other = nameKey(path, caseSensitive);
+        return other == key ||
+               (other.size() > key.size() && other.starts_with(key) && other[key.size()] == '/');
+    }
+    if (name.size() < key.size() || (name.size() > key.size() && name[key.size()] != '/'))
+        return false;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const char c = name[i];
+        if ((caseSensitive || c < 'A' || c > 'Z' ? c : static_cast<char>(c + ('a' - 'A'))) !=
+            key[i])
+            return false;
+    }
+    return true;
 }
 
 } // namespace vexa

@@ -1,20 +1,17 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/JavaArchive.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPListingCache.h"
 #include "engines/zip/ZIPReader.h"
+#include "engines/zip/ZIPRewriteSteps.h"
 #include "engines/zip/ZIPWriter.h"
-#include "engines/zip/container/ZipStatus.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
-#include "platform/PlatformError.h"
 #include "platform/TextRules.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <fcntl.h>
-#include <unistd.h>
+#include <memory>
 #include <vector>
 
 namespace vexa {
@@ -30,51 +27,6 @@ std::string secondsText(double seconds) {
     if (text.find('.') == std::string::npos)
         text += ".0";
     return text;
-}
-
-std::string withoutFinalSlash(const std::string& path) {
-    return !path.empty() && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-}
-
-// Where the archive's own bytes begin: the first entry's local header, or the central
-// directory of an archive without entries. What lies before it is a self-extracting stub.
-std::uint64_t prefixLength(ZIPReader& reader) {
-    std::uint64_t first = 0;
-    ZIPArchiveEngine::check(reader.zip->getSetPosition(0, 0, true, &first));
-    for (int status = reader.handle->gotoFirstEntry(); status == zipstatus::ok;
-         status = reader.handle->gotoNextEntry()) {
-        const ZipFileInfo& info = reader.currentInfo();
-        std::uint64_t position = 0;
-        ZIPArchiveEngine::check(reader.zip->getSetPosition(
-            info.disk_number, static_cast<std::uint64_t>(info.disk_offset), false, &position));
-        first = std::min(first, position);
-    }
-    std::uint64_t bias = 0;
-    ZIPArchiveEngine::check(reader.zip->getBias(&bias));
-    return first + bias;
-}
-
-// Copies the first `length` bytes of the archive in front of the new one's entries.
-void copyPrefix(const std::filesystem::path& archive, std::uint64_t length, ZIPWriter& writer,
-                std::vector<unsigned char>& buffer) {
-    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
-        throw PlatformError::fromErrno(errno, archive.string(), false);
-    std::uint64_t done = 0;
-    while (done < length) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-        const ssize_t count = ::pread(file.get(), buffer.data(), want, static_cast<off_t>(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            throw PlatformError::fromErrno(errno, archive.string(), false);
-        if (count == 0)
-            throw ArchiveFailure::archiveChanged();
-        ZIPArchiveEngine::check(
-            writer.zip->writePrefix(buffer.data(), static_cast<std::size_t>(count)));
-        done += static_cast<std::uint64_t>(count);
-    }
 }
 
 } // namespace
@@ -93,7 +45,8 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
     Progress& progress, const std::string& fingerprint,
     const std::optional<std::filesystem::path>& output) const {
     Progress listingProgress;
-    const ArchiveSummary listing = ZIPArchiveEngine(*this).list(archive, listingProgress);
+    const auto shared = sharedListing(archive, listingProgress);
+    const ArchiveSummary& listing = *shared;
     if (listing.volumes.size() > 1 && (!output || *output == archive))
         throw ArchiveFailure::splitEditing();
     const std::filesystem::path target = output ? *output : archive;
@@ -109,79 +62,34 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         javaArchive(target) ? text::lowercased(paths::pathExtension(target)) : std::string("zip");
     const std::filesystem::path temporaryArchive = temporary / ("archive." + extension);
 
+    std::vector<ziprewrite::PlannedEntry> planned;
+    planned.reserve(kept.size() + added.size());
     {
         ZIPReader reader(archive);
         ZIPWriter writer(temporaryArchive, 0);
         progress.setTotalUnitCount(static_cast<std::int64_t>(kept.size() + added.size()));
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::max(bufferSize, 1)));
         // The archive comment and a self-extracting stub stay; the stub's length shifts every
         // offset of the new archive, as in an archive made with it.
         std::string comment;
         check(reader.zip->getComment(&comment));
         check(writer.zip->setComment(comment));
-        if (listing.volumes.size() == 1)
-            copyPrefix(archive, prefixLength(reader), writer, buffer);
-        int status = reader.handle->gotoFirstEntry();
-        for (const ArchiveItem& entry : kept) {
-            progress.throwIfCancelled();
-            reader.moveForwardTo(status, entry.path);
-            ZipFileInfo header = reader.currentInfo();
-            header.flag |= 0x0800;
-            check(reader.zip->entryReadOpen(1, nullptr));
-            const auto renamed = renames.find(entry.path);
-            const std::string& name = renamed != renames.end() ? renamed->second : entry.path;
-            writer.openRawEntry(name, header);
-
-            auto child =
-                std::make_shared<Progress>(std::max<std::int64_t>(header.compressed_size, 1));
-            progress.addChild(child, 1);
-            std::int64_t copied = 0;
-            while (true) {
-                progress.throwIfCancelled();
-                const std::int32_t count =
-                    reader.zip->entryRead(buffer.data(), static_cast<std::int32_t>(buffer.size()));
-                check(count);
-                if (count == 0)
-                    break;
-                const std::int32_t written = writer.zip->entryWrite(buffer.data(), count);
-                check(written);
-                if (written != count)
-                    throw PlatformError(PlatformError::Code::fileWriteUnknown,
-                                        temporaryArchive.string());
-                copied += count;
-                child->setCompletedUnitCount(copied);
-            }
-            std::uint32_t crc = 0;
-            std::int64_t compressedSize = 0;
-            std::int64_t uncompressedSize = 0;
-            check(reader.zip->entryReadClose(&crc, &compressedSize, &uncompressedSize));
-            check(writer.zip->entryWriteClose(crc, compressedSize, uncompressedSize));
-            child->setCompletedUnitCount(child->totalUnitCount());
-            status = reader.handle->gotoNextEntry();
-        }
-        for (const ZIPSourceEntry& entry : added)
+        ziprewrite::copyKeptEntries(archive, listing.volumes.size() == 1, reader, writer, kept,
+                                    renames, progress, planned, bufferSize);
+        for (const ZIPSourceEntry& entry : added) {
+            ziprewrite::PlannedEntry plan;
+            plan.added = true;
+            plan.checkData = true;
+            check(writer.zip->getWriteOffset(&plan.offset));
             addFile(entry.path, entry.url, writer, true, progress);
+            planned.push_back(plan);
+        }
         writer.close();
     }
 
-    Progress verification;
-    const ArchiveSummary written = ZIPArchiveEngine(*this).list(temporaryArchive, verification);
-    progress.throwIfCancelled();
     // The new archive holds exactly the planned entries, so an edit never drops one silently.
-    std::vector<std::string> expected;
-    expected.reserve(kept.size() + added.size());
-    for (const ArchiveItem& entry : kept) {
-        const auto renamed = renames.find(entry.path);
-        expected.push_back(
-            withoutFinalSlash(renamed != renames.end() ? renamed->second : entry.path));
-    }
-    for (const ZIPSourceEntry& entry : added)
-        expected.push_back(withoutFinalSlash(entry.path));
-    bool same = written.entries.size() == expected.size();
-    for (std::size_t i = 0; same && i < expected.size(); ++i)
-        same = withoutFinalSlash(written.entries[i].path) == expected[i];
-    if (!same)
-        throw ArchiveFailure::corrupt(paths::lastPathComponent(archive));
+    ArchiveSummary written = ziprewrite::readBack(*this, temporaryArchive, target, kept, renames,
+                                                  added, planned, progress);
+    progress.throwIfCancelled();
 
     if (snapshot(archive) != fingerprint)
         throw ArchiveFailure::archiveChanged();
@@ -190,6 +98,9 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
             throw ArchiveFailure::archiveChanged();
 
     files::placeItem(temporaryArchive, target);
+    // What was just checked is the listing the caller asks for next.
+    ziplistingcache::remember(std::make_shared<const ArchiveSummary>(std::move(written)),
+                              ziplistingcache::identity(target));
     return target;
 }
 

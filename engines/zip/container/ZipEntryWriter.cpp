@@ -253,6 +253,15 @@ int32_t ZipEntryWriter::write(const void* buffer, int32_t length) {
     return status == zipstatus::ok ? length : status;
 }
 
+int ZipEntryWriter::copyRaw(int fd, uint64_t position, uint64_t length) {
+    if (!open_ || !raw_)
+        return zipstatus::param;
+    const int status = output_.copyFrom(fd, position, length);
+    if (status == zipstatus::ok)
+        written_ += length;
+    return status;
+}
+
 int ZipEntryWriter::close() {
     if (!open_ || raw_)
         return zipstatus::param;

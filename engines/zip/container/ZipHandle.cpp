@@ -252,6 +252,54 @@ int ZipHandle::entryWriteClose(uint32_t crc, int64_t compressedSize, int64_t unc
     });
 }
 
+int ZipHandle::copyData(int fd, uint64_t position, uint64_t length) {
+    return guarded([&] {
+        if (state_->mode() != ZipArchiveState::Mode::writing || !state_->entryWriter ||
+            state_->finished || state_->output.isSplit())
+            return zipstatus::param;
+        if (state_->entryWriter->isOpen())
+            return state_->entryWriter->copyRaw(fd, position, length);
+        return state_->output.copyFrom(fd, position, length);
+    });
+}
+
+int ZipHandle::getWriteOffset(uint64_t* offset) const {
+    if (offset == nullptr || state_->mode() != ZipArchiveState::Mode::writing)
+        return zipstatus::param;
+    *offset = state_->output.offset();
+    return zipstatus::ok;
+}
+
+int ZipHandle::addCopiedEntry(const ZipFileInfo* info, uint64_t offset) {
+    return guarded([&] {
+        if (info == nullptr || info->filename == nullptr || info->filename_size == 0 ||
+            info->compressed_size < 0 || info->uncompressed_size < 0 ||
+            state_->mode() != ZipArchiveState::Mode::writing || !state_->entryWriter ||
+            state_->finished || state_->entryWriter->isOpen() || state_->output.isSplit())
+            return zipstatus::param;
+        CentralRecord record;
+        record.versionMadeBy = info->version_madeby;
+        record.versionNeeded = info->version_needed;
+        record.flag = info->flag;
+        record.method = info->aes_version != 0 ? methodAes : info->compression_method;
+        record.dosDate = info->dos_date;
+        record.crc = info->crc;
+        record.compressedSize = static_cast<uint64_t>(info->compressed_size);
+        record.uncompressedSize = static_cast<uint64_t>(info->uncompressed_size);
+        record.offset = offset;
+        record.internalAttributes = info->internal_fa;
+        record.externalAttributes = info->external_fa;
+        // An entry whose local header carries ZIP64 sizes keeps them in its central record too.
+        record.forceZip64 = info->zip64 != 0;
+        record.name.assign(info->filename, info->filename_size);
+        record.extra = extraFieldsBesideZip64(info->extrafield, info->extrafield_size);
+        if (info->comment != nullptr)
+            record.comment.assign(info->comment, info->comment_size);
+        state_->records.push_back(std::move(record));
+        return zipstatus::ok;
+    });
+}
+
 int zipAttribIsSymlink(uint32_t attrib, int32_t versionMadeBy) {
     bool known = false;
     uint32_t mode = posixMode(attrib, static_cast<uint8_t>((versionMadeBy >> 8) & 0xff), &known);

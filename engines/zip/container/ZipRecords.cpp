@@ -215,7 +215,10 @@ int applyExtraFields(CentralEntry& entry) {
     return zipstatus::ok;
 }
 
-std::string keptExtraFields(const uint8_t* extra, size_t length) {
+namespace {
+
+template <typename Keep>
+std::string extraFieldsWhere(const uint8_t* extra, size_t length, Keep keep) {
     std::string kept;
     size_t at = 0;
     while (extra != nullptr && at + 4 <= length) {
@@ -223,11 +226,23 @@ std::string keptExtraFields(const uint8_t* extra, size_t length) {
         const size_t size = get16(extra + at + 2);
         if (at + 4 + size > length)
             break;
-        if (id != extraZip64 && id != extraTimestamp && id != extraAes)
+        if (keep(id))
             kept.append(reinterpret_cast<const char*>(extra + at), 4 + size);
         at += 4 + size;
     }
     return kept;
+}
+
+} // namespace
+
+std::string keptExtraFields(const uint8_t* extra, size_t length) {
+    return extraFieldsWhere(extra, length, [](uint16_t id) {
+        return id != extraZip64 && id != extraTimestamp && id != extraAes;
+    });
+}
+
+std::string extraFieldsBesideZip64(const uint8_t* extra, size_t length) {
+    return extraFieldsWhere(extra, length, [](uint16_t id) { return id != extraZip64; });
 }
 
 void readEnd(const uint8_t* p, EndRecord& end) {

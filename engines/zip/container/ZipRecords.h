@@ -70,6 +70,8 @@ int applyExtraFields(CentralEntry& entry);
 // The extra fields of `extra` that a writer copies as they are: all but those it makes itself
 // (ZIP64, extended timestamp, AES). A malformed tail is dropped.
 std::string keptExtraFields(const uint8_t* extra, size_t length);
+// All extra fields of `extra` but the ZIP64 one, which the writer makes from the record's values.
+std::string extraFieldsBesideZip64(const uint8_t* extra, size_t length);
 
 struct EndRecord {
     uint32_t lastDisk = 0;

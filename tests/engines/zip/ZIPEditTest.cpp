@@ -4,9 +4,11 @@
 #include "ZIPTestSupport.h"
 #include "ZIPWritingTestSupport.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPListingCache.h"
 #include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -67,7 +69,9 @@ with zipfile.ZipFile('base.zip', 'w') as zf:
         return ZIPArchiveEngine().rename(ArchiveItem{path, 0, 0, path.ends_with('/'), false},
                                          target.value_or(archive()), newName, progress);
     }
-    // Kept entries are compared by stored bytes and CRC; the UTF-8 flag is added.
+    // Kept entries are compared by stored bytes and CRC. One copied whole keeps its flags, which
+    // readers compare with its local header; one given a new header (renamed, or a name whose
+    // meaning hangs on the flag) gains the UTF-8 flag.
     void expectCopiedRaw(const std::map<std::string, ziptest::WrittenEntry>& before,
                          const std::map<std::string, ziptest::WrittenEntry>& after,
                          const std::map<std::string, std::string>& renamed = {}) {
@@ -80,8 +84,13 @@ with zipfile.ZipFile('base.zip', 'w') as zf:
             EXPECT_EQ(copy.crc, entry.crc) << name;
             EXPECT_EQ(copy.method, entry.method) << name;
             EXPECT_EQ(copy.externalAttributes, entry.externalAttributes) << name;
+            const bool newHeader =
+                found != renamed.end() || std::any_of(name.begin(), name.end(), [](char c) {
+                    return static_cast<unsigned char>(c) >= 0x80;
+                });
+            const unsigned flag = newHeader ? entry.flag | 0x0800 : entry.flag;
             // Whether sizes trail the data (bit 3) is the writer's layout, not the entry's.
-            EXPECT_EQ(copy.flag & ~0x0008u, (entry.flag | 0x0800) & ~0x0008u) << name;
+            EXPECT_EQ(copy.flag & ~0x0008u, flag & ~0x0008u) << name;
         }
     }
 
@@ -330,6 +339,63 @@ TEST_F(ZIPEditTest, RenameKeepsTheFolderAndTheStoredBytes) {
                      {"docs/a.txt", "papeles/a.txt"},
                      {"docs/b.bin", "papeles/b.bin"}});
     runChecked("unzip -tq " + shellQuote(archive().string()));
+}
+
+// A name read as code page 437, or as UTF-8 without the flag that says so, keeps the meaning it
+// was listed with; Info-ZIP's test finds every local header in agreement with its record.
+TEST_F(ZIPEditTest, KeptNamesKeepTheirMeaning) {
+    ziptest::runPython(R"(
+with zipfile.ZipFile('nombres.zip', 'w') as zf:
+    add(zf, b'caf\x82.txt', b'cp437')
+    add(zf, b'ni\xc3\xb1o.txt', b'utf-8 sin marca')
+    add(zf, b'se\xc3\xb1al.txt', b'utf-8 marcado', utf8=True)
+    add(zf, b'otro.txt', b'sobra')
+)",
+                       dir.path());
+    const auto before = writtenEntries(dir / "nombres.zip");
+    Progress progress;
+    ZIPArchiveEngine().deleteEntries({"otro.txt"}, dir / "nombres.zip", progress);
+    EXPECT_EQ(paths(dir / "nombres.zip"),
+              (std::vector<std::string>{"caf\u00e9.txt", "ni\u00f1o.txt", "se\u00f1al.txt"}));
+    runChecked("unzip -tq nombres.zip", dir.path());
+    const auto after = writtenEntries(dir / "nombres.zip");
+    EXPECT_EQ(after.at("ni\u00f1o.txt").flag & 0x0800u, 0x0800u);
+    EXPECT_EQ(after.at("ni\u00f1o.txt").rawDigest, before.at("ni\u251c\u2592o.txt").rawDigest);
+    auto kept = before;
+    kept.erase("otro.txt");
+    kept.erase("ni\u251c\u2592o.txt");
+    expectCopiedRaw(kept, after);
+    EXPECT_EQ(extractedByPython(dir / "nombres.zip").at("caf\u00e9.txt"), "cp437");
+}
+
+// The listing an edit leaves behind for the next open is the one the written archive gives.
+TEST_F(ZIPEditTest, EditsLeaveTheListingOfTheArchiveTheyWrote) {
+    const std::vector<std::function<void()>> edits = {
+        [&] { add({"nuevo.txt"}, "docs/", ArchiveConflictPolicy::ask); },
+        [&] {
+            Progress progress;
+            ZIPArchiveEngine().deleteEntries({"docs/a.txt", "b.txt"}, archive(), progress);
+        },
+        [&] { rename("docs/", "papeles"); },
+    };
+    const std::string original = readFile(archive());
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        writeFile(archive(), original);
+        edits[i]();
+        Progress remembered;
+        const ArchiveSummary given = ZIPArchiveEngine().list(archive(), remembered);
+        ziplistingcache::forget();
+        Progress read;
+        EXPECT_EQ(given, ZIPArchiveEngine().list(archive(), read)) << i;
+    }
+    // An archive written anew is read anew.
+    const auto other = dir / "otro.zip";
+    std::filesystem::copy_file(archive(), other);
+    Progress first;
+    ZIPArchiveEngine().list(other, first);
+    writeFile(other, original);
+    Progress second;
+    EXPECT_EQ(ZIPArchiveEngine().list(other, second).entries.size(), 10u);
 }
 
 TEST_F(ZIPEditTest, JavaArchiveReadBackKeepsCaseSensitiveNames) {

@@ -1,0 +1,274 @@
+#include "core/archive/ArchiveFailure.h"
+#include "engines/zip/ZIPReader.h"
+#include "engines/zip/ZIPRewriteSteps.h"
+#include "engines/zip/ZIPWriter.h"
+#include "engines/zip/container/ZipStatus.h"
+#include "platform/FileOperations.h"
+#include "platform/PlatformError.h"
+#include "platform/TextRules.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace vexa::ziprewrite {
+
+namespace {
+
+// Bytes copied between two looks at cancellation.
+constexpr std::uint64_t copyPiece = std::uint64_t{1} << 24;
+
+// Where the entries of a one-file archive lie, as file positions.
+struct Layout {
+    std::vector<std::uint64_t> starts; // local headers, ascending
+    std::uint64_t directory = 0;
+    std::uint64_t bias = 0;
+
+    // What lies before the first entry (or the directory): a self-extracting stub.
+    std::uint64_t prefix() const {
+        return starts.empty() ? directory : std::min(starts.front(), directory);
+    }
+    // An entry reaches to the next one, or to the directory: its header, data and descriptor.
+    std::uint64_t endOf(std::uint64_t start) const {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), start);
+        return next != starts.end() ? std::min(*next, directory) : directory;
+    }
+};
+
+std::uint64_t positionOf(ZIPReader& reader, const ZipFileInfo& info, std::uint64_t bias) {
+    std::uint64_t position = 0;
+    ZIPArchiveEngine::check(reader.zip->getSetPosition(
+        info.disk_number, static_cast<std::uint64_t>(info.disk_offset), false, &position));
+    return position + bias;
+}
+
+Layout layoutOf(ZIPReader& reader) {
+    Layout layout;
+    ZIPArchiveEngine::check(reader.zip->getBias(&layout.bias));
+    ZIPArchiveEngine::check(reader.zip->getSetPosition(0, 0, true, &layout.directory));
+    layout.directory += layout.bias;
+    for (int status = reader.handle->gotoFirstEntry(); status == zipstatus::ok;
+         status = reader.handle->gotoNextEntry())
+        layout.starts.push_back(positionOf(reader, reader.currentInfo(), layout.bias));
+    std::sort(layout.starts.begin(), layout.starts.end());
+    return layout;
+}
+
+// Moves forward to the kept entry `path`; a name is decoded only when its bytes are not the
+// path itself.
+void moveTo(ZIPReader& reader, int& status, const std::string& path) {
+    while (true) {
+        if (status != zipstatus::ok) {
+            ZIPArchiveEngine::check(status);
+            throw ArchiveFailure::corrupt("ZIP (código " + std::to_string(status) + ")");
+        }
+        const ZipFileInfo& info = reader.currentInfo();
+        const std::string_view stored(info.filename, info.filename_size);
+        if (text::isValidUTF8(stored) ? stored == path
+                                      : ZIPArchiveEngine::entryName(reader) == path)
+            return;
+        status = reader.handle->gotoNextEntry();
+    }
+}
+
+// A name whose meaning the UTF-8 flag cannot change: pure ASCII, or already flagged.
+bool keepsItsMeaning(const ZipFileInfo& info) {
+    if ((info.flag & 0x0800) != 0)
+        return true;
+    return std::all_of(info.filename, info.filename + info.filename_size,
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+PlannedEntry planOf(const ZipFileInfo& info) {
+    PlannedEntry plan;
+    plan.crc = info.crc;
+    plan.compressedSize = info.compressed_size;
+    plan.uncompressedSize = info.uncompressed_size;
+    plan.method = info.compression_method;
+    plan.aesVersion = info.aes_version;
+    plan.encrypted = (info.flag & 1) != 0;
+    return plan;
+}
+
+std::uint64_t writeOffset(ZIPWriter& writer) {
+    std::uint64_t offset = 0;
+    ZIPArchiveEngine::check(writer.zip->getWriteOffset(&offset));
+    return offset;
+}
+
+// Copies bytes of the archive into the new one, reporting them as `units` of `progress`.
+void copyBytes(ZIPWriter& writer, int source, std::uint64_t start, std::uint64_t length,
+               Progress& progress, std::int64_t units) {
+    auto child =
+        std::make_shared<Progress>(static_cast<std::int64_t>(std::max<std::uint64_t>(length, 1)));
+    progress.addChild(child, units);
+    for (std::uint64_t done = 0; done < length;) {
+        progress.throwIfCancelled();
+        const std::uint64_t piece = std::min(copyPiece, length - done);
+        const int status = writer.zip->copyData(source, start + done, piece);
+        // Bytes the directory promised are gone: the archive was cut while it was copied.
+        if (status == zipstatus::endOfStream)
+            throw ArchiveFailure::archiveChanged();
+        ZIPArchiveEngine::check(status);
+        done += piece;
+        child->setCompletedUnitCount(static_cast<std::int64_t>(done));
+    }
+    child->setCompletedUnitCount(child->totalUnitCount());
+}
+
+// Where the stored bytes of the entry whose local header lies at `start` begin.
+std::uint64_t dataStart(int source, std::uint64_t start, std::uint64_t end, const ZipFileInfo& info,
+                        const std::string& path) {
+    unsigned char header[30];
+    std::size_t have = 0;
+    while (have < sizeof header) {
+        const ssize_t count =
+            ::pread(source, header + have, sizeof header - have, static_cast<off_t>(start + have));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            throw PlatformError::fromErrno(errno, path, false);
+        if (count == 0)
+            throw ArchiveFailure::archiveChanged();
+        have += static_cast<std::size_t>(count);
+    }
+    const auto le16 = [&](std::size_t at) {
+        return static_cast<std::uint64_t>(header[at] | (header[at + 1] << 8));
+    };
+    const std::uint64_t data = start + 30 + le16(26) + le16(28);
+    if (le16(0) != 0x4b50 || le16(2) != 0x0403 ||
+        data + static_cast<std::uint64_t>(info.compressed_size) > end)
+        throw ArchiveFailure::corrupt(path);
+    return data;
+}
+
+void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWriter& writer,
+                 const std::vector<ArchiveItem>& kept,
+                 const std::map<std::string, std::string>& renames, Progress& progress,
+                 std::vector<PlannedEntry>& planned) {
+    const Layout layout = layoutOf(reader);
+    files::FileDescriptor source(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0)
+        throw PlatformError::fromErrno(errno, archive.string(), false);
+    if (layout.prefix() > 0)
+        copyBytes(writer, source.get(), 0, layout.prefix(), progress, 0);
+
+    struct Run {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+        std::uint64_t offset = 0; // where it goes in the new archive
+        std::int64_t entries = 0;
+    } run;
+    const auto flush = [&] {
+        if (run.entries > 0)
+            copyBytes(writer, source.get(), run.start, run.end - run.start, progress, run.entries);
+        run = Run{};
+    };
+
+    int status = reader.handle->gotoFirstEntry();
+    for (const ArchiveItem& entry : kept) {
+        progress.throwIfCancelled();
+        moveTo(reader, status, entry.path);
+        const ZipFileInfo& info = reader.currentInfo();
+        const std::string& name = newName(entry, renames);
+        const std::uint64_t start = positionOf(reader, info, layout.bias);
+        const std::uint64_t end = layout.endOf(start);
+        PlannedEntry plan = planOf(info);
+        ZipFileInfo header = info;
+        // A copied local header keeps its flag, so the central record keeps it too (readers
+        // compare the two); only a new header takes the UTF-8 flag that fixes the name's meaning.
+        if (std::string_view(info.filename, info.filename_size) == name && keepsItsMeaning(info)) {
+            if (run.entries == 0 || run.end != start) {
+                flush();
+                run.start = start;
+                run.offset = writeOffset(writer);
+            }
+            plan.offset = run.offset + (start - run.start);
+            run.end = end;
+            ++run.entries;
+            ZIPArchiveEngine::check(writer.zip->addCopiedEntry(&header, plan.offset));
+        } else {
+            flush();
+            const std::uint64_t data = dataStart(source.get(), start, end, info, entry.path);
+            plan.offset = writeOffset(writer);
+            plan.checkData = true;
+            header.flag |= 0x0800;
+            writer.openRawEntry(name, header);
+            copyBytes(writer, source.get(), data, static_cast<std::uint64_t>(info.compressed_size),
+                      progress, 1);
+            ZIPArchiveEngine::check(writer.zip->entryWriteClose(info.crc, info.compressed_size,
+                                                                info.uncompressed_size));
+        }
+        planned.push_back(plan);
+        status = reader.handle->gotoNextEntry();
+    }
+    flush();
+}
+
+// A split set: each entry is read raw through the reader, which follows it across parts.
+void copyThroughReader(const std::filesystem::path& archive, ZIPReader& reader, ZIPWriter& writer,
+                       const std::vector<ArchiveItem>& kept,
+                       const std::map<std::string, std::string>& renames, Progress& progress,
+                       std::vector<PlannedEntry>& planned, int bufferSize) {
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(std::max(bufferSize, 1)));
+    int status = reader.handle->gotoFirstEntry();
+    for (const ArchiveItem& entry : kept) {
+        progress.throwIfCancelled();
+        moveTo(reader, status, entry.path);
+        ZipFileInfo header = reader.currentInfo();
+        header.flag |= 0x0800;
+        PlannedEntry plan = planOf(header);
+        ZIPArchiveEngine::check(reader.zip->entryReadOpen(1, nullptr));
+        plan.offset = writeOffset(writer);
+        writer.openRawEntry(newName(entry, renames), header);
+
+        auto child = std::make_shared<Progress>(std::max<std::int64_t>(header.compressed_size, 1));
+        progress.addChild(child, 1);
+        std::int64_t copied = 0;
+        while (true) {
+            progress.throwIfCancelled();
+            const std::int32_t count =
+                reader.zip->entryRead(buffer.data(), static_cast<std::int32_t>(buffer.size()));
+            ZIPArchiveEngine::check(count);
+            if (count == 0)
+                break;
+            const std::int32_t written = writer.zip->entryWrite(buffer.data(), count);
+            ZIPArchiveEngine::check(written);
+            if (written != count)
+                throw PlatformError(PlatformError::Code::fileWriteUnknown, archive.string());
+            copied += count;
+            child->setCompletedUnitCount(copied);
+        }
+        std::uint32_t crc = 0;
+        std::int64_t compressedSize = 0;
+        std::int64_t uncompressedSize = 0;
+        ZIPArchiveEngine::check(
+            reader.zip->entryReadClose(&crc, &compressedSize, &uncompressedSize));
+        ZIPArchiveEngine::check(writer.zip->entryWriteClose(crc, compressedSize, uncompressedSize));
+        child->setCompletedUnitCount(child->totalUnitCount());
+        planned.push_back(plan);
+        status = reader.handle->gotoNextEntry();
+    }
+}
+
+} // namespace
+
+const std::string& newName(const ArchiveItem& entry,
+                           const std::map<std::string, std::string>& renames) {
+    const auto renamed = renames.find(entry.path);
+    return renamed != renames.end() ? renamed->second : entry.path;
+}
+
+void copyKeptEntries(const std::filesystem::path& archive, bool oneFile, ZIPReader& reader,
+                     ZIPWriter& writer, const std::vector<ArchiveItem>& kept,
+                     const std::map<std::string, std::string>& renames, Progress& progress,
+                     std::vector<PlannedEntry>& planned, int bufferSize) {
+    if (oneFile)
+        copyOneFile(archive, reader, writer, kept, renames, progress, planned);
+    else
+        copyThroughReader(archive, reader, writer, kept, renames, progress, planned, bufferSize);
+}
+
+} // namespace vexa::ziprewrite
