@@ -1,7 +1,9 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "GzipAccessPoints.h"
 
+#include <optional>
 #include <vector>
 #include <zlib.h>
 
@@ -19,7 +21,16 @@ class GzipStreamReader : public ByteSource {
 
     std::size_t read(char* buffer, std::size_t capacity) override;
 
+    // From now on, notes an access point about every `spacing` decoded bytes of the first
+    // member, for accessPoints. Call before the first read.
+    void recordAccessPoints(std::int64_t spacing);
+    // The points noted, once the whole file was read; none when it held several members or
+    // too little for two stretches.
+    std::optional<GzipAccessPoints> accessPoints() const;
+
   private:
+    void notePoint(const Bytef* callStart);
+    void keepHistory(const Bytef* callStart);
     bool refill();
     void skipZeroPadding();
 
@@ -30,6 +41,10 @@ class GzipStreamReader : public ByteSource {
     bool outputEnded_ = false;
     bool memberOpen_ = false;
     bool anyMember_ = false;
+    int members_ = 0;
+    std::int64_t spacing_ = 0; // 0: not recording
+    GzipAccessPoints points_;
+    std::vector<unsigned char> history_; // the last decoded bytes before the current read
 };
 
 } // namespace vexa::tar

@@ -11,6 +11,7 @@ struct Remembered {
     FileIdentity identity;
     std::shared_ptr<const ArchiveSummary> summary;
     std::shared_ptr<const TarPlacements> placements;
+    std::shared_ptr<const GzipAccessPoints> gzipPoints;
 };
 
 std::mutex rememberedMutex;
@@ -19,9 +20,11 @@ std::optional<Remembered> remembered;
 } // namespace
 
 void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
-                     std::shared_ptr<const TarPlacements> placements) {
+                     std::shared_ptr<const TarPlacements> placements,
+                     std::shared_ptr<const GzipAccessPoints> gzipPoints) {
     std::lock_guard lock(rememberedMutex);
-    remembered = Remembered{identity, std::move(summary), std::move(placements)};
+    remembered =
+        Remembered{identity, std::move(summary), std::move(placements), std::move(gzipPoints)};
 }
 
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive) {
@@ -40,6 +43,13 @@ std::shared_ptr<const TarPlacements> rememberedPlacements(const ArchiveSummary& 
     if (!remembered || remembered->summary.get() != &summary)
         return nullptr;
     return remembered->placements;
+}
+
+std::shared_ptr<const GzipAccessPoints> rememberedGzipPoints(const ArchiveSummary& summary) {
+    std::lock_guard lock(rememberedMutex);
+    if (!remembered || remembered->summary.get() != &summary)
+        return nullptr;
+    return remembered->gzipPoints;
 }
 
 } // namespace vexa::tar

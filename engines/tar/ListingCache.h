@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "GzipAccessPoints.h"
 #include "TarPlacement.h"
 #include "core/archive/ArchiveSummary.h"
 
@@ -13,11 +14,14 @@ namespace vexa::tar {
 // that an extraction after the open decodes the archive once instead of listing it again.
 // The extraction still compares every header it reads with this listing.
 void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
-                     std::shared_ptr<const TarPlacements> placements = nullptr);
+                     std::shared_ptr<const TarPlacements> placements = nullptr,
+                     std::shared_ptr<const GzipAccessPoints> gzipPoints = nullptr);
 // Null when the archive was not the last one listed or has changed since.
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive);
 // Where the entries of `summary`, a listing rememberedListing gave, lie in the decoded
 // stream; null when it is no longer the remembered one or its entries were not placed.
 std::shared_ptr<const TarPlacements> rememberedPlacements(const ArchiveSummary& summary);
+// The access points of its gzip stream, the same way.
+std::shared_ptr<const GzipAccessPoints> rememberedGzipPoints(const ArchiveSummary& summary);
 
 } // namespace vexa::tar

@@ -4,9 +4,9 @@
 #include "ExtractionTree.h"
 #include "ExtractionWriters.h"
 #include "ListingCache.h"
+#include "PlacedExtraction.h"
 #include "TarEntryReader.h"
 #include "TarListing.h"
-#include "XzBlockExtraction.h"
 #include "XzStreamReader.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
@@ -90,7 +90,12 @@ ArchiveSummary listReading(const path& archive, Progress& progress, bool countsU
     auto remembered = std::make_shared<const ArchiveSummary>(std::move(summary));
     if (!placed || remembered->singleFile)
         placements.reset();
-    tar::rememberListing(reader.archiveIdentity(), remembered, std::move(placements));
+    std::shared_ptr<const tar::GzipAccessPoints> gzipPoints;
+    if (placements)
+        if (std::optional<tar::GzipAccessPoints> points = reader.gzipAccessPoints())
+            gzipPoints = std::make_shared<const tar::GzipAccessPoints>(std::move(*points));
+    tar::rememberListing(reader.archiveIdentity(), remembered, std::move(placements),
+                         std::move(gzipPoints));
     return *remembered;
 }
 
@@ -149,13 +154,17 @@ void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
     writers.end();
 }
 
-// An xz archive of several blocks is written block by block on several threads, from where
-// the listing placed each entry; false when it cannot be.
+// An xz archive of several blocks, or a gzip one whose listing noted access points, is written
+// piece by piece on several threads, from where the listing placed each entry; false when it
+// cannot be.
 bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
                           const std::set<std::string>& chosen, Progress& progress,
                           tar::ExtractionTree& tree, const RelativeName& relativeOf) {
     std::shared_ptr<const tar::TarPlacements> placements = tar::rememberedPlacements(listing);
-    if (!placements || placements->size() != listing.entries.size() || !isXzFile(archive))
+    if (!placements || placements->size() != listing.entries.size())
+        return false;
+    std::shared_ptr<const tar::GzipAccessPoints> gzipPoints = tar::rememberedGzipPoints(listing);
+    if (!gzipPoints && !isXzFile(archive))
         return false;
     std::vector<tar::PlacedEntry> placed;
     for (std::size_t i = 0; i < listing.entries.size(); ++i) {
@@ -169,6 +178,8 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
             tree.makeParentFolders(relative);
         placed.push_back({std::move(relative), item.isDirectory, item.size, (*placements)[i]});
     }
+    if (gzipPoints)
+        return tar::extractGzipPieces(archive, *gzipPoints, placed, tree, progress);
     return tar::extractXzBlocks(archive, placed, tree, progress);
 }
 

@@ -13,6 +13,9 @@ namespace vexa::tar {
 
 namespace {
 
+// A stretch of a gzip stream for each thread of an extraction several times over.
+constexpr std::int64_t accessPointSpacing = 4 << 20;
+
 bool hasGzipMagic(const char* bytes, std::size_t count) {
     return count >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
            static_cast<unsigned char>(bytes[1]) == 0x8B;
@@ -68,9 +71,14 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
     }
     if (ZstdStreamReader::hasMagic(start, count))
         decoder_ = std::make_unique<ZstdStreamReader>(file_);
-    else if (hasGzipMagic(start, count))
-        decoder_ = std::make_unique<GzipStreamReader>(file_);
-    else if (XzStreamReader::hasMagic(start, count))
+    else if (hasGzipMagic(start, count)) {
+        auto gzip = std::make_unique<GzipStreamReader>(file_);
+        if (headersOnly && !kind_.singleFile && growing == nullptr) {
+            gzip->recordAccessPoints(accessPointSpacing);
+            gzip_ = gzip.get();
+        }
+        decoder_ = std::move(gzip);
+    } else if (XzStreamReader::hasMagic(start, count))
         decoder_ = std::make_unique<XzStreamReader>(file_);
     if (decoder_)
         ahead_ = std::make_unique<ReadAheadSource>(*decoder_);
@@ -91,6 +99,13 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
 }
 
 TarEntryReader::~TarEntryReader() = default;
+
+std::optional<GzipAccessPoints> TarEntryReader::gzipAccessPoints() const {
+    // The decoding thread has ended: the reader met the end of the data.
+    if (gzip_ == nullptr || current_ != nullptr)
+        return std::nullopt;
+    return gzip_->accessPoints();
+}
 
 std::optional<TarEntryHeader> TarEntryReader::next() {
     if (kind_.singleFile) {

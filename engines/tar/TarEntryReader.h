@@ -2,6 +2,7 @@
 
 #include "ArchiveReadHandle.h"
 #include "FileByteSource.h"
+#include "GzipAccessPoints.h"
 #include "ReadAheadSource.h"
 #include "TarFileKind.h"
 #include "TarPlacement.h"
@@ -32,6 +33,8 @@ struct TarEntryHeader {
 // file. The decoder is chosen by the file's first bytes: zstd, gzip and xz through the stream
 // readers of this folder, each on a thread of its own ahead of the reader; everything else
 // (plain TAR, bzip2) through libarchive.
+class GzipStreamReader;
+
 class TarEntryReader {
   public:
     // `countsUnits`: the bytes read from the archive file move the progress object.
@@ -48,6 +51,9 @@ class TarEntryReader {
     // The headers come from a source that keeps only them: a failure may be that source's,
     // which a reading of everything would not meet.
     bool readsHeadersOnly() const { return headerSource_ != nullptr; }
+    // Reading headers only of a TAR archive of one gzip member, once every entry was read:
+    // where later readings may start decoding (see GzipStreamReader::accessPoints).
+    std::optional<GzipAccessPoints> gzipAccessPoints() const;
 
     std::optional<TarEntryHeader> next();
     // Everything the archive says of the current entry (owner, group, times, extended
@@ -61,6 +67,7 @@ class TarEntryReader {
     TarFileKind kind_;
     FileByteSource file_;
     std::unique_ptr<ByteSource> decoder_;
+    GzipStreamReader* gzip_ = nullptr;
     std::unique_ptr<ReadAheadSource> ahead_;
     std::unique_ptr<LendingSource> headerSource_;
     std::unique_ptr<ArchiveReadHandle> archive_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ByteSource.h"
+
 #include <cstdint>
 #include <lzma.h>
 #include <optional>
@@ -22,18 +24,18 @@ struct XzBlock {
 std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fileSize);
 
 // Decodes one block by itself: its header, its data and its check, verified against the index.
-class XzBlockDecoder {
+class XzBlockDecoder : public ByteSource {
   public:
     // Reads the block's header; damaged data throws ArchiveFailure::tarFailure.
     XzBlockDecoder(int descriptor, const XzBlock& block);
-    ~XzBlockDecoder();
+    ~XzBlockDecoder() override;
     XzBlockDecoder(const XzBlockDecoder&) = delete;
     XzBlockDecoder& operator=(const XzBlockDecoder&) = delete;
 
     // What decoding needs, dictionary included.
     std::uint64_t memoryUsage() const;
     // Fills `buffer` as far as the block goes; 0 at its verified end.
-    std::size_t read(char* buffer, std::size_t capacity);
+    std::size_t read(char* buffer, std::size_t capacity) override;
 
   private:
     int descriptor_;

@@ -1,4 +1,4 @@
-#include "XzBlockExtraction.h"
+#include "PlacedExtraction.h"
 
 #include "TarReadFailure.h"
 #include "XzBlocks.h"
@@ -53,10 +53,9 @@ struct EntryState {
 
 class Extraction {
   public:
-    Extraction(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
-               const ExtractionTree& tree, Progress& progress, int descriptor)
-        : archive_(archive), entries_(entries), tree_(tree), progress_(progress),
-          descriptor_(descriptor), states_(entries.size()) {
+    Extraction(const std::vector<PlacedEntry>& entries, const ExtractionTree& tree,
+               Progress& progress)
+        : entries_(entries), tree_(tree), progress_(progress), states_(entries.size()) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const TarPlacement& place = entries[i].placement;
             segments_.push_back({place.headerOffset, place.dataOffset, i, true});
@@ -84,28 +83,21 @@ class Extraction {
         return !segments_.empty();
     }
 
-    void run(std::vector<XzBlock> blocks) {
-        // Only the blocks that hold something chosen.
-        std::erase_if(blocks, [&](const XzBlock& block) {
-            std::int64_t end = block.uncompressedOffset + block.uncompressedSize;
-            auto first = firstSegmentEndingAfter(block.uncompressedOffset);
-            return first == segments_.end() || first->start >= end;
+    void run(std::vector<DecodedPiece> pieces, std::size_t threads) {
+        // Only the pieces that hold something chosen.
+        std::erase_if(pieces, [&](const DecodedPiece& piece) {
+            auto first = firstSegmentEndingAfter(piece.start);
+            return first == segments_.end() || first->start >= piece.start + piece.size;
         });
-        blocks_ = std::move(blocks);
-        if (blocks_.empty())
+        pieces_ = std::move(pieces);
+        if (pieces_.empty())
             return;
-        std::uint64_t perThread =
-            XzBlockDecoder(descriptor_, blocks_.front()).memoryUsage() + chunkSize;
-        std::size_t affordable =
-            static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
-        std::size_t count =
-            std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
-                      maximumThreads, affordable, blocks_.size()});
-        std::vector<std::thread> threads;
+        std::size_t count = std::clamp<std::size_t>(threads, 1, pieces_.size());
+        std::vector<std::thread> workers;
         for (std::size_t i = 0; i < count; ++i)
-            threads.emplace_back([this] { work(); });
-        for (std::thread& thread : threads)
-            thread.join();
+            workers.emplace_back([this] { work(); });
+        for (std::thread& worker : workers)
+            worker.join();
         if (failure_)
             std::rethrow_exception(failure_);
         progress_.throwIfCancelled();
@@ -127,9 +119,9 @@ class Extraction {
         try {
             for (;;) {
                 std::size_t index = next_.fetch_add(1);
-                if (index >= blocks_.size() || stopped_)
+                if (index >= pieces_.size() || stopped_)
                     break;
-                decode(blocks_[index], chunk, unreported);
+                decode(pieces_[index], chunk, unreported);
             }
         } catch (...) {
             std::lock_guard lock(failureMutex_);
@@ -141,10 +133,10 @@ class Extraction {
             progress_.addCompletedUnits(unreported);
     }
 
-    void decode(const XzBlock& block, std::vector<char>& chunk, std::int64_t& unreported) {
-        XzBlockDecoder decoder(descriptor_, block);
-        std::int64_t at = block.uncompressedOffset;
-        while (std::size_t count = decoder.read(chunk.data(), chunk.size())) {
+    void decode(const DecodedPiece& piece, std::vector<char>& chunk, std::int64_t& unreported) {
+        std::unique_ptr<ByteSource> decoder = piece.open();
+        std::int64_t at = piece.start;
+        while (std::size_t count = decoder->read(chunk.data(), chunk.size())) {
             if (stopped_)
                 return;
             if (progress_.isCancelled()) {
@@ -158,7 +150,7 @@ class Extraction {
                 unreported = 0;
             }
         }
-        if (at != block.uncompressedOffset + block.uncompressedSize)
+        if (at != piece.start + piece.size)
             throw damagedArchive();
     }
 
@@ -266,14 +258,12 @@ class Extraction {
         }
     }
 
-    const std::filesystem::path& archive_;
     const std::vector<PlacedEntry>& entries_;
     const ExtractionTree& tree_;
     Progress& progress_;
-    int descriptor_;
     std::vector<EntryState> states_;
     std::vector<Segment> segments_;
-    std::vector<XzBlock> blocks_;
+    std::vector<DecodedPiece> pieces_;
     std::mutex stripes_[stripeCount];
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stopped_{false};
@@ -282,6 +272,15 @@ class Extraction {
 };
 
 } // namespace
+
+bool extractPieces(const std::vector<PlacedEntry>& entries, std::vector<DecodedPiece> pieces,
+                   std::size_t threads, const ExtractionTree& tree, Progress& progress) {
+    Extraction extraction(entries, tree, progress);
+    if (!extraction.ordered())
+        return false;
+    extraction.run(std::move(pieces), threads);
+    return true;
+}
 
 bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
                      const ExtractionTree& tree, Progress& progress) {
@@ -294,11 +293,19 @@ bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<Pla
     std::optional<std::vector<XzBlock>> blocks = readXzBlocks(file.get(), status.st_size);
     if (!blocks || blocks->size() < 2)
         return false;
-    Extraction extraction(archive, entries, tree, progress, file.get());
-    if (!extraction.ordered())
-        return false;
-    extraction.run(std::move(*blocks));
-    return true;
+    int descriptor = file.get();
+    std::vector<DecodedPiece> pieces;
+    for (const XzBlock& block : *blocks)
+        pieces.push_back({block.uncompressedOffset, block.uncompressedSize, [descriptor, block] {
+                              return std::make_unique<XzBlockDecoder>(descriptor, block);
+                          }});
+    std::uint64_t perThread = XzBlockDecoder(descriptor, blocks->front()).memoryUsage() + chunkSize;
+    std::size_t affordable =
+        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
+    std::size_t threads =
+        std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
+                  maximumThreads, affordable});
+    return extractPieces(entries, std::move(pieces), threads, tree, progress);
 }
 
 } // namespace vexa::tar
