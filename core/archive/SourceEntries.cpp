@@ -2,6 +2,7 @@
 
 #include "core/archive/EntryValidation.h"
 #include "core/archive/FolderNames.h"
+#include "core/archive/SourceChecksums.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -129,7 +130,8 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
 }
 
 void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryMap& sources,
-                             Progress& progress, ArchiveFailure::Case kind) {
+                             Progress& progress, ArchiveFailure::Case kind,
+                             SourceChecksums* checksums) {
     for (const auto& [path, source] : sources) {
         progress.throwIfCancelled();
         const auto found = archived.find(path);
@@ -140,7 +142,9 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
             continue;
         }
         const auto& [item, crc] = found->second;
-        if (item.size != source.size || !crc || crc32OfFile(source.url, progress) != *crc)
+        if (item.size != source.size || !crc ||
+            (checksums ? checksums->crc(source, progress) : crc32OfFile(source.url, progress)) !=
+                *crc)
             throw ArchiveFailure::make(kind, "«" + path +
                                                  "» no coincide con el original. Puede haber "
                                                  "cambiado durante la compresión.");

@@ -18,6 +18,8 @@
 // produced against them. Shared by the RAR, 7z and TAR writers.
 namespace vexa {
 
+class SourceChecksums;
+
 // One collected source item.
 struct RARSourceEntry {
     std::filesystem::path url;
@@ -78,9 +80,11 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
 // folder and empty file and by the bytes of the others. A mismatch throws ArchiveFailure of
 // `kind` (a payload case: rarCreation, rarEdit, sevenZipFailure, tarFailure), naming the
 // entry when only its data differ. Entries of `archived` missing from `sources` are not
-// looked at: callers compare the two path sets first when they need equality.
+// looked at: callers compare the two path sets first when they need equality. With
+// `checksums`, the files' CRC-32s come from there instead of being read here.
 void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryMap& sources,
-                             Progress& progress, ArchiveFailure::Case kind);
+                             Progress& progress, ArchiveFailure::Case kind,
+                             SourceChecksums* checksums = nullptr);
 
 // The text of a failure whose archive holds other entries than the sources.
 inline constexpr const char* kContentMismatchMessage =

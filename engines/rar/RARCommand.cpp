@@ -6,15 +6,17 @@
 #include "platform/Secrets.h"
 #include "platform/TextRules.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <locale.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -84,15 +86,19 @@ class OutputReader {
     OutputReader& operator=(const OutputReader&) = delete;
 
     void remove() {
-        stop_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
         if (thread_.joinable())
             thread_.join();
     }
 
   private:
     void run(int fd, RARPercentMeter& meter) {
-        char block[4096];
-        while (!stop_) {
+        char block[65536];
+        while (!stopRequested()) {
             pollfd request{fd, POLLIN, 0};
             const int ready = ::poll(&request, 1, static_cast<int>(pollInterval.count()));
             if (ready < 0 && errno != EINTR)
@@ -105,10 +111,23 @@ class OutputReader {
             if (count <= 0)
                 return;
             meter.scan(std::string_view(block, static_cast<std::size_t>(count)));
+            // rar writes a few bytes at a time, over a hundred thousand times for a large
+            // tree; waking for each write cost both processes more than the percentages are
+            // worth. The pipe gathers them until the next look, which the polling loop's
+            // pace would not see sooner anyway.
+            std::unique_lock lock(mutex_);
+            stopped_.wait_for(lock, pollInterval, [this] { return stop_; });
         }
     }
 
-    std::atomic<bool> stop_{false};
+    bool stopRequested() {
+        std::lock_guard lock(mutex_);
+        return stop_;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
     std::thread thread_;
 };
 
@@ -117,10 +136,13 @@ class OutputReader {
 // group, cannot be handed to another process while that group is still signalled.
 class ChildProcess {
   public:
-    explicit ChildProcess(pid_t pid) : pid_(pid) {}
+    explicit ChildProcess(pid_t pid)
+        : pid_(pid), exitSignal_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
     ~ChildProcess() {
         if (!status_)
             terminate();
+        if (exitSignal_ >= 0)
+            ::close(exitSignal_);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -130,6 +152,13 @@ class ChildProcess {
         if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
             return errno != EINTR; // ECHILD: nothing left to wait for
         return info.si_pid == pid_;
+    }
+
+    // Sleeps for the interval, or less when the program ends meanwhile.
+    void waitFor(std::chrono::milliseconds interval) const {
+        pollfd request{exitSignal_, POLLIN, 0};
+        if (exitSignal_ < 0 || ::poll(&request, 1, static_cast<int>(interval.count())) < 0)
+            std::this_thread::sleep_for(interval);
     }
 
     // SIGTERM to the program's process group, SIGKILL after the grace period; then reaped.
@@ -161,6 +190,8 @@ class ChildProcess {
 
   private:
     pid_t pid_;
+    // Readable once the program has ended; -1 where the system has no such descriptor.
+    int exitSignal_;
     std::optional<int> status_;
 };
 
@@ -330,7 +361,7 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
         const std::int64_t highest = meter.highest();
         progress.setCompletedUnitCount(base + progressUnits / 100 * highest +
                                        progressUnits % 100 * highest / 100);
-        std::this_thread::sleep_for(pollInterval);
+        child.waitFor(pollInterval);
     }
     const int code = child.reap();
     reader.remove();

@@ -1,5 +1,6 @@
 #include "core/archive/SourceEntries.h"
 
+#include "core/archive/SourceChecksums.h"
 #include "platform/PlatformError.h"
 #include "platform/TextRules.h"
 #include "tests/support/TestSupport.h"
@@ -279,6 +280,29 @@ TEST_F(VerifyAgainstSources, SourceChangedAfterTheWalkIsCaught) {
     EXPECT_THROW(
         verifyRARAgainstSources(archived, sources, cancelled, ArchiveFailure::Case::rarCreation),
         CancellationError);
+}
+
+TEST_F(VerifyAgainstSources, ChecksumsTakenInAdvanceStillSeeLaterChanges) {
+    {
+        SourceChecksums early(sources, std::chrono::nanoseconds(0));
+        early.finishReading();
+        Progress progress;
+        verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::rarCreation,
+                                &early);
+        EXPECT_EQ(progress.completedUnitCount(), 6);
+    }
+    SourceChecksums stale(sources, std::chrono::nanoseconds(0));
+    stale.finishReading();
+    // Same size, so only the file's times tell.
+    writeFile(dir / "d/a.txt", "HOLA");
+    Progress progress;
+    EXPECT_EQ(failureOf([&] {
+                  verifyRARAgainstSources(archived, sources, progress,
+                                          ArchiveFailure::Case::rarCreation, &stale);
+              }),
+              ArchiveFailure::rarCreation(
+                  "«d/a.txt» no coincide con el original. Puede haber cambiado durante la "
+                  "compresión."));
 }
 
 } // namespace

@@ -153,11 +153,12 @@ TEST_F(RARCreation, SettingsBecomeTheProgramsSwitches) {
         Progress each;
         const auto result = settings.create(chosen(), destination, c.compress, each);
         const auto arguments = recordedArguments();
-        ASSERT_GE(arguments.size(), 9u);
+        ASSERT_GE(arguments.size(), 10u);
         EXPECT_EQ(std::vector<std::string>(arguments.begin(), arguments.begin() + 6),
-                  (std::vector<std::string>{"a", "-cfg-", "-idcd", "-y", "-r", "-xFotos/._a.jpg"}));
-        EXPECT_TRUE(arguments[6].starts_with("-w/")) << arguments[6];
-        EXPECT_EQ(std::vector<std::string>(arguments.begin() + 7, arguments.end() - 2), c.switches);
+                  (std::vector<std::string>{"a", "-cfg-", "-idcd", "-y", "-r", "-qo-"}));
+        EXPECT_EQ(arguments[6], "-xFotos/._a.jpg");
+        EXPECT_TRUE(arguments[7].starts_with("-w/")) << arguments[7];
+        EXPECT_EQ(std::vector<std::string>(arguments.begin() + 8, arguments.end() - 2), c.switches);
         EXPECT_EQ(std::filesystem::path(arguments[arguments.size() - 2]).filename(),
                   destination.filename());
         EXPECT_EQ(arguments.back(), "*");
