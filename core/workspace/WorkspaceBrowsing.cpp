@@ -61,7 +61,7 @@ std::vector<ArchiveItem> WorkspaceModel::visibleRows() const {
 
     if (query.empty()) {
         const std::string& inside = folder();
-        std::map<std::string, ArchiveItem> table;
+        std::map<std::string, ArchiveItem, std::less<>> table;
         for (const ArchiveItem& entry : current->entries) {
             if (!beginsWith(entry.path, inside))
                 continue;
@@ -74,6 +74,17 @@ std::vector<ArchiveItem> WorkspaceModel::visibleRows() const {
             if (parts.size() == 1 && !entry.isDirectory) {
                 table[entry.path] = entry;
             } else {
+                // Most entries fall in a folder row already made; its path is then the start of
+                // theirs, found without making it again.
+                const std::size_t end = inside.size() + parts.front().size();
+                if (parts.front().data() == entry.path.data() + inside.size() &&
+                    end < entry.path.size() && entry.path[end] == '/') {
+                    const auto found = table.find(std::string_view(entry.path).substr(0, end + 1));
+                    if (found != table.end() && found->second.isDirectory &&
+                        found->second.size == 0 && found->second.compressedSize == 0 &&
+                        !found->second.isEncrypted)
+                        continue;
+                }
                 std::string key = inside + std::string(parts.front()) + "/";
                 ArchiveItem row{key, 0, 0, true, false};
                 table[key] = std::move(row);

@@ -133,10 +133,11 @@ void WorkspaceModel::runEdit(const std::string& title, EditChange change) {
         return;
     clearPreview();
     const std::optional<std::string> password = archivePassword_;
-    const ArchiveSummary summary = *archive_;
+    // Moved into the work, not copied at each hand-over: a listing can hold many entries.
+    ArchiveSummary summary = *archive_;
     runOperation(
         title, Progress::make(0),
-        [summary, password, change = std::move(change)](Progress& progress) {
+        [summary = std::move(summary), password, change = std::move(change)](Progress& progress) {
             const Path edited = change(summary, password, progress);
             return relistArchive(edited, password);
         },
