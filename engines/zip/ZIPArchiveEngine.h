@@ -174,6 +174,11 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // whose size changes while it is read fails with corrupt, naming the entry.
     void addFile(const std::string& path, const std::filesystem::path& url, ZIPWriter& writer,
                  bool useCompression, Progress& progress) const;
+    // Writes `entries` in order as addFile writes each, with their files compressed (and
+    // encrypted) on several threads at once and a large file cut into pieces that join into
+    // one deflate stream. At most a bounded amount of compressed data waits for its turn.
+    void addFiles(const std::vector<ZIPSourceEntry>& entries, ZIPWriter& writer,
+                  bool useCompression, Progress& progress) const;
     // The chosen item as `name`, then, for a folder, everything below it (hidden files too).
     // Refuses links (symbolicLink), special files (unsupported) and names breaking the ZIP path
     // rule (unsafePath).

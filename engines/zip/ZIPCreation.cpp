@@ -25,8 +25,12 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
     checkListing(plannedItems(entries), false);
 
     const std::filesystem::path resolvedDestination = paths::resolvingSymlinks(destination);
+    const std::filesystem::path destinationName = resolvedDestination.filename();
     for (const ZIPSourceEntry& entry : entries)
-        if (paths::resolvingSymlinks(entry.url) == resolvedDestination)
+        // No source is a link, so resolving one keeps its own name: only a source named like
+        // the destination can be it, and resolving every path would cost more than the write.
+        if (entry.url.filename() == destinationName &&
+            paths::resolvingSymlinks(entry.url) == resolvedDestination)
             throw ArchiveFailure::sourceIsArchive();
     // The walk meets only a destination that exists already; a new archive placed inside a
     // chosen folder is refused as well.
@@ -42,8 +46,7 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
     {
         ZIPWriter writer(temporaryArchive, splitSize);
         progress.setTotalUnitCount(static_cast<std::int64_t>(entries.size()));
-        for (const ZIPSourceEntry& entry : entries)
-            addFile(entry.path, entry.url, writer, useCompression, progress);
+        addFiles(entries, writer, useCompression, progress);
         writer.close();
     }
 

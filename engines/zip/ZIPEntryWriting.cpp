@@ -1,6 +1,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/PasswordVariants.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPEntryHeader.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
@@ -8,18 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
 namespace vexa {
-
-namespace {
-
-constexpr std::uint32_t folderAttributes = 0x41ED0010; // drwxr-xr-x, DOS folder bit
-
-} // namespace
 
 void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::path& url,
                                ZIPWriter& writer, bool useCompression, Progress& progress) const {
@@ -29,26 +23,8 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
     const files::FileAttributes attributes = admittedSource(location, path);
     const bool isDirectory = attributes.type == files::FileType::directory;
 
-    ZipFileInfo header;
-    header.version_madeby = 0x033F;
-    header.flag = 0x0800;
-    header.compression_method = useCompression ? 8 : 0;
-    header.modified_date = std::chrono::duration_cast<std::chrono::seconds>(
-                               attributes.modificationDate.time_since_epoch())
-                               .count();
-    const std::int64_t size = isDirectory ? 0 : std::max<std::int64_t>(attributes.size, 0);
-    if (isDirectory) {
-        header.external_fa = folderAttributes;
-    } else {
-        header.external_fa =
-            0x80000000u |
-            ((static_cast<std::uint32_t>(attributes.permissions) << 16) & 0x01FF0000u);
-        header.uncompressed_size = size;
-        if (password) {
-            header.aes_version = 2;
-            header.aes_strength = 3;
-        }
-    }
+    ZipFileInfo header = newEntryHeader(attributes, useCompression, password.has_value());
+    const std::int64_t size = header.uncompressed_size;
 
     auto child = std::make_shared<Progress>(std::max<std::int64_t>(size, 1));
     progress.addChild(child, 1);

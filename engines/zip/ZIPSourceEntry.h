@@ -12,6 +12,8 @@ namespace vexa {
 struct ZIPSourceEntry {
     std::string path;
     std::filesystem::path url;
+    // As the walk found it.
+    bool isDirectory = false;
 
     bool operator==(const ZIPSourceEntry&) const = default;
 };
@@ -21,5 +23,7 @@ struct ZIPSourceEntry {
 // symbolicLink(entryPath), anything else with unsupported.
 files::FileAttributes admittedSource(const std::filesystem::path& location,
                                      const std::string& entryPath);
+// The same for an item of type `type`, as a folder listing gives it.
+void admitType(std::filesystem::file_type type, const std::string& entryPath);
 
 } // namespace vexa

@@ -22,6 +22,14 @@ files::FileAttributes admittedSource(const std::filesystem::path& location,
     return attributes;
 }
 
+void admitType(std::filesystem::file_type type, const std::string& entryPath) {
+    if (type == std::filesystem::file_type::symlink)
+        throw ArchiveFailure::symbolicLink(entryPath);
+    if (type != std::filesystem::file_type::directory &&
+        type != std::filesystem::file_type::regular)
+        throw ArchiveFailure::unsupported();
+}
+
 std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesystem::path& url,
                                                                const std::string& name,
                                                                Progress& progress) {
@@ -34,7 +42,7 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
     const std::filesystem::path chosen(chosenPath);
     const bool isDirectory = admittedSource(chosen, name).type == files::FileType::directory;
 
-    std::vector<ZIPSourceEntry> entries{{name, chosen}};
+    std::vector<ZIPSourceEntry> entries{{name, chosen, isDirectory}};
     if (!isDirectory)
         return entries;
 
@@ -61,8 +69,16 @@ std::vector<ZIPSourceEntry> ZIPArchiveEngine::enumerateSources(const std::filesy
         if (isAppleDoubleSidecar(element, element.filename().string()))
             continue;
         validatePath(entryPath);
-        admittedSource(element, entryPath);
-        entries.push_back({entryPath, element});
+        // The type the folder listing gives spares a status call per item.
+        using Type = std::filesystem::file_type;
+        const Type type = walk->is_symlink(stored)        ? Type::symlink
+                          : walk->is_directory(stored)    ? Type::directory
+                          : walk->is_regular_file(stored) ? Type::regular
+                                                          : Type::unknown;
+        if (stored)
+            break;
+        admitType(type, entryPath);
+        entries.push_back({entryPath, element, type == std::filesystem::file_type::directory});
     }
     if (stored)
         throw PlatformError::fromErrno(stored.value(), root.string(), false);
@@ -73,11 +89,8 @@ std::vector<ArchiveItem>
 ZIPArchiveEngine::plannedItems(const std::vector<ZIPSourceEntry>& entries) {
     std::vector<ArchiveItem> items;
     items.reserve(entries.size());
-    for (const ZIPSourceEntry& entry : entries) {
-        const bool isDirectory =
-            files::attributesOfItem(entry.url).type == files::FileType::directory;
-        items.push_back(ArchiveItem{entry.path, 0, 0, isDirectory, false});
-    }
+    for (const ZIPSourceEntry& entry : entries)
+        items.push_back(ArchiveItem{entry.path, 0, 0, entry.isDirectory, false});
     return items;
 }
 

@@ -26,6 +26,12 @@ void ZIPWriter::openRawEntry(const std::string& name, ZipFileInfo& header) {
     ZIPArchiveEngine::check(zip->entryWriteOpen(&header, 6, 1, nullptr));
 }
 
+void ZIPWriter::openPrecompressedEntry(const std::string& name, ZipFileInfo& header,
+                                       bool compress) {
+    header.filename = name.c_str();
+    ZIPArchiveEngine::check(zip->entryWriteOpen(&header, compress ? 6 : 0, 2, nullptr));
+}
+
 void ZIPWriter::close() {
     if (closed)
         return;

@@ -30,6 +30,10 @@ class ZIPWriter {
     // Starts an entry whose data will be passed as stored (compressed and possibly encrypted)
     // bytes; the header's CRC-32, sizes and encryption fields are written as they are.
     void openRawEntry(const std::string& name, ZipFileInfo& header);
+    // Starts a file entry whose data will be passed as a normal write would store it: deflated
+    // at level 6 when `compress` and, when the header asks for AES, encrypted with salt and
+    // code; the CRC-32 and sizes given when it is closed complete the header.
+    void openPrecompressedEntry(const std::string& name, ZipFileInfo& header, bool compress);
     // Writes the central directory and closes the file, once; later calls do nothing.
     void close();
 

@@ -47,4 +47,12 @@ bool Deflater::start(int level) {
     return started_;
 }
 
+bool Deflater::reset() {
+    return started_ && deflateReset(&stream_) == Z_OK;
+}
+
+bool Deflater::setDictionary(const uint8_t* data, size_t length) {
+    return started_ && deflateSetDictionary(&stream_, data, static_cast<uInt>(length)) == Z_OK;
+}
+
 } // namespace vexa

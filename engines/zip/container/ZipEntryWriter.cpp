@@ -61,7 +61,9 @@ bool mayNeedZip64(int64_t expectedSize) {
 
 } // namespace
 
-int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const char* password) {
+int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const char* password,
+                         bool precompressed) {
+    raw = raw && !precompressed;
     if (open_ || info.filename == nullptr)
         return zipstatus::param;
     nameLength_ = std::strlen(info.filename);
@@ -79,7 +81,7 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
     record_.internalAttributes = info.internal_fa;
     record_.externalAttributes = info.external_fa;
     record_.dosDate = info.dos_date != 0 ? info.dos_date : dosTimeFromUnix(info.modified_date);
-    raw_ = raw;
+    raw_ = raw || precompressed;
     deflater_.reset();
     aes_.reset();
     crc_ = 0;
@@ -105,7 +107,8 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
             method = methodStore;
         if (method != methodStore && method != methodDeflate)
             return zipstatus::support;
-        const bool encrypt = password != nullptr && !folder;
+        const bool encrypt =
+            (precompressed ? info.aes_version != 0 : password != nullptr) && !folder;
         if (encrypt && info.aes_version == 0)
             return zipstatus::support; // traditional encryption is read, never written
         if (encrypt) {
@@ -119,9 +122,11 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
                 flag |= 0x0002;
             else if (effective <= 2)
                 flag |= effective == 1 ? 0x0006 : 0x0004;
-            deflater_ = std::make_unique<Deflater>();
-            if (!deflater_->start(effective))
-                return zipstatus::internal;
+            if (!precompressed) {
+                deflater_ = std::make_unique<Deflater>();
+                if (!deflater_->start(effective))
+                    return zipstatus::internal;
+            }
         }
         // Split parts are never rewritten behind the writer, so the sizes follow the data.
         descriptor_ = output_.isSplit();
@@ -191,7 +196,7 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
     if (status != zipstatus::ok)
         return status;
 
-    if (aesVersion_ != 0 && !raw) {
+    if (aesVersion_ != 0 && !raw_) {
         uint8_t start[16 + WinZipAes::verifierSize];
         const size_t saltLength = WinZipAes::saltSize(aesStrength);
         aes_ = std::make_unique<WinZipAes>();
@@ -203,7 +208,7 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
             return status;
         written_ += saltLength + WinZipAes::verifierSize;
     }
-    if (!raw && (deflater_ || aes_))
+    if (!raw_ && (deflater_ || aes_))
         scratch_.resize(scratchSize);
     open_ = true;
     return zipstatus::ok;

@@ -38,7 +38,11 @@ class ZipEntryWriter {
   public:
     explicit ZipEntryWriter(SplitOutputStream& output) : output_(output) {}
 
-    int open(const ZipFileInfo& info, int16_t level, bool raw, const char* password);
+    // `precompressed`: the data comes already deflated (at `level`) and, when the record asks
+    // for AES, already encrypted, as a normal write would have made it; the header is laid out
+    // and completed as for a normal write, from the values closeRaw gives.
+    int open(const ZipFileInfo& info, int16_t level, bool raw, const char* password,
+             bool precompressed = false);
     int32_t write(const void* buffer, int32_t length);
     // Raw entries only: stored bytes copied from the file open at `fd`.
     int copyRaw(int fd, uint64_t position, uint64_t length);

@@ -214,7 +214,7 @@ int ZipHandle::entryWriteOpen(const ZipFileInfo* info, int16_t level, uint8_t ra
         if (info == nullptr || state_->mode() != ZipArchiveState::Mode::writing ||
             !state_->entryWriter || state_->finished || state_->entryWriter->isOpen())
             return zipstatus::param;
-        return state_->entryWriter->open(*info, level, raw != 0, password);
+        return state_->entryWriter->open(*info, level, raw != 0, password, raw == 2);
     });
 }
 

@@ -83,7 +83,10 @@ class ZipHandle {
     // Otherwise, with `password` given and a record asking for AES (aes_version != 0), the entry
     // is encrypted with WinZip AES (AE-2 unless aes_version is 1; strength from aes_strength,
     // 256 bits when it is 0) under a fresh random salt; a password with aes_version 0 answers
-    // support.
+    // support. raw == 2: the data given is what a normal write with this record and level would
+    // store (deflated, then encrypted when aes_version != 0, salt and code included), made by the
+    // caller; the header is laid out as for a normal write and completed from the CRC-32 and
+    // sizes given to entryWriteClose.
     int entryWriteOpen(const ZipFileInfo* info, int16_t level, uint8_t raw, const char* password);
     // Writes `length` bytes of entry data; answers how many were taken (all of them) or < 0.
     int32_t entryWrite(const void* buffer, int32_t length);

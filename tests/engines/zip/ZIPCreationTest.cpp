@@ -76,6 +76,84 @@ TEST_F(ZIPCreationTest, WrittenArchiveReadsBackWithIndependentTools) {
     EXPECT_TRUE(leftovers(dir / "out").empty());
 }
 
+// Files are compressed side by side and large ones in pieces that join into one deflate stream;
+// every shape must read back whole with someone else's reader, and cost no more than zip -6.
+TEST_F(ZIPCreationTest, ParallelCompressionReadsBackWithIndependentTools) {
+    std::vector<std::pair<std::string, std::string>> smallFiles;
+    for (std::uint32_t i = 0; i < 150; ++i)
+        smallFiles.emplace_back("m/f" + std::to_string(i) + ".txt",
+                                sampleBytes(100 + 37 * i, i, i % 5 != 0));
+    const std::string text = sampleBytes((3 << 20) + 12345, 11, true);
+    const std::string noise = sampleBytes((2 << 20) + 999, 12, false);
+    const struct {
+        const char* label;
+        std::vector<std::pair<std::string, std::string>> files;
+        bool compress = true;
+        const char* password = nullptr;
+        std::int64_t splitSize = 0;
+    } cases[] = {
+        {"many small files", smallFiles},
+        {"one file of several pieces between small ones",
+         {{"a.txt", "antes"}, {"b.txt", text}, {"c.txt", "después"}}},
+        {"empty file", {{"vacío.txt", ""}}},
+        {"incompressible pieces", {{"ruido.bin", noise}}},
+        {"stored pieces", {{"b.txt", text}, {"c.txt", "x"}}, false},
+        {"encrypted pieces and small files",
+         {{"b.txt", text}, {"c.txt", "secreto"}},
+         true,
+         "clave"},
+        {"pieces across split parts",
+         {{"ruido.bin", noise}, {"b.txt", text}},
+         true,
+         nullptr,
+         1 << 18},
+    };
+    // zipfile judges every plain archive in one run; it starts slowly.
+    std::string pythonArguments;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto root = dir / "shapes" / c.label;
+        for (const auto& [name, bytes] : c.files) {
+            std::filesystem::create_directories((root / "t" / name).parent_path());
+            writeFile(root / "t" / name, bytes);
+        }
+        ZIPArchiveEngine engine(c.password ? std::optional<std::string>(c.password) : std::nullopt);
+        engine.splitSize = c.splitSize;
+        Progress progress;
+        auto archive = engine.create({root / "t"}, root / "new.zip", c.compress, progress);
+        EXPECT_TRUE(progress.isFinished());
+        if (c.splitSize > 0) {
+            ziptest::joinSplitSet(archive, root / "joined.zip");
+            archive = root / "joined.zip";
+        }
+
+        const std::string passphrase =
+            c.password ? " --passphrase " + shellQuote(c.password) : std::string();
+        runChecked("mkdir x && bsdtar -xf " + shellQuote(archive.string()) + passphrase + " -C x",
+                   root);
+        for (const auto& [name, bytes] : c.files)
+            EXPECT_TRUE(readFile(root / "x/t" / name) == bytes) << name;
+        if (c.password)
+            continue;
+        runChecked("unzip -tq " + shellQuote(archive.string()));
+        pythonArguments += " " + shellQuote(archive.string()) + " " + shellQuote(root.string());
+        if (c.compress && c.splitSize == 0) {
+            runChecked("zip -q -r -6 peer.zip t", root);
+            EXPECT_LE(std::filesystem::file_size(archive),
+                      std::filesystem::file_size(root / "peer.zip") * 101 / 100);
+        }
+    }
+    runChecked("python3 -c " + shellQuote(R"(
+import os, sys, zipfile
+for archive, root in zip(sys.argv[1::2], sys.argv[2::2]):
+    with zipfile.ZipFile(archive) as z:
+        for info in z.infolist():
+            if not info.is_dir():
+                with open(os.path.join(root, info.filename), 'rb') as f:
+                    assert z.read(info) == f.read(), (archive, info.filename)
+)") + pythonArguments);
+}
+
 TEST_F(ZIPCreationTest, WithoutCompressionEveryEntryIsStored) {
     const auto result = create(ZIPArchiveEngine(), {dir / "in/docs"}, "stored.zip", false);
     runChecked("unzip -tq " + shellQuote(result.string()));
