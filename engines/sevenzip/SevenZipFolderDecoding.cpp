@@ -18,7 +18,7 @@ namespace {
 
 // Blocks a folder's decoder fills ahead of the files' consumer: enough that neither waits on
 // the other for long, few enough that eight folders at once stay small.
-constexpr std::size_t blockSize = 256 * 1024;
+constexpr std::size_t blockSize = 128 * 1024;
 constexpr std::size_t blocksPerFolder = 6;
 // What the decoders running at once may take with their blocks: with the rest of the program
 // an extraction stays well under 64 MiB.

@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
+#include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
 
 #include <algorithm>
 #include <bzlib.h>
@@ -204,6 +205,7 @@ class LzmaStage : public BufferedStage {
               std::uint64_t outSize)
         : BufferedStage(std::move(below), outSize) {
         FilterChain chain(coders, outSize);
+        stream_.allocator = lzmaAllocator();
         const lzma_ret status = lzma_raw_decoder(&stream_, chain.filters);
         if (status == LZMA_MEM_ERROR)
             throw std::bad_alloc();

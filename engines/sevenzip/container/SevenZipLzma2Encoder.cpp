@@ -1,6 +1,7 @@
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -104,7 +105,9 @@ bool SevenZipLzma2Encoder::looksIncompressible(const std::uint8_t* data, std::si
 }
 
 struct SevenZipLzma2Encoder::State {
-    State(int level, std::uint64_t largestInput) : options(optionsFor(level, largestInput)) {}
+    State(int level, std::uint64_t largestInput) : options(optionsFor(level, largestInput)) {
+        stream.allocator = sevenzip::lzmaAllocator();
+    }
     ~State() { ::lzma_end(&stream); }
     State(const State&) = delete;
     State& operator=(const State&) = delete;
