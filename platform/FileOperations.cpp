@@ -440,11 +440,16 @@ void createDirectory(const Path& location, mode_t permissions) {
     }
 }
 
-int createFile(const Path& location, mode_t permissions) {
+int createPrivateFile(const Path& location) {
     const int fd =
         ::open(location.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         fail(location, true);
+    return fd;
+}
+
+int createFile(const Path& location, mode_t permissions) {
+    const int fd = createPrivateFile(location);
     if (::fchmod(fd, permissions & 07777) != 0) {
         const int error = errno;
         ::close(fd);
@@ -479,6 +484,21 @@ std::string newUUIDString() {
         text.push_back(digits[bytes[index] & 0x0F]);
     }
     return text;
+}
+
+void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const Path& location) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, bytes, size, offset);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(location, true);
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+        offset += written;
+    }
 }
 
 void writeAll(int fd, const void* data, std::size_t size, const Path& location) {

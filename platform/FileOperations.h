@@ -64,12 +64,17 @@ void removeItemIgnoringErrors(const Path& location) noexcept;
 void createDirectory(const Path& location, mode_t permissions = 0700);
 // A new regular file opened for writing (O_CREAT | O_EXCL | O_NOFOLLOW); returns the descriptor.
 int createFile(const Path& location, mode_t permissions = 0600);
+// The same without setting the permissions: 0600 as the umask leaves it, for a caller that
+// gives the file its final mode itself and so spares a system call per file.
+int createPrivateFile(const Path& location);
 
 // "A1B2C3D4-…" upper-case UUID text.
 std::string newUUIDString();
 
 // Writes all bytes or throws.
 void writeAll(int fd, const void* data, std::size_t size, const Path& location);
+// Writes all bytes at `offset` without moving the file position, or throws.
+void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const Path& location);
 
 // Closes a POSIX descriptor when it goes out of scope.
 class FileDescriptor {

@@ -29,26 +29,33 @@ std::int64_t Progress::completedUnitCount() const {
     return completed_;
 }
 
+template <typename Change> void Progress::report(Change&& change) {
+    if (!observer_) {
+        change();
+        return;
+    }
+    // Parallel workers report at once: their counts reach the observer one at a time and in
+    // the order they were made. Only an observed object pays for it.
+    std::lock_guard observing(observerMutex_);
+    observer_(change());
+}
+
 void Progress::setCompletedUnitCount(std::int64_t units) {
-    {
+    report([&] {
         std::lock_guard lock(mutex_);
         // Children that finished before this call are part of the count being replaced.
         absorbFinishedChildren();
         completed_ = units;
-    }
-    if (observer_)
-        observer_(units);
+        return units;
+    });
 }
 
 void Progress::addCompletedUnits(std::int64_t units) {
-    std::int64_t completed;
-    {
+    report([&] {
         std::lock_guard lock(mutex_);
         absorbFinishedChildren();
-        completed = completed_ += units;
-    }
-    if (observer_)
-        observer_(completed);
+        return completed_ += units;
+    });
 }
 
 void Progress::setCompletionObserver(std::function<void(std::int64_t)> observer) {

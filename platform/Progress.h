@@ -43,9 +43,11 @@ class Progress {
     // one parent; adding an object to itself or to one of its own children is a logic_error.
     void addChild(const std::shared_ptr<Progress>& child, std::int64_t pendingUnits);
 
-    // Called on the reporting thread, outside the lock, after each change of this object's own
-    // completed count, with the new count. Set it before the object is shared; it lets a test
-    // cancel at an exact point of the work instead of racing it from another thread.
+    // Called on the reporting thread, outside the counting lock, after each change of this
+    // object's own completed count, with the new count; calls from several threads come one at
+    // a time, in the order of their counts. Set it before the object is shared; it lets a test
+    // cancel at an exact point of the work instead of racing it from another thread. It must
+    // not change the completed count itself.
     void setCompletionObserver(std::function<void(std::int64_t completed)> observer);
 
   private:
@@ -56,6 +58,8 @@ class Progress {
     // Moves the pending units of completed children into completed_; needs mutex_.
     void absorbFinishedChildren() const;
     bool reaches(const Progress* other) const;
+    // Runs `change` (which answers the new count) and tells the observer, if there is one.
+    template <typename Change> void report(Change&& change);
 
     mutable std::mutex mutex_;
     std::int64_t total_;
@@ -63,6 +67,7 @@ class Progress {
     mutable std::vector<Child> children_;
     std::atomic<bool> cancelled_{false};
     std::function<void(std::int64_t)> observer_;
+    std::mutex observerMutex_;
 };
 
 } // namespace vexa

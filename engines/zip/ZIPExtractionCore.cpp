@@ -1,8 +1,11 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/PasswordVariants.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPBackgroundWriter.h"
 #include "engines/zip/ZIPOutputFolders.h"
+#include "engines/zip/ZIPParallelCopy.h"
 #include "engines/zip/ZIPReader.h"
+#include "engines/zip/container/ZipHandle.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
@@ -31,12 +34,13 @@ struct EntryRecord {
     std::uint32_t crc = 0;
     std::uint32_t externalAttributes = 0;
     std::uint16_t aesVersion = 0;
+    std::int64_t compressedSize = 0;
 };
 
 EntryRecord currentRecord(ZIPReader& reader) {
     const ZipFileInfo& info = reader.currentInfo();
-    return {info.version_madeby, info.flag,       info.modified_date, info.crc,
-            info.external_fa,    info.aes_version};
+    return {info.version_madeby, info.flag,        info.modified_date,  info.crc,
+            info.external_fa,    info.aes_version, info.compressed_size};
 }
 
 // Some writers name a Unix host and leave the high half empty: no mode was stored, and taken
@@ -97,6 +101,9 @@ std::vector<Chunk> chunksOf(const std::vector<ArchiveItem>& entries, unsigned wo
         chunks.push_back(current);
     return chunks;
 }
+
+// From this size on, an entry's own data is spread over threads.
+constexpr std::int64_t largeEntrySize = 8 << 20;
 
 unsigned workerCount() {
     const unsigned cores = std::thread::hardware_concurrency();
@@ -212,7 +219,8 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
         madeFolder = std::move(folder);
     }
     // The system's own reason (a name too long, a full disk) says more than "could not save".
-    files::FileDescriptor file(files::createFile(output, 0600));
+    // Made 0600 and given its mode once, when it is complete.
+    files::FileDescriptor file(files::createPrivateFile(output));
 
     check(reader.zip->entryReadOpen(0, passwordBytes ? passwordBytes->c_str() : nullptr));
     // Data decrypted with a wrong password that passed the header's one-byte check has any
@@ -223,22 +231,58 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
             return ArchiveFailure::wrongPassword();
         return ArchiveFailure::corrupt(entry.path);
     };
-    uLong crc = crc32(0L, Z_NULL, 0);
+    // Reads the entry to its end into the pieces `piece` gives, handing each filled one to
+    // `take` once its size passed the checks; answers the byte count.
+    const auto readAll = [&](int capacity, auto&& piece, auto&& take) {
+        std::int64_t total = 0;
+        while (true) {
+            progress.throwIfCancelled();
+            unsigned char* data = piece();
+            const std::int32_t count = reader.zip->entryRead(data, capacity);
+            checkDataRead(count, encrypted);
+            if (count == 0)
+                return total;
+            total += count;
+            if (total > entry.size)
+                throw mismatch();
+            if (!noLimit && total > limit)
+                throw ArchiveFailure::corrupt(entry.path);
+            take(data, count);
+        }
+    };
+
+    std::uint32_t crc = 0;
     std::int64_t written = 0;
-    while (true) {
-        progress.throwIfCancelled();
-        const std::int32_t count = reader.zip->entryRead(buffer, bufferSize);
-        checkDataRead(count, encrypted);
-        if (count == 0)
-            break;
-        crc = crc32(crc, buffer, static_cast<uInt>(count));
-        written += count;
-        if (written > entry.size)
-            throw mismatch();
-        if (!noLimit && written > limit)
-            throw ArchiveFailure::corrupt(entry.path);
-        files::writeAll(file.get(), buffer, static_cast<std::size_t>(count), output);
-        completed(count);
+    const bool large = entry.size >= largeEntrySize;
+    if (large && record.compressedSize == entry.size && (noLimit || entry.size <= limit) &&
+        reader.zip->entryReadAt(0, nullptr, 0) == 0) {
+        // Bytes stored as they are: the copy is bound by memory and the kernel, not by one core.
+        crc = copyStoredInParallel(*reader.zip, entry.size, file.get(), output, progress,
+                                   workerCount());
+        written = entry.size;
+    } else if (large) {
+        ZIPBackgroundWriter writer(file.get(), output, progress);
+        try {
+            written = readAll(
+                static_cast<int>(ZIPBackgroundWriter::pieceSize), [&] { return writer.piece(); },
+                [&](unsigned char*, std::int32_t count) {
+                    writer.submit(static_cast<std::size_t>(count));
+                });
+            crc = writer.finish();
+        } catch (...) {
+            writer.finish();
+            throw;
+        }
+    } else {
+        uLong running = crc32(0L, Z_NULL, 0);
+        written = readAll(
+            bufferSize, [&] { return buffer; },
+            [&](unsigned char* data, std::int32_t count) {
+                running = crc32(running, data, static_cast<uInt>(count));
+                files::writeAll(file.get(), data, static_cast<std::size_t>(count), output);
+                completed(count);
+            });
+        crc = static_cast<std::uint32_t>(running);
     }
     check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
     if (written != entry.size)

@@ -325,3 +325,50 @@ TEST(FaultTable, ANameTooLongForTheDiskIsNamed) {
 
 } // namespace
 } // namespace vexa::testing
+
+namespace vexa::testing {
+namespace {
+
+// Large ZIP entries are written from other threads (in pieces at their offsets, or behind the
+// inflating thread): a failed write there still gives the disk's reason and leaves nothing.
+TEST(FaultTable, LargeZipEntriesWrittenFromOtherThreads) {
+    const auto scene = [](TemporaryDirectory& folder) {
+        writeFile(folder / "guardado.bin", sampleBytes(10 << 20, 4, false));
+        writeFile(folder / "comprimido.txt", sampleBytes(10 << 20, 5, true));
+        runChecked("zip -q -0 a.zip guardado.bin && zip -q -1 a.zip comprimido.txt", folder.path());
+        fs::create_directory(folder / "destino");
+    };
+    const auto extract = [](TemporaryDirectory& folder) {
+        const auto progress = Progress::make();
+        makeArchiveEngine(folder / "a.zip", std::nullopt)
+            ->extract(folder / "a.zip", {}, folder / "destino", *progress);
+    };
+    int writes = 0;
+    {
+        TemporaryDirectory folder;
+        scene(folder);
+        faults::arm({Call::write, 0, 0, folder / "destino"});
+        extract(folder);
+        writes = faults::matchedCalls(Call::write);
+        faults::disarm();
+    }
+    ASSERT_GT(writes, 4);
+    for (const int nth : {1, 2, writes / 2, writes}) {
+        const int errorNumber = nth == writes ? EIO : ENOSPC;
+        TemporaryDirectory folder;
+        scene(folder);
+        faults::arm({Call::write, nth, errorNumber, folder / "destino"});
+        std::string message = "(sin fallo)";
+        try {
+            extract(folder);
+        } catch (const std::exception& failure) {
+            message = failure.what();
+        }
+        faults::disarm();
+        expectHonest(message, errorNumber, "escritura " + std::to_string(nth));
+        EXPECT_TRUE(fs::is_empty(folder / "destino")) << nth;
+    }
+}
+
+} // namespace
+} // namespace vexa::testing

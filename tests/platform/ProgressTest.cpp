@@ -215,3 +215,37 @@ TEST(ProgressThreads, ConcurrentUpdatesAreNotLost) {
 
 } // namespace
 } // namespace vexa
+
+namespace vexa {
+namespace {
+
+// Workers reporting at once: the observer is never entered twice at a time, and it sees the
+// counts rising, ending at the total.
+TEST(ProgressThreads, ObserverCallsFromSeveralWorkersComeOneAtATime) {
+    Progress progress(4 * 20000);
+    std::atomic<bool> inside{false};
+    std::atomic<bool> overlapped{false};
+    std::int64_t last = 0;
+    bool rising = true;
+    progress.setCompletionObserver([&](std::int64_t completed) {
+        if (inside.exchange(true))
+            overlapped = true;
+        rising = rising && completed > last;
+        last = completed;
+        inside = false;
+    });
+    {
+        std::vector<std::jthread> workers;
+        for (int i = 0; i < 4; ++i)
+            workers.emplace_back([&] {
+                for (int k = 0; k < 20000; ++k)
+                    progress.addCompletedUnits(1);
+            });
+    }
+    EXPECT_FALSE(overlapped.load());
+    EXPECT_TRUE(rising);
+    EXPECT_EQ(last, 4 * 20000);
+}
+
+} // namespace
+} // namespace vexa

@@ -179,6 +179,26 @@ int SplitInputStream::readFully(void* buffer, size_t length) {
     return static_cast<size_t>(n) == length ? zipstatus::ok : zipstatus::endOfStream;
 }
 
+int64_t SplitInputStream::readAt(uint64_t position, void* buffer, size_t length) const {
+    if (lastDisk_ != 0 || position > static_cast<uint64_t>(INT64_MAX))
+        return zipstatus::param;
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n =
+            ::pread(mainFd_, out + done, length - done, static_cast<off_t>(position + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return zipstatus::read;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 SplitOutputStream::~SplitOutputStream() {
     if (fd_ >= 0)
         ::close(fd_);

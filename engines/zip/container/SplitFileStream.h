@@ -38,6 +38,9 @@ class SplitInputStream {
     int64_t read(void* buffer, size_t length);
     // Reads exactly `length` bytes or answers a negative status (endOfStream when the set ends).
     int readFully(void* buffer, size_t length);
+    // One-part archive: up to `length` bytes at `position` of the file itself (bias included),
+    // without moving the stream; several threads may read at once. Short only at the file's end.
+    int64_t readAt(uint64_t position, void* buffer, size_t length) const;
     uint32_t disk() const { return disk_; }
     // Offset within the current part as the archive's records count it (without the bias).
     uint64_t offset() const {

@@ -62,6 +62,7 @@ int ZipEntryReader::locateData(const CentralEntry& entry) {
         if (compressed > input_.mainSize() || dataStart > input_.mainSize() - compressed ||
             headerLength > input_.mainSize() - compressed - dataStart)
             return zipstatus::format;
+        storedStart_ = dataStart + headerLength;
     }
     disk_ = input_.disk();
     offset_ = input_.offset();
@@ -161,6 +162,7 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
     aes_.reset();
     inflater_.reset();
     finished_ = false;
+    positional_ = false;
     const bool encrypted = (info.flag & flagEncrypted) != 0;
     if (!raw) {
         if (encrypted && (info.flag & flagStrongEncryption) != 0)
@@ -214,6 +216,8 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
     }
 
     deflated_ = !raw && info.compression_method == methodDeflate;
+    positional_ = input_.lastDisk() == 0 && (raw || (!encrypted && !deflated_));
+    storedLength_ = static_cast<uint64_t>(info.compressed_size);
     if (deflated_) {
         inflater_ = std::make_unique<Inflater>();
         if (!inflater_->start())
@@ -295,6 +299,15 @@ int32_t ZipEntryReader::read(void* buffer, int32_t length) {
     if (n == 0)
         finished_ = true;
     return static_cast<int32_t>(n);
+}
+
+int64_t ZipEntryReader::readAt(uint64_t position, void* buffer, size_t length) const {
+    if (!open_ || !positional_)
+        return zipstatus::support;
+    if (position >= storedLength_)
+        return 0;
+    length = static_cast<size_t>(std::min<uint64_t>(length, storedLength_ - position));
+    return input_.readAt(storedStart_ + position, buffer, length);
 }
 
 int ZipEntryReader::close() {

@@ -21,6 +21,11 @@ class ZipEntryReader {
 
     int open(const ziprecords::CentralEntry& entry, bool raw, const char* password);
     int32_t read(void* buffer, int32_t length);
+    // The stored bytes at `position` of an open entry read in raw mode, or stored without
+    // encryption, in a one-part archive; answers their count (short only at the data's end) and
+    // leaves read's position alone, so several threads may call it at once. support for any
+    // other entry.
+    int64_t readAt(uint64_t position, void* buffer, size_t length) const;
     // Checks the AES authentication code when the whole entry was read.
     int close();
     bool isOpen() const { return open_; }
@@ -44,8 +49,11 @@ class ZipEntryReader {
     bool finished_ = false;
     uint32_t disk_ = 0; // where the next stored byte not yet in the buffer lies
     uint64_t offset_ = 0;
-    uint64_t unfetched_ = 0; // stored bytes not yet read from the archive
-    uint64_t dataLeft_ = 0;  // data bytes (between encryption header and trailer) not yet used
+    uint64_t unfetched_ = 0;   // stored bytes not yet read from the archive
+    uint64_t dataLeft_ = 0;    // data bytes (between encryption header and trailer) not yet used
+    bool positional_ = false;  // readAt may serve this entry
+    uint64_t storedStart_ = 0; // where the stored bytes begin in a one-part archive's file
+    uint64_t storedLength_ = 0;
     std::vector<uint8_t> buffer_;
     size_t pendingStart_ = 0; // stored bytes read but not yet used: buffer_[start, end)
     size_t pendingEnd_ = 0;

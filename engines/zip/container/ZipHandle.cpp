@@ -155,6 +155,13 @@ int32_t ZipHandle::entryRead(void* buffer, int32_t length) {
     });
 }
 
+int64_t ZipHandle::entryReadAt(uint64_t position, void* buffer, size_t length) const {
+    if (state_->mode() != ZipArchiveState::Mode::reading || !state_->entryReader ||
+        (buffer == nullptr && length > 0))
+        return zipstatus::param;
+    return state_->entryReader->readAt(position, buffer, length);
+}
+
 int ZipHandle::entryReadClose(uint32_t* crc, int64_t* compressedSize, int64_t* uncompressedSize) {
     return guarded([&] {
         if (state_->mode() != ZipArchiveState::Mode::reading || !state_->entryReader ||

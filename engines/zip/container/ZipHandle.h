@@ -71,6 +71,11 @@ class ZipHandle {
     int entryReadOpen(uint8_t raw, const char* password);
     // Up to `length` bytes into `buffer`: their count, 0 at the end of the data, < 0 on failure.
     int32_t entryRead(void* buffer, int32_t length);
+    // Reads the open entry's stored bytes from `position` on without moving entryRead: for a raw
+    // read, or an entry stored without encryption, in a one-part archive. Answers their count
+    // (short only at the data's end) or < 0, support for any other entry; it may run on several
+    // threads at once, while no other call runs on the handle.
+    int64_t entryReadAt(uint64_t position, void* buffer, size_t length) const;
     // Ends the read. Each non-null pointer receives the entry's CRC-32 and sizes as recorded.
     // The CRC-32 is not compared here; for a non-raw WinZip AES read that reached the end, a
     // wrong authentication code answers hash.

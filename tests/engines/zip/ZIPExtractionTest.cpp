@@ -363,3 +363,92 @@ TEST_F(ZIPExtractionTest, ManyEntriesAreSharedOutWithTheSameResults) {
 
 } // namespace
 } // namespace vexa
+
+namespace vexa {
+namespace {
+
+using namespace ziptest;
+
+// Entries large enough that their own data is spread over threads (stored: read and written in
+// pieces; otherwise: inflated or decrypted on one thread, checked and written on another) give
+// the same bytes, modes, progress and failures as small ones, made by three independent tools.
+TEST(ZIPLargeEntryTest, SpreadDataKeepsBytesProgressAndFailures) {
+    constexpr std::size_t size = (9 << 20) + 12345;
+    struct Row {
+        const char* name;
+        const char* command; // run in the folder holding big.bin
+        std::function<void(const std::filesystem::path&)> damage;
+        std::optional<std::string> password;
+        std::optional<ArchiveFailure> failure;
+    };
+    const auto centralCrc = [](const std::filesystem::path& archive) {
+        std::string bytes = readFile(archive);
+        const std::size_t at = bytes.rfind("PK\1\2") + 16;
+        bytes[at] = static_cast<char>(~bytes[at]);
+        writeFile(archive, bytes);
+    };
+    const auto dataByte = [](const std::filesystem::path& archive) {
+        damageEntryData(archive, "big.bin", 5 << 20);
+    };
+    const Row rows[] = {
+        {"stored", "zip -q -0 x.zip big.bin", nullptr, std::nullopt, std::nullopt},
+        {"deflated", "zip -q -1 x.zip big.bin", nullptr, std::nullopt, std::nullopt},
+        {"stored, byte damaged", "zip -q -0 x.zip big.bin", dataByte, std::nullopt,
+         ArchiveFailure::corrupt("big.bin")},
+        {"deflated, CRC damaged", "zip -q -1 x.zip big.bin", centralCrc, std::nullopt,
+         ArchiveFailure::corrupt("big.bin")},
+        {"ZipCrypto, CRC damaged", "zip -q -1 -P clave x.zip big.bin", centralCrc,
+         std::string("clave"), ArchiveFailure::wrongPassword()},
+        {"AES-256 stored",
+         "bsdtar --format zip --options "
+         "zip:encryption=aes256,zip:compression=store --passphrase clave "
+         "-cf x.zip big.bin",
+         nullptr, std::string("clave"), std::nullopt},
+    };
+    const std::string bytes = sampleBytes(size, 7, true) + sampleBytes(size / 4, 8, false);
+    for (const Row& row : rows) {
+        TemporaryDirectory dir;
+        writeFile(dir / "big.bin", bytes);
+        std::filesystem::permissions(dir / "big.bin", std::filesystem::perms(0640));
+        runChecked(row.command, dir.path());
+        if (row.damage)
+            row.damage(dir / "x.zip");
+        std::filesystem::create_directory(dir / "dest");
+        Progress progress;
+        std::optional<ArchiveFailure> failure = failureOf([&] {
+            ZIPArchiveEngine(row.password).extract(dir / "x.zip", {}, dir / "dest", progress);
+        });
+        EXPECT_EQ(failure, row.failure) << row.name;
+        if (row.failure) {
+            EXPECT_TRUE(std::filesystem::is_empty(dir / "dest")) << row.name;
+            continue;
+        }
+        EXPECT_TRUE(readFile(dir / "dest/x/big.bin") == bytes) << row.name;
+        EXPECT_EQ(modeOf(dir / "dest/x/big.bin"), 0640u) << row.name;
+        EXPECT_EQ(progress.totalUnitCount(), static_cast<std::int64_t>(bytes.size())) << row.name;
+        EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount()) << row.name;
+    }
+}
+
+// A cancel in the middle of a spread entry stops its threads, and nothing stays behind.
+TEST(ZIPLargeEntryTest, CancellationStopsTheSpreadCopy) {
+    for (const char* level : {"-0", "-1"}) {
+        TemporaryDirectory dir;
+        writeFile(dir / "big.bin", sampleBytes(32 << 20, 9, true));
+        runChecked(std::string("zip -q ") + level + " x.zip big.bin", dir.path());
+        std::filesystem::create_directory(dir / "dest");
+        Progress progress;
+        progress.setCompletionObserver([&](std::int64_t completed) {
+            if (completed >= (4 << 20))
+                progress.cancel();
+        });
+        EXPECT_TRUE(endsInCancellation([&] {
+            ZIPArchiveEngine().extract(dir / "x.zip", {}, dir / "dest", progress);
+        })) << level;
+        EXPECT_LT(progress.completedUnitCount(), progress.totalUnitCount()) << level;
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "dest")) << level;
+    }
+}
+
+} // namespace
+} // namespace vexa

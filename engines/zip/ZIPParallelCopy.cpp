@@ -1,0 +1,117 @@
+#include "engines/zip/ZIPParallelCopy.h"
+
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/container/ZipHandle.h"
+#include "engines/zip/container/ZipStatus.h"
+#include "platform/FileOperations.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include <zlib.h>
+
+namespace vexa {
+
+namespace {
+
+// Large enough that a piece's system calls cost little against its bytes, small enough that
+// the threads' buffers stay a few MiB.
+constexpr std::int64_t pieceSize = 2 << 20;
+
+} // namespace
+
+std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
+                                   const std::filesystem::path& location, Progress& progress,
+                                   unsigned threads) {
+    const auto pieces = static_cast<std::size_t>((size + pieceSize - 1) / pieceSize);
+    std::vector<uLong> crcs(pieces);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::mutex failureMutex;
+    std::size_t failedAt = pieces;
+    std::exception_ptr failure;
+    // Pieces are written in turn, in order: writers of one file queue on its inode lock in the
+    // kernel, spinning there, while a thread waiting here sleeps and the others read on.
+    std::mutex turnMutex;
+    std::condition_variable turnChanged;
+    std::size_t turn = 0;
+
+    const auto work = [&] {
+        const auto buffer =
+            std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(pieceSize));
+        while (!stop.load()) {
+            const std::size_t index = next.fetch_add(1);
+            if (index >= pieces)
+                return;
+            try {
+                progress.throwIfCancelled();
+                const std::int64_t offset = static_cast<std::int64_t>(index) * pieceSize;
+                const auto length = static_cast<std::size_t>(std::min(pieceSize, size - offset));
+                std::size_t got = 0;
+                while (got < length) {
+                    const std::int64_t count = zip.entryReadAt(
+                        static_cast<std::uint64_t>(offset) + got, buffer.get() + got, length - got);
+                    if (count <= 0)
+                        ZIPArchiveEngine::check(count < 0 ? static_cast<int>(count)
+                                                          : zipstatus::endOfStream);
+                    got += static_cast<std::size_t>(count);
+                }
+                crcs[index] = crc32(crc32(0L, Z_NULL, 0), buffer.get(), static_cast<uInt>(length));
+                {
+                    std::unique_lock lock(turnMutex);
+                    turnChanged.wait(lock, [&] { return turn == index || stop.load(); });
+                }
+                if (turn != index)
+                    return;
+                files::writeAllAt(fd, buffer.get(), length, static_cast<off_t>(offset), location);
+                {
+                    std::lock_guard lock(turnMutex);
+                    ++turn;
+                }
+                turnChanged.notify_all();
+                progress.addCompletedUnits(static_cast<std::int64_t>(length));
+            } catch (...) {
+                {
+                    std::lock_guard lock(failureMutex);
+                    if (index < failedAt) {
+                        failedAt = index;
+                        failure = std::current_exception();
+                    }
+                }
+                {
+                    std::lock_guard lock(turnMutex);
+                    stop = true;
+                }
+                turnChanged.notify_all();
+                return;
+            }
+        }
+    };
+
+    {
+        std::vector<std::jthread> helpers;
+        const auto count = std::clamp<std::size_t>(threads, 1, pieces);
+        for (std::size_t i = 1; i < count; ++i)
+            helpers.emplace_back(work);
+        work();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+
+    uLong crc = pieces > 0 ? crcs[0] : crc32(0L, Z_NULL, 0);
+    const uLong wholePiece = crc32_combine_gen64(pieceSize);
+    for (std::size_t i = 1; i < pieces; ++i) {
+        const std::int64_t length =
+            std::min(pieceSize, size - static_cast<std::int64_t>(i) * pieceSize);
+        crc = length == pieceSize ? crc32_combine_op(crc, crcs[i], wholePiece)
+                                  : crc32_combine64(crc, crcs[i], length);
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+} // namespace vexa
