@@ -3,54 +3,68 @@
 #include "core/archive/SourceEntries.h"
 #include "platform/Progress.h"
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <optional>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace vexa {
 
-// The CRC-32s of the source files, read on a thread of its own while the writer runs, so that
-// the check after it finds most of them done. Each one keeps what the file looked like when
-// it was read (device, inode, size, modification and change times); a file that looks any
-// different when the check asks is read again then, so the check still compares the archive
-// with the files as they are after the writer read them.
+// The CRC-32s of the source files, read on a thread of its own while the writer runs and
+// while its result is read back, so that the check after them finds them done.
 //
-// A change leaves a different change time only when the time kept was older than the
-// change by more than the file system's time step (up to 2 s on FAT), so a file changed less
-// than `settled` before it was read is left to the check.
+// A file read before the writer ended keeps what it looked like then (device, inode, size,
+// modification and change times); once the writer has ended, the thread looks at it again
+// and reads it anew when anything differs, so the check still compares the archive with the
+// files as they are after the writer read them. A change leaves a different change time only
+// when the time kept was older than the change by more than the file system's time step (up
+// to 2 s on FAT), so a file changed less than `settled` before it was read is read again too.
 class SourceChecksums {
   public:
-    // Starts reading the files of `sources`, which must outlive this object unchanged.
-    explicit SourceChecksums(const SourceEntryMap& sources,
-                             std::chrono::nanoseconds settled = std::chrono::seconds(3));
+    // Starts reading the files of `sources`, which must outlive this object unchanged. The
+    // thread stops early when `progress` is cancelled.
+    SourceChecksums(const SourceEntryMap& sources, const Progress& progress,
+                    std::chrono::nanoseconds settled = std::chrono::seconds(3));
     // Stops the reading thread.
     ~SourceChecksums();
     SourceChecksums(const SourceChecksums&) = delete;
     SourceChecksums& operator=(const SourceChecksums&) = delete;
 
-    // Waits until the thread has read every file it could.
-    void finishReading();
+    // Waits until the thread has read every file once (or stopped).
+    void waitUntilRead();
 
-    // The file's CRC-32 now: the one read in advance while the file is unchanged (its size
-    // then counts as read on the progress), otherwise crc32OfFile. The first call stops the
-    // thread, so that files it has not reached are read here instead of twice.
+    // The writer has ended: what is read from now on is final.
+    void writerEnded();
+
+    // The file's CRC-32 after the writer: the thread's (its size then counts as read on the
+    // progress), or crc32OfFile when the thread has none. The first call waits for the thread.
     std::uint32_t crc(const RARSourceEntry& source, Progress& progress);
 
   private:
     struct Taken {
-        bool done = false;
+        // Read while the writer ran: final once the file is seen unchanged after it.
+        bool early = false;
+        bool final = false;
         std::uint32_t crc = 0;
         struct stat status {};
     };
     void run(const SourceEntryMap& sources, std::chrono::nanoseconds settled);
-    void stop();
+    bool take(const RARSourceEntry& source, Taken& taken, std::chrono::nanoseconds settled,
+              std::vector<unsigned char>& block);
+    bool stopping() const;
+    void finish();
 
+    const Progress& progress_;
     std::unordered_map<const RARSourceEntry*, Taken> taken_;
-    std::atomic<bool> stopping_{false};
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool readOnce_ = false;
+    bool writerEnded_ = false;
+    bool stopping_ = false;
     std::thread thread_;
 };
 

@@ -136,10 +136,12 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
     arguments.push_back(output.string());
     arguments.push_back("*");
 
-    // The sources are hashed while the program runs; the check reads again only what changed.
-    SourceChecksums checksums(entries);
+    // The sources are hashed while the program runs, and looked at again while its result is
+    // read back; the check then reads only what changed.
+    SourceChecksums checksums(entries, progress);
     RARCommand::forCreation(*executable)
         .runRARCommand(arguments, linksRemoval.location(), composedPassword, units, progress);
+    checksums.writerEnded();
 
     const auto written = firstVolume(partsFolder, output);
     const auto readBack =

@@ -283,26 +283,29 @@ TEST_F(VerifyAgainstSources, SourceChangedAfterTheWalkIsCaught) {
 }
 
 TEST_F(VerifyAgainstSources, ChecksumsTakenInAdvanceStillSeeLaterChanges) {
-    {
-        SourceChecksums early(sources, std::chrono::nanoseconds(0));
-        early.finishReading();
+    const auto verify = [&](SourceChecksums& checksums) {
         Progress progress;
         verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::rarCreation,
-                                &early);
+                                &checksums);
+        // The folder and the empty file one each, the file its 4 bytes.
         EXPECT_EQ(progress.completedUnitCount(), 6);
+    };
+    const std::string changed =
+        "«d/a.txt» no coincide con el original. Puede haber cambiado durante la compresión.";
+    {
+        Progress walk;
+        SourceChecksums unchanged(sources, walk, std::chrono::nanoseconds(0));
+        unchanged.waitUntilRead();
+        unchanged.writerEnded();
+        verify(unchanged);
     }
-    SourceChecksums stale(sources, std::chrono::nanoseconds(0));
-    stale.finishReading();
-    // Same size, so only the file's times tell.
+    // Changed after it was read while the writer ran, to the same size: only its times tell.
+    Progress walk;
+    SourceChecksums stale(sources, walk, std::chrono::nanoseconds(0));
+    stale.waitUntilRead();
     writeFile(dir / "d/a.txt", "HOLA");
-    Progress progress;
-    EXPECT_EQ(failureOf([&] {
-                  verifyRARAgainstSources(archived, sources, progress,
-                                          ArchiveFailure::Case::rarCreation, &stale);
-              }),
-              ArchiveFailure::rarCreation(
-                  "«d/a.txt» no coincide con el original. Puede haber cambiado durante la "
-                  "compresión."));
+    stale.writerEnded();
+    EXPECT_EQ(failureOf([&] { verify(stale); }), ArchiveFailure::rarCreation(changed));
 }
 
 } // namespace
