@@ -1,5 +1,7 @@
 #include "engines/zip/container/HmacSha1.h"
 
+#include "engines/zip/container/Pbkdf2Lanes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <openssl/crypto.h>
@@ -78,25 +80,38 @@ void HmacSha1::pbkdf2(const uint8_t* salt, size_t saltLength, unsigned iteration
     for (size_t i = 0; i < 8; ++i)
         block[blockSize - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
     SHA_CTX work = inner_;
-    uint8_t t[size];
-    for (uint32_t index = 1; length > 0; ++index) {
-        const uint8_t indexBytes[4] = {
-            static_cast<uint8_t>(index >> 24), static_cast<uint8_t>(index >> 16),
-            static_cast<uint8_t>(index >> 8), static_cast<uint8_t>(index)};
-        update(salt, saltLength);
-        update(indexBytes, sizeof indexBytes);
-        final(block);
-        std::memcpy(t, block, size);
-        for (unsigned i = 1; i < iterations; ++i) {
-            transformFrom(inner_, work, block);
-            transformFrom(outer_, work, block);
-            for (size_t k = 0; k < size; ++k)
-                t[k] ^= block[k];
+    constexpr size_t lanes = 4;
+    uint8_t t[lanes][size];
+    for (uint32_t index = 1; length > 0;) {
+        // Up to four blocks' chains at once, when the processor can run them side by side.
+        const size_t count = std::min(lanes, (length + size - 1) / size);
+        for (size_t l = 0; l < count; ++l) {
+            const uint32_t number = index + static_cast<uint32_t>(l);
+            const uint8_t indexBytes[4] = {
+                static_cast<uint8_t>(number >> 24), static_cast<uint8_t>(number >> 16),
+                static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)};
+            update(salt, saltLength);
+            update(indexBytes, sizeof indexBytes);
+            final(t[l]);
         }
-        const size_t take = std::min(length, size);
-        std::memcpy(out, t, take);
-        out += take;
-        length -= take;
+        if (!pbkdf2RoundsInLanes(inner_, outer_, t, count, iterations)) {
+            for (size_t l = 0; l < count; ++l) {
+                std::memcpy(block, t[l], size);
+                for (unsigned i = 1; i < iterations; ++i) {
+                    transformFrom(inner_, work, block);
+                    transformFrom(outer_, work, block);
+                    for (size_t k = 0; k < size; ++k)
+                        t[l][k] ^= block[k];
+                }
+            }
+        }
+        for (size_t l = 0; l < count; ++l) {
+            const size_t take = std::min(length, size);
+            std::memcpy(out, t[l], take);
+            out += take;
+            length -= take;
+        }
+        index += static_cast<uint32_t>(count);
     }
     OPENSSL_cleanse(block, sizeof block);
     OPENSSL_cleanse(t, sizeof t);

@@ -36,7 +36,7 @@ TEST(HmacSha1Test, MatchesTheLibrary) {
         }
 
         for (const unsigned iterations : {1u, 2u, 1000u}) {
-            for (const std::size_t outLength : {2u, 20u, 34u, 66u}) {
+            for (const std::size_t outLength : {2u, 20u, 34u, 50u, 66u, 100u}) {
                 std::vector<std::uint8_t> ours(outLength), theirs(outLength);
                 HmacSha1(key.data(), key.size())
                     .pbkdf2(salt.data(), salt.size(), iterations, ours.data(), outLength);
