@@ -128,17 +128,26 @@ void checkNames(std::size_t count, const PathAt& pathAt, const FolderAt& isFolde
         if (table.insert(keys.size() - 1))
             throw ArchiveFailure::duplicate(path);
     }
+    // The folder of the entry before, with every folder above it, is known to name no file;
+    // entries of one folder mostly follow each other, so their common part is not looked up again.
+    std::string_view checkedFolder;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string_view key = keys[i];
+        std::size_t slash = key.find('/');
+        if (!checkedFolder.empty() && key.size() > checkedFolder.size() &&
+            key[checkedFolder.size()] == '/' && key.starts_with(checkedFolder))
+            slash = key.find('/', checkedFolder.size() + 1);
         // Each proper prefix ends just before a "/"; empty pieces would add nothing new.
-        for (std::size_t slash = key.find('/'); slash != std::string_view::npos;
-             slash = key.find('/', slash + 1)) {
+        for (; slash != std::string_view::npos; slash = key.find('/', slash + 1)) {
             if (slash == 0)
                 continue;
             const auto found = table.lookup(key.substr(0, slash));
             if (found && !isFolderAt(*found))
                 throw ArchiveFailure::duplicate(pathAt(i));
         }
+        const std::size_t parent = key.rfind('/');
+        if (parent != std::string_view::npos && parent > 0)
+            checkedFolder = key.substr(0, parent);
     }
 }
 

@@ -73,6 +73,7 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         std::string comment;
         check(reader.zip->getComment(&comment));
         check(writer.zip->setComment(comment));
+        check(writer.zip->reserveEntries(kept.size() + added.size()));
         ziprewrite::copyKeptEntries(archive, listing.volumes.size() == 1, reader, writer, kept,
                                     renames, progress, planned, bufferSize);
         for (const ZIPSourceEntry& entry : added) {

@@ -270,6 +270,15 @@ int ZipHandle::copyData(int fd, uint64_t position, uint64_t length) {
     });
 }
 
+int ZipHandle::reserveEntries(uint64_t count) {
+    return guarded([&] {
+        if (state_->mode() != ZipArchiveState::Mode::writing)
+            return zipstatus::param;
+        state_->records.reserve(static_cast<size_t>(count));
+        return zipstatus::ok;
+    });
+}
+
 int ZipHandle::getWriteOffset(uint64_t* offset) const {
     if (offset == nullptr || state_->mode() != ZipArchiveState::Mode::writing)
         return zipstatus::param;

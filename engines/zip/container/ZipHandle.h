@@ -108,6 +108,8 @@ class ZipHandle {
     // entry they are whole entries (local header, data, descriptor) copied as they lie, which
     // addCopiedEntry then declares. param for a split set.
     int copyData(int fd, uint64_t position, uint64_t length);
+    // Writer: room for the records of `count` entries, made once instead of growing.
+    int reserveEntries(uint64_t count);
     // Writer: the offset at which the next byte goes, as records count it.
     int getWriteOffset(uint64_t* offset) const;
     // Writer: declares an entry whose bytes are copied unchanged (by copyData, before or after

@@ -391,11 +391,9 @@ TEST_F(ZIPEditTest, EditsLeaveTheListingOfTheArchiveTheyWrote) {
     // An archive written anew is read anew.
     const auto other = dir / "otro.zip";
     std::filesystem::copy_file(archive(), other);
-    Progress first;
-    ZIPArchiveEngine().list(other, first);
+    EXPECT_EQ(paths(other)[2], "papeles/");
     writeFile(other, original);
-    Progress second;
-    EXPECT_EQ(ZIPArchiveEngine().list(other, second).entries.size(), 10u);
+    EXPECT_EQ(paths(other)[2], "docs/");
 }
 
 TEST_F(ZIPEditTest, JavaArchiveReadBackKeepsCaseSensitiveNames) {

@@ -69,6 +69,12 @@ TEST(ZIPPathRuleTest, ListCheckFindsRepeatsAndFileParents) {
         {{file("a/b.txt"), file("A")}, false, ArchiveFailure::duplicate("a/b.txt")},
         {{folder("a/"), file("a/b.txt")}, false, std::nullopt},
         {{file("x/y/z.txt")}, false, std::nullopt},
+        {{file("a/b/c.txt"), file("a/b/d.txt"), file("a/bc/e"), file("a/b")},
+         false,
+         ArchiveFailure::duplicate("a/b/c.txt")},
+        {{folder("a/b/"), file("a/b/c.txt"), file("a/b/d.txt"), file("a/b/d.txt/e")},
+         false,
+         ArchiveFailure::duplicate("a/b/d.txt/e")},
         {{file("ok"), file("../bad")}, false, ArchiveFailure::unsafePath("../bad")},
     };
     for (std::size_t i = 0; i < rows.size(); ++i)
