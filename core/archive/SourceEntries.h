@@ -20,9 +20,25 @@ namespace vexa {
 
 class SourceChecksums;
 
+// Where a collected source item lies, kept as its text: a std::filesystem::path also keeps
+// each of its components apart, some 700 bytes more for a file ten folders deep, which a walk
+// of many files feels in its memory. Converts to a path wherever one is taken.
+class SourceLocation {
+  public:
+    SourceLocation() = default;
+    SourceLocation(const std::filesystem::path& location) : text_(location.native()) {}
+    operator std::filesystem::path() const { return text_; }
+    const char* c_str() const { return text_.c_str(); }
+    const std::string& string() const { return text_; }
+    bool operator==(const SourceLocation&) const = default;
+
+  private:
+    std::string text_;
+};
+
 // One collected source item.
 struct RARSourceEntry {
-    std::filesystem::path url;
+    SourceLocation url;
     // Bytes; 0 for folders.
     std::int64_t size = 0;
     bool isDirectory = false;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vexa::tar {
@@ -25,19 +26,21 @@ struct timespec timespecOf(files::FileTime date) {
 void writeSourceEntry(ArchiveWriteHandle& writer, const std::string& path,
                       const RARSourceEntry& source, std::vector<char>& buffer, Progress& progress) {
     progress.throwIfCancelled();
-    files::FileAttributes attributes = files::attributesOfItem(source.url);
-    TarWriteEntry entry{path, source.isDirectory, source.isDirectory ? 0 : source.size,
-                        attributes.permissions, timespecOf(attributes.modificationDate)};
     if (source.isDirectory) {
-        writer.begin(entry);
+        files::FileAttributes attributes = files::attributesOfItem(source.url);
+        writer.begin(
+            {path, true, 0, attributes.permissions, timespecOf(attributes.modificationDate)});
         progress.addCompletedUnits(1);
         return;
     }
-    // Opened before the header goes out, so an unreadable file leaves no entry behind.
+    // Opened before the header goes out, so an unreadable file leaves no entry behind; its
+    // mode and date come from the open file, without looking its path up again.
     files::FileDescriptor file(::open(source.url.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (file.get() < 0)
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0)
         throw PlatformError::fromErrno(errno, source.url.string(), false);
-    writer.begin(entry);
+    writer.begin(
+        {path, false, source.size, static_cast<mode_t>(status.st_mode & 07777), status.st_mtim});
     std::int64_t remaining = source.size;
     while (remaining > 0) {
         progress.throwIfCancelled();
