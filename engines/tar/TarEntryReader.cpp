@@ -48,7 +48,8 @@ EntryKind entryKind(archive_entry* entry) {
 
 TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& progress,
                                bool countsUnits, GrowingFile* growing, bool headersOnly)
-    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits, growing) {
+    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits, growing),
+      headersOnly_(headersOnly) {
     fileTime_ = file_.modificationTime();
     // An empty file is an empty TAR, but no compressed stream at all.
     if (file_.size() == 0 &&
@@ -69,9 +70,11 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
             return;
         }
     }
-    if (ZstdStreamReader::hasMagic(start, count))
+    if (ZstdStreamReader::hasMagic(start, count)) {
         decoder_ = std::make_unique<ZstdStreamReader>(file_);
-    else if (hasGzipMagic(start, count)) {
+        // Nothing decodes a zstd frame from its middle: its entries' places serve nobody.
+        headersOnly_ = false;
+    } else if (hasGzipMagic(start, count)) {
         auto gzip = std::make_unique<GzipStreamReader>(file_);
         if (headersOnly && !kind_.singleFile && growing == nullptr) {
             gzip->recordAccessPoints(accessPointSpacing);
@@ -118,7 +121,8 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         return header;
     }
     for (;;) {
-        bool lending = ahead_ || headerSource_;
+        // Only the readings that note where entries lie for a later one spend the work.
+        bool lending = headersOnly_ && (ahead_ || headerSource_);
         if (lending)
             archive_->startCapture();
         archive_entry* entry = archive_->next();
