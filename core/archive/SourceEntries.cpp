@@ -8,7 +8,9 @@
 #include "platform/PlatformError.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -62,40 +64,89 @@ bool isAppleDoubleSidecar(const std::filesystem::path& location, const std::stri
            magic[1] == 0x05 && magic[2] == 0x16 && magic[3] == 0x07;
 }
 
-void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
-                          Progress& progress, std::set<std::string>& duplicateKeys,
-                          SourceEntryMap& entries, std::int64_t& units,
-                          const SourceWalkRules& rules) {
+namespace {
+
+struct FolderCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+
+// One item of a walk, looked up as `leaf` within the folder open as `parent` (AT_FDCWD and the
+// whole path for a chosen item), so that the system does not walk every path from its root
+// again. `location` is the whole path, for the entry and for messages.
+void collectItem(int parent, const char* leaf, const std::string& location, const std::string& name,
+                 Progress& progress, std::set<std::string>& duplicateKeys, SourceEntryMap& entries,
+                 std::int64_t& units, const SourceWalkRules& rules) {
     progress.throwIfCancelled();
-    const files::FileAttributes attributes = files::attributesOfItem(location);
-    if (attributes.type == files::FileType::symbolicLink)
+    struct stat status {};
+    if (::fstatat(parent, leaf, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throw PlatformError::fromErrno(errno, location, false);
+    if (S_ISLNK(status.st_mode))
         throw ArchiveFailure::symbolicLink(name);
-    if (attributes.type == files::FileType::other)
+    if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode))
         throw specialFileFailure(rules.format, name);
     if (isUnsafeName(name))
         throw ArchiveFailure::unsafePath(name);
 
-    const bool isDirectory = attributes.type == files::FileType::directory;
+    const bool isDirectory = S_ISDIR(status.st_mode);
     std::string entryPath = isDirectory ? name + "/" : name;
     if (!duplicateKeys.insert(nameKey(entryPath)).second)
         throw ArchiveFailure::duplicate(name);
 
-    const std::int64_t size = isDirectory ? 0 : attributes.size;
-    entries[std::move(entryPath)] = RARSourceEntry{location, size, isDirectory};
+    const std::int64_t size = isDirectory ? 0 : static_cast<std::int64_t>(status.st_size);
+    entries[std::move(entryPath)] =
+        RARSourceEntry{std::filesystem::path(location), size, isDirectory};
     units += std::max<std::int64_t>(size, 1);
 
     if (!isDirectory)
         return;
-    for (const std::string& child : folderChildNames(location)) {
+    // Held open while the children are walked: they are looked up within it.
+    std::unique_ptr<DIR, FolderCloser> folder;
+    const int descriptor = ::openat(parent, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor >= 0) {
+        folder.reset(::fdopendir(descriptor));
+        if (!folder)
+            ::close(descriptor);
+    }
+    if (!folder)
+        throw PlatformError::fromErrno(errno, location, false);
+    std::vector<std::string> children;
+    for (;;) {
+        // readdir reports an error only through errno.
+        errno = 0;
+        const dirent* record = ::readdir(folder.get());
+        if (!record) {
+            if (errno != 0)
+                throw PlatformError::fromErrno(errno, location, false);
+            break;
+        }
+        std::string child = record->d_name;
+        if (child != "." && child != "..")
+            children.push_back(std::move(child));
+    }
+    for (const std::string& child : children) {
+        // A chosen folder given with a final "/" names its children without a second one.
+        const std::string childLocation =
+            location.ends_with('/') ? location + child : location + "/" + child;
         // Metadata another system left beside its files is not the user's data.
-        if (!rules.keepSidecars && isAppleDoubleSidecar(location / child, child)) {
+        if (!rules.keepSidecars && child.starts_with("._") &&
+            isAppleDoubleSidecar(childLocation, child)) {
             if (rules.leftOut != nullptr)
                 rules.leftOut->push_back(name + "/" + child);
             continue;
         }
-        collectSourceEntries(location / child, name + "/" + child, progress, duplicateKeys, entries,
-                             units, rules);
+        collectItem(::dirfd(folder.get()), child.c_str(), childLocation, name + "/" + child,
+                    progress, duplicateKeys, entries, units, rules);
     }
+}
+
+} // namespace
+
+void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
+                          Progress& progress, std::set<std::string>& duplicateKeys,
+                          SourceEntryMap& entries, std::int64_t& units,
+                          const SourceWalkRules& rules) {
+    collectItem(AT_FDCWD, location.c_str(), location.string(), name, progress, duplicateKeys,
+                entries, units, rules);
 }
 
 bool liesWithinSource(const std::filesystem::path& destination,
