@@ -48,7 +48,8 @@ enum Event : char {
 // can share one walk: each reads every header but tests only the entries whose number (counted
 // without continuations) modulo `shards` is its `shard`. A solid archive, and a volume set
 // (testing a file that spans volumes reads past headers that skipping it meets), are walked by
-// one child whatever the request says.
+// the child of shard 0 whatever the
+// request says; the others only answer the open.
 
 constexpr std::uint32_t volumeArchive = 0x01;
 constexpr std::uint32_t solidArchive = 0x08;

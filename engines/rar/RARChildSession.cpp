@@ -146,6 +146,14 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
     try {
         writeIgnoringBrokenPipe(input.write, request.bytes);
         input.closeWrite();
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+std::int32_t RARChildSession::awaitOpen() {
+    try {
         if (nextEvent() != rarchild::openEvent)
             childEnded();
         openError_ = number<std::int32_t>();
@@ -154,6 +162,7 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
         stop();
         throw;
     }
+    return openError_;
 }
 
 RARChildSession::~RARChildSession() {

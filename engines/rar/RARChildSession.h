@@ -46,7 +46,8 @@ class RARChildSession {
         std::string name;
     };
 
-    // Walks the entries of `shard` (0 ..< plan.shards) of the plan.
+    // Starts walking the entries of `shard` (0 ..< plan.shards) of the plan; awaitOpen must
+    // follow before anything else is asked.
     RARChildSession(const std::filesystem::path& archive,
                     const std::optional<std::string>& password, const RARWalkPlan& plan,
                     unsigned shard, Progress& progress);
@@ -54,7 +55,9 @@ class RARChildSession {
     RARChildSession(const RARChildSession&) = delete;
     RARChildSession& operator=(const RARChildSession&) = delete;
 
-    // The bridge's open result; when it is not 0 the walk is over.
+    // Waits for the bridge's open result and gives it; when it is not 0 the walk is over.
+    // Sessions started one after another open at the same time.
+    std::int32_t awaitOpen();
     std::int32_t openError() const { return openError_; }
     bool hasRecoveryRecord() const { return (archiveFlags_ & 0x40) != 0; }
     bool isLocked() const { return (archiveFlags_ & 0x04) != 0; }

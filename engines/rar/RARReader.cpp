@@ -46,14 +46,15 @@ RARReader::RARReader(const std::filesystem::path& archive, std::optional<std::st
       password_(std::move(password)) {
     progress.throwIfCancelled();
     lock_.lock();
-    sessions_.push_back(std::make_unique<RARChildSession>(archive, password_, plan, 0, progress));
-    std::int32_t error = sessions_.front()->openError();
-    if (error == 0 && !sessions_.front()->isWalkedAlone())
-        for (unsigned shard = 1; shard < plan.shards && error == 0; ++shard) {
-            sessions_.push_back(
-                std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
-            error = sessions_.back()->openError();
-        }
+    // All walkers start at once; those of an archive that cannot be shared end at their open.
+    for (unsigned shard = 0; shard < std::max(plan.shards, 1u); ++shard)
+        sessions_.push_back(
+            std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
+    std::int32_t error = sessions_.front()->awaitOpen();
+    if (error != 0 || sessions_.front()->isWalkedAlone())
+        sessions_.resize(1);
+    for (std::size_t i = 1; i < sessions_.size() && error == 0; ++i)
+        error = sessions_[i]->awaitOpen();
     if (error == 0)
         return;
     progress.throwIfCancelled();

@@ -295,6 +295,9 @@ int main(int argc, char** argv) {
         secret[i] = 0;
 
     const std::uint32_t flags = handle != nullptr ? VXRarArchiveFlags(handle) : 0;
+    // The engine starts every walker before it knows whether they can share the archive; for
+    // one they cannot, the first walks it whole and the others only answer the open.
+    const bool idle = walkedAlone(flags) && walk.shard != 0;
     if (walkedAlone(flags)) {
         walk.shard = 0;
         walk.shards = 1;
@@ -303,7 +306,8 @@ int main(int argc, char** argv) {
     walk.out.number(error);
     walk.out.number(flags);
     if (handle != nullptr) {
-        walkEntries(handle, walk);
+        if (!idle)
+            walkEntries(handle, walk);
         VXRarClose(handle);
     }
     walk.out.event(endEvent);
