@@ -256,9 +256,11 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
     const bool large = entry.size >= largeEntrySize;
     if (large && record.compressedSize == entry.size && (noLimit || entry.size <= limit) &&
         reader.zip->entryReadAt(0, nullptr, 0) == 0) {
-        // Bytes stored as they are: the copy is bound by memory and the kernel, not by one core.
+        // Bytes stored as they are: reading and the CRC-32 spread over threads while the
+        // writes, which the kernel takes one at a time for a file, follow each other. Past
+        // four threads the writes are the limit and more threads only cost.
         crc = copyStoredInParallel(*reader.zip, entry.size, file.get(), output, progress,
-                                   workerCount());
+                                   std::min(workerCount(), 4u));
         written = entry.size;
     } else if (large) {
         ZIPBackgroundWriter writer(file.get(), output, progress);

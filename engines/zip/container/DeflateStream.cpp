@@ -4,35 +4,31 @@
 
 namespace vexa {
 
-Inflater::~Inflater() {
-    if (started_)
-        inflateEnd(&stream_);
-}
-
 bool Inflater::start() {
-    started_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
-    return started_;
+    isal_inflate_init(&state_);
+    state_.crc_flag = ISAL_DEFLATE;
+    state_.next_in = nullptr;
+    state_.avail_in = 0;
+    return true;
 }
 
 void Inflater::setInput(const uint8_t* data, size_t length) {
-    stream_.next_in = const_cast<Bytef*>(data);
-    stream_.avail_in = static_cast<uInt>(length);
+    state_.next_in = const_cast<uint8_t*>(data);
+    state_.avail_in = static_cast<uint32_t>(length);
 }
 
 int Inflater::inflate(uint8_t* out, size_t capacity, size_t* produced, bool* ended) {
-    stream_.next_out = out;
-    stream_.avail_out = static_cast<uInt>(capacity);
-    int result = ::inflate(&stream_, Z_NO_FLUSH);
-    *produced = capacity - stream_.avail_out;
-    *ended = result == Z_STREAM_END;
+    state_.next_out = out;
+    state_.avail_out = static_cast<uint32_t>(capacity);
+    const int result = isal_inflate(&state_);
+    *produced = capacity - state_.avail_out;
+    *ended = state_.block_state == ISAL_BLOCK_FINISH;
     switch (result) {
-    case Z_OK:
-    case Z_STREAM_END:
-    case Z_BUF_ERROR: // no progress possible with this input; the caller brings more
+    case ISAL_DECOMP_OK:
+    case ISAL_END_INPUT:    // all input taken; the caller brings more
+    case ISAL_OUT_OVERFLOW: // the output is full; the caller reads it and comes back
         return zipstatus::ok;
-    case Z_MEM_ERROR:
-        return zipstatus::internal;
-    default:
+    default: // a broken stream, or one that asks for a preset dictionary
         return zipstatus::format;
     }
 }

@@ -2,28 +2,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 namespace vexa {
 
-// Raw deflate data (no zlib or gzip wrapper), as ZIP stores it.
+// Raw deflate data (no zlib or gzip wrapper), as ZIP stores it. Inflated with ISA-L, whose
+// decoder runs about three times as fast as zlib's on the same stream.
 class Inflater {
   public:
-    Inflater() = default;
-    ~Inflater();
+    // The state is set by start, not cleared here: it is large and most of it is scratch.
+    Inflater() {}
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
 
     bool start();
     void setInput(const uint8_t* data, size_t length);
-    size_t availableInput() const { return stream_.avail_in; }
+    size_t availableInput() const { return state_.avail_in; }
     // Inflates into `out`; `produced` receives the byte count. Answers a zipstatus code; `ended`
     // becomes true at the end of the deflate stream.
     int inflate(uint8_t* out, size_t capacity, size_t* produced, bool* ended);
 
   private:
-    z_stream stream_{};
-    bool started_ = false;
+    inflate_state state_;
 };
 
 class Deflater {
