@@ -12,6 +12,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <zlib.h>
 
@@ -27,8 +28,14 @@ constexpr std::int64_t plannedBytesLimit = 16 << 20;
 constexpr std::size_t plannedPiecesLimit = 512;
 constexpr int aesStrength = 3;
 
+// The cores this process may run on, which a container or taskset may hold below the machine's.
 unsigned workerCount() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    const int allowed = ::sched_getaffinity(0, sizeof cores, &cores) == 0
+                            ? CPU_COUNT(&cores)
+                            : static_cast<int>(std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::clamp(allowed, 1, 8));
 }
 
 // One entry as the writer plans it; its pieces (none for a folder) share its source.
@@ -263,8 +270,10 @@ void ZIPArchiveEngine::addFiles(const std::vector<ZIPSourceEntry>& entries, ZIPW
         plannedBytes -= piece.length;
 
         if (entry.isDirectory) {
-            writer.openEntry(entry.name, entry.header, useCompression, true, std::nullopt);
-            check(writer.zip->entryClose());
+            // Written with its (empty) sizes known, the header needs no second visit.
+            entry.header.compression_method = 0;
+            writer.openRawEntry(entry.name, entry.header);
+            check(writer.zip->entryWriteClose(0, 0, 0));
         } else if (slot.first && piece.last) {
             // The whole entry is at hand: its header is written complete at once.
             const std::uint32_t crc = entry.header.aes_version == 2 ? 0 : piece.crc;
