@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vexa::tar {
 
@@ -177,9 +178,26 @@ void ExtractionWriters::work() {
     }
 }
 
+void ExtractionWriters::writeChunk(int descriptor, const Chunk& chunk,
+                                   const std::string& relative) const {
+    // The file's location is made only for a failure's message: for many small files, making
+    // it for each cost as much as writing them.
+    const char* bytes = chunk.bytes.get();
+    std::size_t left = chunk.size;
+    while (left > 0) {
+        ssize_t count = ::write(descriptor, bytes, left);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            throw PlatformError::fromErrno(count < 0 ? errno : ENOSPC,
+                                           tree_.locationOf(relative).string(), true);
+        bytes += count;
+        left -= static_cast<std::size_t>(count);
+    }
+}
+
 void ExtractionWriters::write(Job& job) {
     files::FileDescriptor file = tree_.openNewFile(job.relative, job.permissions);
-    std::filesystem::path location;
     for (;;) {
         Chunk chunk;
         {
@@ -193,9 +211,7 @@ void ExtractionWriters::write(Job& job) {
             chunk = std::move(job.chunks.front());
             job.chunks.pop_front();
         }
-        if (location.empty())
-            location = tree_.locationOf(job.relative);
-        files::writeAll(file.get(), chunk.bytes.get(), chunk.size, location);
+        writeChunk(file.get(), chunk, job.relative);
         {
             std::lock_guard lock(mutex_);
             pendingBytes_ -= chunk.size;

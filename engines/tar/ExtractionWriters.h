@@ -60,6 +60,7 @@ class ExtractionWriters {
     };
     void work();
     void write(Job& job);
+    void writeChunk(int descriptor, const Chunk& chunk, const std::string& relative) const;
     // Hands the jobs gathered so far to the threads; one wake-up serves many small files.
     void flush(std::unique_lock<std::mutex>& lock);
     void rethrowLocked();
