@@ -168,7 +168,8 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
     };
 
     int status = reader.handle->gotoFirstEntry();
-    for (const ArchiveItem& entry : kept) {
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        const ArchiveItem& entry = kept[k];
         progress.throwIfCancelled();
         moveTo(reader, status, entry.path);
         const ZipFileInfo& info = reader.currentInfo();
@@ -179,9 +180,21 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
         ZipFileInfo header = info;
         // A copied local header keeps its flag, so the central record keeps it too (readers
         // compare the two); only a new header takes the UTF-8 flag that fixes the name's meaning.
-        if (std::string_view(info.filename, info.filename_size) == name && keepsItsMeaning(info)) {
-            if (run.entries == 0 || run.end != start) {
-                flush();
+        bool whole =
+            std::string_view(info.filename, info.filename_size) == name && keepsItsMeaning(info);
+        const bool newRun = run.entries == 0 || run.end != start;
+        bool realign = false;
+        if (whole && newRun) {
+            flush();
+            // Bytes that would land just past their place within a page are copied by the
+            // kernel in a small piece and a large one at every page; a new header puts the
+            // entry's data, and the entries after it, back in place.
+            const std::uint64_t shift = (writeOffset(writer) - start) & 4095;
+            realign = shift != 0 && shift < 64;
+            whole = !realign;
+        }
+        if (whole) {
+            if (newRun) {
                 run.start = start;
                 run.offset = writeOffset(writer);
             }
@@ -194,7 +207,15 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
             const std::uint64_t data = dataStart(source.get(), start, end, info, entry.path);
             plan.offset = writeOffset(writer);
             plan.checkData = true;
-            header.flag |= 0x0800;
+            if (std::string_view(info.filename, info.filename_size) != name ||
+                !keepsItsMeaning(info))
+                header.flag |= 0x0800;
+            // The padding (at most a page) pays where many bytes are copied after it: a large
+            // entry, or entries copied whole after this one. A renamed folder's entries that
+            // follow one another take none.
+            if (realign || info.compressed_size >= (1 << 20) ||
+                (k + 1 < kept.size() && renames.count(kept[k + 1].path) == 0))
+                header.source_data_offset = static_cast<std::int64_t>(data);
             writer.openRawEntry(name, header);
             copyBytes(writer, source.get(), data, static_cast<std::uint64_t>(info.compressed_size),
                       progress, 1);

@@ -27,7 +27,8 @@ struct PlannedEntry {
     std::uint16_t method = 0;
     std::uint16_t aesVersion = 0;
     bool encrypted = false;
-    // Read back through the new archive: added entries, and kept ones given a new header.
+    // Checked through the new archive: added entries are read and decoded, kept ones given a
+    // new header are found through it.
     bool checkData = false;
 };
 
@@ -38,9 +39,10 @@ const std::string& newName(const ArchiveItem& entry,
 // Appends `kept` (in the archive's order) to `writer`, after the bytes in front of the first
 // entry (a self-extracting stub). Each entry whose stored name stays is copied as it lies, local
 // header included, and runs of such entries that follow one another in the file are copied as
-// one range by the kernel; the others get a new local header before their stored bytes. A split
-// set goes through the reader instead, in pieces of `bufferSize` bytes. Each entry's plan is
-// appended to `planned`.
+// one range by the kernel; the others get a new local header before their stored bytes, padded
+// so that the data keeps its place within a page. A run that would start just past its place
+// within a page starts with such a header too. A split set goes through the reader instead, in
+// pieces of `bufferSize` bytes. Each entry's plan is appended to `planned`.
 void copyKeptEntries(const std::filesystem::path& archive, bool oneFile, ZIPReader& reader,
                      ZIPWriter& writer, const std::vector<ArchiveItem>& kept,
                      const std::map<std::string, std::string>& renames, Progress& progress,

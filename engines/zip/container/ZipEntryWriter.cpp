@@ -158,6 +158,13 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
         record_.uncompressedSize = static_cast<uint64_t>(info.uncompressed_size);
     }
 
+    int status =
+        output_.keepTogether(1); // a header starting at a part's very end names the next part
+    if (status != zipstatus::ok)
+        return status;
+    record_.disk = output_.disk();
+    record_.offset = output_.offset();
+
     // Local header.
     std::string header;
     const bool known = raw && !descriptor_;
@@ -182,16 +189,21 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
         appendField(localExtra, extraZip64, sizes);
     }
     localExtra += record_.extra;
+    if (raw && info.source_data_offset >= 0) {
+        const uint64_t data = record_.offset + localHeaderSize + nameLength_ + localExtra.size();
+        uint64_t padding = (static_cast<uint64_t>(info.source_data_offset) - data) & 4095;
+        if (padding != 0 && padding < 6)
+            padding += 4096; // the field's own header and alignment word take six bytes
+        if (padding != 0 && localExtra.size() + padding <= max16) {
+            std::string alignment(padding - 4, '\0');
+            alignment[0] = 1; // no alignment is claimed
+            appendField(localExtra, extraAlignment, alignment);
+        }
+    }
     append16(header, static_cast<uint16_t>(localExtra.size()));
     header += record_.name;
     header += localExtra;
 
-    int status =
-        output_.keepTogether(1); // a header starting at a part's very end names the next part
-    if (status != zipstatus::ok)
-        return status;
-    record_.disk = output_.disk();
-    record_.offset = output_.offset();
     status = output_.write(header.data(), header.size());
     if (status != zipstatus::ok)
         return status;

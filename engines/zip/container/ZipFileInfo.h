@@ -53,6 +53,11 @@ struct ZipFileInfo {
     // instead of `modified_date` for the DOS fields when not 0, so that a raw copy of a
     // traditionally encrypted entry keeps the time its password check byte may depend on.
     uint32_t dos_date = 0;
+    // Writing a raw entry: when >= 0, the stored data's place in the file it is copied from. The
+    // local header then gets a padding field (0xd935, Android's alignment field, claiming no
+    // alignment) so that the data lands at the same place within a 4 KiB page, which lets the
+    // kernel copy it page by page.
+    int64_t source_data_offset = -1;
 };
 
 } // namespace vexa

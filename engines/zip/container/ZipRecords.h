@@ -36,6 +36,7 @@ inline constexpr uint16_t extraNtfs = 0x000a;
 inline constexpr uint16_t extraUnix = 0x000d;
 inline constexpr uint16_t extraTimestamp = 0x5455;
 inline constexpr uint16_t extraAes = 0x9901;
+inline constexpr uint16_t extraAlignment = 0xd935;
 
 inline constexpr uint32_t max32 = 0xffffffff;
 inline constexpr uint16_t max16 = 0xffff;
