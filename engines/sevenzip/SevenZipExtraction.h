@@ -22,7 +22,8 @@ using SevenZipDestination = std::function<std::filesystem::path(const ArchiveIte
 // new (never through a link, never over an existing item) with permissions 0600 while written,
 // then get the entry's permissions and time; folders get theirs once everything is written.
 // Independent folders of the archive are decoded at once on several threads, within a memory
-// budget. A selected entry that is not in the archive throws archiveChanged; data of another
+// budget, each while another thread writes the files already decoded (decodeSevenZipFiles).
+// A selected entry that is not in the archive throws archiveChanged; data of another
 // length or CRC than listed, corrupt(path) (wrongPassword in an encrypted folder). Progress
 // counts max(size, 1) per entry.
 void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<ArchiveItem>& selected,
