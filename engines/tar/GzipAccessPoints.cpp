@@ -1,5 +1,6 @@
 #include "GzipAccessPoints.h"
 
+#include "Crc32.h"
 #include "TarReadFailure.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
@@ -87,7 +88,7 @@ class StretchDecoder : public ByteSource {
                 throw damagedArchive();
         }
         std::size_t count = capacity - stream_.avail_out;
-        crc_ = crc32_z(crc_, reinterpret_cast<const Bytef*>(buffer), count);
+        crc_ = crc32Update(crc_, buffer, count);
         remaining_ -= static_cast<std::int64_t>(count);
         if (count == 0)
             throw damagedArchive(); // the data ended before the stretch did
@@ -146,7 +147,7 @@ class StretchDecoder : public ByteSource {
             result_.trailerCrc = word(0);
             result_.trailerSize = word(4);
         }
-        result_.crc = static_cast<std::uint32_t>(crc_);
+        result_.crc = crc_;
         result_.decoded = true;
     }
 
@@ -158,7 +159,7 @@ class StretchDecoder : public ByteSource {
     z_stream stream_{};
     bool initialised_ = false;
     std::int64_t position_ = 0;
-    uLong crc_ = crc32_z(0, nullptr, 0);
+    std::uint32_t crc_ = 0;
     bool ended_ = false;
     bool done_ = false;
 };

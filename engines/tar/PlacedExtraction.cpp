@@ -1,5 +1,6 @@
 #include "PlacedExtraction.h"
 
+#include "Crc32.h"
 #include "TarReadFailure.h"
 #include "XzBlocks.h"
 #include "core/archive/ArchiveFailure.h"
@@ -170,9 +171,7 @@ class Extraction {
 
     void header(std::size_t entry, std::int64_t offset, const char* bytes, std::int64_t length,
                 bool last, std::int64_t& unreported) {
-        auto crc = static_cast<std::uint32_t>(crc32_z(crc32_z(0, nullptr, 0),
-                                                      reinterpret_cast<const Bytef*>(bytes),
-                                                      static_cast<std::size_t>(length)));
+        std::uint32_t crc = crc32Update(0, bytes, static_cast<std::size_t>(length));
         {
             std::lock_guard lock(stripe(entry));
             states_[entry].pieces.push_back({offset, length, crc});

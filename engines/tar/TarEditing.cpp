@@ -1,4 +1,5 @@
 #include "ArchiveWriteHandle.h"
+#include "Crc32.h"
 #include "SourceChecksums.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
@@ -13,7 +14,6 @@
 #include <map>
 #include <set>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -104,14 +104,14 @@ void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
         progress.addCompletedUnits(1);
         return;
     }
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     std::int64_t size = 0;
     while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
         progress.throwIfCancelled();
         size += static_cast<std::int64_t>(count);
         if (size > header.size)
             throw ArchiveFailure::archiveChanged();
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(count));
+        crc = tar::crc32Update(crc, buffer.data(), count);
         writer.write(buffer.data(), count);
         progress.addCompletedUnits(static_cast<std::int64_t>(count));
     }

@@ -1,9 +1,9 @@
 #include "TarOutputCheck.h"
 
+#include "Crc32.h"
 #include "TarEntryReader.h"
 
 #include <vector>
-#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -46,12 +46,11 @@ ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progres
         }
         if (header->kind != EntryKind::file)
             throw ArchiveFailure::tarFailure(mismatch);
-        uLong crc = crc32(0L, Z_NULL, 0);
+        std::uint32_t crc = 0;
         std::int64_t size = 0;
         while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
             progress.throwIfCancelled();
-            crc =
-                crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(count));
+            crc = crc32Update(crc, buffer.data(), count);
             size += static_cast<std::int64_t>(count);
             progress.addCompletedUnits(static_cast<std::int64_t>(count));
         }
