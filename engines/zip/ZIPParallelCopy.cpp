@@ -62,11 +62,13 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
                     got += static_cast<std::size_t>(count);
                 }
                 crcs[index] = crc32(crc32(0L, Z_NULL, 0), buffer.get(), static_cast<uInt>(length));
+                bool mine = false;
                 {
                     std::unique_lock lock(turnMutex);
                     turnChanged.wait(lock, [&] { return turn == index || stop.load(); });
+                    mine = turn == index;
                 }
-                if (turn != index)
+                if (!mine)
                     return;
                 files::writeAllAt(fd, buffer.get(), length, static_cast<off_t>(offset), location);
                 {
