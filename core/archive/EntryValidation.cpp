@@ -69,9 +69,22 @@ void validateEntries(const std::vector<ArchiveItem>& entries) {
             throw ArchiveFailure::duplicate(entry.path);
     }
 
-    // A file may not stand where another entry needs a folder.
+    // A file may not stand where another entry needs a folder. Entries come folder by folder:
+    // the folders above one are those above the one before most of the time, checked already.
+    std::string checkedParent;
+    bool checkedAny = false;
     for (const ArchiveItem& entry : entries) {
         const std::string key = folded(entry.path);
+        std::string_view trimmed = key;
+        while (!trimmed.empty() && trimmed.back() == '/')
+            trimmed.remove_suffix(1);
+        const std::size_t slash = trimmed.rfind('/');
+        const std::string_view parent =
+            slash == std::string_view::npos ? std::string_view() : trimmed.substr(0, slash);
+        if (checkedAny && parent == checkedParent)
+            continue;
+        checkedParent.assign(parent);
+        checkedAny = true;
         std::string ancestor;
         for (const std::string_view part : allParts(key)) {
             if (part.empty())

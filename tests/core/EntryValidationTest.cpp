@@ -83,6 +83,8 @@ TEST(EntryValidation, RefusesAFileWhereAnotherEntryNeedsAFolder) {
         {{file("A"), file("a/b/c.txt")}, "a/b/c.txt"},
         {{file("a/b"), file("a/b/c/d.txt")}, "a/b/c/d.txt"},
         {{file(precomposed), file(decomposed + "/x")}, decomposed + "/x"},
+        // Entries of one folder share their folders' check.
+        {{file("c/d.txt"), file("a/b/x.txt"), file("a/b/y.txt"), file("a/B")}, "a/b/x.txt"},
     };
     for (const auto& row : rows) {
         const auto failure = failureOf(row.entries);
