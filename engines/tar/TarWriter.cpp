@@ -1,13 +1,14 @@
 #include "ArchiveWriteHandle.h"
-#include "SourceChecksums.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
 #include "TarOutputCheck.h"
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceChecksums.h"
 #include "core/archive/SourceEntries.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 
+#include <optional>
 #include <vector>
 
 namespace vexa {
@@ -23,15 +24,15 @@ const char* const tarMismatchMessage =
     "el contenido del TAR no coincide con los archivos seleccionados.";
 const char* const singleMismatchMessage = "el contenido no coincide con el archivo seleccionado.";
 
-void checkTar(const ReadBackEntries& archived, const SourceEntryMap& sources, Progress& progress) {
-    // The sources are read again on threads of their own while the comparison goes on.
-    tar::SourceChecksums checksums(sources, progress);
+void checkTar(const ReadBackEntries& archived, const SourceEntryMap& sources,
+              SourceChecksums& checksums, Progress& progress) {
     bool samePaths = archived.size() == sources.size() &&
                      std::equal(archived.begin(), archived.end(), sources.begin(),
                                 [](const auto& a, const auto& b) { return a.first == b.first; });
     if (!samePaths)
         throw ArchiveFailure::tarFailure(tarMismatchMessage);
-    tar::verifyAgainstSources(archived, sources, checksums, progress);
+    verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::tarFailure,
+                            &checksums);
 }
 
 void checkSingle(const ReadBackEntries& archived, const RARSourceEntry& source,
@@ -77,6 +78,11 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
     files::ScopedRemoval removal(work);
     path output = work / tar::workFileName(compression, singleFile);
     ReadBackEntries archived;
+    // The sources are hashed while the archive is written and read back; a file that changed
+    // by the end of the writing is hashed again (see SourceChecksums).
+    std::optional<SourceChecksums> checksums;
+    if (!singleFile)
+        checksums.emplace(entries, progress);
     {
         tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output,
@@ -90,13 +96,15 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
         for (const auto& [entryPath, source] : entries)
             tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
         writer.finish();
+        if (checksums)
+            checksums->writerEnded();
         archived = check.result();
     }
 
     if (singleFile)
         checkSingle(archived, entries.begin()->second, progress);
     else
-        checkTar(archived, entries, progress);
+        checkTar(archived, entries, *checksums, progress);
     progress.throwIfCancelled();
 
     files::placeItem(output, destination);
