@@ -87,20 +87,42 @@ std::vector<std::filesystem::path> ZIPArchiveEngine::volumes(const std::filesyst
     return parts;
 }
 
-ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
-    return *sharedListing(archive, progress);
-}
+namespace {
 
-std::shared_ptr<const ArchiveSummary>
-ZIPArchiveEngine::sharedListing(const std::filesystem::path& archive, Progress& progress) {
-    if (auto remembered = ziplistingcache::find(archive)) {
+// The remembered listing of `archive`, reported to `progress` as a finished walk.
+std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive,
+                                                        Progress& progress) {
+    auto remembered = ziplistingcache::find(archive);
+    if (remembered) {
         progress.throwIfCancelled();
         const auto count = static_cast<std::int64_t>(remembered->entries.size());
         progress.setTotalUnitCount(count == 0 ? 1 : count);
         progress.setCompletedUnitCount(count);
-        return remembered;
     }
+    return remembered;
+}
+
+// The caller keeps its own copy of what `list` returns; past this size a second copy for the
+// next edit costs more memory than walking the central directory again costs time.
+constexpr std::size_t largestRemembered = 100'000;
+
+} // namespace
+
+ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
+    if (auto remembered = rememberedListing(archive, progress))
+        return *remembered;
     // Taken before the read, so that a change during it never matches later.
+    const std::string identity = ziplistingcache::identity(archive);
+    ArchiveSummary summary = listArchive(archive, progress);
+    if (summary.entries.size() <= largestRemembered)
+        ziplistingcache::remember(std::make_shared<const ArchiveSummary>(summary), identity);
+    return summary;
+}
+
+std::shared_ptr<const ArchiveSummary>
+ZIPArchiveEngine::sharedListing(const std::filesystem::path& archive, Progress& progress) {
+    if (auto remembered = rememberedListing(archive, progress))
+        return remembered;
     const std::string identity = ziplistingcache::identity(archive);
     auto summary = std::make_shared<const ArchiveSummary>(listArchive(archive, progress));
     ziplistingcache::remember(summary, identity);
