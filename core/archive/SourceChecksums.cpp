@@ -65,12 +65,13 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
         std::lock_guard lock(mutex_);
         final = writerEnded_;
     }
-    files::FileDescriptor file(::open(source.url.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocked by a pipe put in the file's place since the walk.
+    files::FileDescriptor file(::open(source.url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     // The clock file times come from, read before the file.
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     struct stat before {};
-    if (file.get() < 0 || ::fstat(file.get(), &before) != 0 ||
+    if (file.get() < 0 || ::fstat(file.get(), &before) != 0 || !S_ISREG(before.st_mode) ||
         (!final && nanoseconds(before.st_ctim) + settled.count() >= nanoseconds(now)))
         return true;
     uLong crc = crc32(0L, Z_NULL, 0);
