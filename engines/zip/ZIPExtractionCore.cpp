@@ -257,10 +257,11 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
     if (large && record.compressedSize == entry.size && (noLimit || entry.size <= limit) &&
         reader.zip->entryReadAt(0, nullptr, 0) == 0) {
         // Bytes stored as they are: reading and the CRC-32 spread over threads while the
-        // writes, which the kernel takes one at a time for a file, follow each other. Past
-        // four threads the writes are the limit and more threads only cost.
+        // writes, which the kernel takes one at a time for a file, follow each other. A piece
+        // is read and checked in about the time one is written, so past three threads the
+        // writes are the limit and more threads only cost.
         crc = copyStoredInParallel(*reader.zip, entry.size, file.get(), output, progress,
-                                   std::min(workerCount(), 4u));
+                                   std::min(workerCount(), 3u));
         written = entry.size;
     } else if (large) {
         ZIPBackgroundWriter writer(file.get(), output, progress);
