@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sched.h>
+#include <system_error>
 #include <thread>
 #include <zlib.h>
 
@@ -62,8 +63,17 @@ class PieceQueue {
   public:
     PieceQueue(unsigned workers, int bufferSize, const Progress& progress) {
         threads_.reserve(workers);
-        for (unsigned i = 0; i < workers; ++i)
-            threads_.emplace_back([this, bufferSize, &progress] { work(bufferSize, progress); });
+        for (unsigned i = 0; i < workers; ++i) {
+            try {
+                threads_.emplace_back(
+                    [this, bufferSize, &progress] { work(bufferSize, progress); });
+            } catch (const std::system_error&) {
+                // Fewer workers still finish the job; none at all leaves nothing to join.
+                if (threads_.empty())
+                    throw;
+                break;
+            }
+        }
     }
     // Workers drop what they hold: once the writer is gone nobody waits for it.
     ~PieceQueue() {
