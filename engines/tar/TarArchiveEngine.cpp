@@ -166,6 +166,14 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
     std::shared_ptr<const tar::GzipAccessPoints> gzipPoints = tar::rememberedGzipPoints(listing);
     if (!gzipPoints && !isXzFile(archive))
         return false;
+    // What a pieced extraction keeps of each chosen entry (name, place, state: some 200 bytes)
+    // must leave room for its decoders within 64 MiB: many more entries than this, small
+    // files, are written as they are read.
+    constexpr std::size_t maximumPlacedEntries = 40000;
+    if (std::count_if(listing.entries.begin(), listing.entries.end(), [&](const ArchiveItem& item) {
+            return tar::isSelectedPath(item.path, chosen);
+        }) > static_cast<std::ptrdiff_t>(maximumPlacedEntries))
+        return false;
     std::vector<tar::PlacedEntry> placed;
     for (std::size_t i = 0; i < listing.entries.size(); ++i) {
         const ArchiveItem& item = listing.entries[i];
