@@ -180,6 +180,17 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
     return static_cast<std::uint32_t>(crc);
 }
 
+const char* contentMismatchMessage(ArchiveFailure::Case kind) {
+    switch (kind) {
+    case ArchiveFailure::Case::tarFailure:
+        return "el contenido del TAR no coincide con los archivos seleccionados.";
+    case ArchiveFailure::Case::sevenZipFailure:
+        return "el contenido del 7z no coincide con los archivos seleccionados.";
+    default:
+        return kContentMismatchMessage;
+    }
+}
+
 void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryMap& sources,
                              Progress& progress, ArchiveFailure::Case kind,
                              SourceChecksums* checksums) {
@@ -187,7 +198,7 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
         progress.throwIfCancelled();
         const auto found = archived.find(path);
         if (found == archived.end() || found->second.first.isDirectory != source.isDirectory)
-            throw ArchiveFailure::make(kind, kContentMismatchMessage);
+            throw ArchiveFailure::make(kind, contentMismatchMessage(kind));
         if (source.isDirectory) {
             progress.addCompletedUnits(1);
             continue;

@@ -105,5 +105,7 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
 // The text of a failure whose archive holds other entries than the sources.
 inline constexpr const char* kContentMismatchMessage =
     "el contenido del RAR no coincide con los archivos seleccionados.";
+// The same text naming the format of `kind` (TAR and 7z failures name their own format).
+const char* contentMismatchMessage(ArchiveFailure::Case kind);
 
 } // namespace vexa

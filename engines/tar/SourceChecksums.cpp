@@ -68,7 +68,8 @@ void verifyAgainstSources(const ReadBackEntries& archived, const SourceEntryMap&
         progress.throwIfCancelled();
         const auto found = archived.find(path);
         if (found == archived.end() || found->second.first.isDirectory != source.isDirectory)
-            throw ArchiveFailure::tarFailure(kContentMismatchMessage);
+            throw ArchiveFailure::tarFailure(
+                contentMismatchMessage(ArchiveFailure::Case::tarFailure));
         if (source.isDirectory) {
             progress.addCompletedUnits(1);
             continue;

@@ -6,6 +6,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -235,8 +236,6 @@ TEST_F(VerifyAgainstSources, MatchingArchiveAdvancesByEveryUnit) {
 }
 
 TEST_F(VerifyAgainstSources, EachMismatchIsReportedInTheCallersKind) {
-    const std::string contentMismatch =
-        "el contenido del RAR no coincide con los archivos seleccionados.";
     const std::string changed =
         "«d/a.txt» no coincide con el original. Puede haber cambiado durante la compresión.";
     struct Case {
@@ -245,24 +244,31 @@ TEST_F(VerifyAgainstSources, EachMismatchIsReportedInTheCallersKind) {
         std::string payload;
     };
     const std::vector<Case> cases = {
-        {"missing entry", [](auto& a) { a.erase("d/vacio"); }, contentMismatch},
-        {"folder read as file", [](auto& a) { a["d/"].first.isDirectory = false; },
-         contentMismatch},
-        {"file read as folder", [](auto& a) { a["d/a.txt"].first.isDirectory = true; },
-         contentMismatch},
+        {"missing entry", [](auto& a) { a.erase("d/vacio"); }, ""},
+        {"folder read as file", [](auto& a) { a["d/"].first.isDirectory = false; }, ""},
+        {"file read as folder", [](auto& a) { a["d/a.txt"].first.isDirectory = true; }, ""},
         {"size differs", [](auto& a) { a["d/a.txt"].first.size = 5; }, changed},
         {"no checksum", [](auto& a) { a["d/a.txt"].second.reset(); }, changed},
         {"checksum differs", [](auto& a) { a["d/a.txt"].second = zlibCRC("hol@"); }, changed},
     };
-    for (const auto kind : {ArchiveFailure::Case::rarCreation, ArchiveFailure::Case::rarEdit,
-                            ArchiveFailure::Case::sevenZipFailure}) {
+    // A wrong set of entries names the caller's format.
+    const std::map<ArchiveFailure::Case, std::string> contentMismatch = {
+        {ArchiveFailure::Case::rarCreation,
+         "el contenido del RAR no coincide con los archivos seleccionados."},
+        {ArchiveFailure::Case::rarEdit,
+         "el contenido del RAR no coincide con los archivos seleccionados."},
+        {ArchiveFailure::Case::sevenZipFailure,
+         "el contenido del 7z no coincide con los archivos seleccionados."},
+        {ArchiveFailure::Case::tarFailure,
+         "el contenido del TAR no coincide con los archivos seleccionados."}};
+    for (const auto& [kind, mismatch] : contentMismatch) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
             ReadBackEntries spoiled = archived;
             c.spoil(spoiled);
             Progress progress;
             EXPECT_EQ(failureOf([&] { verifyRARAgainstSources(spoiled, sources, progress, kind); }),
-                      ArchiveFailure::make(kind, c.payload));
+                      ArchiveFailure::make(kind, c.payload.empty() ? mismatch : c.payload));
         }
     }
 }
