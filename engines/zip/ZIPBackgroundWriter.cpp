@@ -2,6 +2,7 @@
 
 #include "platform/FileOperations.h"
 
+#include <isa-l/crc.h>
 #include <zlib.h>
 
 namespace vexa {
@@ -47,7 +48,7 @@ std::uint32_t ZIPBackgroundWriter::finish() {
 }
 
 void ZIPBackgroundWriter::run() {
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     try {
         while (true) {
             std::size_t index = 0;
@@ -61,7 +62,7 @@ void ZIPBackgroundWriter::run() {
                 length = lengths_[index];
             }
             const unsigned char* data = pieces_[index].get();
-            crc = crc32(crc, data, static_cast<uInt>(length));
+            crc = crc32_gzip_refl(crc, data, length);
             files::writeAll(fd_, data, length, location_);
             progress_.addCompletedUnits(static_cast<std::int64_t>(length));
             {

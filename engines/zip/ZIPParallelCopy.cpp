@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <isa-l/crc.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -61,7 +62,7 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
                                                           : zipstatus::endOfStream);
                     got += static_cast<std::size_t>(count);
                 }
-                crcs[index] = crc32(crc32(0L, Z_NULL, 0), buffer.get(), static_cast<uInt>(length));
+                crcs[index] = crc32_gzip_refl(0, buffer.get(), length);
                 bool mine = false;
                 {
                     std::unique_lock lock(turnMutex);
