@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -486,10 +487,15 @@ std::string newUUIDString() {
     return text;
 }
 
-void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const Path& location) {
+namespace {
+
+// Writes every byte, at `offset` onwards when one is given, else at the file's position.
+void writeEveryByte(int fd, const void* data, std::size_t size, std::optional<off_t> offset,
+                    const Path& location) {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = ::pwrite(fd, bytes, size, offset);
+        const ssize_t written =
+            offset ? ::pwrite(fd, bytes, size, *offset) : ::write(fd, bytes, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -497,22 +503,19 @@ void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const 
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
-        offset += written;
+        if (offset)
+            *offset += written;
     }
 }
 
+} // namespace
+
+void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const Path& location) {
+    writeEveryByte(fd, data, size, offset, location);
+}
+
 void writeAll(int fd, const void* data, std::size_t size, const Path& location) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(location, true);
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
+    writeEveryByte(fd, data, size, std::nullopt, location);
 }
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
