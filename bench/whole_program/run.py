@@ -311,14 +311,18 @@ def extraction7z(name: str, what: str, corpus: str) -> Job:
         [corpus])
 
 
+def vexa_creation(source, settings: str, extension: str, format_word: str) -> Runner:
+    """`vexa` creating nuevo.<extension> from `source(c)` with the given `ajustar` settings."""
+    return vexa(lambda c: f"anadir-fuente {source(c)}; {settings}; ajustar nombre nuevo; crear",
+                lambda c: f"{c.out}\n", f"{format_word} creado correctamente",
+                output=lambda c: c.out / f"nuevo.{extension}")
+
+
 def creation(name: str, what: str, corpus: str, item: str) -> Job:
     src = lambda c: c.corpus(corpus)
     return Job(
         name, what,
-        vexa(lambda c: f"fuentes; anadir-fuente {src(c) / item}; ajustar formato zip; "
-                       f"ajustar nombre nuevo; crear",
-             lambda c: f"{c.out}\n", "ZIP creado correctamente",
-             output=lambda c: c.out / "nuevo.zip"),
+        vexa_creation(lambda c: src(c) / item, "ajustar formato zip", "zip", "ZIP"),
         [Runner("zip -6", lambda c: ["zip", "-q", "-r", "-6", str(c.out / "nuevo.zip"), item],
                 cwd=src, output=lambda c: c.out / "nuevo.zip"),
          Runner("bsdtar", lambda c: ["bsdtar", "--format", "zip", "-cf", str(c.out / "nuevo.zip"),
@@ -345,10 +349,9 @@ def creation_tar(name: str, what: str, level: int) -> Job:
     out = lambda c: c.out / "nuevo.tar.zst"
     return Job(
         name, what,
-        vexa(lambda c: f"anadir-fuente {src(c) / 'arbol'}; ajustar formato tar; "
-                       f"ajustar compresion-tar zstd; ajustar nivel {level}; "
-                       f"ajustar nombre nuevo; crear",
-             lambda c: f"{c.out}\n", "TAR creado correctamente", output=out),
+        vexa_creation(lambda c: src(c) / "arbol",
+                      f"ajustar formato tar; ajustar compresion-tar zstd; ajustar nivel {level}",
+                      "tar.zst", "TAR"),
         [Runner(f"tar -I 'zstd -{level} -T0'",
                 lambda c: ["tar", "-I", f"zstd -{level} -T0", "-cf", str(out(c)), "arbol"],
                 cwd=src, output=out)],
@@ -362,9 +365,8 @@ def creation_7z(name: str, what: str, level: int) -> Job:
     out = lambda c: c.out / "nuevo.7z"
     return Job(
         name, what,
-        vexa(lambda c: f"anadir-fuente {src(c) / 'arbol'}; ajustar formato 7z; "
-                       f"ajustar nivel {level}; ajustar nombre nuevo; crear",
-             lambda c: f"{c.out}\n", "7z creado correctamente", output=out),
+        vexa_creation(lambda c: src(c) / "arbol", f"ajustar formato 7z; ajustar nivel {level}",
+                      "7z", "7z"),
         [Runner("bsdtar", lambda c: ["bsdtar", "--format", "7zip", "--options",
                                      f"7zip:compression=lzma2,7zip:compression-level={level}",
                                      "-cf", str(out(c)), "arbol"], cwd=src, output=out)],
@@ -394,10 +396,8 @@ def rar_creation(name: str, what: str, corpus: str, item: str) -> Job:
     src = lambda c: c.corpus(corpus)
     return Job(
         name, what,
-        vexa(lambda c: f"anadir-fuente {src(c) / item}; ajustar formato rar; ajustar nivel 3; "
-                       f"ajustar nombre nuevo; crear",
-             lambda c: f"{c.out}\n", "RAR creado correctamente",
-             output=lambda c: c.out / "nuevo.rar"),
+        vexa_creation(lambda c: src(c) / item, "ajustar formato rar; ajustar nivel 3", "rar",
+                      "RAR"),
         [Runner("rar a -m3", lambda c: ["rar", "a", "-idq", "-m3", "-r", str(c.out / "nuevo.rar"),
                                         item], cwd=src, output=lambda c: c.out / "nuevo.rar")],
         [corpus])
