@@ -221,10 +221,6 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // folder and returns the archive.
     std::filesystem::path rename(const ArchiveItem& item, const std::filesystem::path& archive,
                                  const std::string& newName, Progress& progress) const;
-    // (old path, new path) position by position, as long as the shorter list.
-    static std::vector<std::pair<std::string, std::string>>
-    renamedPaths(const std::vector<ArchiveItem>& oldEntries,
-                 const std::vector<ArchiveItem>& newEntries);
     // The comparison key of a path: without "/" at both ends, in NFC, lower-cased unless
     // `caseSensitive`.
     static std::string nameKey(const std::string& path, bool caseSensitive);

@@ -3,7 +3,6 @@
 #include "platform/FileOperations.h"
 
 #include <isa-l/crc.h>
-#include <zlib.h>
 
 namespace vexa {
 

@@ -51,7 +51,7 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
     }
 
     Progress verification;
-    ZIPArchiveEngine(*this).list(temporaryArchive, verification);
+    listArchive(temporaryArchive, verification);
     progress.throwIfCancelled();
 
     if (splitSize > 0) {

@@ -86,15 +86,4 @@ std::filesystem::path ZIPArchiveEngine::rename(const ArchiveItem& item,
     return rewrite(archive, listing.entries, {}, renames, progress, fingerprint, std::nullopt);
 }
 
-std::vector<std::pair<std::string, std::string>>
-ZIPArchiveEngine::renamedPaths(const std::vector<ArchiveItem>& oldEntries,
-                               const std::vector<ArchiveItem>& newEntries) {
-    std::vector<std::pair<std::string, std::string>> pairs;
-    const std::size_t count = std::min(oldEntries.size(), newEntries.size());
-    pairs.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        pairs.emplace_back(oldEntries[i].path, newEntries[i].path);
-    return pairs;
-}
-
 } // namespace vexa

@@ -8,6 +8,7 @@
 #include "engines/zip/container/ZipHandle.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
@@ -107,8 +108,7 @@ std::vector<Chunk> chunksOf(const std::vector<ArchiveItem>& entries, unsigned wo
 constexpr std::int64_t largeEntrySize = 8 << 20;
 
 unsigned workerCount() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(cores, 1u, 8u);
+    return std::min(platform::usableCores(), 8u);
 }
 
 } // namespace

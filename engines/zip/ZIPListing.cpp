@@ -102,10 +102,6 @@ std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::p
     return remembered;
 }
 
-// The caller keeps its own copy of what `list` returns; past this size a second copy for the
-// next edit costs more memory than walking the central directory again costs time.
-constexpr std::size_t largestRemembered = 100'000;
-
 } // namespace
 
 ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Progress& progress) {
@@ -114,7 +110,7 @@ ArchiveSummary ZIPArchiveEngine::list(const std::filesystem::path& archive, Prog
     // Taken before the read, so that a change during it never matches later.
     const std::string identity = ziplistingcache::identity(archive);
     ArchiveSummary summary = listArchive(archive, progress);
-    if (summary.entries.size() <= largestRemembered)
+    if (summary.entries.size() <= ziplistingcache::largestRemembered)
         ziplistingcache::remember(std::make_shared<const ArchiveSummary>(summary), identity);
     return summary;
 }

@@ -18,7 +18,10 @@ std::string identity(const std::filesystem::path& file) {
 }
 
 void remember(std::shared_ptr<const ArchiveSummary> kept, const std::string& archiveIdentity) {
-    slot().remember(std::move(kept), archiveIdentity);
+    if (kept->entries.size() > largestRemembered)
+        slot().forget();
+    else
+        slot().remember(std::move(kept), archiveIdentity);
 }
 
 std::shared_ptr<const ArchiveSummary> find(const std::filesystem::path& archive) {

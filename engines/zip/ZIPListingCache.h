@@ -16,6 +16,10 @@ namespace ziplistingcache {
 
 // What tells one state of the file from another; empty when it cannot be looked at.
 std::string identity(const std::filesystem::path& file);
+// Whoever asked for a listing holds a copy of it too; past this size a second copy costs more
+// memory than walking the central directory again costs time, so larger ones are not kept.
+inline constexpr std::size_t largestRemembered = 100'000;
+
 // Remembers `summary`, whose archive had `archiveIdentity` before it was read; the identities of
 // the other parts are taken now.
 void remember(std::shared_ptr<const ArchiveSummary> summary, const std::string& archiveIdentity);

@@ -34,7 +34,9 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::mutex failureMutex;
-    std::size_t failedAt = pieces;
+    // The first failed piece; the pieces before it are still written, so that the failure
+    // reported is the one a single pass would meet first.
+    std::atomic<std::size_t> failedAt{pieces};
     std::exception_ptr failure;
     // Pieces are written in turn, in order: writers of one file queue on its inode lock in the
     // kernel, spinning there, while a thread waiting here sleeps and the others read on.
@@ -66,7 +68,8 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
                 bool mine = false;
                 {
                     std::unique_lock lock(turnMutex);
-                    turnChanged.wait(lock, [&] { return turn == index || stop.load(); });
+                    turnChanged.wait(lock,
+                                     [&] { return turn == index || index > failedAt.load(); });
                     mine = turn == index;
                 }
                 if (!mine)
@@ -81,7 +84,7 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
             } catch (...) {
                 {
                     std::lock_guard lock(failureMutex);
-                    if (index < failedAt) {
+                    if (index < failedAt.load()) {
                         failedAt = index;
                         failure = std::current_exception();
                     }

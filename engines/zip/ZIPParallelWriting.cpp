@@ -5,6 +5,7 @@
 #include "engines/zip/ZIPWriter.h"
 #include "engines/zip/container/WinZipAes.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
-#include <sched.h>
 #include <system_error>
 #include <thread>
 #include <zlib.h>
@@ -29,14 +29,8 @@ constexpr std::int64_t plannedBytesLimit = 16 << 20;
 constexpr std::size_t plannedPiecesLimit = 512;
 constexpr int aesStrength = 3;
 
-// The cores this process may run on, which a container or taskset may hold below the machine's.
 unsigned workerCount() {
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    const int allowed = ::sched_getaffinity(0, sizeof cores, &cores) == 0
-                            ? CPU_COUNT(&cores)
-                            : static_cast<int>(std::thread::hardware_concurrency());
-    return static_cast<unsigned>(std::clamp(allowed, 1, 8));
+    return std::min(platform::usableCores(), 8u);
 }
 
 // One entry as the writer plans it; its pieces (none for a folder) share its source.
