@@ -115,10 +115,12 @@ void ArchiveReadHandle::keepLentBlock() {
         if (captured_.size() > captureCap)
             captureBroken_ = true;
     }
-    std::size_t kept = std::min(lentSize_, historySize);
-    std::size_t older = std::min(history_.size(), historySize - kept);
-    history_.erase(history_.begin(), history_.end() - static_cast<std::ptrdiff_t>(older));
-    history_.insert(history_.end(), lent_ + lentSize_ - kept, lent_ + lentSize_);
+    if (keepsHistory_) {
+        std::size_t kept = std::min(lentSize_, historySize);
+        std::size_t older = std::min(history_.size(), historySize - kept);
+        history_.erase(history_.begin(), history_.end() - static_cast<std::ptrdiff_t>(older));
+        history_.insert(history_.end(), lent_ + lentSize_ - kept, lent_ + lentSize_);
+    }
     lentStart_ += static_cast<std::int64_t>(lentSize_);
     lent_ = nullptr;
     lentSize_ = 0;

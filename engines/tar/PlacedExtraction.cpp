@@ -94,10 +94,11 @@ class Extraction {
         if (pieces_.empty())
             return;
         std::size_t count = std::clamp<std::size_t>(threads, 1, pieces_.size());
-        std::vector<std::thread> workers;
+        // Joined on the way out too, should starting one of them fail.
+        std::vector<std::jthread> workers;
         for (std::size_t i = 0; i < count; ++i)
             workers.emplace_back([this] { work(); });
-        for (std::thread& worker : workers)
+        for (std::jthread& worker : workers)
             worker.join();
         if (failure_)
             std::rethrow_exception(failure_);

@@ -53,6 +53,8 @@ std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fi
             try {
                 count = preadSome(descriptor, buffer.data(), buffer.size(), position);
             } catch (...) {
+                // Not read by blocks, then: the ordinary decoding meets the same failure and
+                // names the archive.
                 break;
             }
             position += static_cast<std::int64_t>(count);

@@ -100,11 +100,21 @@ XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vecto
         std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
                   maximumThreads, affordable, std::max<std::size_t>(blocks_.size(), 1)});
     window_ = count;
-    for (std::size_t i = 0; i < count; ++i)
-        threads_.emplace_back([this] { work(); });
+    try {
+        for (std::size_t i = 0; i < count; ++i)
+            threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        // No destructor runs for a constructor that throws: the started threads end here.
+        stopThreads();
+        throw;
+    }
 }
 
 XzHeaderSource::~XzHeaderSource() {
+    stopThreads();
+}
+
+void XzHeaderSource::stopThreads() noexcept {
     stopping_ = true;
     { std::lock_guard lock(mutex_); }
     changed_.notify_all();

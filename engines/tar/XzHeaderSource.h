@@ -50,6 +50,7 @@ class XzHeaderSource : public LendingSource {
     bool servedUnreadable(std::int64_t from, std::int64_t to);
 
   private:
+    void stopThreads() noexcept;
     struct Kept {
         std::int64_t offset = 0; // in the stream
         std::size_t start = 0;   // in the sketch's bytes
