@@ -342,19 +342,13 @@ void replaceItem(const Path& given, const Path& replacement) {
     // Another file system: copy beside the original first, then rename over it, so that a
     // failed copy never touches the original. The copy sits in a held work folder so that
     // another run's sweep cannot take it half-way.
-    const Path folder = itemReplacementDirectory(given);
-    const Path staging = folder / paths::lastPathComponent(original);
-    try {
-        copyTree(replacement, staging);
-        if (adopt)
-            adoptOwnerAndMode(staging, originalInfo);
-        if (const int stagingError = renameOver(staging, original))
-            fail(original, true, stagingError);
-    } catch (...) {
-        removeItemIgnoringErrors(folder);
-        throw;
-    }
-    removeItemIgnoringErrors(folder);
+    const ScopedRemoval folder(itemReplacementDirectory(given));
+    const Path staging = folder.location() / paths::lastPathComponent(original);
+    copyTree(replacement, staging);
+    if (adopt)
+        adoptOwnerAndMode(staging, originalInfo);
+    if (const int stagingError = renameOver(staging, original))
+        fail(original, true, stagingError);
     removeItemIgnoringErrors(replacement);
 }
 

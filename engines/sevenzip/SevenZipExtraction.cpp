@@ -8,7 +8,6 @@
 #include "platform/PlatformError.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -56,15 +55,12 @@ void finishFile(int descriptor, const SevenZipEntry& entry, const std::filesyste
 // Streams one file from `read` (0 at its end) to a new file at `location`.
 template <typename Read>
 void writeFile(Read&& read, const SevenZipEntry& entry, const std::filesystem::path& location,
-               std::vector<std::uint8_t>& buffer, Progress& progress,
-               const std::atomic<bool>& stop) {
+               std::vector<std::uint8_t>& buffer, Progress& progress) {
     createFolders(location.parent_path());
-    files::FileDescriptor file(files::createFile(location, 0600));
+    files::FileDescriptor file(files::createPrivateFile(location));
     std::int64_t written = 0;
     while (true) {
         progress.throwIfCancelled();
-        if (stop)
-            return;
         const std::size_t count = read(buffer.data(), buffer.size());
         if (count == 0)
             break;
@@ -88,7 +84,6 @@ void writeSequentially(const SevenZipOpenArchive& open, std::map<std::string, Ar
                        Progress& progress, const SevenZipDestination& destination,
                        std::vector<FolderAttributes>& folders) {
     std::vector<std::uint8_t> buffer(blockSize);
-    const std::atomic<bool> never{false};
     SevenZipReader reader(open.volumes, progress);
     while (!pending.empty()) {
         auto entry = reader.next();
@@ -105,7 +100,7 @@ void writeSequentially(const SevenZipOpenArchive& open, std::map<std::string, Ar
             progress.addCompletedUnits(1);
         } else if (entry->type == files::FileType::regular) {
             writeFile([&](std::uint8_t* out, std::size_t size) { return reader.read(out, size); },
-                      *entry, location, buffer, progress, never);
+                      *entry, location, buffer, progress);
         } else {
             throw ArchiveFailure::archiveChanged();
         }
@@ -124,7 +119,7 @@ class FileWriterSink : public SevenZipFileSink {
         entry_ = &*open_.entries[file];
         location_ = destination_(entry_->item);
         createFolders(location_.parent_path());
-        file_ = files::FileDescriptor(files::createFile(location_, 0600));
+        file_ = files::FileDescriptor(files::createPrivateFile(location_));
         written_ = 0;
     }
 
@@ -182,7 +177,6 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
     } else {
         // Decide the password before anything is written: a wrong one writes nothing.
         const auto password = resolveSevenZipDataPassword(open, progress);
-        const std::atomic<bool> never{false};
         std::vector<std::size_t> withData;
         for (std::size_t file = 0; file < open.entries.size(); ++file) {
             const auto& entry = open.entries[file];
@@ -202,7 +196,7 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
             } else if (!open.archive->fileStreams()[file]) {
                 std::vector<std::uint8_t> none;
                 writeFile([](std::uint8_t*, std::size_t) { return std::size_t{0}; }, *entry,
-                          location, none, progress, never);
+                          location, none, progress);
             } else {
                 withData.push_back(file);
             }
