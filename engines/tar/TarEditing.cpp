@@ -1,6 +1,5 @@
 #include "ArchiveWriteHandle.h"
 #include "Crc32.h"
-#include "SourceChecksums.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
 #include "TarEntryReader.h"
@@ -8,6 +7,7 @@
 #include "TarOutputCheck.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
+#include "core/archive/SourceChecksums.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
@@ -124,7 +124,7 @@ void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
 }
 
 void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries& kept,
-                         const SourceEntryMap& added, tar::SourceChecksums& checksums,
+                         const SourceEntryMap& added, SourceChecksums& checksums,
                          Progress& progress) {
     if (archived.size() != kept.size() + added.size())
         throw ArchiveFailure::tarFailure(changeMismatchMessage);
@@ -136,7 +136,8 @@ void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries&
     for (const auto& [entryPath, source] : added)
         if (!archived.contains(entryPath) || kept.contains(entryPath))
             throw ArchiveFailure::tarFailure(changeMismatchMessage);
-    tar::verifyAgainstSources(archived, added, checksums, progress);
+    verifyRARAgainstSources(archived, added, progress, ArchiveFailure::Case::tarFailure,
+                            &checksums);
 }
 
 // Writes the kept entries (renamed as `change` says) and then the added ones into a new file
@@ -166,6 +167,9 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     path output = work / tar::workFileName(compression, false);
     ReadBackEntries kept;
     ReadBackEntries archived;
+    // The added files are hashed while the archive is written and read back; one that changed
+    // by the end of the writing is hashed again.
+    SourceChecksums checksums(added, progress);
     {
         tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar,
@@ -187,11 +191,10 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
         for (const auto& [entryPath, source] : added)
             tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
         writer.finish();
+        checksums.writerEnded();
         archived = check.result();
     }
 
-    // The added files are read again on threads of their own while the comparison goes on.
-    tar::SourceChecksums checksums(added, progress);
     compareWithExpected(archived, kept, added, checksums, progress);
     progress.throwIfCancelled();
     if (fingerprintOf(archive) != start.fingerprint)
