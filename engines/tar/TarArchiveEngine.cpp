@@ -35,11 +35,14 @@ constexpr std::size_t bufferSize = 256 * 1024;
 
 namespace {
 
+// `byHeaders` tells, once the reading started, whether it reads kept headers alone.
 ArchiveSummary listReading(const path& archive, Progress& progress, bool countsUnits,
-                           bool headersOnly) {
+                           bool headersOnly, bool* byHeaders = nullptr) {
     if (countsUnits)
         progress.setCompletedUnitCount(0);
     tar::TarEntryReader reader(archive, progress, countsUnits, nullptr, headersOnly);
+    if (byHeaders != nullptr)
+        *byHeaders = reader.readsHeadersOnly();
     if (countsUnits)
         progress.setTotalUnitCount(reader.archiveSize());
     std::vector<ArchiveItem> entries;
@@ -99,22 +102,16 @@ ArchiveSummary listReading(const path& archive, Progress& progress, bool countsU
     return *remembered;
 }
 
-bool isXzFile(const path& archive) {
-    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    char start[6];
-    return file.get() >= 0 && ::pread(file.get(), start, sizeof start, 0) == sizeof start &&
-           tar::XzStreamReader::hasMagic(start, sizeof start);
-}
-
 } // namespace
 
 ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
+    bool byHeaders = false;
     try {
-        return listReading(archive, progress, countsUnits, true);
+        return listReading(archive, progress, countsUnits, true, &byHeaders);
     } catch (const ArchiveFailure&) {
         // Read by its headers alone, an xz archive may fail where a whole reading would not
         // (too many headers kept, an unusual header); the whole reading has the last word.
-        if (!isXzFile(archive))
+        if (!byHeaders)
             throw;
     }
     return listReading(archive, progress, countsUnits, false);
@@ -164,7 +161,7 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
     if (!placements || placements->size() != listing.entries.size())
         return false;
     std::shared_ptr<const tar::GzipAccessPoints> gzipPoints = tar::rememberedGzipPoints(listing);
-    if (!gzipPoints && !isXzFile(archive))
+    if (!gzipPoints && listing.compression != TarCompression::xz)
         return false;
     // What a pieced extraction keeps of each chosen entry (name, place, state: some 200 bytes)
     // must leave room for its decoders within 64 MiB: many more entries than this, small

@@ -90,8 +90,7 @@ std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fi
     return blocks;
 }
 
-XzBlockDecoder::XzBlockDecoder(int descriptor, const XzBlock& block)
-    : descriptor_(descriptor), block_(block) {
+XzBlockDecoder::XzBlockDecoder(int descriptor, const XzBlock& block) : descriptor_(descriptor) {
     filters_[0].id = LZMA_VLI_UNKNOWN;
     std::uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
     preadAll(descriptor, header, 1, block.compressedOffset);

@@ -39,7 +39,6 @@ class XzBlockDecoder : public ByteSource {
 
   private:
     int descriptor_;
-    XzBlock block_;
     lzma_filter filters_[LZMA_FILTERS_MAX + 1];
     lzma_block header_{};
     lzma_stream stream_ = LZMA_STREAM_INIT;
