@@ -180,6 +180,11 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
     return static_cast<std::uint32_t>(crc);
 }
 
+std::string changedSourceMessage(const std::string& entryPath) {
+    return "«" + entryPath +
+           "» no coincide con el original. Puede haber cambiado durante la compresión.";
+}
+
 const char* contentMismatchMessage(ArchiveFailure::Case kind) {
     switch (kind) {
     case ArchiveFailure::Case::tarFailure:
@@ -207,9 +212,7 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
         if (item.size != source.size || !crc ||
             (checksums ? checksums->crc(source, progress) : crc32OfFile(source.url, progress)) !=
                 *crc)
-            throw ArchiveFailure::make(kind, "«" + path +
-                                                 "» no coincide con el original. Puede haber "
-                                                 "cambiado durante la compresión.");
+            throw ArchiveFailure::make(kind, changedSourceMessage(path));
         if (source.size == 0)
             progress.addCompletedUnits(1);
     }

@@ -105,6 +105,8 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
 // The text of a failure whose archive holds other entries than the sources.
 inline constexpr const char* kContentMismatchMessage =
     "el contenido del RAR no coincide con los archivos seleccionados.";
+// The text of a failure whose source `entryPath` no longer reads as it was archived.
+std::string changedSourceMessage(const std::string& entryPath);
 // The same text naming the format of `kind` (TAR and 7z failures name their own format).
 const char* contentMismatchMessage(ArchiveFailure::Case kind);
 

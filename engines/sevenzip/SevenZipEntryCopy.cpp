@@ -45,7 +45,7 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
     if (::fstat(file.get(), &status) != 0)
         throw PlatformError::fromErrno(errno, source.url.string(), false);
     if (!S_ISREG(status.st_mode))
-        throw ArchiveFailure::sevenZipFailure(sevenZipChangedSourceMessage(path));
+        throw ArchiveFailure::sevenZipFailure(changedSourceMessage(path));
     writer.beginEntry(path, files::FileType::regular, source.size, status.st_mode & 0777,
                       fileTime(status.st_mtim));
     std::int64_t remaining = source.size;
@@ -61,7 +61,7 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
         }
         // The archive already announced the collected size: a shorter file cannot fill it.
         if (count == 0)
-            throw ArchiveFailure::sevenZipFailure(sevenZipChangedSourceMessage(path));
+            throw ArchiveFailure::sevenZipFailure(changedSourceMessage(path));
         writer.writeData(buffer.data(), static_cast<std::size_t>(count));
         remaining -= count;
         progress.addCompletedUnits(count);
@@ -192,11 +192,6 @@ std::set<std::string> copyWholeFolders(const std::vector<std::filesystem::path>&
 }
 
 } // namespace
-
-std::string sevenZipChangedSourceMessage(const std::string& entryPath) {
-    return "«" + entryPath +
-           "» no coincide con el original. Puede haber cambiado durante la compresión.";
-}
 
 ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& volumes,
                                     const std::vector<ArchiveItem>& listed,

@@ -34,7 +34,4 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
 void writeSevenZipSources(const SourceEntryMap& sources, SevenZipArchiveWriter& writer,
                           Progress& progress);
 
-// The text of a failure whose source changed while it was being archived.
-std::string sevenZipChangedSourceMessage(const std::string& entryPath);
-
 } // namespace vexa

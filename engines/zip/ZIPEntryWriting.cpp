@@ -2,6 +2,7 @@
 #include "core/archive/PasswordVariants.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPEntryHeader.h"
+#include "engines/zip/ZIPPieceCompression.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
@@ -65,11 +66,8 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
         total += count;
         child->setCompletedUnitCount(total);
     }
-    // Named as the other writers name a source that changed under the read.
     if (total != size)
-        throw ArchiveFailure::corrupt("«" + path +
-                                      "» no coincide con el original. Puede haber cambiado "
-                                      "durante la compresión.");
+        throwSourceChanged(path);
     try {
         file.close();
     } catch (const std::exception&) {

@@ -1,6 +1,7 @@
 #include "engines/zip/ZIPPieceCompression.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/container/WinZipAes.h"
 #include "platform/PlatformError.h"
@@ -33,9 +34,7 @@ ssize_t readSome(int fd, std::uint8_t* buffer, std::size_t length, std::optional
 
 void throwSourceChanged(const std::string& path) {
     // Named as the other writers name a source that changed under the read.
-    throw ArchiveFailure::corrupt("«" + path +
-                                  "» no coincide con el original. Puede haber cambiado "
-                                  "durante la compresión.");
+    throw ArchiveFailure::corrupt(changedSourceMessage(path));
 }
 
 void PieceBytes::reserve(std::size_t capacity) {
