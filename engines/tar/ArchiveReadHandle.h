@@ -43,8 +43,9 @@ class ArchiveReadHandle {
     // Keeping the header bytes of one entry, for a source that lends its blocks: begin before
     // next() and finish after it. finishCapture gives the CRC-32 of the bytes consumed in
     // between and where they began in the decoded stream; none when they could not be kept.
-    // Captures need the bytes before the block being read; only readings that capture keep them.
-    void keepHistory() { keepsHistory_ = true; }
+    // Captures need the bytes before the block being read, kept from the first block on; a
+    // reading that never captures stops keeping them.
+    void dropHistory() { keepsHistory_ = false; }
     void startCapture();
     std::optional<std::uint32_t> finishCapture(std::int64_t& start);
     // How far the decoded stream has been consumed.
@@ -73,7 +74,7 @@ class ArchiveReadHandle {
     std::vector<char> history_; // the bytes just before lentStart_
     bool capturing_ = false;
     bool captureBroken_ = false;
-    bool keepsHistory_ = false;
+    bool keepsHistory_ = true;
     std::int64_t captureStart_ = 0;
     std::vector<char> captured_; // from captureStart_ up to lentStart_
 };

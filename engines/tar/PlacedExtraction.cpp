@@ -23,10 +23,6 @@ namespace vexa::tar {
 namespace {
 
 constexpr std::size_t chunkSize = 256 * 1024;
-// The decoders together, beside everything else an extraction holds, stay within 64 MiB: three
-// blocks of xz -6 (8 MiB dictionaries) at once; four took 63.5 MiB with 20,000 files.
-constexpr std::uint64_t decoderBudget = 30ull << 20;
-constexpr std::size_t maximumThreads = 8;
 constexpr std::size_t stripeCount = 64;
 // Completed units are reported in steps of this many bytes, so the threads rarely meet there.
 constexpr std::int64_t reportStep = 1 << 20;
@@ -299,13 +295,8 @@ bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<Pla
         pieces.push_back({block.uncompressedOffset, block.uncompressedSize, [descriptor, block] {
                               return std::make_unique<XzBlockDecoder>(descriptor, block);
                           }});
-    std::uint64_t perThread = XzBlockDecoder(descriptor, blocks->front()).memoryUsage() + chunkSize;
-    std::size_t affordable =
-        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
-    std::size_t threads =
-        std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
-                  maximumThreads, affordable});
-    return extractPieces(entries, std::move(pieces), threads, tree, progress);
+    return extractPieces(entries, std::move(pieces),
+                         xzDecodingThreads(descriptor, *blocks, chunkSize), tree, progress);
 }
 
 } // namespace vexa::tar

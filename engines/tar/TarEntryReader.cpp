@@ -67,7 +67,6 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
                 file_.descriptor(), file_.size(), std::move(*blocks), progress, countsUnits);
             archive_ = std::make_unique<ArchiveReadHandle>(*headerSource_,
                                                            ArchiveReadHandle::Content::tar, false);
-            archive_->keepHistory();
             return;
         }
     }
@@ -96,8 +95,8 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
     } else if (ahead_) {
         archive_ =
             std::make_unique<ArchiveReadHandle>(*ahead_, ArchiveReadHandle::Content::tar, false);
-        if (headersOnly_)
-            archive_->keepHistory();
+        if (!headersOnly_)
+            archive_->dropHistory();
     } else {
         archive_ = std::make_unique<ArchiveReadHandle>(file_, ArchiveReadHandle::Content::tar, true,
                                                        &file_);

@@ -2,6 +2,7 @@
 
 #include "TarReadFailure.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -162,6 +163,16 @@ std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
             throw damagedArchive();
     }
     return capacity - stream_.avail_out;
+}
+
+std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
+                              std::size_t bufferSize) {
+    constexpr std::uint64_t decoderBudget = 30ull << 20;
+    const std::uint64_t perThread =
+        XzBlockDecoder(descriptor, blocks.front()).memoryUsage() + bufferSize;
+    const auto affordable =
+        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
+    return std::min<std::size_t>({platform::usableCores(), 8, affordable});
 }
 
 } // namespace vexa::tar

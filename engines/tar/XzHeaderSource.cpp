@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::int64_t recordSize = 512;
 constexpr std::size_t chunkSize = 256 * 1024;
-// As for the extraction by blocks: three decoders of xz -6 blocks at once, beside what the
-// blocks keep.
-constexpr std::uint64_t decoderBudget = 30ull << 20;
-constexpr std::size_t maximumThreads = 8;
 // What one block may keep: some 13,000 headers of short names (a 24 MiB block of xz -6 with
 // entries of 2 KiB on average). A block of more entries than that (tiny files) is listed from
 // the start instead, so that the blocks alive at once keep at most 12 MiB.
@@ -91,14 +87,10 @@ XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vecto
         unitsAtEnd_ -= block.totalSize;
     if (!blocks_.empty())
         total_ = blocks_.back().uncompressedOffset + blocks_.back().uncompressedSize;
-    std::uint64_t perThread =
-        blocks_.empty() ? 1
-                        : XzBlockDecoder(descriptor_, blocks_.front()).memoryUsage() + chunkSize;
-    std::size_t affordable =
-        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
     std::size_t count =
-        std::min({static_cast<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u)),
-                  maximumThreads, affordable, std::max<std::size_t>(blocks_.size(), 1)});
+        blocks_.empty()
+            ? 1
+            : std::min(xzDecodingThreads(descriptor_, blocks_, chunkSize), blocks_.size());
     window_ = count;
     try {
         for (std::size_t i = 0; i < count; ++i)
