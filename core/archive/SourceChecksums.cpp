@@ -2,10 +2,13 @@
 
 #include "platform/FileOperations.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -13,26 +16,35 @@ namespace vexa {
 
 namespace {
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 std::int64_t nanoseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
 } // namespace
 
+SourceChecksums::Look::Look(const struct stat& status)
+    : device(status.st_dev), inode(status.st_ino), size(status.st_size),
+      modified(nanoseconds(status.st_mtim)), changed(nanoseconds(status.st_ctim)) {}
+
 SourceChecksums::SourceChecksums(const SourceEntryMap& sources, const Progress& progress,
-                                 std::chrono::nanoseconds settled)
-    : progress_(progress) {
+                                 std::chrono::nanoseconds settled, Early early)
+    : progress_(progress), settled_(settled) {
     // Filled before the thread starts, which then only changes the values.
     for (const auto& [path, source] : sources)
         if (!source.isDirectory && source.size > 0)
             taken_.emplace(&source, Taken{});
-    thread_ = std::thread([this, &sources, settled] { run(sources, settled); });
+    thread_ = std::thread([this, &sources, settled, early] { run(sources, settled, early); });
+}
+
+void SourceChecksums::offer(const RARSourceEntry& source, std::uint32_t crc,
+                            const struct stat& before, const struct stat& after,
+                            const timespec& readAt) {
+    const auto slot = taken_.find(&source);
+    if (slot == taken_.end() || !S_ISREG(before.st_mode) || Look(before) != Look(after) ||
+        nanoseconds(before.st_ctim) + settled_.count() >= nanoseconds(readAt))
+        return;
+    // The thread leaves the values alone until the writer has ended.
+    slot->second = Taken{true, false, crc, Look(after)};
 }
 
 SourceChecksums::~SourceChecksums() {
@@ -74,6 +86,8 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
     if (file.get() < 0 || ::fstat(file.get(), &before) != 0 || !S_ISREG(before.st_mode) ||
         (!final && nanoseconds(before.st_ctim) + settled.count() >= nanoseconds(now)))
         return true;
+    if (block.empty())
+        block.resize(262144);
     uLong crc = crc32(0L, Z_NULL, 0);
     for (;;) {
         if (stopping())
@@ -89,15 +103,18 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
     }
     struct stat after {};
     // A file written to while it was read gives no usable checksum.
-    if (::fstat(file.get(), &after) == 0 && sameFile(before, after))
-        taken = Taken{!final, final, static_cast<std::uint32_t>(crc), after};
+    if (::fstat(file.get(), &after) == 0 && Look(before) == Look(after))
+        taken = Taken{!final, final, static_cast<std::uint32_t>(crc), Look(after)};
     return true;
 }
 
-void SourceChecksums::run(const SourceEntryMap& sources, std::chrono::nanoseconds settled) {
-    std::vector<unsigned char> block(262144);
+void SourceChecksums::run(const SourceEntryMap& sources, std::chrono::nanoseconds settled,
+                          Early early) {
+    std::vector<unsigned char> block;
     bool stopped = false;
     for (const auto& [path, source] : sources) {
+        if (early == Early::offered)
+            break;
         const auto slot = taken_.find(&source);
         if (slot != taken_.end() && !take(source, slot->second, settled, block)) {
             stopped = true;
@@ -114,19 +131,43 @@ void SourceChecksums::run(const SourceEntryMap& sources, std::chrono::nanosecond
         if (stopping_)
             return;
     }
-    for (auto& [source, taken] : taken_) {
-        if (taken.final)
-            continue;
-        // Read while the writer ran: still valid only if the file looks the same now.
-        struct stat now {};
-        if (taken.early && ::stat(source->url.c_str(), &now) == 0 && sameFile(taken.status, now)) {
-            taken.final = true;
-            continue;
+    std::vector<std::pair<const RARSourceEntry*, Taken*>> pending;
+    for (auto& [source, taken] : taken_)
+        if (!taken.final)
+            pending.emplace_back(source, &taken);
+    std::atomic<std::size_t> claimed{0};
+    const auto lookAgain = [&] {
+        std::vector<unsigned char> own;
+        for (;;) {
+            const std::size_t index = claimed.fetch_add(1, std::memory_order_relaxed);
+            if (index >= pending.size())
+                return;
+            auto& [source, taken] = pending[index];
+            // Read while the writer ran: still valid only if the file looks the same now.
+            struct stat now {};
+            if (taken->early && ::stat(source->url.c_str(), &now) == 0 &&
+                taken->look == Look(now)) {
+                taken->final = true;
+                continue;
+            }
+            *taken = Taken{};
+            if (!take(*source, *taken, settled, own))
+                return;
         }
-        taken = Taken{};
-        if (!take(*source, taken, settled, block))
-            return;
+    };
+    // A look costs a walk of the file's path, and this one comes after the writer, when the
+    // check waits for it: a few threads share a long list.
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(pending.size() / 2048, 3);
+    try {
+        while (helpers.size() < wanted)
+            helpers.emplace_back(lookAgain);
+    } catch (const std::system_error&) {
+        // This thread does the share of any that could not start.
     }
+    lookAgain();
+    for (std::thread& helper : helpers)
+        helper.join();
 }
 
 void SourceChecksums::waitUntilRead() {
@@ -145,7 +186,7 @@ std::uint32_t SourceChecksums::crc(const RARSourceEntry& source, Progress& progr
     const auto slot = taken_.find(&source);
     if (slot != taken_.end() && slot->second.final) {
         progress.throwIfCancelled();
-        progress.addCompletedUnits(slot->second.status.st_size);
+        progress.addCompletedUnits(slot->second.look.size);
         return slot->second.crc;
     }
     return crc32OfFile(source.url, progress);

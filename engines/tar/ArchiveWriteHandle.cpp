@@ -80,10 +80,10 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     // plain TAR keeps the customary full last block.
     if (status == ARCHIVE_OK && (content == Content::raw || compression != TarCompression::none))
         status = archive_write_set_bytes_in_last_block(handle_, 1);
-    // The zstd writer takes the library's output through a callback: large blocks keep the
-    // calls few.
+    // The zstd writer keeps its own buffers: without blocks of the library's, the data goes
+    // straight from the caller's memory to the compressor, without one more copy.
     if (status == ARCHIVE_OK && zstd_)
-        status = archive_write_set_bytes_per_block(handle_, 1 << 20);
+        status = archive_write_set_bytes_per_block(handle_, 0);
     if (status == ARCHIVE_OK)
         status = archive_write_open(handle_, this, nullptr, writeCallback, nullptr);
     if (status != ARCHIVE_OK) {
@@ -162,11 +162,13 @@ void ArchiveWriteHandle::finish() {
 }
 
 void ArchiveWriteHandle::reportLength() {
-    if (growing_ == nullptr)
-        return;
-    off_t length = ::lseek(file_.get(), 0, SEEK_CUR);
-    if (length >= 0)
-        growing_->grew(length);
+    if (zstd_)
+        length_ = zstd_->written();
+    // The reader is woken only for new bytes: most small writes only fill the compressor.
+    if (growing_ != nullptr && length_ != reported_) {
+        reported_ = length_;
+        growing_->grew(length_);
+    }
 }
 
 ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data,
@@ -177,8 +179,10 @@ ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data
     try {
         if (handle->zstd_)
             handle->zstd_->write(data, size);
-        else
+        else {
             files::writeAll(handle->file_.get(), data, size, handle->location_);
+            handle->length_ += static_cast<std::int64_t>(size);
+        }
         handle->reportLength();
         return static_cast<ssize_t>(size);
     } catch (...) {

@@ -68,6 +68,8 @@ class ArchiveWriteHandle {
     std::unique_ptr<ZstdStreamWriter> zstd_;
     archive* handle_ = nullptr;
     GrowingFile* growing_;
+    std::int64_t length_ = 0; // of the file
+    std::int64_t reported_ = 0;
     std::exception_ptr sinkFailure_;
     bool discarding_ = false;
     bool finished_ = false;

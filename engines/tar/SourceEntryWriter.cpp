@@ -1,64 +1,65 @@
 #include "SourceEntryWriter.h"
 
-#include "platform/FileOperations.h"
-#include "platform/PlatformError.h"
+#include "Crc32.h"
+#include "SourceReadAhead.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <exception>
 
 namespace vexa::tar {
 
 namespace {
 
-struct timespec timespecOf(files::FileTime date) {
-    auto since = date.time_since_epoch();
-    auto seconds = std::chrono::floor<std::chrono::seconds>(since);
-    auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
-    return {static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+bool sameStatus(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 } // namespace
 
-void writeSourceEntry(ArchiveWriteHandle& writer, const std::string& path,
-                      const RARSourceEntry& source, std::vector<char>& buffer, Progress& progress) {
-    progress.throwIfCancelled();
-    if (source.isDirectory) {
-        files::FileAttributes attributes = files::attributesOfItem(source.url);
-        writer.begin(
-            {path, true, 0, attributes.permissions, timespecOf(attributes.modificationDate)});
-        progress.addCompletedUnits(1);
-        return;
-    }
-    // Opened before the header goes out, so an unreadable file leaves no entry behind; its
-    // mode and date come from the open file, without looking its path up again.
-    files::FileDescriptor file(::open(source.url.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
-    if (file.get() < 0 || ::fstat(file.get(), &status) != 0)
-        throw PlatformError::fromErrno(errno, source.url.string(), false);
-    writer.begin(
-        {path, false, source.size, static_cast<mode_t>(status.st_mode & 07777), status.st_mtim});
-    std::int64_t remaining = source.size;
-    while (remaining > 0) {
+void writeSourceEntries(ArchiveWriteHandle& writer, const SourceEntryMap& entries,
+                        Progress& progress, SourceChecksums* checksums) {
+    SourceReadAhead ahead(entries, progress);
+    // The file being written: how it looked when its first piece was read, its checksum so
+    // far, and whether every piece saw it unchanged.
+    struct stat before {};
+    timespec readAt{};
+    std::uint32_t crc = 0;
+    std::int64_t written = 0;
+    bool unchanged = true;
+    while (const SourceReadAhead::Piece* piece = ahead.next()) {
         progress.throwIfCancelled();
-        std::size_t wanted =
-            static_cast<std::size_t>(std::min<std::int64_t>(remaining, buffer.size()));
-        ssize_t count = ::read(file.get(), buffer.data(), wanted);
-        if (count < 0 && errno == EINTR)
+        if (piece->failure)
+            std::rethrow_exception(piece->failure);
+        const RARSourceEntry& source = *piece->source;
+        if (piece->first) {
+            before = piece->before;
+            readAt = piece->readAt;
+            writer.begin({*piece->path, source.isDirectory, source.isDirectory ? 0 : source.size,
+                          static_cast<mode_t>(before.st_mode & 07777), before.st_mtim});
+            crc = 0;
+            written = 0;
+            unchanged = true;
+        }
+        if (source.isDirectory) {
+            progress.addCompletedUnits(1);
             continue;
-        if (count < 0)
-            throw PlatformError::fromErrno(errno, source.url.string(), false);
-        if (count == 0)
-            break;
-        writer.write(buffer.data(), static_cast<std::size_t>(count));
-        remaining -= count;
-        progress.addCompletedUnits(count);
+        }
+        unchanged = unchanged && sameStatus(before, piece->before) &&
+                    sameStatus(piece->before, piece->after);
+        if (piece->length > 0) {
+            writer.write(piece->data, piece->length);
+            crc = crc32Update(crc, piece->data, piece->length);
+            written += static_cast<std::int64_t>(piece->length);
+            progress.addCompletedUnits(static_cast<std::int64_t>(piece->length));
+        }
+        if (!piece->last)
+            continue;
+        if (source.size == 0)
+            progress.addCompletedUnits(1);
+        else if (checksums != nullptr && unchanged && written == source.size)
+            checksums->offer(source, crc, before, piece->after, readAt);
     }
-    if (source.size == 0)
-        progress.addCompletedUnits(1);
 }
 
 } // namespace vexa::tar

@@ -167,9 +167,10 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     path output = work / tar::workFileName(compression, false);
     ReadBackEntries kept;
     ReadBackEntries archived;
-    // The added files are hashed while the archive is written and read back; one that changed
-    // by the end of the writing is hashed again.
-    SourceChecksums checksums(added, progress);
+    // The added files are hashed as the writer reads them; one that changed by the end of the
+    // writing is hashed again.
+    SourceChecksums checksums(added, progress, SourceChecksums::defaultSettled,
+                              SourceChecksums::Early::offered);
     {
         tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar,
@@ -188,8 +189,7 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
         }
         if (kept.size() + added.size() != planned.size())
             throw ArchiveFailure::archiveChanged();
-        for (const auto& [entryPath, source] : added)
-            tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
+        tar::writeSourceEntries(writer, added, progress, &checksums);
         writer.finish();
         checksums.writerEnded();
         archived = check.result();

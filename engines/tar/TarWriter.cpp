@@ -17,7 +17,6 @@ namespace {
 
 using std::filesystem::path;
 
-constexpr std::size_t bufferSize = 256 * 1024;
 const char* const insideSourceMessage =
     "el RAR no puede guardarse dentro de una carpeta que se va a comprimir.";
 const char* const tarMismatchMessage =
@@ -59,14 +58,17 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
     if (singleFile && (sources.size() != 1 || compression == TarCompression::none))
         throw ArchiveFailure::unsupportedTar("");
 
-    std::set<std::string> duplicateKeys;
     SourceEntryMap entries;
     std::int64_t units = 0;
-    for (const path& source : sources) {
-        if (liesWithinSource(destination, source))
-            throw ArchiveFailure::tarFailure(insideSourceMessage);
-        collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
-                             entries, units, {ArchiveFormat::tar});
+    {
+        // Only the walk needs the keys: a tree of many files gives their memory to the writer.
+        std::set<std::string> duplicateKeys;
+        for (const path& source : sources) {
+            if (liesWithinSource(destination, source))
+                throw ArchiveFailure::tarFailure(insideSourceMessage);
+            collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
+                                 entries, units, {ArchiveFormat::tar});
+        }
     }
     // The raw format holds the bytes of one file and nothing of a folder.
     if (singleFile && entries.begin()->second.isDirectory)
@@ -78,11 +80,12 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
     files::ScopedRemoval removal(work);
     path output = work / tar::workFileName(compression, singleFile);
     ReadBackEntries archived;
-    // The sources are hashed while the archive is written and read back; a file that changed
-    // by the end of the writing is hashed again (see SourceChecksums).
+    // The sources are hashed as the writer reads them; a file that changed by the end of the
+    // writing is hashed again (see SourceChecksums).
     std::optional<SourceChecksums> checksums;
     if (!singleFile)
-        checksums.emplace(entries, progress);
+        checksums.emplace(entries, progress, SourceChecksums::defaultSettled,
+                          SourceChecksums::Early::offered);
     {
         tar::GrowingFile growing;
         tar::ArchiveWriteHandle writer(output,
@@ -92,9 +95,7 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
         // The archive is read back as it is written.
         tar::ReadBackWhileWriting check(
             output, progress, singleFile ? singleMismatchMessage : tarMismatchMessage, growing);
-        std::vector<char> buffer(bufferSize);
-        for (const auto& [entryPath, source] : entries)
-            tar::writeSourceEntry(writer, entryPath, source, buffer, progress);
+        tar::writeSourceEntries(writer, entries, progress, checksums ? &*checksums : nullptr);
         writer.finish();
         if (checksums)
             checksums->writerEnded();

@@ -95,8 +95,10 @@ void ZstdStreamWriter::drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive) 
         ZSTD_outBuffer output{output_.data(), output_.size(), 0};
         std::size_t remaining = ZSTD_compressStream2(context_, &output, &input, directive);
         check(remaining);
-        if (output.pos > 0)
+        if (output.pos > 0) {
             files::writeAll(descriptor_, output_.data(), output.pos, location_);
+            written_ += static_cast<std::int64_t>(output.pos);
+        }
         bool done = directive == ZSTD_e_continue ? input.pos == input.size : remaining == 0;
         if (done)
             return;

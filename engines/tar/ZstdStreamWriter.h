@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 #include <zstd.h>
@@ -22,6 +23,8 @@ class ZstdStreamWriter {
     void write(const void* data, std::size_t size);
     // Ends the frame and writes what is left; nothing may be written afterwards.
     void finish();
+    // The bytes written to the file so far.
+    std::int64_t written() const { return written_; }
 
   private:
     void drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive);
@@ -30,6 +33,7 @@ class ZstdStreamWriter {
     int descriptor_;
     std::filesystem::path location_;
     std::vector<char> output_;
+    std::int64_t written_ = 0;
     bool finished_ = false;
 };
 

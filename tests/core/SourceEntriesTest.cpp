@@ -5,9 +5,11 @@
 #include "platform/TextRules.h"
 #include "tests/support/TestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include <time.h>
 #include <zlib.h>
 
 namespace vexa {
@@ -312,6 +314,43 @@ TEST_F(VerifyAgainstSources, ChecksumsTakenInAdvanceStillSeeLaterChanges) {
     writeFile(dir / "d/a.txt", "HOLA");
     stale.writerEnded();
     EXPECT_EQ(failureOf([&] { verify(stale); }), ArchiveFailure::rarCreation(changed));
+}
+
+// A writer's own checksum of a file stands for the file while it stays as the writer saw it,
+// so nothing is read again; once the file changed, it is read anew.
+TEST_F(VerifyAgainstSources, OfferedChecksumsStandUntilTheFileChanges) {
+    const std::string changed =
+        "«d/a.txt» no coincide con el original. Puede haber cambiado durante la compresión.";
+    const RARSourceEntry& file = sources.at("d/a.txt");
+    struct stat status {};
+    ASSERT_EQ(::stat(file.url.c_str(), &status), 0);
+    timespec later{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &later);
+    later.tv_sec += 1;
+    const auto verify = [&](SourceChecksums& checksums) {
+        Progress progress;
+        verifyRARAgainstSources(archived, sources, progress, ArchiveFailure::Case::tarFailure,
+                                &checksums);
+    };
+    for (const bool changeIt : {false, true}) {
+        SCOPED_TRACE(changeIt);
+        Progress walk;
+        SourceChecksums checksums(sources, walk, std::chrono::nanoseconds(0),
+                                  SourceChecksums::Early::offered);
+        // Not the file's checksum: taken as offered, the file is not read.
+        checksums.offer(file, zlibCRC("otro"), status, status, later);
+        if (changeIt) {
+            // The same bytes again: only its date tells.
+            writeFile(dir / "d/a.txt", "hola");
+            const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, file.url.c_str(), past, 0), 0);
+        }
+        checksums.writerEnded();
+        if (changeIt)
+            verify(checksums);
+        else
+            EXPECT_EQ(failureOf([&] { verify(checksums); }), ArchiveFailure::tarFailure(changed));
+    }
 }
 
 } // namespace
