@@ -10,17 +10,17 @@
 namespace vexa::tar {
 
 namespace {
-constexpr std::size_t chunkSize = 256 * 1024;
-// What a file costs beyond its data, so that a run of empty files also meets the budget.
-constexpr std::size_t fileCost = 512;
-// Small files are handed over in groups of this many files or bytes.
-constexpr std::size_t gatherFiles = 64;
-constexpr std::size_t gatherBytes = 1 << 20;
+constexpr std::size_t bufferSize = 1 << 20;
+// Files up to this size travel whole in a group; larger ones are written while they are read.
+constexpr std::int64_t groupedFileSize = 256 << 10;
+// A group of many tiny files is handed over before its buffer fills, so that every thread has
+// work early on.
+constexpr std::size_t groupFiles = 128;
 } // namespace
 
 ExtractionWriters::ExtractionWriters(const ExtractionTree& tree, std::size_t threads,
                                      std::size_t budget)
-    : tree_(tree), budget_(budget) {
+    : tree_(tree), bufferCount_(std::max<std::size_t>(budget / bufferSize, 2)) {
     for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i)
         threads_.emplace_back([this] { work(); });
 }
@@ -29,10 +29,11 @@ ExtractionWriters::~ExtractionWriters() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        halted_ = true;
     }
     workAvailable_.notify_all();
     chunkAvailable_.notify_all();
-    roomAvailable_.notify_all();
+    bufferAvailable_.notify_all();
     for (std::thread& thread : threads_)
         thread.join();
 }
@@ -47,100 +48,144 @@ void ExtractionWriters::throwIfFailed() {
     rethrowLocked();
 }
 
-void ExtractionWriters::begin(std::string relative, mode_t permissions,
-                              std::optional<struct timespec> modificationTime, std::int64_t size) {
-    current_ = std::make_shared<Job>();
-    current_->relative = std::move(relative);
-    current_->permissions = permissions;
-    current_->modificationTime = modificationTime;
-    remaining_ = size;
-    filling_ = {};
-    fillingUsed_ = 0;
+void ExtractionWriters::fail(std::exception_ptr failure) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!failure_)
+            failure_ = std::move(failure);
+        // Nothing more is written once one file failed.
+        halted_ = true;
+        stopping_ = true;
+        queue_.clear();
+    }
+    workAvailable_.notify_all();
+    chunkAvailable_.notify_all();
+    bufferAvailable_.notify_all();
+    idle_.notify_all();
 }
 
-void ExtractionWriters::flush(std::unique_lock<std::mutex>& lock) {
-    if (gathered_.empty())
-        return;
-    for (std::shared_ptr<Job>& job : gathered_)
-        queue_.push_back(std::move(job));
-    gathered_.clear();
-    gatheredBytes_ = 0;
+ExtractionWriters::Buffer ExtractionWriters::takeBuffer() {
+    std::unique_lock lock(mutex_);
+    bufferAvailable_.wait(
+        lock, [&] { return !free_.empty() || allocated_ < bufferCount_ || failure_ || stopping_; });
+    rethrowLocked();
+    if (!free_.empty()) {
+        Buffer buffer = std::move(free_.back());
+        free_.pop_back();
+        return buffer;
+    }
+    ++allocated_;
     lock.unlock();
-    workAvailable_.notify_all();
-    lock.lock();
+    return Buffer(new char[bufferSize]);
+}
+
+void ExtractionWriters::giveBack(Buffer buffer) {
+    {
+        std::lock_guard lock(mutex_);
+        free_.push_back(std::move(buffer));
+    }
+    bufferAvailable_.notify_one();
+}
+
+void ExtractionWriters::hand(Work work) {
+    {
+        std::lock_guard lock(mutex_);
+        rethrowLocked();
+        queue_.push_back(std::move(work));
+    }
+    workAvailable_.notify_one();
+}
+
+void ExtractionWriters::handGroup() {
+    if (!group_)
+        return;
+    hand(Work{std::move(group_), nullptr});
+    groupUsed_ = 0;
+}
+
+void ExtractionWriters::begin(std::string relative, mode_t permissions,
+                              std::optional<struct timespec> modificationTime, std::int64_t size) {
+    if (halted_)
+        throwIfFailed();
+    File file{0, permissions, modificationTime, 0, 0};
+    if (size >= 0 && size <= groupedFileSize) {
+        if (group_ && (group_->files.size() >= groupFiles ||
+                       bufferSize - groupUsed_ < static_cast<std::size_t>(size)))
+            handGroup();
+        if (!group_) {
+            group_ = std::make_unique<Group>();
+            group_->buffer = takeBuffer();
+        }
+        file.name = group_->names.size();
+        group_->names.append(relative).push_back('\0');
+        file.offset = groupUsed_;
+        group_->files.push_back(file);
+        return;
+    }
+    // Files before it are handed over first, so the threads are not left waiting for them.
+    handGroup();
+    stream_ = std::make_shared<Stream>();
+    stream_->relative = std::move(relative);
+    stream_->file = file;
+    hand(Work{nullptr, stream_});
 }
 
 char* ExtractionWriters::reserve(std::size_t wanted, std::size_t& granted) {
-    if (!filling_.bytes) {
-        std::unique_lock lock(mutex_);
-        if (pendingBytes_ >= budget_)
-            flush(lock);
-        roomAvailable_.wait(lock, [&] { return pendingBytes_ < budget_ || failure_ || stopping_; });
-        rethrowLocked();
-        lock.unlock();
-        // A file's declared size sizes its one chunk; a longer file goes on in full chunks.
-        std::size_t size =
-            remaining_ > 0 ? std::min<std::size_t>(remaining_, chunkSize) : chunkSize;
-        filling_.bytes.reset(new char[size]);
-        filling_.size = size;
-        fillingUsed_ = 0;
+    if (stream_) {
+        if (chunk_ && chunkUsed_ == bufferSize)
+            pushChunk();
+        if (!chunk_) {
+            chunk_ = takeBuffer();
+            chunkUsed_ = 0;
+        }
+        granted = std::min(wanted, bufferSize - chunkUsed_);
+        return chunk_.get() + chunkUsed_;
     }
-    granted = std::min(wanted, filling_.size - fillingUsed_);
-    return filling_.bytes.get() + fillingUsed_;
+    // A small file's room was set aside by begin(): its group's buffer held its whole size.
+    granted = std::min(wanted, bufferSize - groupUsed_);
+    return group_->buffer.get() + groupUsed_;
 }
 
 void ExtractionWriters::commit(std::size_t count) {
-    fillingUsed_ += count;
-    remaining_ -= static_cast<std::int64_t>(count);
-    if (fillingUsed_ < filling_.size || remaining_ == 0)
-        return; // a file's last chunk waits for end()
-    std::unique_lock lock(mutex_);
-    rethrowLocked();
-    pendingBytes_ += filling_.size;
-    current_->chunks.push_back(std::move(filling_));
-    filling_ = {};
-    fillingUsed_ = 0;
-    // A file of several chunks is written while it is read.
-    if (!current_->queued) {
-        current_->queued = true;
-        pendingBytes_ += fileCost;
-        gathered_.push_back(current_);
-        flush(lock);
-    } else {
-        lock.unlock();
-        chunkAvailable_.notify_all();
+    if (stream_)
+        chunkUsed_ += count;
+    else
+        groupUsed_ += count;
+}
+
+void ExtractionWriters::pushChunk() {
+    {
+        std::lock_guard lock(mutex_);
+        rethrowLocked();
+        stream_->chunks.emplace_back(std::move(chunk_), chunkUsed_);
     }
+    chunkAvailable_.notify_all();
+    chunk_.reset();
+    chunkUsed_ = 0;
 }
 
 void ExtractionWriters::end() {
-    std::unique_lock lock(mutex_);
-    rethrowLocked();
-    if (fillingUsed_ > 0) {
-        filling_.size = fillingUsed_;
-        pendingBytes_ += filling_.size;
-        gatheredBytes_ += filling_.size;
-        current_->chunks.push_back(std::move(filling_));
-    }
-    filling_ = {};
-    fillingUsed_ = 0;
-    current_->complete = true;
-    if (current_->queued) {
-        current_.reset();
-        lock.unlock();
-        chunkAvailable_.notify_all();
+    if (!stream_) {
+        File& file = group_->files.back();
+        file.size = groupUsed_ - file.offset;
         return;
     }
-    current_->queued = true;
-    pendingBytes_ += fileCost;
-    gathered_.push_back(std::move(current_));
-    if (gathered_.size() >= gatherFiles || gatheredBytes_ >= gatherBytes)
-        flush(lock);
+    if (chunk_ && chunkUsed_ > 0)
+        pushChunk();
+    else if (chunk_)
+        giveBack(std::move(chunk_));
+    {
+        std::lock_guard lock(mutex_);
+        stream_->complete = true;
+    }
+    chunkAvailable_.notify_all();
+    stream_.reset();
 }
 
 void ExtractionWriters::finish() {
+    handGroup();
     std::unique_lock lock(mutex_);
-    flush(lock);
-    roomAvailable_.wait(lock, [&] { return (queue_.empty() && busy_ == 0) || failure_; });
+    idle_.wait(lock, [&] { return (queue_.empty() && busy_ == 0) || failure_; });
     rethrowLocked();
 }
 
@@ -150,80 +195,91 @@ void ExtractionWriters::work() {
         workAvailable_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
         if (stopping_)
             return;
-        std::shared_ptr<Job> job = queue_.front();
+        Work work = std::move(queue_.front());
         queue_.pop_front();
         ++busy_;
         lock.unlock();
+        Buffer buffer;
         try {
-            write(*job);
+            if (work.group) {
+                writeGroup(*work.group);
+                buffer = std::move(work.group->buffer);
+            } else {
+                writeStream(*work.stream);
+            }
         } catch (...) {
-            lock.lock();
-            if (!failure_)
-                failure_ = std::current_exception();
-            // Nothing more is written once one file failed.
-            stopping_ = true;
-            queue_.clear();
-            --busy_;
-            lock.unlock();
-            workAvailable_.notify_all();
-            chunkAvailable_.notify_all();
-            roomAvailable_.notify_all();
+            fail(std::current_exception());
             return;
         }
+        work = {};
         lock.lock();
-        pendingBytes_ -= fileCost;
         --busy_;
-        if (queue_.empty() || pendingBytes_ < budget_)
-            roomAvailable_.notify_all();
+        if (buffer) {
+            free_.push_back(std::move(buffer));
+            bufferAvailable_.notify_one();
+        }
+        if (queue_.empty() && busy_ == 0)
+            idle_.notify_all();
     }
 }
 
-void ExtractionWriters::writeChunk(int descriptor, const Chunk& chunk,
+void ExtractionWriters::writeBytes(int descriptor, const char* bytes, std::size_t count,
                                    const std::string& relative) const {
     // The file's location is made only for a failure's message: for many small files, making
     // it for each cost as much as writing them.
-    const char* bytes = chunk.bytes.get();
-    std::size_t left = chunk.size;
-    while (left > 0) {
-        ssize_t count = ::write(descriptor, bytes, left);
-        if (count < 0 && errno == EINTR)
+    while (count > 0) {
+        ssize_t written = ::write(descriptor, bytes, count);
+        if (written < 0 && errno == EINTR)
             continue;
-        if (count <= 0)
-            throw PlatformError::fromErrno(count < 0 ? errno : ENOSPC,
+        if (written <= 0)
+            throw PlatformError::fromErrno(written < 0 ? errno : ENOSPC,
                                            tree_.locationOf(relative).string(), true);
-        bytes += count;
-        left -= static_cast<std::size_t>(count);
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
     }
 }
 
-void ExtractionWriters::write(Job& job) {
-    files::FileDescriptor file = tree_.openNewFile(job.relative, job.permissions);
-    for (;;) {
-        Chunk chunk;
-        {
-            std::unique_lock lock(mutex_);
-            chunkAvailable_.wait(lock,
-                                 [&] { return stopping_ || !job.chunks.empty() || job.complete; });
-            if (stopping_)
-                return;
-            if (job.chunks.empty())
-                break;
-            chunk = std::move(job.chunks.front());
-            job.chunks.pop_front();
-        }
-        writeChunk(file.get(), chunk, job.relative);
-        {
-            std::lock_guard lock(mutex_);
-            pendingBytes_ -= chunk.size;
-        }
-        roomAvailable_.notify_all();
-    }
-    if (job.modificationTime) {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, *job.modificationTime};
+void ExtractionWriters::close(files::FileDescriptor file, const File& meta,
+                              const std::string& relative) const {
+    if (meta.modificationTime) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, *meta.modificationTime};
         if (::futimens(file.get(), times) != 0)
-            throw PlatformError::fromErrno(errno, tree_.locationOf(job.relative).string(), true);
+            throw PlatformError::fromErrno(errno, tree_.locationOf(relative).string(), true);
     }
     file.close();
+}
+
+void ExtractionWriters::writeGroup(Group& group) {
+    std::string relative;
+    for (const File& file : group.files) {
+        if (halted_)
+            return;
+        relative.assign(group.names.data() + file.name);
+        files::FileDescriptor descriptor = tree_.openNewFile(relative, file.permissions);
+        writeBytes(descriptor.get(), group.buffer.get() + file.offset, file.size, relative);
+        close(std::move(descriptor), file, relative);
+    }
+}
+
+void ExtractionWriters::writeStream(Stream& stream) {
+    files::FileDescriptor descriptor = tree_.openNewFile(stream.relative, stream.file.permissions);
+    for (;;) {
+        std::pair<Buffer, std::size_t> chunk;
+        {
+            std::unique_lock lock(mutex_);
+            chunkAvailable_.wait(
+                lock, [&] { return stopping_ || !stream.chunks.empty() || stream.complete; });
+            if (stopping_)
+                return;
+            if (stream.chunks.empty())
+                break;
+            chunk = std::move(stream.chunks.front());
+            stream.chunks.pop_front();
+        }
+        writeBytes(descriptor.get(), chunk.first.get(), chunk.second, stream.relative);
+        giveBack(std::move(chunk.first));
+    }
+    close(std::move(descriptor), stream.file, stream.relative);
 }
 
 } // namespace vexa::tar

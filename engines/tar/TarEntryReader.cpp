@@ -4,7 +4,7 @@
 #include "TarReadFailure.h"
 #include "XzHeaderSource.h"
 #include "XzStreamReader.h"
-#include "ZstdStreamReader.h"
+#include "ZstdRingReader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -70,8 +70,8 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
             return;
         }
     }
-    if (ZstdStreamReader::hasMagic(start, count)) {
-        decoder_ = std::make_unique<ZstdStreamReader>(file_);
+    if (ZstdRingReader::hasMagic(start, count)) {
+        ahead_ = std::make_unique<ZstdRingReader>(file_);
         // Nothing decodes a zstd frame from its middle: its entries' places serve nobody.
         headersOnly_ = false;
     } else if (hasGzipMagic(start, count)) {

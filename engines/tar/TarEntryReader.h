@@ -69,7 +69,7 @@ class TarEntryReader {
     std::unique_ptr<ByteSource> decoder_;
     GzipStreamReader* gzip_ = nullptr;
     bool headersOnly_ = false;
-    std::unique_ptr<ReadAheadSource> ahead_;
+    std::unique_ptr<LendingSource> ahead_;
     std::unique_ptr<LendingSource> headerSource_;
     std::unique_ptr<ArchiveReadHandle> archive_;
     ByteSource* singleData_ = nullptr;

@@ -1,0 +1,239 @@
+#define ZSTD_STATIC_LINKING_ONLY // the buffer-less decoding that writes into a ring of ours
+#include "ZstdRingReader.h"
+
+#include "TarReadFailure.h"
+
+#include <algorithm>
+#include <cstring>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+namespace vexa::tar {
+
+namespace {
+
+// What the reader borrows at a time: small enough that the decoder soon gets room back.
+constexpr std::size_t lendLimit = 512 << 10;
+constexpr std::size_t inputSize = 1 << 20;
+
+// The decoding thread was told to stop.
+struct Stopped {};
+
+[[noreturn]] void failDecoding(std::size_t result) {
+    if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation)
+        throw outOfMemory();
+    throw damagedArchive();
+}
+
+} // namespace
+
+ZstdRingReader::ZstdRingReader(ByteSource& input, std::size_t ahead)
+    : input_(input), ahead_(ahead), in_(inputSize) {
+    context_ = ZSTD_createDCtx();
+    if (context_ == nullptr)
+        throw outOfMemory();
+    thread_ = std::thread([this] { decodeAll(); });
+}
+
+bool ZstdRingReader::hasMagic(const char* bytes, std::size_t count) {
+    static constexpr unsigned char frame[] = {0x28, 0xB5, 0x2F, 0xFD};
+    // Skippable frames (0x184D2A50 to 0x184D2A5F, little-endian) may lead a valid file.
+    static constexpr unsigned char skippable[] = {0x2A, 0x4D, 0x18};
+    if (count < sizeof frame)
+        return false;
+    return std::memcmp(bytes, frame, sizeof frame) == 0 ||
+           ((static_cast<unsigned char>(bytes[0]) & 0xF0) == 0x50 &&
+            std::memcmp(bytes + 1, skippable, sizeof skippable) == 0);
+}
+
+ZstdRingReader::~ZstdRingReader() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    ZSTD_freeDCtx(context_);
+}
+
+void ZstdRingReader::decodeAll() {
+    std::exception_ptr failure;
+    try {
+        bool anyFrame = false;
+        while (fill(1)) {
+            anyFrame = true;
+            ZSTD_frameHeader header{};
+            for (;;) {
+                std::size_t wanted =
+                    ZSTD_getFrameHeader(&header, in_.data() + inStart_, inEnd_ - inStart_);
+                if (ZSTD_isError(wanted))
+                    throw damagedArchive();
+                if (wanted == 0)
+                    break;
+                if (!fill(wanted))
+                    throw damagedArchive();
+            }
+            if (header.frameType == ZSTD_skippableFrame) {
+                // The library leaves headerSize unset for these.
+                discardInput(ZSTD_SKIPPABLEHEADERSIZE + header.frameContentSize);
+                continue;
+            }
+            // The limit the library's own streaming decoder keeps to.
+            if (header.windowSize > (1ULL << ZSTD_WINDOWLOG_LIMIT_DEFAULT))
+                throw damagedArchive();
+            decodeFrame(static_cast<std::size_t>(header.windowSize), header.blockSizeMax);
+        }
+        // An empty file holds no frame.
+        if (!anyFrame)
+            throw damagedArchive();
+    } catch (const Stopped&) {
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        failure_ = failure;
+    }
+    changed_.notify_all();
+}
+
+void ZstdRingReader::decodeFrame(std::size_t window, std::size_t blockSizeMax) {
+    std::size_t minimum = ZSTD_decodingBufferSize_min(window, ZSTD_CONTENTSIZE_UNKNOWN);
+    if (ZSTD_isError(minimum))
+        throw damagedArchive();
+    prepareRing(minimum + ahead_);
+    if (std::size_t result = ZSTD_decompressBegin(context_); ZSTD_isError(result))
+        failDecoding(result);
+    while (std::size_t wanted = ZSTD_nextSrcSizeToDecompress(context_)) {
+        // A frame that stops short is truncated.
+        if (!fill(wanted))
+            throw damagedArchive();
+        std::size_t room = awaitRoom(blockSizeMax);
+        std::size_t produced = ZSTD_decompressContinue(context_, ring_.data() + write_, room,
+                                                       in_.data() + inStart_, wanted);
+        if (ZSTD_isError(produced))
+            failDecoding(produced);
+        inStart_ += wanted;
+        if (produced > 0)
+            publish(produced);
+    }
+}
+
+void ZstdRingReader::prepareRing(std::size_t size) {
+    if (ring_.size() >= size)
+        return;
+    std::unique_lock lock(mutex_);
+    // A new frame needs none of the bytes before it, only the reader may.
+    changed_.wait(lock, [&] { return stopping_ || (ready_.empty() && lent_.size == 0); });
+    if (stopping_)
+        throw Stopped{};
+    ring_ = std::vector<char>();
+    ring_.resize(size);
+    write_ = 0;
+}
+
+std::size_t ZstdRingReader::awaitRoom(std::size_t blockSizeMax) {
+    // A round buffer: a block that might not fit before the end starts again at the front,
+    // where the decoder finds the window it still needs behind what it overwrites.
+    if (ring_.size() - write_ < blockSizeMax)
+        write_ = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (stopping_)
+            throw Stopped{};
+        // Bytes not yet given back lie from the oldest of them up to the write position.
+        const Span* oldest = lent_.size > 0 ? &lent_ : (ready_.empty() ? nullptr : &ready_.front());
+        std::size_t room = ring_.size() - write_;
+        if (oldest != nullptr && oldest->start >= write_)
+            room = oldest->start - write_;
+        if (room >= blockSizeMax)
+            return room;
+        changed_.wait(lock);
+    }
+}
+
+void ZstdRingReader::publish(std::size_t count) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!ready_.empty() && ready_.back().start + ready_.back().size == write_ &&
+            ready_.back().size + count <= lendLimit)
+            ready_.back().size += count;
+        else
+            ready_.push_back({write_, count});
+    }
+    write_ += count;
+    changed_.notify_all();
+}
+
+bool ZstdRingReader::fill(std::size_t count) {
+    if (inEnd_ - inStart_ >= count)
+        return true;
+    if (in_.size() < count)
+        in_.resize(count);
+    std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
+    inEnd_ -= inStart_;
+    inStart_ = 0;
+    while (inEnd_ < count && !inputEnded_) {
+        std::size_t got = input_.read(in_.data() + inEnd_, in_.size() - inEnd_);
+        inputEnded_ = got == 0;
+        inEnd_ += got;
+    }
+    return inEnd_ >= count;
+}
+
+void ZstdRingReader::discardInput(unsigned long long count) {
+    while (count > 0) {
+        if (inStart_ == inEnd_ && !fill(1))
+            throw damagedArchive();
+        std::size_t step =
+            static_cast<std::size_t>(std::min<unsigned long long>(count, inEnd_ - inStart_));
+        inStart_ += step;
+        count -= step;
+    }
+}
+
+bool ZstdRingReader::advance() {
+    if (readerEnded_)
+        return false;
+    std::unique_lock lock(mutex_);
+    lent_ = {};
+    position_ = 0;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+    if (ready_.empty()) {
+        readerEnded_ = true;
+        if (failure_)
+            std::rethrow_exception(failure_);
+        return false;
+    }
+    lent_ = ready_.front();
+    ready_.pop_front();
+    return true;
+}
+
+std::size_t ZstdRingReader::lend(const char** data) {
+    while (position_ == lent_.size) {
+        if (!advance())
+            return 0;
+    }
+    *data = ring_.data() + lent_.start + position_;
+    std::size_t count = lent_.size - position_;
+    position_ = lent_.size;
+    return count;
+}
+
+std::size_t ZstdRingReader::read(char* buffer, std::size_t capacity) {
+    if (capacity == 0)
+        return 0;
+    while (position_ == lent_.size) {
+        if (!advance())
+            return 0;
+    }
+    std::size_t count = std::min(capacity, lent_.size - position_);
+    std::memcpy(buffer, ring_.data() + lent_.start + position_, count);
+    position_ += count;
+    return count;
+}
+
+} // namespace vexa::tar
