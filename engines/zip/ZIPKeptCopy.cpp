@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "engines/zip/ZIPBackgroundCopy.h"
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/ZIPRewriteSteps.h"
 #include "engines/zip/ZIPWriter.h"
@@ -22,7 +23,8 @@ constexpr std::uint64_t copyPiece = std::uint64_t{1} << 24;
 
 // Where the entries of a one-file archive lie, as file positions.
 struct Layout {
-    std::vector<std::uint64_t> starts; // local headers, ascending
+    std::vector<std::uint64_t> positions; // local headers, in the directory's order
+    std::vector<std::uint64_t> starts;    // the same, ascending
     std::uint64_t directory = 0;
     std::uint64_t bias = 0;
 
@@ -51,14 +53,15 @@ Layout layoutOf(ZIPReader& reader) {
     layout.directory += layout.bias;
     for (int status = reader.handle->gotoFirstEntry(); status == zipstatus::ok;
          status = reader.handle->gotoNextEntry())
-        layout.starts.push_back(positionOf(reader, reader.currentInfo(), layout.bias));
+        layout.positions.push_back(positionOf(reader, reader.currentInfo(), layout.bias));
+    layout.starts = layout.positions;
     std::sort(layout.starts.begin(), layout.starts.end());
     return layout;
 }
 
-// Moves forward to the kept entry `path`; a name is decoded only when its bytes are not the
-// path itself.
-void moveTo(ZIPReader& reader, int& status, const std::string& path) {
+// Moves forward to the kept entry `path`, counting in `index` the records passed; a name is
+// decoded only when its bytes are not the path itself.
+void moveTo(ZIPReader& reader, int& status, const std::string& path, std::size_t& index) {
     while (true) {
         if (status != zipstatus::ok) {
             ZIPArchiveEngine::check(status);
@@ -70,6 +73,7 @@ void moveTo(ZIPReader& reader, int& status, const std::string& path) {
                                       : ZIPArchiveEngine::entryName(reader) == path)
             return;
         status = reader.handle->gotoNextEntry();
+        ++index;
     }
 }
 
@@ -98,24 +102,13 @@ std::uint64_t writeOffset(ZIPWriter& writer) {
     return offset;
 }
 
-// Copies bytes of the archive into the new one, reporting them as `units` of `progress`.
-void copyBytes(ZIPWriter& writer, int source, std::uint64_t start, std::uint64_t length,
-               Progress& progress, std::int64_t units) {
-    auto child =
-        std::make_shared<Progress>(static_cast<std::int64_t>(std::max<std::uint64_t>(length, 1)));
-    progress.addChild(child, units);
-    for (std::uint64_t done = 0; done < length;) {
-        progress.throwIfCancelled();
-        const std::uint64_t piece = std::min(copyPiece, length - done);
-        const int status = writer.zip->copyData(source, start + done, piece);
-        // Bytes the directory promised are gone: the archive was cut while it was copied.
-        if (status == zipstatus::endOfStream)
-            throw ArchiveFailure::archiveChanged();
-        ZIPArchiveEngine::check(status);
-        done += piece;
-        child->setCompletedUnitCount(static_cast<std::int64_t>(done));
-    }
-    child->setCompletedUnitCount(child->totalUnitCount());
+// Leaves `length` bytes of the new archive to `copy`, which fills them from `start` of the
+// archive, as `units` of the progress object.
+void handOver(ZIPWriter& writer, ZIPBackgroundCopy& copy, std::uint64_t start, std::uint64_t length,
+              std::int64_t units) {
+    const std::uint64_t offset = writeOffset(writer);
+    ZIPArchiveEngine::check(writer.zip->skipData(length));
+    copy.add(start, length, offset, units);
 }
 
 // Where the stored bytes of the entry whose local header lies at `start` begin.
@@ -145,7 +138,7 @@ std::uint64_t dataStart(int source, std::uint64_t start, std::uint64_t end, cons
 }
 
 void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWriter& writer,
-                 const std::vector<ArchiveItem>& kept,
+                 ZIPBackgroundCopy& copy, const std::vector<ArchiveItem>& kept,
                  const std::map<std::string, std::string>& renames, Progress& progress,
                  std::vector<PlannedEntry>& planned) {
     const Layout layout = layoutOf(reader);
@@ -153,28 +146,39 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
     if (source.get() < 0)
         throw PlatformError::fromErrno(errno, archive.string(), false);
     if (layout.prefix() > 0)
-        copyBytes(writer, source.get(), 0, layout.prefix(), progress, 0);
+        handOver(writer, copy, 0, layout.prefix(), 0);
 
+    // Entries that follow one another in the file, copied as one range; a long run is handed
+    // over as it grows, so that the copy starts while the records are still being made.
     struct Run {
         std::uint64_t start = 0;
         std::uint64_t end = 0;
         std::uint64_t offset = 0; // where it goes in the new archive
         std::int64_t entries = 0;
+        std::uint64_t handed = 0; // bytes from start on already handed over
+        std::int64_t handedEntries = 0;
     } run;
+    const auto handRun = [&] {
+        if (run.entries > run.handedEntries)
+            handOver(writer, copy, run.start + run.handed, run.end - run.start - run.handed,
+                     run.entries - run.handedEntries);
+        run.handed = run.end - run.start;
+        run.handedEntries = run.entries;
+    };
     const auto flush = [&] {
-        if (run.entries > 0)
-            copyBytes(writer, source.get(), run.start, run.end - run.start, progress, run.entries);
+        handRun();
         run = Run{};
     };
 
     int status = reader.handle->gotoFirstEntry();
+    std::size_t index = 0;
     for (std::size_t k = 0; k < kept.size(); ++k) {
         const ArchiveItem& entry = kept[k];
         progress.throwIfCancelled();
-        moveTo(reader, status, entry.path);
+        moveTo(reader, status, entry.path, index);
         const ZipFileInfo& info = reader.currentInfo();
         const std::string& name = newName(entry, renames);
-        const std::uint64_t start = positionOf(reader, info, layout.bias);
+        const std::uint64_t start = layout.positions.at(index);
         const std::uint64_t end = layout.endOf(start);
         PlannedEntry plan = planOf(info);
         ZipFileInfo header = info;
@@ -202,6 +206,8 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
             run.end = end;
             ++run.entries;
             ZIPArchiveEngine::check(writer.zip->addCopiedEntry(&header, plan.offset));
+            if (run.end - run.start - run.handed >= copyPiece)
+                handRun();
         } else {
             flush();
             const std::uint64_t data = dataStart(source.get(), start, end, info, entry.path);
@@ -217,13 +223,13 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
                 (k + 1 < kept.size() && renames.count(kept[k + 1].path) == 0))
                 header.source_data_offset = static_cast<std::int64_t>(data);
             writer.openRawEntry(name, header);
-            copyBytes(writer, source.get(), data, static_cast<std::uint64_t>(info.compressed_size),
-                      progress, 1);
+            handOver(writer, copy, data, static_cast<std::uint64_t>(info.compressed_size), 1);
             ZIPArchiveEngine::check(writer.zip->entryWriteClose(info.crc, info.compressed_size,
                                                                 info.uncompressed_size));
         }
         planned.push_back(plan);
         status = reader.handle->gotoNextEntry();
+        ++index;
     }
     flush();
 }
@@ -235,9 +241,10 @@ void copyThroughReader(const std::filesystem::path& archive, ZIPReader& reader, 
                        std::vector<PlannedEntry>& planned, int bufferSize) {
     std::vector<unsigned char> buffer(static_cast<std::size_t>(std::max(bufferSize, 1)));
     int status = reader.handle->gotoFirstEntry();
+    std::size_t index = 0;
     for (const ArchiveItem& entry : kept) {
         progress.throwIfCancelled();
-        moveTo(reader, status, entry.path);
+        moveTo(reader, status, entry.path, index);
         ZipFileInfo header = reader.currentInfo();
         header.flag |= 0x0800;
         PlannedEntry plan = planOf(header);
@@ -282,12 +289,12 @@ const std::string& newName(const ArchiveItem& entry,
     return renamed != renames.end() ? renamed->second : entry.path;
 }
 
-void copyKeptEntries(const std::filesystem::path& archive, bool oneFile, ZIPReader& reader,
-                     ZIPWriter& writer, const std::vector<ArchiveItem>& kept,
+void copyKeptEntries(const std::filesystem::path& archive, ZIPBackgroundCopy* copy,
+                     ZIPReader& reader, ZIPWriter& writer, const std::vector<ArchiveItem>& kept,
                      const std::map<std::string, std::string>& renames, Progress& progress,
                      std::vector<PlannedEntry>& planned, int bufferSize) {
-    if (oneFile)
-        copyOneFile(archive, reader, writer, kept, renames, progress, planned);
+    if (copy != nullptr)
+        copyOneFile(archive, reader, writer, *copy, kept, renames, progress, planned);
     else
         copyThroughReader(archive, reader, writer, kept, renames, progress, planned, bufferSize);
 }

@@ -64,9 +64,14 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
 
     std::vector<ziprewrite::PlannedEntry> planned;
     planned.reserve(kept.size() + added.size());
+    // The kept bytes of a one-file archive are copied on a thread of their own while the
+    // records, the added entries and the central directory are written and read back.
+    std::optional<ZIPBackgroundCopy> copy;
     {
         ZIPReader reader(archive);
         ZIPWriter writer(temporaryArchive, 0);
+        if (listing.volumes.size() == 1)
+            copy.emplace(archive, temporaryArchive, progress);
         progress.setTotalUnitCount(static_cast<std::int64_t>(kept.size() + added.size()));
         // The archive comment and a self-extracting stub stay; the stub's length shifts every
         // offset of the new archive, as in an archive made with it.
@@ -74,8 +79,8 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         check(reader.zip->getComment(&comment));
         check(writer.zip->setComment(comment));
         check(writer.zip->reserveEntries(kept.size() + added.size()));
-        ziprewrite::copyKeptEntries(archive, listing.volumes.size() == 1, reader, writer, kept,
-                                    renames, progress, planned, bufferSize);
+        ziprewrite::copyKeptEntries(archive, copy ? &*copy : nullptr, reader, writer, kept, renames,
+                                    progress, planned, bufferSize);
         for (const ZIPSourceEntry& entry : added) {
             ziprewrite::PlannedEntry plan;
             plan.added = true;
@@ -87,9 +92,15 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         writer.close();
     }
 
+    // The read-back reads the records and the entries this thread wrote, apart from an AAR's
+    // first bytes, which may be kept ones.
+    if (copy && javaArchive(target) == JavaArchive::aar)
+        copy->finish();
     // The new archive holds exactly the planned entries, so an edit never drops one silently.
     ArchiveSummary written = ziprewrite::readBack(*this, temporaryArchive, target, kept, renames,
                                                   added, planned, progress);
+    if (copy)
+        copy->finish();
     progress.throwIfCancelled();
 
     if (snapshot(archive) != fingerprint)

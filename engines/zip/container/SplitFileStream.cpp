@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vexa {
 
@@ -303,49 +302,15 @@ int SplitOutputStream::write(const void* buffer, size_t length) {
     return zipstatus::ok;
 }
 
-int SplitOutputStream::copyFrom(int fd, uint64_t position, uint64_t length) {
+int SplitOutputStream::skip(uint64_t length) {
     if (fd_ < 0 || diskSize_ > 0)
         return zipstatus::param;
     int status = flush();
     if (status != zipstatus::ok)
         return status;
-    bool kernel = true;
-    std::vector<char> buffer;
-    while (length > 0) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, 1 << 30));
-        ssize_t copied = 0;
-        if (kernel) {
-            auto from = static_cast<off64_t>(position);
-            copied = ::copy_file_range(fd, &from, fd_, nullptr, piece, 0);
-            if (copied < 0) {
-                if (errno == EINTR)
-                    continue;
-                // Across file systems, or where the kernel cannot copy between these files.
-                if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-                    return zipstatus::systemFailure(zipstatus::write, errno, path_);
-                kernel = false;
-                continue;
-            }
-        } else {
-            if (buffer.empty())
-                buffer.resize(outputBufferSize);
-            copied = ::pread(fd, buffer.data(), std::min(piece, buffer.size()),
-                             static_cast<off_t>(position));
-            if (copied < 0) {
-                if (errno == EINTR)
-                    continue;
-                return zipstatus::read;
-            }
-            if (copied > 0 && (status = writeAll(fd_, buffer.data(),
-                                                 static_cast<size_t>(copied))) != zipstatus::ok)
-                return zipstatus::systemFailure(status, errno, path_);
-        }
-        if (copied == 0)
-            return zipstatus::endOfStream;
-        position += static_cast<uint64_t>(copied);
-        offset_ += static_cast<uint64_t>(copied);
-        length -= static_cast<uint64_t>(copied);
-    }
+    if (::lseek(fd_, static_cast<off_t>(offset_ + length), SEEK_SET) < 0)
+        return zipstatus::systemFailure(zipstatus::write, errno, path_);
+    offset_ += length;
     return zipstatus::ok;
 }
 

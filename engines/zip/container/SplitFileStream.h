@@ -82,10 +82,9 @@ class SplitOutputStream {
     // that readers expect whole is never cut. param when it could not fit even in a new part.
     int keepTogether(size_t length);
     int write(const void* buffer, size_t length);
-    // Appends `length` bytes of the file open at `fd`, from `position` on, through the kernel
-    // (copy_file_range) where it can, else through a buffer. One file only (param for a split
-    // set); endOfStream when the file ends before them.
-    int copyFrom(int fd, uint64_t position, uint64_t length);
+    // Leaves the next `length` bytes for another descriptor to write; what is written next
+    // follows them. One file only (param for a split set).
+    int skip(uint64_t length);
     // Overwrites bytes already written to the current part.
     int patch(uint32_t disk, uint64_t offset, const void* buffer, size_t length);
     // Flushes and closes; a split set that stayed in one part loses its split marker.

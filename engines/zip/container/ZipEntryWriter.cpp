@@ -270,10 +270,10 @@ int32_t ZipEntryWriter::write(const void* buffer, int32_t length) {
     return status == zipstatus::ok ? length : status;
 }
 
-int ZipEntryWriter::copyRaw(int fd, uint64_t position, uint64_t length) {
+int ZipEntryWriter::skipRaw(uint64_t length) {
     if (!open_ || !raw_)
         return zipstatus::param;
-    const int status = output_.copyFrom(fd, position, length);
+    const int status = output_.skip(length);
     if (status == zipstatus::ok)
         written_ += length;
     return status;

@@ -44,8 +44,9 @@ class ZipEntryWriter {
     int open(const ZipFileInfo& info, int16_t level, bool raw, const char* password,
              bool precompressed = false);
     int32_t write(const void* buffer, int32_t length);
-    // Raw entries only: stored bytes copied from the file open at `fd`.
-    int copyRaw(int fd, uint64_t position, uint64_t length);
+    // Raw entries only: `length` stored bytes that another descriptor writes (SplitOutputStream::
+    // skip).
+    int skipRaw(uint64_t length);
     int close();
     int closeRaw(uint32_t crc, int64_t compressedSize, int64_t uncompressedSize);
     bool isOpen() const { return open_; }

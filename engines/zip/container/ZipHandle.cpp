@@ -259,14 +259,14 @@ int ZipHandle::entryWriteClose(uint32_t crc, int64_t compressedSize, int64_t unc
     });
 }
 
-int ZipHandle::copyData(int fd, uint64_t position, uint64_t length) {
+int ZipHandle::skipData(uint64_t length) {
     return guarded([&] {
         if (state_->mode() != ZipArchiveState::Mode::writing || !state_->entryWriter ||
             state_->finished || state_->output.isSplit())
             return zipstatus::param;
         if (state_->entryWriter->isOpen())
-            return state_->entryWriter->copyRaw(fd, position, length);
-        return state_->output.copyFrom(fd, position, length);
+            return state_->entryWriter->skipRaw(length);
+        return state_->output.skip(length);
     });
 }
 

@@ -103,19 +103,20 @@ class ZipHandle {
     // ignored, as in entryClose.
     int entryWriteClose(uint32_t crc, int64_t compressedSize, int64_t uncompressedSize);
 
-    // Writer of one file: appends `length` bytes of the file open at `fd` from `position` on,
-    // through the kernel where it can. Inside a raw entry they are its stored bytes; outside any
-    // entry they are whole entries (local header, data, descriptor) copied as they lie, which
-    // addCopiedEntry then declares. param for a split set.
-    int copyData(int fd, uint64_t position, uint64_t length);
+    // Writer of one file: leaves the next `length` bytes for the caller to write through a
+    // descriptor of its own, at any time before the archive is used; what is written next
+    // follows them. Inside a raw entry they are its stored bytes; outside any entry they are
+    // whole entries (local header, data, descriptor) copied as they lie, which addCopiedEntry
+    // then declares. param for a split set.
+    int skipData(uint64_t length);
     // Writer: room for the records of `count` entries, made once instead of growing.
     int reserveEntries(uint64_t count);
     // Writer: the offset at which the next byte goes, as records count it.
     int getWriteOffset(uint64_t* offset) const;
-    // Writer: declares an entry whose bytes are copied unchanged (by copyData, before or after
-    // this call) to `offset` of this archive; its central record is `info` as a reader gave it,
-    // with the new offset, the ZIP64 field made anew and `info.flag` as given. Records keep the
-    // order of the calls that add them.
+    // Writer: declares an entry whose bytes are copied unchanged (into bytes skipData left) to
+    // `offset` of this archive; its central record is `info` as a reader gave it, with the new
+    // offset, the ZIP64 field made anew and `info.flag` as given. Records keep the order of the
+    // calls that add them.
     int addCopiedEntry(const ZipFileInfo* info, uint64_t offset);
 
     ZipArchiveState& state() { return *state_; }
