@@ -47,7 +47,7 @@ class SourceReadAhead {
     // bytes and `pieces` pieces on up to `readers` threads. The threads stop when `progress` is
     // cancelled.
     SourceReadAhead(const SourceEntryMap& entries, const Progress& progress,
-                    std::size_t ringSize = 4u << 20, std::size_t pieces = 2048,
+                    std::size_t ringSize = 2u << 20, std::size_t pieces = 1024,
                     unsigned readers = 4);
     // Stops and joins the threads.
     ~SourceReadAhead();

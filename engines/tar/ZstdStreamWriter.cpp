@@ -14,16 +14,17 @@ namespace vexa::tar {
 
 namespace {
 
-// Every worker holds its own tables and a job's input and output. The library's own job size
-// (four windows) costs over 100 MiB on eight cores; 1 MiB jobs and a worker count within a
-// fixed budget keep a whole creation within 64 MiB (five workers at level 3, three at level
-// 6). Each job starts from a quarter of a window of the data before it: compressing the data
-// before a job again costs as much as compressing new data, so half a window with 512 KiB
-// jobs took three times the work for 1.5 % less output than this (about 2.5 % more than one
-// stream gives).
+// The library's multi-threaded compressor holds, for every worker, its tables and the output
+// of one job, and for all of them a ring of input of one job per worker, three jobs of slack
+// and the overlap. Its own job size (four windows) costs over 100 MiB on eight cores; 1 MiB
+// jobs and as many workers as fit a fixed budget keep a whole creation of a 200 MB tree of
+// 20,000 files within 64 MiB (six workers at level 3, four at level 6). Each job starts from
+// a quarter of a window of the data before it: compressing the data before a job again costs
+// as much as compressing new data, so half a window with 512 KiB jobs took three times the
+// work for 1.5 % less output than this (about 2.5 % more than one stream gives).
 constexpr int jobSize = 1 << 20;
 constexpr int overlapLog = 7;
-constexpr std::size_t workerBudget = 30u << 20;
+constexpr std::size_t budget = 26u << 20;
 constexpr long maximumWorkers = 8;
 
 int workerCount(int level) {
@@ -34,9 +35,10 @@ int workerCount(int level) {
     // The stream's own window, which the overlap is a share of.
     unsigned windowLog = ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0).windowLog;
     std::size_t overlap = (std::size_t{1} << windowLog) >> (9 - overlapLog);
-    std::size_t perWorker =
-        ZSTD_estimateCCtxSize_usingCParams(parameters) + 3 * (jobSize + overlap);
-    long affordable = static_cast<long>(std::max<std::size_t>(workerBudget / perWorker, 1));
+    std::size_t shared = 3 * jobSize + overlap;
+    std::size_t perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize;
+    std::size_t fitting = budget > shared ? (budget - shared) / perWorker : 0;
+    long affordable = static_cast<long>(std::max<std::size_t>(fitting, 1));
     return static_cast<int>(std::min({processors, maximumWorkers, affordable}));
 }
 
