@@ -1,7 +1,12 @@
 #include "TarFixtures.h"
+#include "engines/tar/ExtractionTree.h"
+#include "engines/tar/ListingCache.h"
+#include "engines/tar/PlacedExtraction.h"
 #include "engines/tar/TarArchiveEngine.h"
+#include "engines/tar/XzBlocks.h"
 #include "tests/support/TestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -231,6 +236,48 @@ TEST_F(TarExtractionTest, ArchivesDecodedInPiecesGiveEveryByte) {
         EXPECT_EQ(readFile(out / "solo.txt"), large);
         fs::remove_all(out);
         fs::create_directory(out);
+    }
+}
+
+// The listing of an xz archive of many blocks places every entry, so that its extraction
+// decodes the blocks each by itself (a listing that lost one header's place once sent every such
+// extraction back to one decoding from the start); what the blocks give is what bsdtar gives.
+TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) {
+    writeFile(tree / "docs/medio.bin", sampleBytes(300'000, 12, false));
+    fs::path archive = make("tar -cf - * | xz -T2 --block-size=64KiB > ../x.tar.xz", "x.tar.xz");
+    files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    std::optional<std::vector<vexa::tar::XzBlock>> blocks =
+        vexa::tar::readXzBlocks(file.get(), static_cast<std::int64_t>(fs::file_size(archive)));
+    ASSERT_TRUE(blocks && blocks->size() >= 5);
+
+    TarArchiveEngine().list(archive, progress);
+    std::shared_ptr<const ArchiveSummary> listing = vexa::tar::rememberedListing(archive);
+    ASSERT_TRUE(listing);
+    std::shared_ptr<const vexa::tar::TarPlacements> places =
+        vexa::tar::rememberedPlacements(*listing);
+    ASSERT_TRUE(places && places->size() == listing->entries.size());
+    fs::create_directory(out / "bloques");
+    vexa::tar::ExtractionTree target(out / "bloques");
+    std::vector<vexa::tar::PlacedEntry> placed;
+    for (std::size_t i = 0; i < places->size(); ++i) {
+        const ArchiveItem& item = listing->entries[i];
+        item.isDirectory ? (void)target.makeFolders(item.path)
+                         : target.makeParentFolders(item.path);
+        placed.push_back({item.path, item.isDirectory, item.size, (*places)[i]});
+    }
+    EXPECT_TRUE(vexa::tar::extractXzBlocks(archive, placed, target, progress));
+
+    fs::create_directory(out / "bsdtar");
+    runChecked("bsdtar -xf " + shellQuote(archive.string()) + " -C bsdtar", out);
+    EXPECT_EQ(treeOf(out / "bloques"), treeOf(out / "bsdtar"));
+    for (const std::string& name : treeOf(out / "bsdtar")) {
+        SCOPED_TRACE(name);
+        if (name.ends_with('/'))
+            continue;
+        EXPECT_EQ(readFile(out / "bloques" / name), readFile(out / "bsdtar" / name));
+        EXPECT_EQ(modeOf(out / "bloques" / name), modeOf(out / "bsdtar" / name));
+        EXPECT_EQ(modificationTimeOf(out / "bloques" / name),
+                  modificationTimeOf(out / "bsdtar" / name));
     }
 }
 
