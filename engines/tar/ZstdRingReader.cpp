@@ -14,7 +14,8 @@ namespace {
 
 // What the reader borrows at a time: small enough that the decoder soon gets room back.
 constexpr std::size_t lendLimit = 512 << 10;
-constexpr std::size_t inputSize = 1 << 20;
+// Read beyond what the decoder asks for: the next block's header comes with its data.
+constexpr std::size_t inputSlack = 64;
 
 // The decoding thread was told to stop.
 struct Stopped {};
@@ -28,7 +29,7 @@ struct Stopped {};
 } // namespace
 
 ZstdRingReader::ZstdRingReader(ByteSource& input, std::size_t ahead)
-    : input_(input), ahead_(ahead), in_(inputSize) {
+    : input_(input), ahead_(ahead), in_(ZSTD_BLOCKSIZE_MAX + inputSlack) {
     context_ = ZSTD_createDCtx();
     if (context_ == nullptr)
         throw outOfMemory();
@@ -51,7 +52,8 @@ ZstdRingReader::~ZstdRingReader() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    dataReady_.notify_all();
+    roomFreed_.notify_all();
     thread_.join();
     ZSTD_freeDCtx(context_);
 }
@@ -64,8 +66,7 @@ void ZstdRingReader::decodeAll() {
             anyFrame = true;
             ZSTD_frameHeader header{};
             for (;;) {
-                std::size_t wanted =
-                    ZSTD_getFrameHeader(&header, in_.data() + inStart_, inEnd_ - inStart_);
+                std::size_t wanted = ZSTD_getFrameHeader(&header, input(), inputAvailable());
                 if (ZSTD_isError(wanted))
                     throw damagedArchive();
                 if (wanted == 0)
@@ -95,7 +96,7 @@ void ZstdRingReader::decodeAll() {
         ended_ = true;
         failure_ = failure;
     }
-    changed_.notify_all();
+    dataReady_.notify_all();
 }
 
 void ZstdRingReader::decodeFrame(std::size_t window, std::size_t blockSizeMax) {
@@ -110,8 +111,8 @@ void ZstdRingReader::decodeFrame(std::size_t window, std::size_t blockSizeMax) {
         if (!fill(wanted))
             throw damagedArchive();
         std::size_t room = awaitRoom(blockSizeMax);
-        std::size_t produced = ZSTD_decompressContinue(context_, ring_.data() + write_, room,
-                                                       in_.data() + inStart_, wanted);
+        std::size_t produced =
+            ZSTD_decompressContinue(context_, ring_.data() + write_, room, input(), wanted);
         if (ZSTD_isError(produced))
             failDecoding(produced);
         inStart_ += wanted;
@@ -125,35 +126,64 @@ void ZstdRingReader::prepareRing(std::size_t size) {
         return;
     std::unique_lock lock(mutex_);
     // A new frame needs none of the bytes before it, only the reader may.
-    changed_.wait(lock, [&] { return stopping_ || (ready_.empty() && lent_.size == 0); });
+    decoderNeeds_ = Need::emptyRing;
+    if (readerWaiting_ && !ready_.empty())
+        dataReady_.notify_one();
+    roomFreed_.wait(lock, [&] { return stopping_ || decoderMayGoLocked(); });
+    decoderNeeds_ = Need::nothing;
     if (stopping_)
         throw Stopped{};
     ring_ = std::vector<char>();
     ring_.resize(size);
     write_ = 0;
+    wakeSize_ = std::min<std::size_t>(1 << 20, size / 4);
+}
+
+std::size_t ZstdRingReader::roomLocked(bool& limitedByReader) const {
+    // Bytes not yet given back lie from the oldest of them up to the write position.
+    const Span* oldest = lent_.size > 0 ? &lent_ : (ready_.empty() ? nullptr : &ready_.front());
+    limitedByReader = oldest != nullptr && oldest->start >= write_;
+    return limitedByReader ? oldest->start - write_ : ring_.size() - write_;
+}
+
+bool ZstdRingReader::decoderMayGoLocked() const {
+    switch (decoderNeeds_) {
+    case Need::nothing:
+        return false;
+    case Need::emptyRing:
+        return ready_.empty() && lent_.size == 0;
+    case Need::room:
+        break;
+    }
+    bool limited = false;
+    std::size_t room = roomLocked(limited);
+    return room >= roomNeeded_ && (!limited || room >= wakeSize_);
 }
 
 std::size_t ZstdRingReader::awaitRoom(std::size_t blockSizeMax) {
+    std::unique_lock lock(mutex_);
+    if (stopping_)
+        throw Stopped{};
     // A round buffer: a block that might not fit before the end starts again at the front,
     // where the decoder finds the window it still needs behind what it overwrites.
     if (ring_.size() - write_ < blockSizeMax)
         write_ = 0;
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (stopping_)
-            throw Stopped{};
-        // Bytes not yet given back lie from the oldest of them up to the write position.
-        const Span* oldest = lent_.size > 0 ? &lent_ : (ready_.empty() ? nullptr : &ready_.front());
-        std::size_t room = ring_.size() - write_;
-        if (oldest != nullptr && oldest->start >= write_)
-            room = oldest->start - write_;
-        if (room >= blockSizeMax)
-            return room;
-        changed_.wait(lock);
-    }
+    bool limited = false;
+    if (std::size_t room = roomLocked(limited); room >= blockSizeMax)
+        return room;
+    decoderNeeds_ = Need::room;
+    roomNeeded_ = blockSizeMax;
+    if (readerWaiting_ && !ready_.empty())
+        dataReady_.notify_one();
+    roomFreed_.wait(lock, [&] { return stopping_ || decoderMayGoLocked(); });
+    decoderNeeds_ = Need::nothing;
+    if (stopping_)
+        throw Stopped{};
+    return roomLocked(limited);
 }
 
 void ZstdRingReader::publish(std::size_t count) {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         if (!ready_.empty() && ready_.back().start + ready_.back().size == write_ &&
@@ -161,30 +191,37 @@ void ZstdRingReader::publish(std::size_t count) {
             ready_.back().size += count;
         else
             ready_.push_back({write_, count});
+        write_ += count;
+        readyBytes_ += count;
+        wake = readerWaiting_ && readyBytes_ >= wakeSize_;
     }
-    write_ += count;
-    changed_.notify_all();
+    if (wake)
+        dataReady_.notify_one();
 }
 
 bool ZstdRingReader::fill(std::size_t count) {
-    if (inEnd_ - inStart_ >= count)
+    std::size_t available = inEnd_ - inStart_;
+    if (available >= count)
         return true;
-    if (in_.size() < count)
-        in_.resize(count);
-    std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
-    inEnd_ -= inStart_;
+    if (in_.size() < count + inputSlack)
+        in_.resize(count + inputSlack);
+    std::memmove(in_.data(), in_.data() + inStart_, available);
     inStart_ = 0;
-    while (inEnd_ < count && !inputEnded_) {
-        std::size_t got = input_.read(in_.data() + inEnd_, in_.size() - inEnd_);
-        inputEnded_ = got == 0;
+    inEnd_ = available;
+    while (inEnd_ < count) {
+        std::size_t got =
+            input_.read(in_.data() + inEnd_, std::min(count + inputSlack, in_.size()) - inEnd_);
+        if (got == 0)
+            return false;
         inEnd_ += got;
     }
-    return inEnd_ >= count;
+    return true;
 }
 
 void ZstdRingReader::discardInput(unsigned long long count) {
     while (count > 0) {
-        if (inStart_ == inEnd_ && !fill(1))
+        if (!fill(
+                static_cast<std::size_t>(std::min<unsigned long long>(count, ZSTD_BLOCKSIZE_MAX))))
             throw damagedArchive();
         std::size_t step =
             static_cast<std::size_t>(std::min<unsigned long long>(count, inEnd_ - inStart_));
@@ -199,8 +236,16 @@ bool ZstdRingReader::advance() {
     std::unique_lock lock(mutex_);
     lent_ = {};
     position_ = 0;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+    if (decoderMayGoLocked())
+        roomFreed_.notify_one();
+    if (ready_.empty() && !ended_) {
+        readerWaiting_ = true;
+        dataReady_.wait(lock, [&] {
+            return ended_ || (!ready_.empty() &&
+                              (readyBytes_ >= wakeSize_ || decoderNeeds_ != Need::nothing));
+        });
+        readerWaiting_ = false;
+    }
     if (ready_.empty()) {
         readerEnded_ = true;
         if (failure_)
@@ -209,6 +254,7 @@ bool ZstdRingReader::advance() {
     }
     lent_ = ready_.front();
     ready_.pop_front();
+    readyBytes_ -= lent_.size;
     return true;
 }
 

@@ -46,8 +46,10 @@ class ZstdRingReader : public LendingSource {
     // Room for a block at the write position, once the reader has given back what lies there.
     std::size_t awaitRoom(std::size_t blockSizeMax);
     void publish(std::size_t count);
-    // At least `count` input bytes in a row; false when the input ends before.
+    // At least `count` input bytes in a row at input(); false when the input ends before.
     bool fill(std::size_t count);
+    const char* input() const { return in_.data() + inStart_; }
+    std::size_t inputAvailable() const { return inEnd_ - inStart_; }
     void discardInput(unsigned long long count);
     // The next decoded span as the reader's current one; false at the end.
     bool advance();
@@ -55,19 +57,32 @@ class ZstdRingReader : public LendingSource {
     ByteSource& input_;
     const std::size_t ahead_;
     ZSTD_DCtx_s* context_ = nullptr;
-    // Decoding thread only.
+    // Decoding thread only. The input is read a block at a time, as much as the decoder asks
+    // for: the bytes stay in a small buffer that the caches hold, and no block is ever split.
     std::vector<char> in_;
     std::size_t inStart_ = 0;
     std::size_t inEnd_ = 0;
-    bool inputEnded_ = false;
     std::size_t write_ = 0;
 
     std::vector<char> ring_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // One side wakes the other only for a good share of the ring, not for every block: on a
+    // busy machine every wake-up waits for a core.
+    std::condition_variable dataReady_; // the reader waits
+    std::condition_variable roomFreed_; // the decoder waits
+    std::size_t wakeSize_ = 0;
     std::deque<Span> ready_; // decoded, not yet lent, oldest first
-    Span lent_;              // what the reader holds
-    bool ended_ = false;     // the decoding met the end or a failure
+    std::size_t readyBytes_ = 0;
+    Span lent_; // what the reader holds
+    bool readerWaiting_ = false;
+    enum class Need { nothing, room, emptyRing };
+    Need decoderNeeds_ = Need::nothing;
+    std::size_t roomNeeded_ = 0;
+    // The room at the write position, and whether bytes the reader holds or has not taken yet
+    // are what limits it.
+    std::size_t roomLocked(bool& limitedByReader) const;
+    bool decoderMayGoLocked() const;
+    bool ended_ = false; // the decoding met the end or a failure
     bool stopping_ = false;
     std::exception_ptr failure_;
     // The reader's position in the span it holds.
