@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <pwd.h>
@@ -93,7 +92,10 @@ bool writeAll(int fd, const std::string& bytes) {
 }
 
 // The new content goes to a temporary file beside the target and replaces it by rename, so a
-// crash or a full disk leaves either the old file or the new one, never half of one.
+// crash of the program or a full disk leaves either the old file or the new one, never half of
+// one. Nothing is flushed to the disk: these are preferences, saved at every open, and a power
+// cut that loses the last change (or leaves a file that reads as empty, giving the defaults)
+// costs less than waiting for the disk each time.
 bool writeAtomically(const fs::path& file, const std::string& bytes) {
     std::error_code error;
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
@@ -102,17 +104,11 @@ bool writeAtomically(const fs::path& file, const std::string& bytes) {
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, bytes);
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(pattern.c_str(), file.c_str()) != 0) {
         ::unlink(pattern.c_str());
         return false;
-    }
-    // The rename itself is durable only once the folder is synced.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
     }
     return true;
 }
