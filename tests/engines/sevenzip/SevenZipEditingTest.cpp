@@ -413,7 +413,7 @@ TEST_P(SevenZipEncryptedEditingTest, EditsKeepTheProtection) {
                             });
         std::filesystem::copy_file(temporary / "nuevo.txt", mirror / "docs" / "nuevo.txt");
         judge(archive);
-        EXPECT_EQ(py7zrCheck(archive, mirror, "otra").exitStatus, 3);
+        EXPECT_EQ(py7zrCheckWrongPassword(archive, mirror).exitStatus, 3);
     }
 }
 
