@@ -71,16 +71,39 @@ std::uint64_t SourceReadAhead::startFor(std::size_t wanted) const {
 }
 
 bool SourceReadAhead::claimable() const {
-    if (nextEntry_ == entries_.end() || claimed_ - current_ >= slots_.size())
+    if (nextEntry_ == entries_.end() || claimed_ - consumed_ >= slots_.size())
         return false;
     const std::size_t wanted = nextWanted();
     return startFor(wanted) + wanted - released_ <= ring_.size();
 }
 
+SourceReadAhead::Slot& SourceReadAhead::claim() {
+    Slot& slot = slots_[claimed_ % slots_.size()];
+    static_cast<Piece&>(slot) = Piece{};
+    slot.index = claimed_++;
+    slot.path = &nextEntry_->first;
+    slot.source = &nextEntry_->second;
+    slot.first = nextOffset_ == 0;
+    slot.offset = nextOffset_;
+    slot.wanted = nextWanted();
+    slot.position = startFor(slot.wanted);
+    reserved_ = aligned(slot.position + slot.wanted);
+    nextOffset_ += static_cast<std::int64_t>(slot.wanted);
+    slot.last = nextOffset_ >= slot.source->size;
+    if (slot.last) {
+        ++nextEntry_;
+        nextOffset_ = 0;
+    }
+    return slot;
+}
+
 void SourceReadAhead::run() {
+    // Small files are claimed a few at a time: one claim per file kept the readers and the
+    // writer queueing for the lock.
+    constexpr std::size_t batchCount = 16;
+    Slot* batch[batchCount];
     for (;;) {
-        Slot* slot;
-        char* memory;
+        std::size_t count = 0;
         {
             std::unique_lock lock(mutex_);
             space_.wait(
@@ -93,38 +116,28 @@ void SourceReadAhead::run() {
                 arrived_.notify_all();
                 return;
             }
-            slot = &slots_[claimed_++ % slots_.size()];
-            *slot = Slot{};
-            slot->path = &nextEntry_->first;
-            slot->source = &nextEntry_->second;
-            slot->first = nextOffset_ == 0;
-            slot->offset = nextOffset_;
-            slot->wanted = nextWanted();
-            slot->position = startFor(slot->wanted);
-            reserved_ = aligned(slot->position + slot->wanted);
-            nextOffset_ += static_cast<std::int64_t>(slot->wanted);
-            slot->last = nextOffset_ >= slot->source->size;
-            if (slot->last) {
-                ++nextEntry_;
-                nextOffset_ = 0;
+            std::size_t bytes = 0;
+            do {
+                batch[count] = &claim();
+                bytes += batch[count++]->wanted;
+            } while (count < batchCount && bytes < pieceSize && claimable());
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            readPiece(*batch[i]);
+            // Sequentially consistent with the writer's note of what it waits for: either it
+            // sees the piece ready, or this sees it waiting.
+            batch[i]->ready.store(true);
+            if (awaited_.load() == batch[i]->index) {
+                std::lock_guard lock(mutex_);
+                arrived_.notify_one();
             }
-            memory = ring_.data() + slot->position % ring_.size();
         }
-        readPiece(*slot, memory);
-        bool awaited;
-        {
-            std::lock_guard lock(mutex_);
-            slot->ready = true;
-            awaited = slot == &slots_[current_ % slots_.size()];
-        }
-        // The writer waits only ever for its current piece.
-        if (awaited)
-            arrived_.notify_one();
     }
 }
 
-void SourceReadAhead::readPiece(Slot& slot, char* memory) const {
+void SourceReadAhead::readPiece(Slot& slot) {
     const RARSourceEntry& source = *slot.source;
+    char* memory = ring_.data() + slot.position % ring_.size();
     ::clock_gettime(CLOCK_REALTIME_COARSE, &slot.readAt);
     if (source.isDirectory) {
         if (::lstat(source.url.c_str(), &slot.before) != 0)
@@ -161,28 +174,37 @@ void SourceReadAhead::readPiece(Slot& slot, char* memory) const {
     slot.length = length;
 }
 
+void SourceReadAhead::publish() {
+    released_ = releasedHere_;
+    consumed_ = current_;
+    space_.notify_all();
+}
+
 const SourceReadAhead::Piece* SourceReadAhead::next() {
-    std::unique_lock lock(mutex_);
     if (started_) {
-        const Slot& done = slots_[current_++ % slots_.size()];
-        released_ = done.position + done.wanted;
+        Slot& done = slots_[current_++ % slots_.size()];
+        releasedHere_ = done.position + done.wanted;
+        done.ready.store(false, std::memory_order_relaxed);
     }
     started_ = true;
+    Slot& slot = slots_[current_ % slots_.size()];
+    if (slot.ready.load(std::memory_order_acquire)) {
+        // Only this thread changes what the readers were told, so it reads it without the lock.
+        if (releasedHere_ - released_ >= ring_.size() / 8 ||
+            current_ - consumed_ >= slots_.size() / 8) {
+            std::lock_guard lock(mutex_);
+            publish();
+        }
+        return &slot;
+    }
+    std::unique_lock lock(mutex_);
+    publish();
     if (current_ == claimed_ && nextEntry_ == entries_.end())
         return nullptr;
-    Slot& slot = slots_[current_ % slots_.size()];
-    // Readers waiting for room are woken once an eighth of the ring or of the pieces is free
-    // again, not for every piece given back, and always before the writer waits for them.
-    const bool waiting = current_ == claimed_ || !slot.ready;
-    if (waiting || released_ - wokenAt_ >= ring_.size() / 8 ||
-        current_ - wokenPiece_ >= slots_.size() / 8) {
-        wokenAt_ = released_;
-        wokenPiece_ = current_;
-        space_.notify_all();
-    }
-    if (waiting)
-        arrived_.wait(lock, [&] { return stopping_ || (current_ < claimed_ && slot.ready); });
-    if (!(current_ < claimed_ && slot.ready)) {
+    awaited_.store(current_);
+    arrived_.wait(lock, [&] { return stopping_ || slot.ready.load(); });
+    awaited_.store(nothing);
+    if (!slot.ready.load()) {
         progress_.throwIfCancelled();
         throw CancellationError();
     }

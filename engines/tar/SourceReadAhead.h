@@ -3,6 +3,7 @@
 #include "core/archive/SourceEntries.h"
 #include "platform/Progress.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -61,15 +62,20 @@ class SourceReadAhead {
 
   private:
     struct Slot : Piece {
+        std::uint64_t index = 0;    // of the piece, counted from the first
         std::uint64_t position = 0; // in the ring, counted from its start without wrapping
-        bool ready = false;
+        // Set by its reader once read, cleared by the writer once used.
+        std::atomic<bool> ready{false};
     };
     void run();
     // The share of the next piece to claim, and where in the ring it would go.
     std::size_t nextWanted() const;
     std::uint64_t startFor(std::size_t wanted) const;
     bool claimable() const;
-    void readPiece(Slot& slot, char* memory) const;
+    Slot& claim();
+    void readPiece(Slot& slot);
+    // Tells the readers what the writer has given back; needs mutex_.
+    void publish();
     void stop();
 
     const Progress& progress_;
@@ -79,18 +85,24 @@ class SourceReadAhead {
     std::mutex mutex_;
     std::condition_variable space_;   // readers wait for a piece to claim and room for it
     std::condition_variable arrived_; // the writer waits for its piece
-    // The next piece to claim.
+    // Under mutex_: the next piece to claim, the ring taken up to the last piece claimed, and
+    // what the writer has given back as far as it told.
     SourceEntryMap::const_iterator nextEntry_;
     std::int64_t nextOffset_ = 0;
     std::uint64_t claimed_ = 0;
-    std::uint64_t current_ = 0;
-    bool started_ = false;
-    std::uint64_t reserved_ = 0; // the end of the last piece claimed
-    std::uint64_t released_ = 0; // everything before it is free again
-    // released_ and current_ when the readers were last woken.
-    std::uint64_t wokenAt_ = 0;
-    std::uint64_t wokenPiece_ = 0;
+    std::uint64_t reserved_ = 0;
+    std::uint64_t released_ = 0; // the ring before it is free again
+    std::uint64_t consumed_ = 0; // pieces used by the writer
     bool stopping_ = false;
+    // The writer's own: the piece it is at and the ring before it given back. It tells the
+    // readers (publish) once an eighth of the ring or of the pieces is free again, not for every
+    // piece, and always before it waits for one.
+    std::uint64_t current_ = 0;
+    std::uint64_t releasedHere_ = 0;
+    bool started_ = false;
+    // The piece the writer waits for, or none.
+    static constexpr std::uint64_t nothing = ~std::uint64_t{0};
+    std::atomic<std::uint64_t> awaited_{nothing};
     std::vector<std::thread> threads_;
 };
 
