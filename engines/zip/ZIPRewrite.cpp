@@ -103,10 +103,12 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         copy->finish();
     progress.throwIfCancelled();
 
-    if (snapshot(archive) != fingerprint)
+    const std::string now = snapshot(archive);
+    if (now != fingerprint)
         throw ArchiveFailure::archiveChanged();
     for (std::size_t i = 0; i < listing.volumes.size(); ++i)
-        if (snapshot(listing.volumes[i]) != volumeFingerprints[i])
+        if ((listing.volumes[i] == archive ? now : snapshot(listing.volumes[i])) !=
+            volumeFingerprints[i])
             throw ArchiveFailure::archiveChanged();
 
     files::placeItem(temporaryArchive, target);
