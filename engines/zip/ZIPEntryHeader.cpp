@@ -1,5 +1,8 @@
 #include "engines/zip/ZIPEntryHeader.h"
 
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/container/ZipStatus.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -29,9 +32,17 @@ ZipFileInfo newEntryHeader(const files::FileAttributes& attributes, bool useComp
     header.uncompressed_size = std::max<std::int64_t>(attributes.size, 0);
     if (encrypted) {
         header.aes_version = 2;
-        header.aes_strength = 3;
+        header.aes_strength = newEntryAesStrength;
     }
     return header;
+}
+
+std::size_t startNewEntryAes(WinZipAes& aes, const std::string& password, std::uint8_t* start) {
+    const std::size_t saltLength = WinZipAes::saltSize(newEntryAesStrength);
+    if (!WinZipAes::randomSalt(start, saltLength) ||
+        !aes.start(password.c_str(), newEntryAesStrength, start, start + saltLength))
+        ZIPArchiveEngine::check(zipstatus::crypt);
+    return saltLength + WinZipAes::verifierSize;
 }
 
 } // namespace vexa

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "engines/zip/container/WinZipAes.h"
 #include "engines/zip/container/ZipFileInfo.h"
 #include "platform/FileOperations.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace vexa {
 
@@ -10,5 +15,12 @@ namespace vexa {
 // gets its expected size and, when `encrypted`, AES-256 (AE-2); a folder is never encrypted.
 ZipFileInfo newEntryHeader(const files::FileAttributes& attributes, bool useCompression,
                            bool encrypted);
+
+// The WinZip AES strength of new entries: 3, keys of 256 bits.
+inline constexpr int newEntryAesStrength = 3;
+// Starts `aes` for a new entry's data under `password` with a fresh salt, and puts the salt and
+// the password verifier that go before the data into `start` (32 bytes at least); answers their
+// length. A failure of the cipher is the container's crypt status (ZIPArchiveEngine::check).
+std::size_t startNewEntryAes(WinZipAes& aes, const std::string& password, std::uint8_t* start);
 
 } // namespace vexa

@@ -27,7 +27,6 @@ constexpr std::int64_t pieceSize = 1 << 20;
 // this bounds the memory of the whole job whatever the sizes of the sources.
 constexpr std::int64_t plannedBytesLimit = 16 << 20;
 constexpr std::size_t plannedPiecesLimit = 512;
-constexpr int aesStrength = 3;
 
 unsigned workerCount() {
     return std::min(platform::usableCores(), 8u);
@@ -294,15 +293,10 @@ void ZIPArchiveEngine::addFiles(const std::vector<ZIPSourceEntry>& entries, ZIPW
                 writer.openPrecompressedEntry(entry.name, entry.header, useCompression);
                 if (entry.header.aes_version != 0) {
                     std::uint8_t start[32];
-                    const std::size_t saltLength = WinZipAes::saltSize(aesStrength);
                     open.aes = std::make_unique<WinZipAes>();
-                    if (!WinZipAes::randomSalt(start, saltLength) ||
-                        !open.aes->start(passwordBytes->c_str(), aesStrength, start,
-                                         start + saltLength))
-                        check(-106);
-                    writeBytes(writer, start, saltLength + WinZipAes::verifierSize,
-                               entry.source->location);
-                    open.written += static_cast<std::int64_t>(saltLength + WinZipAes::verifierSize);
+                    const std::size_t length = startNewEntryAes(*open.aes, *passwordBytes, start);
+                    writeBytes(writer, start, length, entry.source->location);
+                    open.written += static_cast<std::int64_t>(length);
                 }
             }
             if (open.aes && !open.aes->encrypt(piece.bytes.data(), piece.bytes.size()))

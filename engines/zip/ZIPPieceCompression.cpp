@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/SourceEntries.h"
 #include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/zip/ZIPEntryHeader.h"
 #include "engines/zip/container/WinZipAes.h"
 #include "platform/PlatformError.h"
 
@@ -20,7 +21,6 @@ namespace {
 constexpr std::size_t scratchSize = 1 << 16;
 // Deflate looks back this far at most, so a piece primed with it loses next to nothing.
 constexpr std::size_t windowSize = 32768;
-constexpr int aesStrength = 3;
 
 ssize_t readSome(int fd, std::uint8_t* buffer, std::size_t length, std::optional<off_t> at) {
     while (true) {
@@ -122,12 +122,8 @@ void PieceCompressor::compress(Piece& piece) {
     std::unique_ptr<WinZipAes> aes;
     if (source.password != nullptr) {
         std::uint8_t start[32];
-        const std::size_t saltLength = WinZipAes::saltSize(aesStrength);
         aes = std::make_unique<WinZipAes>();
-        if (!WinZipAes::randomSalt(start, saltLength) ||
-            !aes->start(source.password->c_str(), aesStrength, start, start + saltLength))
-            ZIPArchiveEngine::check(-106);
-        piece.bytes.append(start, saltLength + WinZipAes::verifierSize);
+        piece.bytes.append(start, startNewEntryAes(*aes, *source.password, start));
     }
     const std::size_t dataStart = piece.bytes.size();
 
