@@ -116,10 +116,18 @@ void ArchiveReadHandle::keepLentBlock() {
             captureBroken_ = true;
     }
     if (keepsHistory_) {
-        std::size_t kept = std::min(lentSize_, historySize);
-        std::size_t older = std::min(history_.size(), historySize - kept);
-        history_.erase(history_.begin(), history_.end() - static_cast<std::ptrdiff_t>(older));
-        history_.insert(history_.end(), lent_ + lentSize_ - kept, lent_ + lentSize_);
+        // A later capture starts where the library has consumed up to, never before it: of
+        // a block gone by whole (entry data skipped) nothing needs keeping.
+        std::int64_t end = lentStart_ + static_cast<std::int64_t>(lentSize_);
+        std::int64_t from = std::max(position(), end - static_cast<std::int64_t>(historySize));
+        if (from >= lentStart_) {
+            history_.assign(lent_ + (from - lentStart_), lent_ + lentSize_);
+        } else {
+            std::int64_t historyStart = lentStart_ - static_cast<std::int64_t>(history_.size());
+            history_.erase(history_.begin(),
+                           history_.begin() + std::max<std::int64_t>(from - historyStart, 0));
+            history_.insert(history_.end(), lent_, lent_ + lentSize_);
+        }
     }
     lentStart_ += static_cast<std::int64_t>(lentSize_);
     lent_ = nullptr;

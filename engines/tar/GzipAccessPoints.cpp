@@ -24,7 +24,6 @@ constexpr std::size_t maximumThreads = 8;
 struct StretchResult {
     bool decoded = false;
     std::uint32_t crc = 0;
-    std::int64_t size = 0;
     // The last stretch: the member's trailer.
     std::uint32_t trailerCrc = 0;
     std::uint32_t trailerSize = 0;
@@ -184,7 +183,6 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
         std::int64_t end = i + 1 < count ? points.points[i].output : points.decodedSize;
         bool last = i + 1 == count;
         StretchResult* result = &results[i];
-        results[i].size = end - start;
         pieces.push_back({start, end - start, [descriptor, point, start, end, last, result] {
                               return std::make_unique<StretchDecoder>(descriptor, point,
                                                                       end - start, last, *result);
@@ -198,8 +196,11 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
     if (std::all_of(results.begin(), results.end(),
                     [](const StretchResult& result) { return result.decoded; })) {
         uLong crc = results.front().crc;
-        for (std::size_t i = 1; i < count; ++i)
-            crc = crc32_combine(crc, results[i].crc, static_cast<z_off_t>(results[i].size));
+        for (std::size_t i = 1; i < count; ++i) {
+            std::int64_t end = i + 1 < count ? points.points[i].output : points.decodedSize;
+            crc = crc32_combine(crc, results[i].crc,
+                                static_cast<z_off_t>(end - points.points[i - 1].output));
+        }
         if (crc != results.back().trailerCrc ||
             static_cast<std::uint32_t>(points.decodedSize) != results.back().trailerSize)
             throw damagedArchive();

@@ -60,12 +60,12 @@ std::size_t GzipStreamReader::read(char* buffer, std::size_t capacity) {
         if (stream_.avail_in == 0) {
             // The input is over: fine between members, a truncation inside one; an empty file
             // holds no gzip data at all.
-            if (memberOpen_ || !anyMember_)
+            if (memberOpen_ || members_ == 0)
                 throw damagedArchive();
             outputEnded_ = true;
             break;
         }
-        if (!memberOpen_ && anyMember_ && *stream_.next_in == 0) {
+        if (!memberOpen_ && members_ > 0 && *stream_.next_in == 0) {
             // Zeros after the last member are block padding (tape-style writers), which gzip
             // itself accepts; anything else there is damage.
             skipZeroPadding();
@@ -75,7 +75,6 @@ std::size_t GzipStreamReader::read(char* buffer, std::size_t capacity) {
         if (!memberOpen_)
             ++members_;
         memberOpen_ = true;
-        anyMember_ = true;
         // Recording stops at every deflate block's start, where a point may be noted.
         int status = inflate(&stream_, spacing_ > 0 && members_ == 1 ? Z_BLOCK : Z_NO_FLUSH);
         if (status == Z_OK && spacing_ > 0 && members_ == 1)
@@ -141,10 +140,10 @@ void GzipStreamReader::keepHistory(const Bytef* callStart) {
     history_.insert(history_.end(), stream_.next_out - kept, stream_.next_out);
 }
 
-std::optional<GzipAccessPoints> GzipStreamReader::accessPoints() const {
+std::optional<GzipAccessPoints> GzipStreamReader::takeAccessPoints() {
     if (spacing_ == 0 || members_ != 1 || memberOpen_ || points_.points.empty())
         return std::nullopt;
-    return points_;
+    return std::move(points_);
 }
 
 } // namespace vexa::tar

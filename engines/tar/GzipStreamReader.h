@@ -24,9 +24,9 @@ class GzipStreamReader : public ByteSource {
     // From now on, notes an access point about every `spacing` decoded bytes of the first
     // member, for accessPoints. Call before the first read.
     void recordAccessPoints(std::int64_t spacing);
-    // The points noted, once the whole file was read; none when it held several members or
-    // too little for two stretches.
-    std::optional<GzipAccessPoints> accessPoints() const;
+    // The points noted, handed over once the whole file was read; none when it held several
+    // members or too little for two stretches.
+    std::optional<GzipAccessPoints> takeAccessPoints();
 
   private:
     void notePoint(const Bytef* callStart);
@@ -40,7 +40,6 @@ class GzipStreamReader : public ByteSource {
     bool inputEnded_ = false;
     bool outputEnded_ = false;
     bool memberOpen_ = false;
-    bool anyMember_ = false;
     int members_ = 0;
     std::int64_t spacing_ = 0; // 0: not recording
     GzipAccessPoints points_;

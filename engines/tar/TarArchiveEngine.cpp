@@ -36,8 +36,9 @@ constexpr std::size_t bufferSize = 256 * 1024;
 namespace {
 
 // `byHeaders` tells, once the reading started, whether it reads kept headers alone.
-ArchiveSummary listReading(const path& archive, Progress& progress, bool countsUnits,
-                           bool headersOnly, bool* byHeaders = nullptr) {
+std::shared_ptr<const ArchiveSummary> listReading(const path& archive, Progress& progress,
+                                                  bool countsUnits, bool headersOnly,
+                                                  bool* byHeaders = nullptr) {
     if (countsUnits)
         progress.setCompletedUnitCount(0);
     tar::TarEntryReader reader(archive, progress, countsUnits, nullptr, headersOnly);
@@ -73,8 +74,8 @@ ArchiveSummary listReading(const path& archive, Progress& progress, bool countsU
                 break;
             }
             bool isDirectory = header->kind == tar::EntryKind::directory;
-            entries.push_back(
-                ArchiveItem{header->path, header->size, header->size, isDirectory, false});
+            entries.push_back(ArchiveItem{std::move(header->path), header->size, header->size,
+                                          isDirectory, false});
             placed = placed && header->placement;
             if (placed)
                 placements->push_back(*header->placement);
@@ -95,16 +96,17 @@ ArchiveSummary listReading(const path& archive, Progress& progress, bool countsU
         placements.reset();
     std::shared_ptr<const tar::GzipAccessPoints> gzipPoints;
     if (placements)
-        if (std::optional<tar::GzipAccessPoints> points = reader.gzipAccessPoints())
+        if (std::optional<tar::GzipAccessPoints> points = reader.takeGzipAccessPoints())
             gzipPoints = std::make_shared<const tar::GzipAccessPoints>(std::move(*points));
     tar::rememberListing(reader.archiveIdentity(), remembered, std::move(placements),
                          std::move(gzipPoints));
-    return *remembered;
+    return remembered;
 }
 
 } // namespace
 
-ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
+std::shared_ptr<const ArchiveSummary> tar::listedArchive(const path& archive, Progress& progress,
+                                                         bool countsUnits) {
     bool byHeaders = false;
     try {
         return listReading(archive, progress, countsUnits, true, &byHeaders);
@@ -115,6 +117,10 @@ ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool co
             throw;
     }
     return listReading(archive, progress, countsUnits, false);
+}
+
+ArchiveSummary tar::listArchive(const path& archive, Progress& progress, bool countsUnits) {
+    return *listedArchive(archive, progress, countsUnits);
 }
 
 namespace {
@@ -155,8 +161,9 @@ void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
 // piece by piece on several threads, from where the listing placed each entry; false when it
 // cannot be.
 bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
-                          const std::set<std::string>& chosen, Progress& progress,
-                          tar::ExtractionTree& tree, const RelativeName& relativeOf) {
+                          const std::set<std::string>& chosen, std::size_t wanted,
+                          Progress& progress, tar::ExtractionTree& tree,
+                          const RelativeName& relativeOf) {
     std::shared_ptr<const tar::TarPlacements> placements = tar::rememberedPlacements(listing);
     if (!placements || placements->size() != listing.entries.size())
         return false;
@@ -167,9 +174,7 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
     // must leave room for its decoders within 64 MiB: many more entries than this, small
     // files, are written as they are read.
     constexpr std::size_t maximumPlacedEntries = 40000;
-    if (std::count_if(listing.entries.begin(), listing.entries.end(), [&](const ArchiveItem& item) {
-            return tar::isSelectedPath(item.path, chosen);
-        }) > static_cast<std::ptrdiff_t>(maximumPlacedEntries))
+    if (wanted > maximumPlacedEntries)
         return false;
     std::vector<tar::PlacedEntry> placed;
     for (std::size_t i = 0; i < listing.entries.size(); ++i) {
@@ -205,7 +210,7 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
     }
     progress.setTotalUnitCount(total);
     progress.setCompletedUnitCount(0);
-    if (writeEntriesByBlocks(archive, listing, chosen, progress, tree, relativeOf))
+    if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf))
         return;
 
     tar::TarEntryReader reader(archive, progress, false);
@@ -245,12 +250,7 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
 std::shared_ptr<const ArchiveSummary> currentListing(const path& archive, Progress& progress) {
     if (std::shared_ptr<const ArchiveSummary> remembered = tar::rememberedListing(archive))
         return remembered;
-    ArchiveSummary listed = tar::listArchive(archive, progress, false);
-    // The one just remembered, with the places of its entries.
-    if (std::shared_ptr<const ArchiveSummary> remembered = tar::rememberedListing(archive);
-        remembered && remembered->entries == listed.entries)
-        return remembered;
-    return std::make_shared<const ArchiveSummary>(std::move(listed));
+    return tar::listedArchive(archive, progress, false);
 }
 
 // The first name among "name", "name 2", "name 3"... that nothing in `folder` holds yet.
@@ -265,7 +265,7 @@ path availableURL(const std::string& name, const path& folder) {
 } // namespace
 
 ArchiveSummary TarArchiveEngine::list(const path& archive, Progress& progress) {
-    return tar::listArchive(archive, progress, true);
+    return *tar::listedArchive(archive, progress, true);
 }
 
 path TarArchiveEngine::extract(const path& archive, const std::set<std::string>& paths,

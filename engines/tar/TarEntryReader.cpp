@@ -105,11 +105,11 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
 
 TarEntryReader::~TarEntryReader() = default;
 
-std::optional<GzipAccessPoints> TarEntryReader::gzipAccessPoints() const {
+std::optional<GzipAccessPoints> TarEntryReader::takeGzipAccessPoints() {
     // The decoding thread has ended: the reader met the end of the data.
     if (gzip_ == nullptr || current_ != nullptr)
         return std::nullopt;
-    return gzip_->accessPoints();
+    return gzip_->takeAccessPoints();
 }
 
 std::optional<TarEntryHeader> TarEntryReader::next() {

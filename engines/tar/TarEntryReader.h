@@ -52,8 +52,8 @@ class TarEntryReader {
     // which a reading of everything would not meet.
     bool readsHeadersOnly() const { return headerSource_ != nullptr; }
     // Reading headers only of a TAR archive of one gzip member, once every entry was read:
-    // where later readings may start decoding (see GzipStreamReader::accessPoints).
-    std::optional<GzipAccessPoints> gzipAccessPoints() const;
+    // where later readings may start decoding (see GzipStreamReader::takeAccessPoints).
+    std::optional<GzipAccessPoints> takeGzipAccessPoints();
 
     std::optional<TarEntryHeader> next();
     // Everything the archive says of the current entry (owner, group, times, extended

@@ -4,6 +4,7 @@
 #include "platform/Progress.h"
 
 #include <filesystem>
+#include <memory>
 
 namespace vexa::tar {
 
@@ -12,5 +13,8 @@ namespace vexa::tar {
 // units alone.
 ArchiveSummary listArchive(const std::filesystem::path& archive, Progress& progress,
                            bool countsUnits);
+// The same listing as it is remembered for the extractions that follow (see ListingCache).
+std::shared_ptr<const ArchiveSummary> listedArchive(const std::filesystem::path& archive,
+                                                    Progress& progress, bool countsUnits);
 
 } // namespace vexa::tar
