@@ -1,6 +1,16 @@
 #include "core/workspace/WorkspaceModel.h"
+#include "engines/sevenzip/SevenZipArchiveEngine.h"
 
 namespace vexa {
+
+namespace {
+
+// A password the model no longer holds leaves no key derived from it behind either.
+void passwordGone() {
+    SevenZipArchiveEngine::forgetDerivedKeys();
+}
+
+} // namespace
 
 // Equal values are stored without telling anyone, so observers redraw only on real changes.
 template <typename T> void WorkspaceModel::update(WorkspaceField field, T& stored, T&& value) {
@@ -14,6 +24,8 @@ template <typename T> void WorkspaceModel::update(WorkspaceField field, T& store
 
 void WorkspaceModel::updateSecret(WorkspaceField field, std::string& stored, std::string&& value) {
     const bool changed = stored != value;
+    if (changed && !stored.empty())
+        passwordGone();
     secrets::wipe(stored);
     stored = std::move(value);
     secrets::wipe(value);
@@ -22,7 +34,17 @@ void WorkspaceModel::updateSecret(WorkspaceField field, std::string& stored, std
         registrar_.didChange(field);
 }
 
+void WorkspaceModel::setArchivePassword(std::optional<std::string> value) {
+    if (archivePassword_ && archivePassword_ != value)
+        passwordGone();
+    secrets::wipe(archivePassword_);
+    archivePassword_ = std::move(value);
+    passwordsChanged();
+}
+
 void WorkspaceModel::forgetArchivePassword() {
+    if (archivePassword_)
+        passwordGone();
     secrets::wipe(archivePassword_);
     passwordsChanged();
 }

@@ -131,11 +131,7 @@ class WorkspaceModel {
 
     // Bookkeeping fields, never observed.
     const std::optional<std::string>& archivePassword() const { return archivePassword_; }
-    void setArchivePassword(std::optional<std::string> value) {
-        secrets::wipe(archivePassword_);
-        archivePassword_ = std::move(value);
-        passwordsChanged();
-    }
+    void setArchivePassword(std::optional<std::string> value);
     const std::optional<Path>& volumeScope() const { return volumeScope_; }
     void setVolumeScope(std::optional<Path> value) { volumeScope_ = std::move(value); }
     const std::optional<Path>& previewDirectory() const { return previewDirectory_; }

@@ -5,6 +5,7 @@
 #include "engines/sevenzip/SevenZipExtraction.h"
 #include "engines/sevenzip/SevenZipOpening.h"
 #include "engines/sevenzip/SevenZipVolumes.h"
+#include "engines/sevenzip/container/SevenZipAes.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -113,6 +114,10 @@ void SevenZipArchiveEngine::extractPayload(const ArchiveItem& item,
     });
     progress.throwIfCancelled();
     files::moveItem(payload, destination);
+}
+
+void SevenZipArchiveEngine::forgetDerivedKeys() {
+    sevenzip::clearAesKeyCache();
 }
 
 } // namespace vexa

@@ -52,6 +52,10 @@ class SevenZipArchiveEngine : public ArchiveEngine {
                         std::optional<std::int64_t> limit, std::optional<std::string> password,
                         bool flag);
 
+    // Wipes the keys derived from passwords, and those passwords, which the engine keeps
+    // between operations so that the reads and edits of one archive derive each key once.
+    static void forgetDerivedKeys();
+
     bool operator==(const SevenZipArchiveEngine& other) const {
         return password == other.password && exact == other.exact;
     }

@@ -52,30 +52,54 @@ void finishFile(int descriptor, const SevenZipEntry& entry, const std::filesyste
     }
 }
 
+// One extracted file while it is written: created new, held to the entry's listed size, and
+// given the entry's permissions and time once complete.
+class ExtractedFile {
+  public:
+    ExtractedFile(const SevenZipEntry& entry, std::filesystem::path location, Progress& progress)
+        : entry_(entry), location_(std::move(location)), progress_(progress) {
+        createFolders(location_.parent_path());
+        file_ = files::FileDescriptor(files::createPrivateFile(location_));
+    }
+
+    void write(const std::uint8_t* bytes, std::size_t size) {
+        written_ += static_cast<std::int64_t>(size);
+        if (written_ > entry_.item.size)
+            throw ArchiveFailure::corrupt(entry_.item.path);
+        files::writeAll(file_.get(), bytes, size, location_);
+        progress_.addCompletedUnits(static_cast<std::int64_t>(size));
+    }
+
+    void finish() {
+        if (written_ != entry_.item.size)
+            throw ArchiveFailure::corrupt(entry_.item.path);
+        if (entry_.item.size == 0)
+            progress_.addCompletedUnits(1);
+        finishFile(file_.get(), entry_, location_);
+        file_.close();
+    }
+
+  private:
+    const SevenZipEntry& entry_;
+    std::filesystem::path location_;
+    Progress& progress_;
+    files::FileDescriptor file_;
+    std::int64_t written_ = 0;
+};
+
 // Streams one file from `read` (0 at its end) to a new file at `location`.
 template <typename Read>
 void writeFile(Read&& read, const SevenZipEntry& entry, const std::filesystem::path& location,
                std::vector<std::uint8_t>& buffer, Progress& progress) {
-    createFolders(location.parent_path());
-    files::FileDescriptor file(files::createPrivateFile(location));
-    std::int64_t written = 0;
+    ExtractedFile file(entry, location, progress);
     while (true) {
         progress.throwIfCancelled();
         const std::size_t count = read(buffer.data(), buffer.size());
         if (count == 0)
             break;
-        written += static_cast<std::int64_t>(count);
-        if (written > entry.item.size)
-            throw ArchiveFailure::corrupt(entry.item.path);
-        files::writeAll(file.get(), buffer.data(), count, location);
-        progress.addCompletedUnits(static_cast<std::int64_t>(count));
+        file.write(buffer.data(), count);
     }
-    if (written != entry.item.size)
-        throw ArchiveFailure::corrupt(entry.item.path);
-    if (entry.item.size == 0)
-        progress.addCompletedUnits(1);
-    finishFile(file.get(), entry, location);
-    file.close();
+    file.finish();
 }
 
 // The archives the container layer cannot decode (PPMd and the like) go entry by entry
@@ -116,38 +140,23 @@ class FileWriterSink : public SevenZipFileSink {
         : open_(open), progress_(progress), destination_(destination) {}
 
     void begin(std::size_t file) override {
-        entry_ = &*open_.entries[file];
-        location_ = destination_(entry_->item);
-        createFolders(location_.parent_path());
-        file_ = files::FileDescriptor(files::createPrivateFile(location_));
-        written_ = 0;
+        const SevenZipEntry& entry = *open_.entries[file];
+        file_.reset();
+        file_.emplace(entry, destination_(entry.item), progress_);
     }
 
-    void data(const std::uint8_t* bytes, std::size_t size) override {
-        written_ += static_cast<std::int64_t>(size);
-        if (written_ > entry_->item.size)
-            throw ArchiveFailure::corrupt(entry_->item.path);
-        files::writeAll(file_.get(), bytes, size, location_);
-        progress_.addCompletedUnits(static_cast<std::int64_t>(size));
-    }
+    void data(const std::uint8_t* bytes, std::size_t size) override { file_->write(bytes, size); }
 
     void end(std::uint32_t) override {
-        if (written_ != entry_->item.size)
-            throw ArchiveFailure::corrupt(entry_->item.path);
-        if (entry_->item.size == 0)
-            progress_.addCompletedUnits(1);
-        finishFile(file_.get(), *entry_, location_);
-        file_.close();
+        file_->finish();
+        file_.reset();
     }
 
   private:
     const SevenZipOpenArchive& open_;
     Progress& progress_;
     const SevenZipDestination& destination_;
-    const SevenZipEntry* entry_ = nullptr;
-    std::filesystem::path location_;
-    files::FileDescriptor file_;
-    std::int64_t written_ = 0;
+    std::optional<ExtractedFile> file_;
 };
 
 } // namespace

@@ -50,11 +50,10 @@ class ReadBackSink : public SevenZipFileSink {
     std::size_t file_ = 0;
 };
 
-ReadBackEntries readSequentially(const std::vector<std::filesystem::path>& volumes,
-                                 Progress& progress, const std::optional<std::string>& password) {
+ReadBackEntries readSequentially(SevenZipOpenArchive open, Progress& progress) {
     ReadBackEntries entries;
     std::vector<unsigned char> buffer(256 * 1024);
-    SevenZipReader reader(volumes, progress, password, true);
+    SevenZipReader reader(std::move(open), progress);
     while (auto entry = reader.next()) {
         std::optional<std::uint32_t> checksum;
         if (!entry->item.isDirectory) {
@@ -82,7 +81,7 @@ ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volum
                                  Progress& progress, const std::optional<std::string>& password) {
     auto open = openSevenZipArchive(volumes, password, true, progress);
     if (!open.decodable())
-        return readSequentially(volumes, progress, password);
+        return readSequentially(std::move(open), progress);
 
     // The archives Vexa writes decode here: their folders are read back at once, and the
     // CRC-32 each file is checked against is the one kept.

@@ -25,12 +25,15 @@ struct SevenZipReader::State {
 SevenZipReader::SevenZipReader(const std::vector<std::filesystem::path>& volumes,
                                Progress& progress, const std::optional<std::string>& password,
                                bool exact)
-    : state_(std::make_unique<State>(progress,
-                                     openSevenZipArchive(volumes, password, exact, progress))) {
+    : SevenZipReader(openSevenZipArchive(volumes, password, exact, progress), progress) {}
+
+SevenZipReader::SevenZipReader(SevenZipOpenArchive open, Progress& progress)
+    : state_(std::make_unique<State>(progress, std::move(open))) {
     if (!state_->open.decodable()) {
         if (state_->open.anyEncrypted())
             throw ArchiveFailure::unsupported7z();
-        state_->fallback = std::make_unique<SevenZipLibarchiveReader>(volumes, progress);
+        state_->fallback =
+            std::make_unique<SevenZipLibarchiveReader>(state_->open.volumes, progress);
     }
 }
 

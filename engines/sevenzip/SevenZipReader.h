@@ -14,6 +14,8 @@
 
 namespace vexa {
 
+struct SevenZipOpenArchive;
+
 struct SevenZipEntry {
     ArchiveItem item; // folders end in "/"
     files::FileType type = files::FileType::regular;
@@ -33,6 +35,8 @@ class SevenZipReader {
   public:
     SevenZipReader(const std::vector<std::filesystem::path>& volumes, Progress& progress,
                    const std::optional<std::string>& password = std::nullopt, bool exact = false);
+    // Over an archive already opened, which it then owns.
+    SevenZipReader(SevenZipOpenArchive open, Progress& progress);
     ~SevenZipReader();
     SevenZipReader(const SevenZipReader&) = delete;
     SevenZipReader& operator=(const SevenZipReader&) = delete;

@@ -54,17 +54,20 @@ double byteEntropy(const std::uint8_t* data, std::size_t size) {
     return entropy;
 }
 
+constexpr unsigned repeatHashBits = 16;
+using RepeatTable = std::vector<std::uint32_t>;
+
 // Bytes covered by repeats of repeatLength or more, found through a small hash table of
-// 8-byte keys at every position, probed every repeatLength / 2 bytes.
-std::size_t repeatedBytes(const std::uint8_t* data, std::size_t size) {
+// 8-byte keys at every position, probed every repeatLength / 2 bytes. `table` is the caller's,
+// reused from segment to segment.
+std::size_t repeatedBytes(const std::uint8_t* data, std::size_t size, RepeatTable& table) {
     if (size < 2 * repeatLength)
         return 0;
-    constexpr unsigned hashBits = 16;
-    std::vector<std::uint32_t> table(std::size_t{1} << hashBits, UINT32_MAX);
+    table.assign(std::size_t{1} << repeatHashBits, UINT32_MAX);
     const auto key = [&](std::size_t at) {
         std::uint64_t word;
         std::memcpy(&word, data + at, sizeof word);
-        return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> (64 - hashBits));
+        return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> (64 - repeatHashBits));
     };
     std::size_t covered = 0;
     std::size_t coveredUntil = 0;
@@ -96,13 +99,14 @@ void appendStored(const std::uint8_t* data, std::size_t size, std::vector<std::u
     }
 }
 
-} // namespace
-
-bool SevenZipLzma2Encoder::looksIncompressible(const std::uint8_t* data, std::size_t size) {
-    // Short data costs little to try; repeats over 1/64 of it would be worth finding.
+// Whether `data` is stored rather than compressed. Short data costs little to try; repeats
+// over 1/64 of it would be worth finding.
+bool looksIncompressible(const std::uint8_t* data, std::size_t size, RepeatTable& table) {
     return size >= 4 * repeatLength && byteEntropy(data, size) >= incompressibleEntropy &&
-           repeatedBytes(data, size) < size / 64;
+           repeatedBytes(data, size, table) < size / 64;
 }
+
+} // namespace
 
 struct SevenZipLzma2Encoder::State {
     State(int level, std::uint64_t largestInput) : options(optionsFor(level, largestInput)) {
@@ -116,6 +120,7 @@ struct SevenZipLzma2Encoder::State {
     lzma_stream stream = LZMA_STREAM_INIT;
     // Room for the worst case, touched once per thread; results are copied out at their size.
     std::vector<std::uint8_t> scratch;
+    RepeatTable repeats;
 };
 
 SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level, std::uint64_t largestInput)
@@ -125,7 +130,7 @@ SevenZipLzma2Encoder::~SevenZipLzma2Encoder() = default;
 
 void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t size,
                                            std::vector<std::uint8_t>& output) {
-    if (looksIncompressible(data, size)) {
+    if (looksIncompressible(data, size, state_->repeats)) {
         appendStored(data, size, output);
         return;
     }

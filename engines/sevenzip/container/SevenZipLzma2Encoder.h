@@ -32,8 +32,6 @@ class SevenZipLzma2Encoder {
     std::vector<std::uint8_t> properties() const;
     // Bytes the encoder may use, for sizing the number of threads.
     static std::uint64_t memoryUsage(int level);
-    // Whether `data` would be stored rather than compressed.
-    static bool looksIncompressible(const std::uint8_t* data, std::size_t size);
     // Input bytes per segment at `level`.
     static std::size_t segmentSize(int level);
 

@@ -293,6 +293,16 @@ TEST_F(SevenZipEditingTest, EditsKeepWhetherTheArchiveIsCompressed) {
     EXPECT_EQ(bsdtarContent(archive, "docs/informe.pdf"), report);
 }
 
+// PPMd folders are copied as they are and read back through libarchive, from the one opening.
+TEST_F(SevenZipEditingTest, AnArchiveOnlyLibarchiveDecodesIsEditedAndReadBack) {
+    archive = makeSevenZip(temporary / "ppmd.7z", temporary / "src", "docs portada.bin", "ppmd");
+    EXPECT_EQ(SevenZipWriter::rename(archive, {"portada.bin", 70000, 0, false, false}, "tapa.bin",
+                                     std::nullopt, progress),
+              archive);
+    EXPECT_EQ(bsdtarContent(archive, "tapa.bin"), cover);
+    EXPECT_EQ(bsdtarContent(archive, "docs/sub/b.txt"), notes);
+}
+
 // A volume set cut by split(1) from bsdtar's archive, saved again as one file.
 TEST_F(SevenZipEditingTest, SavingAVolumeSetAsOneFile) {
     std::filesystem::create_directory(temporary / "set");
