@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace vexa {
@@ -63,7 +64,10 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
         verifyPassword(archive, listing, progress);
     }
 
-    std::vector<ArchiveItem> kept = listing.entries;
+    // The whole listing is kept unless a replaced name takes entries out of it; only then is it
+    // copied, which a long listing makes worth avoiding.
+    std::optional<std::vector<ArchiveItem>> trimmed;
+    const std::vector<ArchiveItem>* kept = &listing.entries;
     std::vector<ZIPSourceEntry> planned;
     const std::filesystem::path resolvedArchive = paths::resolvingSymlinks(archive);
     for (const std::filesystem::path& source : sources) {
@@ -72,14 +76,16 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
             throw ArchiveFailure::sourceIsArchive();
         const std::string name = paths::lastPathComponent(source);
         std::string candidate = folder + name;
-        if (conflicts(candidate, kept, caseSensitive, planned)) {
+        if (conflicts(candidate, *kept, caseSensitive, planned)) {
             if (policy == ArchiveConflictPolicy::skip)
                 continue;
             if (policy == ArchiveConflictPolicy::ask)
                 throw ArchiveFailure::conflict(name);
             if (policy == ArchiveConflictPolicy::replace) {
                 const std::string key = nameKey(candidate, caseSensitive);
-                std::erase_if(kept, [&](const ArchiveItem& entry) {
+                if (!trimmed)
+                    kept = &trimmed.emplace(listing.entries);
+                std::erase_if(*trimmed, [&](const ArchiveItem& entry) {
                     return keyCovers(key, entry.path, caseSensitive);
                 });
                 std::erase_if(planned, [&](const ZIPSourceEntry& entry) {
@@ -94,7 +100,7 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
                 for (int n = 2;; ++n) {
                     candidate = folder + stem + " " + std::to_string(n) +
                                 (extension.empty() ? "" : "." + extension);
-                    if (!conflicts(candidate, kept, caseSensitive, planned))
+                    if (!conflicts(candidate, *kept, caseSensitive, planned))
                         break;
                 }
             }
@@ -111,9 +117,9 @@ std::filesystem::path ZIPArchiveEngine::add(const std::vector<std::filesystem::p
             throw ArchiveFailure::sourceIsArchive();
 
     const std::vector<ArchiveItem> plannedEntries = plannedItems(planned);
-    checkListing(kept, plannedEntries, caseSensitive);
+    checkListing(*kept, plannedEntries, caseSensitive);
 
-    return rewrite(archive, kept, planned, {}, progress, fingerprint, std::nullopt);
+    return rewrite(archive, *kept, planned, {}, progress, fingerprint, std::nullopt);
 }
 
 } // namespace vexa
