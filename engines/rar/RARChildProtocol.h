@@ -48,8 +48,8 @@ enum Event : char {
 // can share one walk: each reads every header but tests only the entries whose number (counted
 // without continuations) modulo `shards` is its `shard`. A solid archive, and a volume set
 // (testing a file that spans volumes reads past headers that skipping it meets), are walked by
-// the child of shard 0 whatever the
-// request says; the others only answer the open.
+// the child of shard 0 whatever the request says; the reader starts the other shards' children
+// only once that child's open has shown that the archive can be shared.
 
 constexpr std::uint32_t volumeArchive = 0x01;
 constexpr std::uint32_t solidArchive = 0x08;

@@ -42,7 +42,8 @@ bool hasLineBreak(std::string_view text) {
 // 8 memory) are told as the platform tells them, naming the archive being written: the first
 // argument after the command word that is not a switch. It lies in a work folder, which the
 // platform's messages name after the user's archive. rar does not say why a write failed, so
-// the disk is asked.
+// the disk is asked. Its open and read errors (6, 12) concern a file it does not name, most
+// often a source, so they keep the exit status like every other failure.
 void throwSystemFailureOfExit(int code, const std::vector<std::string>& arguments,
                               const std::filesystem::path& workingDirectory) {
     if (code != 5 && code != 8 && code != 9)

@@ -46,15 +46,17 @@ RARReader::RARReader(const std::filesystem::path& archive, std::optional<std::st
       password_(std::move(password)) {
     progress.throwIfCancelled();
     lock_.lock();
-    // All walkers start at once; those of an archive that cannot be shared end at their open.
-    for (unsigned shard = 0; shard < std::max(plan.shards, 1u); ++shard)
-        sessions_.push_back(
-            std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
+    // The first walker's open tells whether the archive can be shared; the others start only
+    // then, so that a solid archive or a volume set starts no child that would sit idle.
+    sessions_.push_back(std::make_unique<RARChildSession>(archive, password_, plan, 0, progress));
     std::int32_t error = sessions_.front()->awaitOpen();
-    if (error != 0 || sessions_.front()->isWalkedAlone())
-        sessions_.resize(1);
-    for (std::size_t i = 1; i < sessions_.size() && error == 0; ++i)
-        error = sessions_[i]->awaitOpen();
+    if (error == 0 && !sessions_.front()->isWalkedAlone()) {
+        for (unsigned shard = 1; shard < plan.shards; ++shard)
+            sessions_.push_back(
+                std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
+        for (std::size_t i = 1; i < sessions_.size() && error == 0; ++i)
+            error = sessions_[i]->awaitOpen();
+    }
     if (error == 0)
         return;
     progress.throwIfCancelled();

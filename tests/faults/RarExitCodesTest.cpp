@@ -32,6 +32,11 @@ TEST(RarExitCodes, SystemFailuresOfTheProgramNameTheArchive) {
          "No hay memoria suficiente para trabajar con «a.rar»."},
         {2, "No se pudo crear el RAR: el compresor terminó con el código 2.",
          "No se pudo modificar el RAR: el compresor terminó con el código 2."},
+        // Open and read errors concern a file rar does not name, often a source: the code.
+        {6, "No se pudo crear el RAR: el compresor terminó con el código 6.",
+         "No se pudo modificar el RAR: el compresor terminó con el código 6."},
+        {12, "No se pudo crear el RAR: el compresor terminó con el código 12.",
+         "No se pudo modificar el RAR: el compresor terminó con el código 12."},
     };
     for (const Case& c : cases) {
         TemporaryDirectory folder;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <thread>
@@ -284,6 +285,31 @@ TEST_F(RARReadingTest, ChecksumsMatchZlibOverTheSources) {
         }
         EXPECT_EQ(checksums.size(), summary.entries.size());
         EXPECT_EQ(progress.completedUnitCount(), expectedUnits) << archive;
+    }
+}
+
+// Children of this process, whichever of its threads started them.
+std::size_t childProcessCount() {
+    std::size_t count = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream children(task.path() / "children");
+        for (pid_t pid; children >> pid;)
+            ++count;
+    }
+    return count;
+}
+
+TEST_F(RARReadingTest, OnlyAnArchiveThatCanBeSharedStartsSeveralWalkers) {
+    const std::size_t before = childProcessCount();
+    for (const auto& [archive, walkers] :
+         {std::pair<const char*, unsigned>{"plain.rar", rarWalkerCount()},
+          {"solid.rar", 1u},
+          {"set.part1.rar", 1u}}) {
+        Progress progress;
+        RARWalkPlan plan(rarchild::Test::all, rarchild::Data::checksum);
+        plan.shards = rarWalkerCount();
+        RARReader reader(at(archive), std::nullopt, progress, plan);
+        EXPECT_EQ(childProcessCount() - before, walkers) << archive;
     }
 }
 
