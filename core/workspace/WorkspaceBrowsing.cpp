@@ -75,14 +75,13 @@ std::vector<ArchiveItem> WorkspaceModel::visibleRows() const {
                 table[entry.path] = entry;
             } else {
                 // Most entries fall in a folder row already made; its path is then the start of
-                // theirs, found without making it again.
+                // theirs, found without making it again. Folder rows in the table are all
+                // derived ones, so finding one is enough.
                 const std::size_t end = inside.size() + parts.front().size();
                 if (parts.front().data() == entry.path.data() + inside.size() &&
                     end < entry.path.size() && entry.path[end] == '/') {
                     const auto found = table.find(std::string_view(entry.path).substr(0, end + 1));
-                    if (found != table.end() && found->second.isDirectory &&
-                        found->second.size == 0 && found->second.compressedSize == 0 &&
-                        !found->second.isEncrypted)
+                    if (found != table.end() && found->second.isDirectory)
                         continue;
                 }
                 std::string key = inside + std::string(parts.front()) + "/";
