@@ -18,6 +18,8 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #ifndef VEXA_VERSION
@@ -104,8 +106,16 @@ int main(int argc, char** argv) {
 
     const bool terminalInput = isatty(STDIN_FILENO) == 1;
     installInterruptHandler();
-    // What killed runs left in the temporary folder (previews, links for rar) goes now.
-    files::sweepLeftovers(paths::temporaryDirectory());
+    // What killed runs left in the temporary folder (previews, links for rar) goes now, beside
+    // the first commands, since a crowded temporary folder takes a while to read. A folder this
+    // run makes meanwhile is either held already, and left alone, or made again (as when another
+    // run sweeps). The sweep ends before the program does.
+    std::jthread sweep;
+    try {
+        sweep = std::jthread([] { files::sweepLeftovers(paths::temporaryDirectory()); });
+    } catch (const std::system_error&) {
+        files::sweepLeftovers(paths::temporaryDirectory());
+    }
     MainLoop& loop = MainLoop::main();
     TerminalDialogs dialogs(std::cin, std::cout, terminalInput);
     // Line editing needs the terminal on both sides; a transcript or a pipe reads plain lines.
