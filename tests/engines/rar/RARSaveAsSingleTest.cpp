@@ -6,6 +6,7 @@
 #include "tests/engines/rar/RARTestArchives.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -22,6 +23,19 @@ class RARSaveAsSingleTest : public ::testing::Test {
         fs::create_directory(folder / "set");
         fs::create_directory(folder / "out");
         editor.executable = testing::rar::makeRecordingRar(folder.path(), log);
+        // The sources' links folder goes to the temporary folder: a private one, out of reach
+        // of other programs' sweeps, which also shows what is left there.
+        fs::create_directory(folder / "tmp");
+        if (const char* previous = std::getenv("TMPDIR"))
+            savedTemporary = previous;
+        ::setenv("TMPDIR", (folder / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(namesIn(folder / "tmp").empty());
+        if (savedTemporary)
+            ::setenv("TMPDIR", savedTemporary->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
     }
 
     // At least three volumes: the random data of big.bin does not shrink.
@@ -38,6 +52,7 @@ class RARSaveAsSingleTest : public ::testing::Test {
     fs::path destination = folder / "out/viaje — único.rar";
     RAREditor editor;
     Progress progress;
+    std::optional<std::string> savedTemporary;
 };
 
 TEST_F(RARSaveAsSingleTest, KeepsEntriesHiddenNamesAndRecoveryRecordInOneFile) {
