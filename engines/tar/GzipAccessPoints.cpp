@@ -102,7 +102,7 @@ class StretchDecoder : public ByteSource {
                 ::pread(descriptor_, input_.data(), input_.size(), static_cast<off_t>(position_));
         while (count < 0 && errno == EINTR);
         if (count < 0)
-            throw PlatformError::fromErrno(errno, "", false);
+            throw readFailure(descriptor_, errno);
         if (count == 0)
             throw damagedArchive();
         position_ += count;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/archive/ArchiveFailure.h"
+#include "platform/PlatformError.h"
 
 namespace vexa::tar {
 
@@ -8,5 +9,7 @@ namespace vexa::tar {
 ArchiveFailure damagedArchive(); // damaged or truncated data
 ArchiveFailure notTarArchive();  // no TAR (or no known compression) at all
 ArchiveFailure outOfMemory();
+// A failed read of the archive open at `descriptor`, naming the file as the other reads do.
+PlatformError readFailure(int descriptor, int errorNumber);
 
 } // namespace vexa::tar

@@ -22,7 +22,7 @@ std::size_t preadSome(int descriptor, std::uint8_t* buffer, std::size_t size, st
         if (count >= 0)
             return static_cast<std::size_t>(count);
         if (errno != EINTR)
-            throw PlatformError::fromErrno(errno, "", false);
+            throw readFailure(descriptor, errno);
     }
 }
 

@@ -2,10 +2,13 @@
 #include "engines/tar/FileByteSource.h"
 #include "engines/tar/GzipStreamReader.h"
 #include "engines/tar/ReadAheadSource.h"
+#include "engines/tar/TarReadFailure.h"
 #include "engines/tar/XzStreamReader.h"
 #include "engines/tar/ZstdRingReader.h"
 #include "tests/support/TestSupport.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -128,6 +131,17 @@ TEST(ZstdRingReaderTest, SkipsSkippableFrames) {
     ZstdRingReader reader(source);
     std::string buffer(64, '\0');
     EXPECT_EQ(std::string(buffer.data(), reader.read(buffer.data(), buffer.size())), "contenido");
+}
+
+// The readers that decode pieces of an archive at once hold only its descriptor; a failed
+// read still names the file.
+TEST(TarReadFailureTest, AFailedReadNamesTheArchive) {
+    TemporaryDirectory dir;
+    writeFile(dir / "a.tar.xz", "x");
+    files::FileDescriptor file(::open((dir / "a.tar.xz").c_str(), O_RDONLY | O_CLOEXEC));
+    PlatformError failure = readFailure(file.get(), EIO);
+    EXPECT_EQ(failure.path(), std::filesystem::canonical(dir / "a.tar.xz").string());
+    EXPECT_EQ(failure.errorNumber(), EIO);
 }
 
 TEST_P(StreamReaderTest, RefusesDamagedInput) {
