@@ -27,9 +27,12 @@ void ZIPArchiveEngine::checkExtents(ZIPReader& reader, const std::vector<EntryEx
             throw ArchiveFailure::corrupt(items[i].path);
         placed.push_back({start, end, i});
     }
-    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+    const auto before = [](const Placed& a, const Placed& b) {
         return a.start != b.start ? a.start < b.start : a.item < b.item;
-    });
+    };
+    // Writers lay entries out in the directory's order, so the sort is mostly not needed.
+    if (!std::is_sorted(placed.begin(), placed.end(), before))
+        std::sort(placed.begin(), placed.end(), before);
     for (std::size_t i = 1; i < placed.size(); ++i)
         if (placed[i].start < placed[i - 1].end)
             throw ArchiveFailure::corrupt(items[std::max(placed[i].item, placed[i - 1].item)].path);

@@ -55,7 +55,8 @@ Layout layoutOf(ZIPReader& reader) {
          status = reader.handle->gotoNextEntry())
         layout.positions.push_back(positionOf(reader, reader.currentInfo(), layout.bias));
     layout.starts = layout.positions;
-    std::sort(layout.starts.begin(), layout.starts.end());
+    if (!std::is_sorted(layout.starts.begin(), layout.starts.end()))
+        std::sort(layout.starts.begin(), layout.starts.end());
     return layout;
 }
 

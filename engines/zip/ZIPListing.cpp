@@ -145,6 +145,7 @@ ArchiveSummary ZIPArchiveEngine::listArchive(const std::filesystem::path& archiv
     // The declared count is untrusted, so it only caps the reservation.
     items.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)));
     std::vector<EntryExtent> extents;
+    extents.reserve(items.capacity());
     std::int64_t total = 0;
     int status = reader.handle->gotoFirstEntry();
     while (status == zipstatus::ok) {
