@@ -62,7 +62,11 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     : location_(output), file_(files::createFile(output, 0644)), growing_(growing) {
     if (compression == TarCompression::zstd)
         zstd_ = std::make_unique<ZstdStreamWriter>(file_.get(), location_,
-                                                   level.value_or(ZSTD_CLEVEL_DEFAULT));
+                                                   level.value_or(ZSTD_CLEVEL_DEFAULT),
+                                                   [growing](std::int64_t length) {
+                                                       if (growing != nullptr)
+                                                           growing->grew(length);
+                                                   });
     UTF8CharacterSet characterSet;
     handle_ = archive_write_new();
     if (handle_ == nullptr)
@@ -177,13 +181,14 @@ ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data
     if (handle->discarding_)
         return static_cast<ssize_t>(size);
     try {
-        if (handle->zstd_)
+        // The zstd writer's own thread tells the reader what reaches the file.
+        if (handle->zstd_) {
             handle->zstd_->write(data, size);
-        else {
+        } else {
             files::writeAll(handle->file_.get(), data, size, handle->location_);
             handle->length_ += static_cast<std::int64_t>(size);
+            handle->reportLength();
         }
-        handle->reportLength();
         return static_cast<ssize_t>(size);
     } catch (...) {
         handle->sinkFailure_ = std::current_exception();

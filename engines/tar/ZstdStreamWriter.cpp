@@ -4,7 +4,6 @@
 
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
-#include "platform/FileOperations.h"
 
 #include <algorithm>
 #include <unistd.h>
@@ -55,9 +54,10 @@ void check(std::size_t code) {
 
 } // namespace
 
-ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path location, int level)
-    : context_(ZSTD_createCCtx()), descriptor_(descriptor), location_(std::move(location)),
-      output_(ZSTD_CStreamOutSize()) {
+ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path location, int level,
+                                   std::function<void(std::int64_t)> wrote)
+    : context_(ZSTD_createCCtx()),
+      output_(descriptor, std::move(location), ZSTD_CStreamOutSize(), 8, std::move(wrote)) {
     if (context_ == nullptr)
         throw outOfMemory();
     try {
@@ -89,18 +89,16 @@ void ZstdStreamWriter::finish() {
         return;
     ZSTD_inBuffer input{nullptr, 0, 0};
     drain(input, ZSTD_e_end);
+    output_.finish();
     finished_ = true;
 }
 
 void ZstdStreamWriter::drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive) {
     for (;;) {
-        ZSTD_outBuffer output{output_.data(), output_.size(), 0};
+        ZSTD_outBuffer output{output_.block(), output_.blockSize(), 0};
         std::size_t remaining = ZSTD_compressStream2(context_, &output, &input, directive);
         check(remaining);
-        if (output.pos > 0) {
-            files::writeAll(descriptor_, output_.data(), output.pos, location_);
-            written_ += static_cast<std::int64_t>(output.pos);
-        }
+        output_.hand(output.pos);
         bool done = directive == ZSTD_e_continue ? input.pos == input.size : remaining == 0;
         if (done)
             return;

@@ -1,21 +1,26 @@
 #pragma once
 
+#include "FileWriteBehind.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <vector>
+#include <functional>
 #include <zstd.h>
 
 namespace vexa::tar {
 
 // Compresses one stream into an open file as a single zstd frame with a content checksum,
 // through fixed buffers, with up to one worker per active processor within a fixed memory
-// budget. Write failures throw the
-// platform's errors; a failure of the library throws ArchiveFailure::tarFailure.
+// budget, the output written to the file on a thread of its own (FileWriteBehind). Write
+// failures throw the platform's errors; a failure of the library throws
+// ArchiveFailure::tarFailure.
 class ZstdStreamWriter {
   public:
-    // `level` is zstd's own compression level; `descriptor` stays owned by the caller.
-    ZstdStreamWriter(int descriptor, std::filesystem::path location, int level);
+    // `level` is zstd's own compression level; `descriptor` stays owned by the caller. `wrote`,
+    // when given, hears the file's length after every write, on the writing thread.
+    ZstdStreamWriter(int descriptor, std::filesystem::path location, int level,
+                     std::function<void(std::int64_t)> wrote = {});
     ~ZstdStreamWriter();
     ZstdStreamWriter(const ZstdStreamWriter&) = delete;
     ZstdStreamWriter& operator=(const ZstdStreamWriter&) = delete;
@@ -24,16 +29,13 @@ class ZstdStreamWriter {
     // Ends the frame and writes what is left; nothing may be written afterwards.
     void finish();
     // The bytes written to the file so far.
-    std::int64_t written() const { return written_; }
+    std::int64_t written() const { return output_.length(); }
 
   private:
     void drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive);
 
     ZSTD_CCtx* context_ = nullptr;
-    int descriptor_;
-    std::filesystem::path location_;
-    std::vector<char> output_;
-    std::int64_t written_ = 0;
+    FileWriteBehind output_;
     bool finished_ = false;
 };
 
