@@ -118,7 +118,7 @@ def build_zip_of(source: str, *zip_args: str) -> Callable[[Path, float, "Ctx"], 
 
     def build(root: Path, scale: float, ctx: "Ctx") -> None:
         src = ctx.corpus(source)
-        names = sorted(p.name for p in src.iterdir())
+        names = sorted(p.name for p in src.iterdir() if p.name != ".hecho")
         run_checked(["zip", "-q", "-r", *zip_args, str(root / "a.zip"), *names], cwd=src)
 
     return build
