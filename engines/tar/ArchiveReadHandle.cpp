@@ -1,5 +1,6 @@
 #include "ArchiveReadHandle.h"
 
+#include "Crc32.h"
 #include "FileByteSource.h"
 #include "TarReadFailure.h"
 
@@ -7,7 +8,6 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
-#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -159,16 +159,14 @@ std::optional<std::uint32_t> ArchiveReadHandle::finishCapture(std::int64_t& star
     if (captureBroken_ || end > lentStart_ + static_cast<std::int64_t>(lentSize_) ||
         end < captureStart_)
         return std::nullopt;
-    uLong crc = crc32_z(0, nullptr, 0);
+    std::uint32_t crc = 0;
     std::int64_t inCaptured = std::min(end, lentStart_) - captureStart_;
     if (inCaptured > 0)
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(captured_.data()),
-                      static_cast<std::size_t>(inCaptured));
+        crc = crc32Update(crc, captured_.data(), static_cast<std::size_t>(inCaptured));
     std::int64_t from = std::max(captureStart_, lentStart_);
     if (end > from)
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(lent_ + (from - lentStart_)),
-                      static_cast<std::size_t>(end - from));
-    return static_cast<std::uint32_t>(crc);
+        crc = crc32Update(crc, lent_ + (from - lentStart_), static_cast<std::size_t>(end - from));
+    return crc;
 }
 
 void ArchiveReadHandle::fail() {

@@ -5,9 +5,11 @@
 #include "ExtractionWriters.h"
 #include "ListingCache.h"
 #include "PlacedExtraction.h"
+#include "PlacedStream.h"
 #include "TarEntryReader.h"
 #include "TarListing.h"
 #include "XzStreamReader.h"
+#include "ZstdRingReader.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "platform/FileOperations.h"
@@ -193,6 +195,35 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
     return tar::extractXzBlocks(archive, placed, tree, progress);
 }
 
+// A zstd archive whose listing placed every entry is decoded once more from its start, each
+// chosen entry's data cut out where the listing found it, without parsing the headers again;
+// false when it cannot be.
+bool writeEntriesAlongPlaces(const path& archive, const ArchiveSummary& listing,
+                             const std::set<std::string>& chosen, std::size_t wanted,
+                             Progress& progress, tar::ExtractionTree& tree,
+                             const RelativeName& relativeOf) {
+    if (listing.compression != TarCompression::zstd)
+        return false;
+    std::shared_ptr<const tar::TarPlacements> places = tar::rememberedPlacements(listing);
+    if (!places || places->size() != listing.entries.size())
+        return false;
+    tar::FileByteSource file(archive, progress, false);
+    char start[4];
+    if (!tar::ZstdRingReader::hasMagic(start, file.peekStart(start, sizeof start)))
+        return false;
+    tar::ZstdRingReader stream(file);
+    tar::ExtractionWriters writers(tree, writerThreads());
+    tar::extractAlongPlaces(
+        stream, listing.entries, *places,
+        [&](const ArchiveItem& item) -> std::optional<std::string> {
+            if (!tar::isSelectedPath(item.path, chosen))
+                return std::nullopt;
+            return relativeOf(item);
+        },
+        wanted, tree, writers, progress);
+    return true;
+}
+
 // One pass over the archive that writes the selected entries below `tree`, each header
 // compared with the validated listing at its place, so that an archive changed since it was
 // listed stops the work instead of writing what nobody checked. The pass ends as soon as every
@@ -210,7 +241,8 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
     }
     progress.setTotalUnitCount(total);
     progress.setCompletedUnitCount(0);
-    if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf))
+    if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf) ||
+        writeEntriesAlongPlaces(archive, listing, chosen, wanted, progress, tree, relativeOf))
         return;
 
     tar::TarEntryReader reader(archive, progress, false);

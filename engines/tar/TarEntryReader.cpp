@@ -71,9 +71,9 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
         }
     }
     if (ZstdRingReader::hasMagic(start, count)) {
+        // Nothing decodes a zstd frame from its middle, but its entries' places let a later
+        // reading from the start cut out their data without parsing the headers again.
         ahead_ = std::make_unique<ZstdRingReader>(file_);
-        // Nothing decodes a zstd frame from its middle: its entries' places serve nobody.
-        headersOnly_ = false;
     } else if (hasGzipMagic(start, count)) {
         auto gzip = std::make_unique<GzipStreamReader>(file_);
         if (headersOnly && !kind_.singleFile && growing == nullptr) {
