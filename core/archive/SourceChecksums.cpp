@@ -2,10 +2,12 @@
 
 #include "platform/FileOperations.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -32,19 +34,29 @@ SourceChecksums::SourceChecksums(const SourceEntryMap& sources, const Progress& 
     // Filled before the thread starts, which then only changes the values.
     for (const auto& [path, source] : sources)
         if (!source.isDirectory && source.size > 0)
-            taken_.emplace(&source, Taken{});
+            taken_.emplace_back(&source, Taken{});
+    std::sort(taken_.begin(), taken_.end(),
+              [](const auto& a, const auto& b) { return std::less<>()(a.first, b.first); });
     thread_ = std::thread([this, &sources, settled, early] { run(sources, settled, early); });
+}
+
+SourceChecksums::Taken* SourceChecksums::find(const RARSourceEntry& source) {
+    const auto found = std::lower_bound(taken_.begin(), taken_.end(), &source,
+                                        [](const auto& item, const RARSourceEntry* wanted) {
+                                            return std::less<>()(item.first, wanted);
+                                        });
+    return found != taken_.end() && found->first == &source ? &found->second : nullptr;
 }
 
 void SourceChecksums::offer(const RARSourceEntry& source, std::uint32_t crc,
                             const struct stat& before, const struct stat& after,
                             const timespec& readAt) {
-    const auto slot = taken_.find(&source);
-    if (slot == taken_.end() || !S_ISREG(before.st_mode) || Look(before) != Look(after) ||
+    Taken* const slot = find(source);
+    if (slot == nullptr || !S_ISREG(before.st_mode) || Look(before) != Look(after) ||
         nanoseconds(before.st_ctim) + settled_.count() >= nanoseconds(readAt))
         return;
     // The thread leaves the values alone until the writer has ended.
-    slot->second = Taken{true, false, crc, Look(after)};
+    *slot = Taken{true, false, crc, Look(after)};
 }
 
 SourceChecksums::~SourceChecksums() {
@@ -115,8 +127,8 @@ void SourceChecksums::run(const SourceEntryMap& sources, std::chrono::nanosecond
     for (const auto& [path, source] : sources) {
         if (early == Early::offered)
             break;
-        const auto slot = taken_.find(&source);
-        if (slot != taken_.end() && !take(source, slot->second, settled, block)) {
+        Taken* const slot = find(source);
+        if (slot != nullptr && !take(source, *slot, settled, block)) {
             stopped = true;
             break;
         }
@@ -183,11 +195,11 @@ void SourceChecksums::finish() {
 
 std::uint32_t SourceChecksums::crc(const RARSourceEntry& source, Progress& progress) {
     finish();
-    const auto slot = taken_.find(&source);
-    if (slot != taken_.end() && slot->second.final) {
+    const Taken* const slot = find(source);
+    if (slot != nullptr && slot->final) {
         progress.throwIfCancelled();
-        progress.addCompletedUnits(slot->second.look.size);
-        return slot->second.crc;
+        progress.addCompletedUnits(slot->look.size);
+        return slot->crc;
     }
     return crc32OfFile(source.url, progress);
 }
