@@ -94,7 +94,7 @@ void collectItem(int parent, const char* leaf, const std::string& location, cons
 
     const std::int64_t size = isDirectory ? 0 : static_cast<std::int64_t>(status.st_size);
     entries[std::move(entryPath)] =
-        RARSourceEntry{std::filesystem::path(location), size, isDirectory};
+        RARSourceEntry{SourceLocation::fromText(location), size, isDirectory};
     units += std::max<std::int64_t>(size, 1);
 
     if (!isDirectory)

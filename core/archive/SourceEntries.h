@@ -27,6 +27,13 @@ class SourceLocation {
   public:
     SourceLocation() = default;
     SourceLocation(const std::filesystem::path& location) : text_(location.native()) {}
+    // From the path's text itself: a walk of many files then builds no path, which splits
+    // every one into its components.
+    static SourceLocation fromText(std::string text) {
+        SourceLocation location;
+        location.text_ = std::move(text);
+        return location;
+    }
     operator std::filesystem::path() const { return text_; }
     const char* c_str() const { return text_.c_str(); }
     const std::string& string() const { return text_; }
