@@ -16,8 +16,6 @@ namespace vexa::tar {
 
 namespace {
 
-using EntryPointer = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
-
 // libarchive converts names through the thread's character set, and the program's may be
 // ASCII: the pax writer then loses every non-ASCII name (or worse). Names are UTF-8 here, so
 // each call into the writer runs with a UTF-8 character set on this thread only.
@@ -102,6 +100,7 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
 }
 
 ArchiveWriteHandle::~ArchiveWriteHandle() {
+    archive_entry_free(header_);
     if (growing_ != nullptr && !finished_)
         growing_->abandoned();
     if (handle_ != nullptr) {
@@ -118,17 +117,23 @@ ArchiveWriteHandle::~ArchiveWriteHandle() {
 
 void ArchiveWriteHandle::begin(const TarWriteEntry& entry) {
     UTF8CharacterSet characterSet;
-    EntryPointer header(archive_entry_new(), archive_entry_free);
-    if (!header)
+    // One header object serves every entry: a new one each time was a large allocation, which
+    // made the allocator merge every small block freed since the entry before.
+    if (header_ == nullptr)
+        header_ = archive_entry_new();
+    else
+        archive_entry_clear(header_);
+    if (header_ == nullptr)
         throw outOfMemory();
-    archive_entry_copy_pathname(header.get(), entry.path.c_str());
-    archive_entry_set_filetype(header.get(), entry.isDirectory ? AE_IFDIR : AE_IFREG);
-    archive_entry_set_perm(header.get(), entry.permissions & 07777);
-    archive_entry_set_size(header.get(), entry.isDirectory ? 0 : entry.size);
+    archive_entry* header = header_;
+    archive_entry_copy_pathname(header, entry.path.c_str());
+    archive_entry_set_filetype(header, entry.isDirectory ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(header, entry.permissions & 07777);
+    archive_entry_set_size(header, entry.isDirectory ? 0 : entry.size);
     if (entry.modificationTime)
-        archive_entry_set_mtime(header.get(), entry.modificationTime->tv_sec,
+        archive_entry_set_mtime(header, entry.modificationTime->tv_sec,
                                 entry.modificationTime->tv_nsec);
-    if (archive_write_header(handle_, header.get()) != ARCHIVE_OK)
+    if (archive_write_header(handle_, header) != ARCHIVE_OK)
         fail();
 }
 

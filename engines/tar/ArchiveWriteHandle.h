@@ -67,6 +67,7 @@ class ArchiveWriteHandle {
     files::FileDescriptor file_;
     std::unique_ptr<ZstdStreamWriter> zstd_;
     archive* handle_ = nullptr;
+    archive_entry* header_ = nullptr;
     GrowingFile* growing_;
     std::int64_t length_ = 0; // of the file
     std::int64_t reported_ = 0;
