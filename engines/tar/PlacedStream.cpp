@@ -70,6 +70,7 @@ void extractAlongPlaces(LendingSource& stream, const std::vector<ArchiveItem>& e
         tree.makeParentFolders(*relative);
         writers.begin(std::move(*relative), place.permissions, place.modificationTime, item.size);
         cursor.take(item.size, [&](const char* data, std::size_t count) {
+            progress.throwIfCancelled();
             progress.addCompletedUnits(static_cast<std::int64_t>(count));
             while (count > 0) {
                 std::size_t room = 0;
