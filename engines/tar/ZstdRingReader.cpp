@@ -126,13 +126,7 @@ void ZstdRingReader::prepareRing(std::size_t size) {
         return;
     std::unique_lock lock(mutex_);
     // A new frame needs none of the bytes before it, only the reader may.
-    decoderNeeds_ = Need::emptyRing;
-    if (readerWaiting_ && !ready_.empty())
-        dataReady_.notify_one();
-    roomFreed_.wait(lock, [&] { return stopping_ || decoderMayGoLocked(); });
-    decoderNeeds_ = Need::nothing;
-    if (stopping_)
-        throw Stopped{};
+    waitForReaderLocked(lock, Need::emptyRing);
     ring_ = std::vector<char>();
     ring_.resize(size);
     write_ = 0;
@@ -160,6 +154,16 @@ bool ZstdRingReader::decoderMayGoLocked() const {
     return room >= roomNeeded_ && (!limited || room >= wakeSize_);
 }
 
+void ZstdRingReader::waitForReaderLocked(std::unique_lock<std::mutex>& lock, Need need) {
+    decoderNeeds_ = need;
+    if (readerWaiting_ && !ready_.empty())
+        dataReady_.notify_one();
+    roomFreed_.wait(lock, [&] { return stopping_ || decoderMayGoLocked(); });
+    decoderNeeds_ = Need::nothing;
+    if (stopping_)
+        throw Stopped{};
+}
+
 std::size_t ZstdRingReader::awaitRoom(std::size_t blockSizeMax) {
     std::unique_lock lock(mutex_);
     if (stopping_)
@@ -171,14 +175,8 @@ std::size_t ZstdRingReader::awaitRoom(std::size_t blockSizeMax) {
     bool limited = false;
     if (std::size_t room = roomLocked(limited); room >= blockSizeMax)
         return room;
-    decoderNeeds_ = Need::room;
     roomNeeded_ = blockSizeMax;
-    if (readerWaiting_ && !ready_.empty())
-        dataReady_.notify_one();
-    roomFreed_.wait(lock, [&] { return stopping_ || decoderMayGoLocked(); });
-    decoderNeeds_ = Need::nothing;
-    if (stopping_)
-        throw Stopped{};
+    waitForReaderLocked(lock, Need::room);
     return roomLocked(limited);
 }
 

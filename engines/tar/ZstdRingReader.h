@@ -82,6 +82,8 @@ class ZstdRingReader : public LendingSource {
     // are what limits it.
     std::size_t roomLocked(bool& limitedByReader) const;
     bool decoderMayGoLocked() const;
+    // Wakes a waiting reader and waits until it has freed what the decoder needs.
+    void waitForReaderLocked(std::unique_lock<std::mutex>& lock, Need need);
     bool ended_ = false; // the decoding met the end or a failure
     bool stopping_ = false;
     std::exception_ptr failure_;
