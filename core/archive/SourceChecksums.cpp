@@ -52,7 +52,10 @@ void SourceChecksums::offer(const RARSourceEntry& source, std::uint32_t crc,
                             const struct stat& before, const struct stat& after,
                             const timespec& readAt) {
     Taken* const slot = find(source);
+    // A file that grew or shrank since the walk was archived at its walked size: only a fresh
+    // read may judge it.
     if (slot == nullptr || !S_ISREG(before.st_mode) || Look(before) != Look(after) ||
+        before.st_size != source.size ||
         nanoseconds(before.st_ctim) + settled_.count() >= nanoseconds(readAt))
         return;
     // The thread leaves the values alone until the writer has ended.

@@ -353,5 +353,28 @@ TEST_F(VerifyAgainstSources, OfferedChecksumsStandUntilTheFileChanges) {
     }
 }
 
+TEST_F(VerifyAgainstSources, AnOfferForAFileThatGrewSinceTheWalkIsNotTaken) {
+    // The writer archives the walked size; a grown file's first bytes must not pass for it.
+    const RARSourceEntry& file = sources.at("d/a.txt");
+    writeFile(dir / "d/a.txt", "hola mundo");
+    struct stat status {};
+    ASSERT_EQ(::stat(file.url.c_str(), &status), 0);
+    timespec later{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &later);
+    later.tv_sec += 1;
+    Progress walk;
+    SourceChecksums checksums(sources, walk, std::chrono::nanoseconds(0),
+                              SourceChecksums::Early::offered);
+    checksums.offer(file, zlibCRC("hola"), status, status, later);
+    checksums.writerEnded();
+    Progress progress;
+    EXPECT_EQ(failureOf([&] {
+                  verifyRARAgainstSources(archived, sources, progress,
+                                          ArchiveFailure::Case::tarFailure, &checksums);
+              }),
+              ArchiveFailure::tarFailure("«d/a.txt» no coincide con el original. Puede haber "
+                                         "cambiado durante la compresión."));
+}
+
 } // namespace
 } // namespace vexa
