@@ -146,6 +146,11 @@ bool ZstdRingReader::decoderMayGoLocked() const {
         return false;
     case Need::emptyRing:
         return ready_.empty() && lent_.size == 0;
+    case Need::frontFree: {
+        bool limited = false;
+        roomLocked(limited);
+        return !limited;
+    }
     case Need::room:
         break;
     }
@@ -170,9 +175,15 @@ std::size_t ZstdRingReader::awaitRoom(std::size_t blockSizeMax) {
         throw Stopped{};
     // A round buffer: a block that might not fit before the end starts again at the front,
     // where the decoder finds the window it still needs behind what it overwrites.
-    if (ring_.size() - write_ < blockSizeMax)
-        write_ = 0;
     bool limited = false;
+    if (ring_.size() - write_ < blockSizeMax) {
+        // Unread bytes of the pass before may still lie past the write position, and the front
+        // holds this pass's: the reader must reach this pass before the front can be reused.
+        roomLocked(limited);
+        if (limited)
+            waitForReaderLocked(lock, Need::frontFree);
+        write_ = 0;
+    }
     if (std::size_t room = roomLocked(limited); room >= blockSizeMax)
         return room;
     roomNeeded_ = blockSizeMax;

@@ -75,7 +75,7 @@ class ZstdRingReader : public LendingSource {
     std::size_t readyBytes_ = 0;
     Span lent_; // what the reader holds
     bool readerWaiting_ = false;
-    enum class Need { nothing, room, emptyRing };
+    enum class Need { nothing, room, emptyRing, frontFree };
     Need decoderNeeds_ = Need::nothing;
     std::size_t roomNeeded_ = 0;
     // The room at the write position, and whether bytes the reader holds or has not taken yet
