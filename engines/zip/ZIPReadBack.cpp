@@ -12,29 +12,32 @@ namespace vexa::ziprewrite {
 
 namespace {
 
-// Reads the current entry through to its end, decoded, and checks it against its CRC-32 and
-// size.
-void readThrough(ZIPReader& reader, const ZipFileInfo& info,
+// Reads the current entry through to its end: decoded and checked against its CRC-32 and size
+// when `decode`, else its stored bytes (whose key may not be known here) against their count.
+void readThrough(ZIPReader& reader, const ZipFileInfo& info, bool decode,
                  const std::optional<std::string>& password, std::vector<unsigned char>& buffer,
                  Progress& progress, const std::string& name) {
     const bool encrypted = (info.flag & 1) != 0;
-    const char* key = encrypted && password ? password->c_str() : nullptr;
-    ZIPArchiveEngine::check(reader.zip->entryReadOpen(0, key));
+    const char* key = decode && encrypted && password ? password->c_str() : nullptr;
+    ZIPArchiveEngine::check(reader.zip->entryReadOpen(decode ? 0 : 1, key));
     uLong crc = ::crc32(0, nullptr, 0);
     std::int64_t total = 0;
     while (true) {
         progress.throwIfCancelled();
         const std::int32_t count =
             reader.zip->entryRead(buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        ZIPArchiveEngine::checkDataRead(count, encrypted);
+        ZIPArchiveEngine::checkDataRead(count, encrypted && decode);
         if (count == 0)
             break;
-        crc = ::crc32_z(crc, buffer.data(), static_cast<std::size_t>(count));
+        if (decode)
+            crc = ::crc32_z(crc, buffer.data(), static_cast<std::size_t>(count));
         total += count;
     }
     ZIPArchiveEngine::check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
+    const std::int64_t expected = decode ? info.uncompressed_size : info.compressed_size;
     // AE-2 leaves the CRC out; its authentication code was checked by the close.
-    if (total != info.uncompressed_size || (info.aes_version != 2 && crc != info.crc))
+    const bool crcKnown = decode && info.aes_version != 2;
+    if (total != expected || (crcKnown && crc != info.crc))
         throw ArchiveFailure::corrupt(name);
 }
 
@@ -93,15 +96,12 @@ ArchiveSummary readBack(const ZIPArchiveEngine& engine, const std::filesystem::p
             (info.compression_method & 0xFFF7) != 0 || info.compressed_size < 0 ||
             info.uncompressed_size < 0)
             throw mismatch;
-        if (plan.checkData && plan.added && !isDirectory) {
+        if (plan.checkData && !isDirectory) {
             if (buffer.empty())
                 buffer.resize(static_cast<std::size_t>(std::max(engine.bufferSize, 1)));
-            readThrough(reader, info, password, buffer, progress, name);
-        } else if (plan.checkData) {
-            // A kept entry's bytes came from the archive as they were; its new header must lead
-            // to them.
-            ZIPArchiveEngine::check(reader.zip->entryReadOpen(1, nullptr));
-            ZIPArchiveEngine::check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
+            // Kept entries keep the key they came with, which need not be this one.
+            const bool decode = plan.added || (info.flag & 1) == 0;
+            readThrough(reader, info, decode, password, buffer, progress, name);
         }
         extents.push_back({info.disk_number, static_cast<std::uint64_t>(info.disk_offset),
                            30 + static_cast<std::uint64_t>(info.filename_size) +

@@ -9,6 +9,8 @@
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
 
+#include <algorithm>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <memory>
@@ -92,9 +94,13 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
         writer.close();
     }
 
-    // The read-back reads the records and the entries this thread wrote, apart from an AAR's
-    // first bytes, which may be kept ones.
-    if (copy && javaArchive(target) == JavaArchive::aar)
+    // The read-back reads the records and the entries this thread wrote; kept entries under a
+    // new header are read through too, and an AAR's first bytes may be kept ones, so those wait
+    // for the copy.
+    const bool readsKeptBytes =
+        std::any_of(planned.begin(), planned.end(),
+                    [](const ziprewrite::PlannedEntry& p) { return p.checkData && !p.added; });
+    if (copy && (readsKeptBytes || javaArchive(target) == JavaArchive::aar))
         copy->finish();
     // The new archive holds exactly the planned entries, so an edit never drops one silently.
     ArchiveSummary written = ziprewrite::readBack(*this, temporaryArchive, target, kept, renames,
