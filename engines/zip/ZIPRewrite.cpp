@@ -10,7 +10,6 @@
 #include "platform/TextRules.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <memory>
