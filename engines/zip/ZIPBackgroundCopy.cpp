@@ -141,7 +141,7 @@ void ZIPBackgroundCopy::copy(Range& range, std::uint64_t until) {
             if (copied < 0) {
                 if (errno == EINTR)
                     continue;
-                ZIPArchiveEngine::check(zipstatus::read);
+                throw PlatformError::fromErrno(errno, archive_.string(), false);
             }
             if (copied > 0)
                 files::writeAllAt(output_.get(), buffer_.data(), static_cast<std::size_t>(copied),
