@@ -33,6 +33,8 @@ struct CacheEntry {
 constexpr std::size_t cacheCapacity = 8;
 std::mutex cacheMutex;
 std::list<CacheEntry> cache;
+// Raised by every clearing, so that a key derived across one is not remembered after it.
+std::uint64_t cacheGeneration = 0;
 
 void wipe(CacheEntry& entry) {
     OPENSSL_cleanse(entry.password.data(), entry.password.size());
@@ -151,8 +153,10 @@ AesKey deriveAesKey(const std::string& password, const AesProperties& properties
     if (properties.cyclesPower > maxAesCyclesPower && properties.cyclesPower != aesRawKeyPower)
         throw ArchiveFailure::unsupported7z();
     std::vector<std::uint8_t> utf16 = utf16LittleEndian(password);
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(cacheMutex);
+        generation = cacheGeneration;
         for (auto it = cache.begin(); it != cache.end(); ++it)
             if (it->cyclesPower == properties.cyclesPower && it->salt == properties.salt &&
                 it->password == utf16) {
@@ -164,6 +168,10 @@ AesKey deriveAesKey(const std::string& password, const AesProperties& properties
     // Derived outside the lock: another thread's archive need not wait for this one.
     const AesKey key = computeKey(utf16, properties);
     std::lock_guard lock(cacheMutex);
+    if (generation != cacheGeneration) {
+        OPENSSL_cleanse(utf16.data(), utf16.size());
+        return key;
+    }
     cache.push_front({std::move(utf16), properties.salt, properties.cyclesPower, key});
     while (cache.size() > cacheCapacity) {
         wipe(cache.back());
@@ -174,6 +182,7 @@ AesKey deriveAesKey(const std::string& password, const AesProperties& properties
 
 void clearAesKeyCache() {
     std::lock_guard lock(cacheMutex);
+    ++cacheGeneration;
     for (auto& entry : cache)
         wipe(entry);
     cache.clear();
