@@ -120,7 +120,7 @@ int readCharacter(EditLine* editor, wchar_t* character) {
 
 unsigned char onInterrupt(EditLine* editor, int) {
     stateOf(editor).interrupted = true;
-    std::fputs("^C", stdout);
+    std::fputs("^C", stderr);
     return CC_NEWLINE;
 }
 
@@ -137,7 +137,7 @@ unsigned char onComplete(EditLine* editor, int) {
     std::string shown = "\n";
     for (const auto& candidate : completion.candidates)
         shown += candidate + "  ";
-    std::fputs((shown + "\n").c_str(), stdout);
+    std::fputs((shown + "\n").c_str(), stderr);
     return CC_REDISPLAY;
 }
 
@@ -152,7 +152,7 @@ LineEditor::LineEditor(std::filesystem::path historyFile) : state_(std::make_uni
     history(state_->history, &event, H_SETUNIQUE, 1);
     history(state_->history, &event, H_LOAD, state_->historyFile.c_str());
 
-    EditLine* editor = el_init("vexa", stdin, stdout, stderr);
+    EditLine* editor = el_init("vexa", stdin, stderr, stderr);
     state_->editor = editor;
     el_set(editor, EL_CLIENTDATA, state_.get());
     el_set(editor, EL_EDITOR, "emacs");
@@ -174,7 +174,9 @@ LineEditor::~LineEditor() {
 
 ReadLine LineEditor::read(const std::string& prompt, bool remember) {
     Utf8Locale utf8;
+    // Results shown so far come before the prompt, whichever stream each is on.
     std::fflush(stdout);
+    std::fflush(stderr);
     state_->prompt = prompt;
     state_->interrupted = false;
     state_->commandLine = remember;
@@ -187,10 +189,10 @@ ReadLine LineEditor::read(const std::string& prompt, bool remember) {
         result.text.pop_back();
     if (state_->interrupted) {
         result.end = LineEnd::interrupted;
-        std::fputs("\n", stdout);
+        std::fputs("\n", stderr);
     } else if (!typed || count <= 0 || terminationSignal() != 0) {
         result.end = LineEnd::endOfInput;
-        std::fputs("\n", stdout);
+        std::fputs("\n", stderr);
     } else if (remember && result.text.find_first_not_of(" \t") != std::string::npos) {
         HistEvent event;
         history(state_->history, &event, H_ENTER, result.text.c_str());
@@ -198,13 +200,13 @@ ReadLine LineEditor::read(const std::string& prompt, bool remember) {
         std::filesystem::create_directories(state_->historyFile.parent_path(), error);
         history(state_->history, &event, H_SAVE, state_->historyFile.c_str());
     }
-    std::fflush(stdout);
+    std::fflush(stderr);
     return result;
 }
 
 ReadLine LineEditor::readSecret(const std::string& prompt) {
-    std::fputs(prompt.c_str(), stdout);
-    std::fflush(stdout);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     termios saved{};
     const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
     if (quiet) {
@@ -237,8 +239,8 @@ ReadLine LineEditor::readSecret(const std::string& prompt) {
     }
     if (quiet)
         tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::fputs(result.end == LineEnd::interrupted ? "^C\n" : "\n", stdout);
-    std::fflush(stdout);
+    std::fputs(result.end == LineEnd::interrupted ? "^C\n" : "\n", stderr);
+    std::fflush(stderr);
     if (result.end != LineEnd::text)
         result.text.clear();
     return result;

@@ -12,7 +12,7 @@ namespace vexa {
 // runs, and Tab completion of command words (the first word of a command) and of paths (any
 // other word). Ctrl-C ends the read as interrupted, Ctrl-D on an empty line as the end of
 // input; a termination signal ends it as the end of input too. Reads standard input, writes
-// standard output; the main thread only.
+// standard error (where questions and messages go); the main thread only.
 class LineEditor {
   public:
     // `historyFile`: loaded now, written after every remembered line (its folder is made).

@@ -74,7 +74,7 @@ bool TerminalSession::dispatchCreation(const std::string& name,
             adjustSetting(plainWord(words[1]), words.size() == 3 ? words[2] : std::string());
     } else if (name == "programa-rar") {
         if (model_.chooseRarProgram() && model_.rarExecutableScope())
-            out_ << "Programa RAR: " << model_.rarExecutableScope()->string() << "\n";
+            messages_ << "Programa RAR: " << model_.rarExecutableScope()->string() << "\n";
     } else {
         return false;
     }

@@ -33,6 +33,11 @@ std::string shownName(const ArchiveItem& row, const std::string& folder, bool se
     return row.path.substr(folder.size());
 }
 
+// "1 elemento", "2 elementos": the noun agrees with its count.
+std::string counted(std::size_t count, const std::string& singular, const std::string& plural) {
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
 bool standardInputReady() {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
@@ -41,9 +46,10 @@ bool standardInputReady() {
 } // namespace
 
 TerminalSession::TerminalSession(WorkspaceModel& model, TerminalDialogs& dialogs, std::ostream& out,
-                                 std::ostream& progress, bool progressOnTerminal, bool watchInput)
-    : model_(model), dialogs_(dialogs), out_(out), progress_(model, progress, progressOnTerminal),
-      watchInput_(watchInput) {
+                                 std::ostream& messages, std::ostream& progress,
+                                 bool progressOnTerminal, bool watchInput)
+    : model_(model), dialogs_(dialogs), out_(out), messages_(messages),
+      progress_(model, progress, progressOnTerminal), watchInput_(watchInput) {
     token_ = model_.observation().subscribe([this](WorkspaceField field) { observe(field); });
     pollTimer_ = model_.loop().scheduleRepeating(pollInterval, [this] { poll(); });
 }
@@ -72,7 +78,7 @@ void TerminalSession::observe(WorkspaceField field) {
     case WorkspaceField::statusMessage:
         if (model_.statusMessage()) {
             progress_.clear();
-            out_ << printable(*model_.statusMessage(), true) << "\n" << std::flush;
+            messages_ << printable(*model_.statusMessage(), true) << "\n" << std::flush;
         }
         break;
     case WorkspaceField::lastOutput:
@@ -84,8 +90,8 @@ void TerminalSession::observe(WorkspaceField field) {
     case WorkspaceField::previewURL:
         if (model_.previewURL()) {
             progress_.clear();
-            out_ << "Vista previa: " << printable(model_.previewURL()->string()) << "\n"
-                 << std::flush;
+            messages_ << "Vista previa: " << printable(model_.previewURL()->string()) << "\n"
+                      << std::flush;
             // Shown once the operation has ended and its messages are out.
             std::weak_ptr<int> alive = lifetime_;
             model_.loop().post([this, alive, file = *model_.previewURL()] {
@@ -103,7 +109,8 @@ void TerminalSession::observe(WorkspaceField field) {
             shownArchive_ = archive->url;
             progress_.clear();
             out_ << "Abierto: " << printable(paths::lastPathComponent(archive->url)) << " ("
-                 << archive->kindLabel() << ", " << archive->entries.size() << " elementos)\n"
+                 << archive->kindLabel() << ", "
+                 << counted(archive->entries.size(), "elemento", "elementos") << ")\n"
                  << std::flush;
         }
         break;
@@ -143,7 +150,7 @@ void TerminalSession::poll() {
         return;
     if (words[0] != "salir") {
         progress_.clear();
-        out_ << "Hay una operación en curso; Ctrl-C la cancela.\n" << std::flush;
+        messages_ << "Hay una operación en curso; Ctrl-C la cancela.\n" << std::flush;
     } else if (askToCancelAndQuit()) {
         // The command's own wait then runs until the cancelled operation has ended.
         quitting_ = true;
@@ -216,7 +223,9 @@ bool TerminalSession::dispatch(const std::string& command) {
             for (const auto& row : *rows)
                 selection.insert(row.path);
             model_.setSelection(std::move(selection));
-            out_ << model_.selection().size() << " seleccionado(s)\n";
+            messages_ << counted(model_.selection().size(), "elemento seleccionado",
+                                 "elementos seleccionados")
+                      << "\n";
         }
     } else if (name == "extraer") {
         if (atMost(0, "extraer") && requireArchive()) {
@@ -331,7 +340,7 @@ int TerminalSession::runScript(const std::vector<std::string>& commands) {
 }
 
 void TerminalSession::usage(const std::string& text) {
-    out_ << text << "\n";
+    messages_ << text << "\n";
     settle(Outcome::usage);
 }
 
@@ -410,9 +419,9 @@ void TerminalSession::showErrorMessage() {
 
 void TerminalSession::showError(const std::string& message) {
     progress_.clear();
-    out_ << "\nNo se pudo completar la operación\n"
-         << printable(message, true) << "\n"
-         << std::flush;
+    messages_ << "\nNo se pudo completar la operación\n"
+              << printable(message, true) << "\n"
+              << std::flush;
     errorShown_ = true;
     settle(Outcome::failed);
 }
@@ -447,10 +456,10 @@ void TerminalSession::showPreview(const Path& file) {
     }
     if (openWithDesktop(file)) {
         previewHandedOver_ = true;
-        out_
+        messages_
             << "Abierta con la aplicación del escritorio; sigue ahí hasta «cerrar-vista-previa».\n";
     } else {
-        out_ << "No es texto y no hay escritorio para mostrarla: ábrela desde esa ruta.\n";
+        messages_ << "No es texto y no hay escritorio para mostrarla: ábrela desde esa ruta.\n";
     }
     out_ << std::flush;
 }
@@ -465,7 +474,7 @@ int TerminalSession::runInteractive(bool showPrompt) {
                 break;
             interrupted = line.text.empty();
             if (interrupted)
-                out_ << "(Ctrl-C otra vez termina el programa)\n" << std::flush;
+                messages_ << "(Ctrl-C otra vez termina el programa)\n" << std::flush;
             continue;
         }
         interrupted = false;
@@ -586,7 +595,7 @@ void TerminalSession::openLastOutput() {
     }
     // A folder (an extraction's result) is for the file manager, not for opening as an archive.
     if (openWithDesktop(output))
-        out_ << "Abierta en el gestor de archivos: " << printable(output.string()) << "\n";
+        messages_ << "Abierta en el gestor de archivos: " << printable(output.string()) << "\n";
     else
         usage("No hay escritorio para abrir la carpeta " + printable(output.string()) + ".");
 }

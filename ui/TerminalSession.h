@@ -24,7 +24,8 @@ class TerminalSession {
     // `watchInput`: while an operation runs, read typed lines from the dialogues' input so that
     // "salir" reaches the quit guard (only sensible when that input is a terminal).
     TerminalSession(WorkspaceModel& model, TerminalDialogs& dialogs, std::ostream& out,
-                    std::ostream& progress, bool progressOnTerminal, bool watchInput);
+                    std::ostream& messages, std::ostream& progress, bool progressOnTerminal,
+                    bool watchInput);
     ~TerminalSession();
     TerminalSession(const TerminalSession&) = delete;
     TerminalSession& operator=(const TerminalSession&) = delete;
@@ -116,6 +117,7 @@ class TerminalSession {
     WorkspaceModel& model_;
     TerminalDialogs& dialogs_;
     std::ostream& out_;
+    std::ostream& messages_;
     ProgressDisplay progress_;
     bool watchInput_;
     ObservationRegistrar::Token token_;

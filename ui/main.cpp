@@ -1,6 +1,7 @@
 // The terminal front-end: `vexa [opciones] [--] [archivo]`. Without commands it reads them from
 // standard input (with a prompt and line editing when that is a terminal); dialogue answers are
-// read from standard input too.
+// read from standard input too. Results go to standard output; messages, questions, errors and
+// progress to standard error.
 #include "core/workspace/WorkspaceModel.h"
 #include "platform/MainLoop.h"
 #include "platform/Paths.h"
@@ -43,6 +44,8 @@ constexpr const char* optionsHelp =
     "\n"
     "Sin órdenes, las lee de la entrada estándar: con un indicador y edición de línea si es\n"
     "un terminal, o una por línea, deteniéndose en la primera que falla, si no lo es.\n"
+    "Los resultados van a la salida estándar; los mensajes, los errores, las preguntas y el\n"
+    "progreso, a la salida de errores.\n"
     "\n";
 
 // Standard output that cannot be written (a full disk, /dev/full) is a failure, not silence.
@@ -117,15 +120,16 @@ int main(int argc, char** argv) {
         files::sweepLeftovers(paths::temporaryDirectory());
     }
     MainLoop& loop = MainLoop::main();
-    TerminalDialogs dialogs(std::cin, std::cout, terminalInput);
+    // Questions go where messages go, so that a script's redirected results never hide them.
+    TerminalDialogs dialogs(std::cin, std::cerr, terminalInput);
     // Line editing needs the terminal on both sides; a transcript or a pipe reads plain lines.
     std::optional<LineEditor> editor;
-    if (terminalInput && isatty(STDOUT_FILENO) == 1) {
+    if (terminalInput && isatty(STDERR_FILENO) == 1) {
         editor.emplace(LineEditor::standardHistoryFile());
         dialogs.useEditor(&*editor);
     }
     WorkspaceModel model(loop, dialogs, SettingsStore::standard());
-    TerminalSession session(model, dialogs, std::cout, std::cerr,
+    TerminalSession session(model, dialogs, std::cout, std::cerr, std::cerr,
                             isatty(STDERR_FILENO) == 1 && !ProgressDisplay::dumbTerminal(),
                             terminalInput && !commands);
 
@@ -142,7 +146,7 @@ int main(int argc, char** argv) {
             status = session.runScript(script);
         } else {
             if (terminalInput)
-                std::cout << "Vexa. Escribe «ayuda» para ver las órdenes.\n";
+                std::cerr << "Vexa. Escribe «ayuda» para ver las órdenes.\n";
             const int ran = session.runInteractive(terminalInput);
             status = terminalInput ? 0 : ran;
         }

@@ -9,16 +9,41 @@ namespace {
 namespace fs = std::filesystem;
 
 // The program with private settings and desktop folders, so the machine's own stay untouched.
-CommandResult runProgram(const TemporaryDirectory& folder, const std::string& arguments,
-                         const std::string& input, const std::string& extraEnvironment = "") {
+std::string programLine(const TemporaryDirectory& folder, const std::string& arguments,
+                        const std::string& input, const std::string& extraEnvironment) {
     writeFile(folder / "entrada.txt", input);
     const std::string environment = extraEnvironment +
                                     " XDG_CONFIG_HOME=" + shellQuote((folder / "config").string()) +
                                     " XDG_DATA_HOME=" + shellQuote((folder / "data").string()) +
                                     " XDG_DATA_DIRS=" + shellQuote((folder / "none").string());
-    return runCommand(environment + " " + shellQuote(VEXA_PROGRAM) + " " + arguments +
-                          " < entrada.txt 2>&1",
+    return environment + " " + shellQuote(VEXA_PROGRAM) + " " + arguments + " < entrada.txt";
+}
+
+CommandResult runProgram(const TemporaryDirectory& folder, const std::string& arguments,
+                         const std::string& input, const std::string& extraEnvironment = "") {
+    return runCommand(programLine(folder, arguments, input, extraEnvironment) + " 2>&1",
                       folder.path());
+}
+
+// The program's standard output and standard error, each on its own.
+struct SeparateStreams {
+    int exitStatus = -1;
+    std::string results;
+    std::string messages;
+};
+
+SeparateStreams runApart(const TemporaryDirectory& folder, const std::string& arguments,
+                         const std::string& input) {
+    SeparateStreams run;
+    run.exitStatus = runCommand("{ " + programLine(folder, arguments, input, "") +
+                                    " > salida-estandar.txt 2> salida-error.txt; }",
+                                folder.path())
+                         .exitStatus;
+    run.results = readFile(folder / "salida-estandar.txt");
+    run.messages = readFile(folder / "salida-error.txt");
+    fs::remove(folder / "salida-estandar.txt");
+    fs::remove(folder / "salida-error.txt");
+    return run;
 }
 
 TEST(Program, ScriptedCommandsReadDialogueAnswersFromStandardInput) {
@@ -87,6 +112,55 @@ TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
     }
     EXPECT_EQ(readFile(folder / "salida/cifrado/a.txt"), "hola\n");
     EXPECT_EQ(readFile(folder / "salida dos/mi archivo/a.txt"), "hola\n");
+}
+
+struct StreamCase {
+    const char* arguments;
+    const char* input;
+    int status;
+    std::vector<const char*> results;  // on standard output
+    std::vector<const char*> messages; // on standard error, and not on standard output
+};
+
+TEST(Program, ResultsGoToStandardOutputAndEverythingElseToStandardError) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    runChecked("zip -q x.zip a.txt && mkdir salida", folder.path());
+    const StreamCase cases[] = {
+        {"-c 'abrir no-existe.zip'", "", 2, {}, {"No existe: "}},
+        {"-c 'abrir a.txt'", "", 1, {}, {"No se pudo completar la operación"}},
+        {"-c ordenar", "", 2, {}, {"Orden desconocida"}},
+        {"x.zip -c 'ls; buscar a; inspector; recientes; actividad; seleccionar 1'",
+         "",
+         0,
+         {"Abierto: x.zip", "Carpeta: /", "1. a.txt", "Resultados de «a»", "tipo: ZIP", "1. x.zip",
+          "Sin actividad."},
+         {"Abriendo x.zip…", "1 elemento seleccionado"}},
+        // The question, the progress line and the status message are the user's; the result's
+        // location and the activity log are the script's.
+        {"x.zip -c 'extraer; actividad'",
+         "salida\n",
+         0,
+         {"Resultado: ", "  bien   Extrayendo"},
+         {"Extraer aquí", "Extrayendo x.zip…"}},
+        {"x.zip -c 'eliminar 1'", "", 3, {"Abierto: x.zip"}, {"¿Eliminar 1 elemento(s) del ZIP?"}},
+    };
+    for (const auto& c : cases) {
+        const auto run = runApart(folder, c.arguments, c.input);
+        EXPECT_EQ(run.exitStatus, c.status) << c.arguments << "\n" << run.messages;
+        for (const char* result : c.results) {
+            EXPECT_NE(run.results.find(result), std::string::npos) << c.arguments << run.results;
+            EXPECT_EQ(run.messages.find(result), std::string::npos) << c.arguments << run.messages;
+        }
+        for (const char* message : c.messages) {
+            EXPECT_NE(run.messages.find(message), std::string::npos) << c.arguments << run.messages;
+            EXPECT_EQ(run.results.find(message), std::string::npos) << c.arguments << run.results;
+        }
+    }
+    // Nothing but results on standard output.
+    const auto run = runApart(folder, "x.zip -c ls", "");
+    EXPECT_EQ(run.results,
+              "Abierto: x.zip (ZIP, 1 elemento)\nCarpeta: /\n    1. a.txt  (5 bytes)\n");
 }
 
 TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {

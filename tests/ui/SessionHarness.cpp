@@ -11,7 +11,8 @@ SessionHarness::SessionHarness() : settings(temporary / "settings.json") {
     desktop.environment = {{"XDG_DATA_HOME", (temporary / "data").string()},
                            {"XDG_CONFIG_HOME", (temporary / "config").string()}};
     model = std::make_unique<WorkspaceModel>(loop, dialogs, settings, desktop);
-    session = std::make_unique<TerminalSession>(*model, dialogs, output, progress, false, false);
+    session =
+        std::make_unique<TerminalSession>(*model, dialogs, output, output, progress, false, false);
     loop.runUntilIdle();
 }
 

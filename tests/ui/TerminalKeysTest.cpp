@@ -34,6 +34,38 @@ struct TerminalTest : ::testing::Test {
 
 constexpr const char* archivePrompt = "vexa (muestra.zip:/)> ";
 
+TEST_F(TerminalTest, WithStandardOutputRedirectedQuestionsAndFailuresStayOnTheTerminal) {
+    fs::create_directory(folder / "salida");
+    const auto home = folder.path().string();
+    // As a user types `vexa muestra.zip > resultados.txt`, or a script runs `-c` likewise.
+    PseudoTerminal t("/bin/sh",
+                     {"-c", "exec " + shellQuote(VEXA_PROGRAM) + " muestra.zip > resultados.txt"},
+                     folder.path(),
+                     {"HOME=" + home, "TERM=xterm", "XDG_CONFIG_HOME=" + home + "/config",
+                      "XDG_DATA_HOME=" + home + "/data", "XDG_STATE_HOME=" + home + "/state",
+                      "XDG_DATA_DIRS=" + home + "/none"});
+    // The prompt and line editing stay on the terminal.
+    ASSERT_TRUE(t.waitForPrompt(archivePrompt)) << t.output();
+    t.send("ls\r");
+    ASSERT_TRUE(t.waitForPrompt(archivePrompt)) << t.output();
+    t.send("abrir no-existe.zip\r");
+    ASSERT_TRUE(t.waitFor("No existe: ")) << t.output();
+    ASSERT_TRUE(t.waitForPrompt(archivePrompt)) << t.output();
+    t.send("extraer\r");
+    ASSERT_TRUE(t.waitForPrompt("Extraer aquí")) << t.output();
+    t.send("salida\r");
+    ASSERT_TRUE(t.waitForPrompt(archivePrompt)) << t.output();
+    t.send("salir\r");
+    EXPECT_EQ(t.exitStatus(), 0) << t.output();
+    EXPECT_EQ(t.output().find("Carpeta: /"), std::string::npos) << t.output();
+    EXPECT_EQ(t.output().find("Resultado: "), std::string::npos) << t.output();
+    const auto results = readFile(folder / "resultados.txt");
+    EXPECT_EQ(results,
+              "Abierto: muestra.zip (ZIP, 1 elemento)\nCarpeta: /\n    1. a.txt  (5 bytes)\n"
+              "Resultado: " +
+                  (folder / "salida/muestra").string() + "\n");
+}
+
 TEST_F(TerminalTest, CtrlCAndCtrlDCancelQuestionsClearTheLineAndEndTheProgram) {
     auto t = start({"muestra.zip"});
     ASSERT_TRUE(t->waitForPrompt(archivePrompt)) << t->output();

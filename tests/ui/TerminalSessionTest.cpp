@@ -195,7 +195,7 @@ TEST(TerminalOpening, EncryptedRarAsksForThePasswordOnTheTerminal) {
     h.answers("mala\nclave\n");
     const auto shown =
         h.run("abrir " + shellQuote((h.temporary / "cifrado.rar").string()) + "; ls");
-    EXPECT_TRUE(contains(shown, "Abierto: cifrado.rar (RAR, 1 elementos)")) << shown;
+    EXPECT_TRUE(contains(shown, "Abierto: cifrado.rar (RAR, 1 elemento)")) << shown;
     EXPECT_TRUE(contains(shown, "1. secreto.txt  (11 bytes)")) << shown;
     EXPECT_EQ(h.model->archivePassword(), "clave");
 }
