@@ -31,9 +31,6 @@ ArchiveReadHandle::ArchiveReadHandle(ByteSource& source, Content content, bool d
     if (content == Content::tar) {
         archive_read_support_format_tar(handle_);
         archive_read_support_format_empty(handle_);
-        // Without this the reader stops at the first end-of-archive blocks, before a
-        // compressed stream's checksum: damaged data would then list and extract as sound.
-        archive_read_set_format_option(handle_, "tar", "read_concatenated_archives", "1");
     } else {
         archive_read_support_format_raw(handle_);
     }

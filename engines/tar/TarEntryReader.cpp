@@ -8,6 +8,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <string_view>
 
 namespace vexa::tar {
 
@@ -20,6 +21,34 @@ bool hasGzipMagic(const char* bytes, std::size_t count) {
     return count >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
            static_cast<unsigned char>(bytes[1]) == 0x8B;
 }
+
+// "BZh", the block size, and the magic of a first block or of an empty stream's end: a plain
+// TAR whose first name begins "BZh" is still a TAR.
+bool hasBzip2Magic(const char* bytes, std::size_t count) {
+    static constexpr unsigned char block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static constexpr unsigned char end[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    if (count < 10 || std::string_view(bytes, 3) != "BZh" || bytes[3] < '1' || bytes[3] > '9')
+        return false;
+    std::string_view magic(bytes + 4, 6);
+    return magic == std::string_view(reinterpret_cast<const char*>(block), 6) ||
+           magic == std::string_view(reinterpret_cast<const char*>(end), 6);
+}
+
+// The decoded bytes of a bzip2 stream through libarchive's decoder, so that the TAR reader
+// above sees a stream it can stop reading at the archive's end blocks, while the rest of the
+// stream is still decoded and its checks compared.
+class Bzip2Source : public ByteSource {
+  public:
+    explicit Bzip2Source(ByteSource& file) : handle_(file, ArchiveReadHandle::Content::raw, true) {
+        handle_.next();
+    }
+    std::size_t read(char* buffer, std::size_t capacity) override {
+        return handle_.readData(buffer, capacity);
+    }
+
+  private:
+    ArchiveReadHandle handle_;
+};
 
 // Tools that archive a folder's contents ("tar -C dir .") name every member "./...": the
 // prefix means the archive's root, not a folder of its own.
@@ -48,14 +77,14 @@ EntryKind entryKind(archive_entry* entry) {
 
 TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& progress,
                                bool countsUnits, GrowingFile* growing, bool headersOnly)
-    : kind_(tarFileKind(archive)), file_(archive, progress, countsUnits, growing),
-      headersOnly_(headersOnly) {
+    : kind_(tarFileKind(archive)), progress_(progress),
+      file_(archive, progress, countsUnits, growing), headersOnly_(headersOnly) {
     fileTime_ = file_.modificationTime();
     // An empty file is an empty TAR, but no compressed stream at all.
     if (file_.size() == 0 &&
         (kind_.singleFile || (kind_.compression && *kind_.compression != TarCompression::none)))
         throw damagedArchive();
-    char start[6];
+    char start[10];
     std::size_t count = file_.peekStart(start, sizeof start);
     // libarchive's gzip filter never compares a member's CRC-32 and length, so damaged data
     // would pass it; zlib checks both. Its xz filter decodes on one thread only.
@@ -81,8 +110,11 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
             gzip_ = gzip.get();
         }
         decoder_ = std::move(gzip);
-    } else if (XzStreamReader::hasMagic(start, count))
+    } else if (XzStreamReader::hasMagic(start, count)) {
         decoder_ = std::make_unique<XzStreamReader>(file_);
+    } else if (!kind_.singleFile && hasBzip2Magic(start, count)) {
+        decoder_ = std::make_unique<Bzip2Source>(file_);
+    }
     if (decoder_)
         ahead_ = std::make_unique<ReadAheadSource>(*decoder_);
 
@@ -129,8 +161,10 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
             archive_->startCapture();
         archive_entry* entry = archive_->next();
         current_ = entry;
-        if (entry == nullptr)
+        if (entry == nullptr) {
+            finishStream();
             return std::nullopt;
+        }
         std::optional<TarPlacement> placement;
         if (lending) {
             std::int64_t start = 0;
@@ -174,6 +208,20 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         }
         return header;
     }
+}
+
+void TarEntryReader::finishStream() {
+    // Whatever follows the end blocks is not the archive's, as GNU tar, bsdtar and Python's
+    // tarfile read it too; a compressed stream is still decoded to its end, where its checks
+    // tell whether the bytes before were sound.
+    LendingSource* stream = headerSource_ ? headerSource_.get() : ahead_.get();
+    if (stream == nullptr) {
+        file_.skip(file_.size());
+        return;
+    }
+    const char* data = nullptr;
+    while (stream->lend(&data) != 0)
+        progress_.throwIfCancelled();
 }
 
 std::unique_ptr<archive_entry, void (*)(archive_entry*)> TarEntryReader::currentEntry() const {

@@ -31,8 +31,8 @@ struct TarEntryHeader {
 
 // One pass over the entries of a TAR archive or over the one entry of a single compressed
 // file. The decoder is chosen by the file's first bytes: zstd, gzip and xz through the stream
-// readers of this folder, each on a thread of its own ahead of the reader; everything else
-// (plain TAR, bzip2) through libarchive.
+// readers of this folder, bzip2 through libarchive's decoder, each on a thread of its own ahead
+// of the reader. The entries end at the archive's end blocks; what follows them is ignored.
 class GzipStreamReader;
 
 class TarEntryReader {
@@ -64,7 +64,10 @@ class TarEntryReader {
     void skip();
 
   private:
+    void finishStream();
+
     TarFileKind kind_;
+    Progress& progress_;
     FileByteSource file_;
     std::unique_ptr<ByteSource> decoder_;
     GzipStreamReader* gzip_ = nullptr;

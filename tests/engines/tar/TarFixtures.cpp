@@ -60,6 +60,18 @@ void pythonTar(const fs::path& archive, const std::string& body) {
     pythonTars(archive.parent_path(), {{archive.filename().string(), body}});
 }
 
+std::map<std::string, std::string> treeContents(const fs::path& root) {
+    std::map<std::string, std::string> contents;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(item.path(), root).string();
+        if (item.is_directory())
+            contents[name + "/"] = "";
+        else
+            contents[name] = readFile(item.path());
+    }
+    return contents;
+}
+
 void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected) {
     try {
         work();

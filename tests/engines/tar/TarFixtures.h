@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -33,6 +34,10 @@ std::string sampleContent(const std::string& relative);
 void pythonTars(const std::filesystem::path& folder,
                 const std::vector<std::pair<std::string, std::string>>& archivesAndScripts);
 void pythonTar(const std::filesystem::path& archive, const std::string& body);
+
+// Every item below `root` by its relative path (folders ending in "/", with empty contents),
+// with the bytes of each file: what two extractions are compared by.
+std::map<std::string, std::string> treeContents(const std::filesystem::path& root);
 
 // Expects `work` to throw ArchiveFailure equal to `expected`.
 void expectFailure(const std::function<void()>& work, const ArchiveFailure& expected);

@@ -289,6 +289,46 @@ TEST(TarListingDamageTest, DamagedCompressedDataIsATarFailure) {
     }
 }
 
+// What follows an archive's end blocks (noise, or a second archive appended) is not read, by
+// GNU tar, bsdtar and tarfile alike; a compressed stream is still checked to its end.
+TEST(TarListingTest, BytesAfterTheEndBlocksAreIgnoredAsTheToolsDo) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"gnu.tar", "tar -cf ../gnu.tar * && cat ../noise >> ../gnu.tar"},
+        {"bsd.tar", "bsdtar -cf ../bsd.tar * && cat ../noise >> ../bsd.tar"},
+        {"two.tar", "tar -cf ../two.tar * && tar -cf - a.txt | tail -c +513 >> ../two.tar && "
+                    "tar -cf - run.sh >> ../two.tar"},
+        {"gnu.tar.gz", "(tar -cf - *; cat ../noise) | gzip > ../gnu.tar.gz"},
+        {"bsd.tar.bz2", "(bsdtar -cf - *; cat ../noise) | bzip2 > ../bsd.tar.bz2"},
+        {"gnu.tar.xz", "(tar -cf - *; cat ../noise) | xz > ../gnu.tar.xz"},
+        {"bsd.tar.zst", "(bsdtar -cf - *; cat ../noise) | zstd -q > ../bsd.tar.zst"},
+    };
+    TemporaryDirectory dir;
+    fs::path tree = makeSampleTree(dir.path());
+    // More than the decoders read ahead of the reader.
+    writeFile(dir / "noise", sampleBytes(3 << 20, 7, false));
+    for (const auto& [name, command] : cases) {
+        SCOPED_TRACE(name);
+        runChecked(command, tree);
+        fs::path archive = dir / name;
+        Progress progress;
+        EXPECT_EQ(sorted(TarArchiveEngine().list(archive, progress).entries), sampleListing());
+        fs::create_directory(dir / "tool");
+        runChecked("tar -xf " + shellQuote(archive.string()) + " -C tool", dir.path());
+        fs::create_directory(dir / "out");
+        fs::path result = TarArchiveEngine().extract(archive, {}, dir / "out", progress);
+        EXPECT_EQ(treeContents(result), treeContents(dir / "tool"));
+        fs::remove_all(dir / "tool");
+        fs::remove_all(dir / "out");
+        if (std::string(name).find(".tar.") == std::string::npos)
+            continue;
+        // The stream's own check at its very end still counts.
+        std::string bytes = testing::readFile(archive);
+        bytes[bytes.size() - (std::string(name).ends_with(".bz2") ? 6 : 5)] ^= 0x10;
+        writeFile(archive, bytes);
+        expectFailure([&] { TarArchiveEngine().list(archive, progress); }, damaged);
+    }
+}
+
 TEST(TarListingDamageTest, SomethingThatIsNoTarIsRefused) {
     TemporaryDirectory dir;
     writeFile(dir / "texto.tar", sampleBytes(20'000, 9, true));
