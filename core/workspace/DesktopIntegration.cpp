@@ -1,6 +1,6 @@
 #include "core/workspace/DesktopIntegration.h"
 
-#include "core/workspace/ChildProcess.h"
+#include "platform/ChildProcess.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
@@ -13,6 +13,17 @@
 namespace vexa {
 
 namespace {
+
+// The xdg-mime tool run to its end: whether it succeeded, and its output.
+std::pair<bool, std::string> runTool(const DesktopIntegration& desktop,
+                                     const std::vector<std::string>& arguments) {
+    platform::ProcessSpec spec;
+    spec.program = desktop.xdgMime;
+    spec.arguments = arguments;
+    spec.environment = platform::environmentWith(desktop.environment);
+    auto result = platform::runCapturingOutput(std::move(spec));
+    return {result.started && result.exitStatus == 0, std::move(result.standardOutput)};
+}
 
 std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -263,10 +274,10 @@ std::optional<std::string> DesktopIntegration::queryDefault(const std::string& m
 
 std::optional<std::string>
 DesktopIntegration::queryDefaultThroughTool(const std::string& mimeType) const {
-    const auto result = runChildProcess(xdgMime, {"query", "default", mimeType}, environment);
-    if (!result.started || result.exitStatus != 0)
+    const auto [succeeded, output] = runTool(*this, {"query", "default", mimeType});
+    if (!succeeded)
         return std::nullopt;
-    std::string id = trimmed(result.standardOutput);
+    std::string id = trimmed(output);
     // Several ids may come back; the first is the one the desktop uses.
     id = trimmed(id.substr(0, id.find_first_of(";\n")));
     if (id.empty())
@@ -319,8 +330,7 @@ void DesktopIntegration::restoreAssociations(const AssociationFiles& files) cons
 }
 
 bool DesktopIntegration::setDefault(const std::string& mimeType) const {
-    const auto result = runChildProcess(xdgMime, {"default", desktopId, mimeType}, environment);
-    return result.started && result.exitStatus == 0;
+    return runTool(*this, {"default", desktopId, mimeType}).first;
 }
 
 } // namespace vexa

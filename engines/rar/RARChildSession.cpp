@@ -1,22 +1,17 @@
 #include "engines/rar/RARChildSession.h"
 
 #include "core/archive/ArchiveFailure.h"
-#include "engines/rar/RARPipe.h"
+#include "platform/Pipe.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace vexa {
 
@@ -40,22 +35,6 @@ class Request {
     }
     ~Request() { secrets::wipe(bytes); }
     std::string bytes;
-};
-
-class SpawnSettings {
-  public:
-    SpawnSettings() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
 };
 
 std::filesystem::path findReaderProgram() {
@@ -106,37 +85,22 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
         for (const auto& path : plan.wanted)
             request.text(path);
 
-    RARPipe input;
-    RARPipe events;
+    platform::Pipe input;
+    platform::Pipe events;
     // Fewer wake-ups while data streams through.
     ::fcntl(events.write, F_SETPIPE_SZ, 1 << 20);
 
-    SpawnSettings spawn;
-    posix_spawn_file_actions_adddup2(&spawn.actions, input.read, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&spawn.actions, events.write, rarchild::eventDescriptor);
-    posix_spawn_file_actions_addopen(&spawn.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&spawn.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // A process group of its own: a terminal's Ctrl-C is ours to turn into a cancellation,
-    // not a crash of the child.
-    sigset_t noSignals, allSignals;
-    sigemptyset(&noSignals);
-    sigfillset(&allSignals);
-    posix_spawnattr_setsigmask(&spawn.attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&spawn.attributes, &allSignals);
-    posix_spawnattr_setpgroup(&spawn.attributes, 0);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                    POSIX_SPAWN_SETSIGDEF);
-
-    const std::string program = rarReaderProgram().string();
-    std::string parent = std::to_string(::getpid());
-    char* argv[] = {const_cast<char*>(program.c_str()), parent.data(), nullptr};
-    const int launchError =
-        ::posix_spawn(&pid_, program.c_str(), &spawn.actions, &spawn.attributes, argv, environ);
-    if (launchError != 0) {
-        pid_ = -1;
-        throw ArchiveFailure::rarFailure(
-            "no se pudo iniciar el lector de RAR: " +
-            std::string(PlatformError::fromErrno(launchError, program, false).what()));
+    platform::ProcessSpec spec;
+    spec.program = rarReaderProgram();
+    // The child checks that it was started by us.
+    spec.arguments = {std::to_string(::getpid())};
+    spec.standardInput = input.read;
+    spec.descriptors = {{events.write, rarchild::eventDescriptor}};
+    try {
+        child_.emplace(spec);
+    } catch (const PlatformError& error) {
+        throw ArchiveFailure::rarFailure("no se pudo iniciar el lector de RAR: " +
+                                         std::string(error.what()));
     }
     input.closeRead();
     events.closeWrite();
@@ -144,7 +108,7 @@ RARChildSession::RARChildSession(const std::filesystem::path& archive,
     events.read = -1;
 
     try {
-        writeIgnoringBrokenPipe(input.write, request.bytes);
+        platform::writeIgnoringBrokenPipe(input.write, request.bytes);
         input.closeWrite();
     } catch (...) {
         stop();
@@ -170,11 +134,9 @@ RARChildSession::~RARChildSession() {
 }
 
 void RARChildSession::stop() noexcept {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
+    if (child_) {
+        child_->kill();
+        child_.reset();
     }
     if (events_ >= 0) {
         ::close(events_);
@@ -183,11 +145,9 @@ void RARChildSession::stop() noexcept {
 }
 
 void RARChildSession::childEnded() {
-    int status = 0;
-    if (pid_ > 0) {
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
+    if (child_) {
+        child_->wait();
+        child_.reset();
     }
     stop();
     throw ArchiveFailure::rarFailure(

@@ -2,6 +2,7 @@
 
 #include "engines/rar/RARChildProtocol.h"
 #include "engines/rar/RARStreamContext.h"
+#include "platform/ChildProcess.h"
 #include "platform/Progress.h"
 
 #include <cstdint>
@@ -88,7 +89,7 @@ class RARChildSession {
     void stop() noexcept;
 
     Progress& progress_;
-    pid_t pid_ = -1;
+    std::optional<platform::ChildProcess> child_;
     int events_ = -1;
     std::int32_t openError_ = 0;
     std::uint32_t archiveFlags_ = 0;

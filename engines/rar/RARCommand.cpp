@@ -1,7 +1,8 @@
 #include "engines/rar/RARCommand.h"
 
 #include "engines/rar/RARPercentMeter.h"
-#include "engines/rar/RARPipe.h"
+#include "platform/ChildProcess.h"
+#include "platform/Pipe.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 #include "platform/TextRules.h"
@@ -9,15 +10,11 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <fcntl.h>
 #include <locale.h>
 #include <mutex>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/statvfs.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -26,8 +23,6 @@ namespace vexa {
 namespace {
 
 constexpr auto pollInterval = std::chrono::milliseconds(50);
-// How long a terminated program may take to end before it is killed.
-constexpr auto terminationGrace = std::chrono::seconds(3);
 
 // U+000A to U+000D, U+0085, U+2028, U+2029 in UTF-8.
 bool hasLineBreak(std::string_view text) {
@@ -132,75 +127,11 @@ class OutputReader {
     std::thread thread_;
 };
 
-// A started program: reaps it, killing it first if it still runs, when it goes out of scope.
-// It is looked at without being reaped until the end, so that its pid, which names its process
-// group, cannot be handed to another process while that group is still signalled.
-class ChildProcess {
-  public:
-    explicit ChildProcess(pid_t pid)
-        : pid_(pid), exitSignal_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
-    ~ChildProcess() {
-        if (!status_)
-            terminate();
-        if (exitSignal_ >= 0)
-            ::close(exitSignal_);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool hasEnded() const {
-        siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
-            return errno != EINTR; // ECHILD: nothing left to wait for
-        return info.si_pid == pid_;
-    }
-
-    // Sleeps for the interval, or less when the program ends meanwhile.
-    void waitFor(std::chrono::milliseconds interval) const {
-        pollfd request{exitSignal_, POLLIN, 0};
-        if (exitSignal_ < 0 || ::poll(&request, 1, static_cast<int>(interval.count())) < 0)
-            std::this_thread::sleep_for(interval);
-    }
-
-    // SIGTERM to the program's process group, SIGKILL after the grace period; then reaped.
-    void terminate() {
-        ::kill(-pid_, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + terminationGrace;
-        while (!hasEnded() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(pollInterval);
-        // Also whatever the program left running in its group.
-        ::kill(-pid_, SIGKILL);
-        reap();
-    }
-
-    // Waits for the end and gives the exit code: the exit status, 128 + the signal number for a
-    // program killed by a signal, -1 when the status was lost (someone else reaped it).
-    int reap() {
-        if (!status_) {
-            int status = 0;
-            pid_t result;
-            while ((result = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
-            }
-            status_ = result != pid_        ? -1
-                      : WIFEXITED(status)   ? WEXITSTATUS(status)
-                      : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                            : -1;
-        }
-        return *status_;
-    }
-
-  private:
-    pid_t pid_;
-    // Readable once the program has ended; -1 where the system has no such descriptor.
-    int exitSignal_;
-    std::optional<int> status_;
-};
-
 // Never blocks: a program that does not read its input cannot hang the operation.
 void writePasswordIgnoringErrors(int fd, const std::string& password) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     std::string line = password + "\n";
-    writeIgnoringBrokenPipe(fd, line);
+    platform::writeIgnoringBrokenPipe(fd, line);
     secrets::wipe(line);
 }
 
@@ -215,71 +146,6 @@ std::string programLocale() {
         return std::string("C.UTF-8");
     }();
     return name;
-}
-
-// Started with fork and exec because posix_spawn cannot ask for a death signal: the program
-// must end with this process even when this one is killed outright. The child runs only system
-// calls before exec, as the child of a threaded process must. Gives 0 or the errno of the
-// failed step; the program runs in a process group of its own (a terminal's Ctrl-C is ours to
-// turn into a cancellation, and a cancellation reaches everything it started), with standard
-// input from `input` (the null device when -1), standard output to `output`, standard error
-// to the null device, no signal state of ours, and SIGKILL when the calling thread ends.
-int launch(const char* program, char* const argv[], char* const environment[],
-           const char* directory, int input, int output, pid_t& pid) {
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
-        return errno;
-    const pid_t parent = ::getpid();
-    sigset_t all, previous;
-    sigfillset(&all);
-    // No handler of ours may run in the child before the dispositions are reset.
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pid = ::fork();
-    if (pid == 0) {
-        struct sigaction standard {};
-        standard.sa_handler = SIG_DFL;
-        for (int signal = 1; signal < NSIG; ++signal)
-            ::sigaction(signal, &standard, nullptr);
-        ::setpgid(0, 0);
-        int error = 0;
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
-            ::_exit(127);
-        const int in = input >= 0 ? input : ::open("/dev/null", O_RDONLY);
-        const int discard = ::open("/dev/null", O_WRONLY);
-        if (in < 0 || discard < 0 || ::dup2(in, STDIN_FILENO) < 0 ||
-            ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(discard, STDERR_FILENO) < 0 ||
-            ::chdir(directory) != 0) {
-            error = errno;
-        } else {
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            ::execve(program, argv, environment);
-            error = errno;
-        }
-        (void)!::write(report[1], &error, sizeof error);
-        ::_exit(127);
-    }
-    const int forkError = errno;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::close(report[1]);
-    if (pid < 0) {
-        ::close(report[0]);
-        return forkError;
-    }
-    // The report pipe closes at the exec; a number on it is the failed step's errno.
-    int childError = 0;
-    ssize_t count;
-    while ((count = ::read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    if (count > 0) {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        pid = -1;
-        return childError != 0 ? childError : ECHILD;
-    }
-    return 0;
 }
 
 } // namespace
@@ -311,38 +177,36 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
                                std::int64_t progressUnits, Progress& progress) const {
     progress.throwIfCancelled();
 
-    std::vector<std::string> words{executable.string()};
-    if (!arguments.empty())
-        words.push_back(arguments.front());
-    words.insert(words.end(), {"-cfg-", "-idcd", "-y"});
-    if (arguments.size() > 1)
-        words.insert(words.end(), arguments.begin() + 1, arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
     const std::string locale = programLocale();
-    std::string lang = "LANG=" + locale, lcAll = "LC_ALL=" + locale;
-    char* environment[] = {lang.data(), lcAll.data(), nullptr};
 
-    RARPipe output;
-    std::optional<RARPipe> input;
+    platform::Pipe output;
+    std::optional<platform::Pipe> input;
     if (password)
         input.emplace();
 
+    platform::ProcessSpec spec;
+    spec.program = executable;
+    if (!arguments.empty())
+        spec.arguments.push_back(arguments.front());
+    spec.arguments.insert(spec.arguments.end(), {"-cfg-", "-idcd", "-y"});
+    if (arguments.size() > 1)
+        spec.arguments.insert(spec.arguments.end(), arguments.begin() + 1, arguments.end());
+    spec.environment = {"LANG=" + locale, "LC_ALL=" + locale};
+    spec.workingDirectory = workingDirectory;
+    spec.standardInput = input ? input->read : platform::ProcessSpec::nullDevice;
+    spec.standardOutput = output.write;
+
     RARPercentMeter meter;
     OutputReader reader(output.read, meter);
-    pid_t pid = 0;
-    const int launchError =
-        launch(executable.c_str(), argv.data(), environment, workingDirectory.c_str(),
-               input ? input->read : -1, output.write, pid);
-    if (launchError != 0) {
+    std::optional<platform::ChildProcess> started;
+    try {
+        started.emplace(spec);
+    } catch (const PlatformError& error) {
         reader.remove();
-        throw failure(
-            "no se pudo ejecutar el comando RAR desde esta app: " +
-            std::string(PlatformError::fromErrno(launchError, executable.string(), false).what()));
+        throw failure("no se pudo ejecutar el comando RAR desde esta app: " +
+                      std::string(error.what()));
     }
-    ChildProcess child(pid);
+    platform::ChildProcess& child = *started;
     // Only the program may hold these ends now, so that its exit ends the output.
     output.closeWrite();
     if (input) {
@@ -364,7 +228,7 @@ void RARCommand::runRARCommand(const std::vector<std::string>& arguments,
                                        progressUnits % 100 * highest / 100);
         child.waitFor(pollInterval);
     }
-    const int code = child.reap();
+    const int code = child.wait();
     reader.remove();
     if (code == 0) {
         progress.setCompletedUnitCount(base + progressUnits);

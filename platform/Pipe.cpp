@@ -1,4 +1,4 @@
-#include "engines/rar/RARPipe.h"
+#include "platform/Pipe.h"
 
 #include "platform/PlatformError.h"
 
@@ -9,9 +9,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
-namespace vexa {
+namespace vexa::platform {
 
-RARPipe::RARPipe() {
+Pipe::Pipe() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         throw PlatformError::fromErrno(errno, "", false);
@@ -19,18 +19,18 @@ RARPipe::RARPipe() {
     write = ends[1];
 }
 
-RARPipe::~RARPipe() {
+Pipe::~Pipe() {
     closeRead();
     closeWrite();
 }
 
-void RARPipe::closeRead() noexcept {
+void Pipe::closeRead() noexcept {
     if (read >= 0)
         ::close(read);
     read = -1;
 }
 
-void RARPipe::closeWrite() noexcept {
+void Pipe::closeWrite() noexcept {
     if (write >= 0)
         ::close(write);
     write = -1;
@@ -58,4 +58,4 @@ void writeIgnoringBrokenPipe(int fd, std::string_view bytes) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-} // namespace vexa
+} // namespace vexa::platform
