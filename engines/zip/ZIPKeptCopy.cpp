@@ -20,6 +20,8 @@ namespace {
 
 // Bytes copied between two looks at cancellation.
 constexpr std::uint64_t copyPiece = std::uint64_t{1} << 24;
+// Bytes that must follow a new local header before it is padded to keep them in place.
+constexpr std::int64_t largeCopy = std::int64_t{1} << 20;
 
 // Where the entries of a one-file archive lie, as file positions.
 struct Layout {
@@ -76,14 +78,6 @@ void moveTo(ZIPReader& reader, int& status, const std::string& path, std::size_t
         status = reader.handle->gotoNextEntry();
         ++index;
     }
-}
-
-// A name whose meaning the UTF-8 flag cannot change: pure ASCII, or already flagged.
-bool keepsItsMeaning(const ZipFileInfo& info) {
-    if ((info.flag & 0x0800) != 0)
-        return true;
-    return std::all_of(info.filename, info.filename + info.filename_size,
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 PlannedEntry planOf(const ZipFileInfo& info) {
@@ -183,23 +177,12 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
         const std::uint64_t end = layout.endOf(start);
         PlannedEntry plan = planOf(info);
         ZipFileInfo header = info;
-        // A copied local header keeps its flag, so the central record keeps it too (readers
-        // compare the two); only a new header takes the UTF-8 flag that fixes the name's meaning.
-        bool whole =
-            std::string_view(info.filename, info.filename_size) == name && keepsItsMeaning(info);
-        const bool newRun = run.entries == 0 || run.end != start;
-        bool realign = false;
-        if (whole && newRun) {
-            flush();
-            // Bytes that would land just past their place within a page are copied by the
-            // kernel in a small piece and a large one at every page; a new header puts the
-            // entry's data, and the entries after it, back in place.
-            const std::uint64_t shift = (writeOffset(writer) - start) & 4095;
-            realign = shift != 0 && shift < 64;
-            whole = !realign;
-        }
-        if (whole) {
-            if (newRun) {
+        // An entry whose name stays is copied as it lies, local header and descriptor included,
+        // whatever its flags say: its record keeps them, so readers find the two in agreement
+        // and the archive grows by nothing for it.
+        if (name == entry.path) {
+            if (run.entries == 0 || run.end != start) {
+                flush();
                 run.start = start;
                 run.offset = writeOffset(writer);
             }
@@ -214,14 +197,15 @@ void copyOneFile(const std::filesystem::path& archive, ZIPReader& reader, ZIPWri
             const std::uint64_t data = dataStart(source.get(), start, end, info, entry.path);
             plan.offset = writeOffset(writer);
             plan.checkData = true;
-            if (std::string_view(info.filename, info.filename_size) != name ||
-                !keepsItsMeaning(info))
-                header.flag |= 0x0800;
-            // The padding (at most a page) pays where many bytes are copied after it: a large
-            // entry, or entries copied whole after this one. A renamed folder's entries that
-            // follow one another take none.
-            if (realign || info.compressed_size >= (1 << 20) ||
-                (k + 1 < kept.size() && renames.count(kept[k + 1].path) == 0))
+            // The new name is written as UTF-8.
+            header.flag |= 0x0800;
+            // Padding (at most a page) that puts the data back at its place within a page pays
+            // only where at least a megabyte is copied after it, so that it never adds more than
+            // a small fraction to the archive.
+            const bool wholeFollow =
+                k + 1 < kept.size() && newName(kept[k + 1], renames) == kept[k + 1].path;
+            if (info.compressed_size >= largeCopy ||
+                (wholeFollow && layout.directory - end >= largeCopy))
                 header.source_data_offset = static_cast<std::int64_t>(data);
             writer.openRawEntry(name, header);
             handOver(writer, copy, data, static_cast<std::uint64_t>(info.compressed_size), 1);

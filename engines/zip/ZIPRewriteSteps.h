@@ -38,13 +38,13 @@ const std::string& newName(const ArchiveItem& entry,
                            const std::map<std::string, std::string>& renames);
 
 // Appends `kept` (in the archive's order) to `writer`, after the bytes in front of the first
-// entry (a self-extracting stub). With `copy` (a one-file archive), each entry whose stored name
-// stays is copied as it lies, local header included, and runs of such entries that follow one
-// another in the file are copied as one range by the kernel; the others get a new local header
-// before their stored bytes, padded so that the data keeps its place within a page. A run that
-// would start just past its place within a page starts with such a header too. The bytes are
-// left to `copy`, whose finish() completes the new archive. A split set goes through the reader
-// instead, in pieces of `bufferSize` bytes. Each entry's plan is appended to `planned`.
+// entry (a self-extracting stub). With `copy` (a one-file archive), each entry that keeps its
+// name is copied exactly as it lies, local header and descriptor included, and runs of such
+// entries that follow one another in the file are copied as one range by the kernel; a renamed
+// entry gets a new local header before its stored bytes, padded so that the data keeps its place
+// within a page only where a megabyte or more is copied after it. The bytes are left to `copy`,
+// whose finish() completes the new archive. A split set goes through the reader instead, in
+// pieces of `bufferSize` bytes. Each entry's plan is appended to `planned`.
 void copyKeptEntries(const std::filesystem::path& archive, ZIPBackgroundCopy* copy,
                      ZIPReader& reader, ZIPWriter& writer, const std::vector<ArchiveItem>& kept,
                      const std::map<std::string, std::string>& renames, Progress& progress,

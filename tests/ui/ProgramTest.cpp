@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <set>
+#include <sstream>
 
 namespace vexa::testing {
 namespace {
@@ -224,6 +226,66 @@ TEST(Program, OptionsFollowTheUsualConventions) {
     EXPECT_EQ(runProgram(folder, "-c 'ayuda nada'", "").exitStatus, 2);
     // A full standard output is a failure.
     EXPECT_EQ(runProgram(folder, "-c ayuda >/dev/full", "").exitStatus, 1);
+}
+
+// Each entry's local header, stored bytes and data descriptor as they lie in a ZIP archive, one
+// line per entry.
+std::set<std::string> localRecords(const fs::path& archive) {
+    const std::string script = R"(
+import hashlib, struct, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as zf, open(sys.argv[1], 'rb') as raw:
+    for info in zf.infolist():
+        raw.seek(info.header_offset)
+        header = raw.read(30)
+        header += raw.read(sum(struct.unpack('<HH', header[26:30])))
+        data = hashlib.sha256(raw.read(info.compress_size)).hexdigest()
+        print(header.hex(), data, raw.read(16).hex() if info.flag_bits & 8 else '')
+)";
+    const std::string output =
+        runChecked("python3 -c " + shellQuote(script) + " " + shellQuote(archive.string()));
+    std::set<std::string> records;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        records.insert(line);
+    return records;
+}
+
+// Info-ZIP's zip writes accented names without the UTF-8 flag; an add, a delete and a rename
+// leave every other entry exactly as it lay, and the archive grows only by what was added.
+TEST(Program, ZipEditsCopyTheEntriesTheyDoNotTouchAsTheyLay) {
+    TemporaryDirectory folder;
+    fs::create_directory(folder / "src");
+    for (int i = 0; i < 100; ++i)
+        writeFile(folder / "src" / ("canci\u00f3n " + std::to_string(i) + " \u00f1and\u00fa.txt"),
+                  "letra " + std::to_string(i * i) + "\n");
+    writeFile(folder / "nuevo.txt", "nuevo\n");
+    runChecked("ls | LC_ALL=C.UTF-8 zip -q -@ ../x.zip", folder / "src");
+    const fs::path archive = folder / "x.zip";
+
+    const struct {
+        const char* commands;
+        const char* answers;
+        std::size_t changed; // entries whose record is no longer there
+        std::uintmax_t largestGrowth;
+    } cases[] = {
+        {"anadir nuevo.txt", "", 0, 250},
+        {"eliminar 1", "2\n", 1, 0},
+        {"renombrar 2 'otra canci\u00f3n.txt'", "", 1, 0},
+    };
+    for (const auto& c : cases) {
+        const auto before = localRecords(archive);
+        const auto size = fs::file_size(archive);
+        const auto result = runProgram(folder, "x.zip -c " + shellQuote(c.commands), c.answers);
+        EXPECT_EQ(result.exitStatus, 0) << c.commands << "\n" << result.output;
+        const auto after = localRecords(archive);
+        std::size_t gone = 0;
+        for (const std::string& record : before)
+            gone += after.count(record) == 0 ? 1 : 0;
+        EXPECT_EQ(gone, c.changed) << c.commands;
+        EXPECT_LE(fs::file_size(archive), size + c.largestGrowth) << c.commands;
+        EXPECT_NE(runChecked("unzip -t x.zip", folder.path()).find("No errors detected"),
+                  std::string::npos);
+    }
 }
 
 } // namespace

@@ -31,9 +31,12 @@ with zipfile.ZipFile(path) as zf, open(path, 'rb') as raw:
         name_length, extra_length = struct.unpack('<HH', header[26:30])
         raw.seek(info.header_offset + 30 + name_length + extra_length)
         digest = hashlib.sha256(raw.read(info.compress_size)).hexdigest()
+        trailer = raw.read(16) if info.flag_bits & 8 else b''
+        raw.seek(info.header_offset)
+        local = raw.read(30 + name_length + extra_length) + trailer
         print('|'.join(str(v) for v in (info.filename.encode('utf-8').hex(), info.flag_bits,
               info.compress_type, info.external_attr, info.CRC, info.compress_size,
-              info.file_size, digest)))
+              info.file_size, digest, local.hex())))
 )";
     const std::string output = testing::runChecked("python3 -c " + testing::shellQuote(script) +
                                                    " " + testing::shellQuote(archive.string()));
@@ -42,7 +45,7 @@ with zipfile.ZipFile(path) as zf, open(path, 'rb') as raw:
     std::string line;
     while (std::getline(lines, line)) {
         const std::vector<std::string> parts = fields(line);
-        if (parts.size() != 8)
+        if (parts.size() != 9)
             continue;
         std::string name;
         for (std::size_t i = 0; i + 1 < parts[0].size(); i += 2)
@@ -53,7 +56,8 @@ with zipfile.ZipFile(path) as zf, open(path, 'rb') as raw:
                                      static_cast<std::uint32_t>(std::stoul(parts[4])),
                                      std::stoll(parts[5]),
                                      std::stoll(parts[6]),
-                                     parts[7]};
+                                     parts[7],
+                                     parts[8]};
     }
     return entries;
 }

@@ -16,6 +16,9 @@ struct WrittenEntry {
     std::int64_t compressedSize = 0;
     std::int64_t size = 0;
     std::string rawDigest; // SHA-256 of the stored bytes after the local header
+    // The local header in hex, and the data descriptor after the stored bytes when bit 3 says
+    // there is one (16 bytes, whatever their form).
+    std::string localHeader;
 };
 
 // Every central-directory entry by name, as zipfile reads it.
