@@ -130,7 +130,8 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
                                    static_cast<std::ptrdiff_t>(request.buttons.size()) - 1, 0));
 
     AlertResponse response;
-    if (request.hasTextField && presetText_) {
+    // A name given with the command answers the name's question, never a password's.
+    if (request.hasTextField && !request.secureTextField && presetText_) {
         response.text = *presetText_;
         presetText_.reset();
         return response;

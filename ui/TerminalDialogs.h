@@ -36,8 +36,9 @@ class TerminalDialogs : public Dialogs {
     std::vector<std::filesystem::path> runOpenPanel(const OpenPanelRequest& request) override;
     std::optional<std::filesystem::path> runSavePanel(const SavePanelRequest& request) override;
 
-    // The next alert with a text field takes `text` and its first button without asking (a
-    // command that already names the answer, such as a new name); until clearPresetText.
+    // The next alert with a plain text field takes `text` and its first button without asking
+    // (a command that already names the answer, such as a new name); until clearPresetText. A
+    // password field asked before it is asked as ever.
     void presetText(std::string text) { presetText_ = std::move(text); }
     void clearPresetText() { presetText_.reset(); }
 

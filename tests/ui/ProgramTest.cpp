@@ -288,5 +288,32 @@ TEST(Program, ZipEditsCopyTheEntriesTheyDoNotTouchAsTheyLay) {
     }
 }
 
+// Renaming in a 7z or RAR archive whose data is encrypted and whose names are not: the name
+// given with the command is the new name, and the one answer is the password.
+TEST(Program, ARenameTakesTheGivenNameAndAsksThePasswordOnce) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    runChecked("/usr/bin/python3 -c \"import py7zr; "
+               "z = py7zr.SevenZipFile('datos.7z', 'w', password='secreto'); z.write('a.txt'); "
+               "z.close()\" && rar a -idq -psecreto datos.rar a.txt",
+               folder.path());
+    const struct {
+        const char* archive;
+        const char* names;
+    } cases[] = {
+        {"datos.7z", "/usr/bin/python3 -c \"import py7zr; "
+                     "print(*py7zr.SevenZipFile('datos.7z').getnames(), sep='\\n')\""},
+        {"datos.rar", "rar lb datos.rar"},
+    };
+    for (const auto& c : cases) {
+        const auto result =
+            runProgram(folder, std::string(c.archive) + " -c 'renombrar 1 nuevo.txt'", "secreto\n");
+        EXPECT_EQ(result.exitStatus, 0) << c.archive << "\n" << result.output;
+        EXPECT_NE(result.output.find("Contrase\u00f1a: "), std::string::npos) << result.output;
+        EXPECT_EQ(result.output.find("Texto"), std::string::npos) << result.output;
+        EXPECT_EQ(runChecked(c.names, folder.path()), "nuevo.txt\n") << c.archive;
+    }
+}
+
 } // namespace
 } // namespace vexa::testing

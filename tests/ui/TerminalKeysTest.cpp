@@ -137,6 +137,34 @@ TEST_F(TerminalTest, APasswordIsReadWithoutEcho) {
     EXPECT_EQ(readFile(folder / "salida/cifrado/a.txt"), "hola\n");
 }
 
+// In a 7z or RAR archive whose data is encrypted and whose names are not, a rename asks the
+// password once, hidden, and takes the name given with the command.
+TEST_F(TerminalTest, ARenameAsksThePasswordHiddenAndKeepsTheGivenName) {
+    runChecked("/usr/bin/python3 -c \"import py7zr; "
+               "z = py7zr.SevenZipFile('datos.7z', 'w', password='secreto'); z.write('a.txt'); "
+               "z.close()\" && "
+               "rar a -idq -psecreto datos.rar a.txt",
+               folder.path());
+    const struct {
+        const char* archive;
+        const char* names; // lists the names inside, one per line
+    } cases[] = {
+        {"datos.7z", "/usr/bin/python3 -c \"import py7zr; "
+                     "print(*py7zr.SevenZipFile('datos.7z').getnames(), sep='\\n')\""},
+        {"datos.rar", "rar lb datos.rar"},
+    };
+    for (const auto& c : cases) {
+        auto t = start({c.archive, "-c", "renombrar 1 nuevo.txt"});
+        ASSERT_TRUE(t->waitForSilence("Contraseña: ")) << t->output();
+        t->send("secreto\r");
+        EXPECT_TRUE(t->waitFor(" actualizado")) << t->output();
+        EXPECT_EQ(t->exitStatus(), 0) << t->output();
+        EXPECT_EQ(t->output().find("secreto"), std::string::npos) << t->output();
+        EXPECT_EQ(t->output().find("Texto"), std::string::npos) << t->output();
+        EXPECT_EQ(runChecked(c.names, folder.path()), "nuevo.txt\n") << c.archive;
+    }
+}
+
 // Each frame of the bar: the text between carriage returns that holds a bar.
 std::vector<std::string> frames(const std::string& output) {
     std::vector<std::string> found;
