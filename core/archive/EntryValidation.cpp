@@ -100,4 +100,10 @@ void validateEntries(const std::vector<ArchiveItem>& entries) {
     }
 }
 
+void checkNewEntryName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of("/\\:") != std::string::npos)
+        throw ArchiveFailure::unsafePath(name);
+}
+
 } // namespace vexa

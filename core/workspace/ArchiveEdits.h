@@ -11,21 +11,17 @@
 #include <string>
 #include <vector>
 
-// The per-format calls behind the model's edits. They run in the background with copies and
-// return the location of the edited archive.
+// The model's edits, handed to the editor of the archive's format. They run in the background
+// with copies and return the location of the edited archive.
 namespace vexa {
-
-// A new name the 7z and RAR editors accept: not empty, ".", "..", and without "/", "\" or ":".
-// Throws ArchiveFailure::unsafePath carrying the name otherwise.
-void checkNewEntryName(const std::string& name);
 
 std::filesystem::path renameInArchive(const ArchiveSummary& summary,
                                       const std::optional<std::string>& password,
                                       Progress& progress, const ArchiveItem& item,
                                       const std::string& newName);
 
-// Folders go with everything below them. An empty set fails with emptySelection (ZIP leaves
-// that to its engine).
+// Folders go with everything below them. An empty set fails with emptySelection, or as the
+// format's editor answers it.
 std::filesystem::path deleteFromArchive(const ArchiveSummary& summary,
                                         const std::optional<std::string>& password,
                                         Progress& progress, const std::set<std::string>& paths);

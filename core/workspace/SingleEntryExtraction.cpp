@@ -1,12 +1,7 @@
 #include "core/workspace/SingleEntryExtraction.h"
 
 #include "core/archive/ExtractionSpace.h"
-#include "core/archive/TarCompression.h"
-#include "engines/FormatDetection.h"
-#include "engines/rar/RARArchiveEngine.h"
-#include "engines/sevenzip/SevenZipArchiveEngine.h"
-#include "engines/tar/TarArchiveEngine.h"
-#include "engines/zip/ZIPArchiveEngine.h"
+#include "engines/EngineFactory.h"
 
 namespace vexa {
 
@@ -16,23 +11,9 @@ void extractSingleEntry(const ArchiveItem& entry, const std::filesystem::path& a
                         const std::optional<std::string>& password) {
     if (!entry.isDirectory && entry.size > 0)
         ensureRoomForExtraction(static_cast<std::uint64_t>(entry.size), destination.parent_path());
-    // The same order as makeArchiveEngine, so an entry comes from the engine that listed it.
-    if (isSevenZipArchive(archive)) {
-        SevenZipArchiveEngine engine;
-        engine.extractPayload(entry, archive, destination, progress, limit, password, false);
-    } else if (detectTarCompression(archive)) {
-        TarArchiveEngine engine;
-        engine.extractPayload(entry, archive, destination, progress, limit);
-    } else if (isRARArchive(archive)) {
-        RARArchiveEngine::extractEntry(entry, archive, destination, progress, limit, password,
-                                       false);
-    } else {
-        ZIPArchiveEngine engine(password);
-        engine.splitSize = 0;
-        engine.resolved.reset();
-        engine.bufferSize = 262144;
-        engine.extractPayload(entry, archive, destination, progress, limit);
-    }
+    // Detected as makeArchiveEngine detects, so an entry comes from the engine that listed it.
+    makeArchiveEditor(detectArchiveFormat(archive), password)
+        ->extractEntry(entry, archive, destination, progress, limit);
 }
 
 } // namespace vexa

@@ -1,5 +1,5 @@
 #include "core/workspace/WorkspaceModel.h"
-#include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "engines/EngineFactory.h"
 
 namespace vexa {
 
@@ -7,7 +7,7 @@ namespace {
 
 // A password the model no longer holds leaves no key derived from it behind either.
 void passwordGone() {
-    SevenZipArchiveEngine::forgetDerivedKeys();
+    forgetDerivedKeys();
 }
 
 } // namespace

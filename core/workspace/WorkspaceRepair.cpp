@@ -1,7 +1,6 @@
 #include "core/archive/RarLocator.h"
 #include "core/workspace/WorkspaceModel.h"
-#include "engines/rar/RARArchiveEngine.h"
-#include "engines/rar/RAREditor.h"
+#include "engines/EngineFactory.h"
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
 
@@ -25,7 +24,7 @@ void WorkspaceModel::repairRarArchive() {
     const Path damaged = chosen.front();
 
     std::optional<std::string> password;
-    if (rarArchiveHidesNames(damaged)) {
+    if (makeArchiveEditor(ArchiveFormat::rar, std::nullopt)->hidesNames(damaged)) {
         password = promptPassword("Contraseña del RAR");
         if (!password)
             return;
@@ -51,8 +50,8 @@ void WorkspaceModel::repairRarArchive() {
     runOperation(
         "Reparando " + paths::lastPathComponent(damaged), Progress::make(0),
         [damaged, output = *output, password](Progress& progress) {
-            const RAREditor editor{password, locateRARExecutable()};
-            return editor.repair(damaged, output, progress);
+            return makeArchiveEditor(ArchiveFormat::rar, password)
+                ->repair(damaged, output, progress);
         },
         [this, stopAccess](std::pair<Path, bool> result) {
             recordSuccess(result.second ? "RAR reparado"

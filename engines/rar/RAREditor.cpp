@@ -20,11 +20,6 @@ constexpr const char* kChangeMismatchMessage =
 
 } // namespace
 
-ArchiveFailure lockedRARFailure() {
-    return ArchiveFailure::rarEdit(
-        "el archivo está bloqueado y el programa RAR no permite modificarlo.");
-}
-
 void rejectWildcardNames(const std::string& name) {
     if (name.find_first_of("*?") != std::string::npos)
         throw ArchiveFailure::rarEdit(kWildcardMessage);

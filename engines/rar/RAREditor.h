@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveConflictPolicy.h"
 #include "core/archive/ArchiveItem.h"
 #include "core/archive/ArchiveSummary.h"
+#include "core/archive/LockedRAR.h"
 #include "core/archive/SourceEntries.h"
 #include "engines/rar/RARCommand.h"
 #include "platform/Progress.h"
@@ -23,9 +24,6 @@ namespace vexa {
 // listing the change must give, and only then put it in the archive's place; repair and
 // save-as-single write a new file and never touch their source. On any failure or
 // cancellation the archive is left as it was and every temporary folder is gone.
-// The refusal to edit a locked RAR (rar would fail on it with an exit status only).
-ArchiveFailure lockedRARFailure();
-
 struct RAREditor {
     // The password as the user gave it; none for an archive without one.
     std::optional<std::string> password;

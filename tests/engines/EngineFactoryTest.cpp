@@ -1,8 +1,13 @@
 #include "engines/EngineFactory.h"
 
+#include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARArchiveEditor.h"
 #include "engines/rar/RARArchiveEngine.h"
+#include "engines/sevenzip/SevenZipArchiveEditor.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
+#include "engines/tar/TarArchiveEditor.h"
 #include "engines/tar/TarArchiveEngine.h"
+#include "engines/zip/ZIPArchiveEditor.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "tests/support/TestSupport.h"
 
@@ -46,8 +51,25 @@ class EngineFactoryTest : public ::testing::Test {
         writeFile(temporary / "programa.exe", std::string(1000, 'M'));
     }
 
+    // The engine chosen, after checking that the detected format names the same engine.
     Kind choose(const std::string& name) {
-        return kindOf(*makeArchiveEngine(temporary / name, std::string("clave")));
+        const Kind kind = kindOf(*makeArchiveEngine(temporary / name, std::string("clave")));
+        EXPECT_EQ(kindOfFormat(detectArchiveFormat(temporary / name)), kind) << name;
+        return kind;
+    }
+
+    static Kind kindOfFormat(ArchiveFormat format) {
+        switch (format) {
+        case ArchiveFormat::sevenZip:
+            return Kind::sevenZip;
+        case ArchiveFormat::tar:
+            return Kind::tar;
+        case ArchiveFormat::rar:
+            return Kind::rar;
+        case ArchiveFormat::zip:
+            break;
+        }
+        return Kind::zip;
     }
 
     TemporaryDirectory temporary;
@@ -111,6 +133,100 @@ TEST_F(EngineFactoryTest, EnginesCarryThePasswordWithExactOff) {
     EXPECT_EQ(zip->splitSize, 0);
     EXPECT_FALSE(zip->resolved.has_value());
     EXPECT_EQ(zip->bufferSize, 262144);
+}
+
+// What each format's editor says it can do, and what it does when asked anyway.
+struct EditorRow {
+    ArchiveFormat format;
+    bool (*isItsEditor)(const ArchiveEditor&);
+    bool savesAsSingle;
+    bool repairs;
+    std::optional<ArchiveFailure> saveAsSingleRefusal;
+};
+
+template <typename Editor> bool is(const ArchiveEditor& editor) {
+    return dynamic_cast<const Editor*>(&editor) != nullptr;
+}
+
+const EditorRow editorRows[] = {
+    {ArchiveFormat::zip, is<ZIPArchiveEditor>, true, false, std::nullopt},
+    {ArchiveFormat::rar, is<RARArchiveEditor>, true, true, std::nullopt},
+    {ArchiveFormat::sevenZip, is<SevenZipArchiveEditor>, true, false, std::nullopt},
+    {ArchiveFormat::tar, is<TarArchiveEditor>, false, false, ArchiveFailure::unsupportedTar("")},
+};
+
+template <typename Call> std::optional<ArchiveFailure> failureOf(const Call& call) {
+    try {
+        call();
+    } catch (const ArchiveFailure& failure) {
+        return failure;
+    }
+    return std::nullopt;
+}
+
+TEST_F(EngineFactoryTest, EachFormatHasItsEditorAndSaysWhatItCannotDo) {
+    const auto damaged = temporary / "real.zip";
+    for (const EditorRow& row : editorRows) {
+        SCOPED_TRACE(rawValue(row.format));
+        const auto editor = makeArchiveEditor(row.format, std::string("clave"));
+        ASSERT_NE(editor, nullptr);
+        EXPECT_TRUE(row.isItsEditor(*editor));
+        EXPECT_EQ(editor->savesAsSingle(), row.savesAsSingle);
+        EXPECT_EQ(editor->repairs(), row.repairs);
+        const auto output = temporary / "salida";
+        if (!row.repairs) {
+            EXPECT_EQ(failureOf([&] { editor->repair(damaged, output, *Progress::make()); }),
+                      ArchiveFailure::unsupported());
+        }
+        if (row.saveAsSingleRefusal) {
+            EXPECT_EQ(failureOf([&] { editor->saveAsSingle(damaged, output, *Progress::make()); }),
+                      row.saveAsSingleRefusal);
+        }
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+TEST_F(EngineFactoryTest, EditsWithNothingChosenFailBeforeTheArchiveIsRead) {
+    const auto missing = temporary / "no_existe";
+    for (const ArchiveFormat format :
+         {ArchiveFormat::rar, ArchiveFormat::sevenZip, ArchiveFormat::tar}) {
+        SCOPED_TRACE(rawValue(format));
+        const auto editor = makeArchiveEditor(format, std::nullopt);
+        EXPECT_EQ(failureOf([&] { editor->deleteEntries(missing, {}, *Progress::make()); }),
+                  ArchiveFailure::emptySelection());
+        EXPECT_EQ(failureOf([&] {
+                      editor->add(missing, {}, "", ArchiveConflictPolicy::ask, *Progress::make());
+                  }),
+                  ArchiveFailure::emptySelection());
+    }
+}
+
+TEST_F(EngineFactoryTest, NewNamesIn7zAndRarAreOneSafeComponent) {
+    ArchiveItem item;
+    item.path = "nota.txt";
+    const auto missing = temporary / "no_existe";
+    for (const ArchiveFormat format : {ArchiveFormat::rar, ArchiveFormat::sevenZip}) {
+        const auto editor = makeArchiveEditor(format, std::nullopt);
+        for (const std::string name : {"", ".", "..", "a/b", "a\\b", "a:b"}) {
+            SCOPED_TRACE(rawValue(format) + " «" + name + "»");
+            EXPECT_EQ(failureOf([&] { editor->rename(missing, item, name, *Progress::make()); }),
+                      ArchiveFailure::unsafePath(name));
+        }
+    }
+}
+
+TEST_F(EngineFactoryTest, OnlyRarNamesCanBeHiddenFromTheRepair) {
+    if (!testing::commandExists("rar"))
+        FAIL() << "the rar program is needed";
+    runChecked("rar a -idq -hpclave oculto.rar nota.txt && rar a -idq -pclave visible.rar nota.txt",
+               temporary.path());
+    const auto rar = makeArchiveEditor(ArchiveFormat::rar, std::nullopt);
+    EXPECT_TRUE(rar->hidesNames(temporary / "oculto.rar"));
+    EXPECT_FALSE(rar->hidesNames(temporary / "visible.rar"));
+    EXPECT_FALSE(rar->hidesNames(temporary / "no_existe.rar"));
+    for (const ArchiveFormat format :
+         {ArchiveFormat::zip, ArchiveFormat::sevenZip, ArchiveFormat::tar})
+        EXPECT_FALSE(makeArchiveEditor(format, std::nullopt)->hidesNames(temporary / "oculto.rar"));
 }
 
 } // namespace

@@ -1,0 +1,84 @@
+#include "engines/zip/ZIPArchiveEditor.h"
+
+#include "core/archive/ArchiveFailure.h"
+#include "engines/zip/ZIPArchiveEngine.h"
+#include "platform/Paths.h"
+#include "platform/Secrets.h"
+
+namespace vexa {
+
+namespace {
+
+ZIPArchiveEngine zipEngine(const std::optional<std::string>& password) {
+    ZIPArchiveEngine engine(password);
+    engine.splitSize = 0;
+    engine.resolved.reset();
+    engine.bufferSize = 262144;
+    return engine;
+}
+
+} // namespace
+
+ZIPArchiveEditor::ZIPArchiveEditor(std::optional<std::string> password)
+    : password_(std::move(password)) {}
+
+ZIPArchiveEditor::~ZIPArchiveEditor() {
+    secrets::wipe(password_);
+}
+
+std::filesystem::path ZIPArchiveEditor::create(const CreationRequest& request,
+                                               Progress& progress) const {
+    ZIPArchiveEngine engine(request.password);
+    engine.splitSize = request.splitSize;
+    engine.resolved.reset();
+    engine.bufferSize = 262144;
+    return engine.create(request.sources, request.destination, request.useCompression, progress);
+}
+
+std::filesystem::path ZIPArchiveEditor::rename(const std::filesystem::path& archive,
+                                               const ArchiveItem& item, const std::string& newName,
+                                               Progress& progress) const {
+    return zipEngine(password_).rename(item, archive, newName, progress);
+}
+
+std::filesystem::path ZIPArchiveEditor::deleteEntries(const std::filesystem::path& archive,
+                                                      const std::set<std::string>& paths,
+                                                      Progress& progress) const {
+    return zipEngine(password_).deleteEntries(paths, archive, progress);
+}
+
+std::filesystem::path ZIPArchiveEditor::add(const std::filesystem::path& archive,
+                                            const std::vector<std::filesystem::path>& sources,
+                                            const std::string& folder, ArchiveConflictPolicy policy,
+                                            Progress& progress) const {
+    return zipEngine(password_).add(sources, archive, folder, policy, progress);
+}
+
+void ZIPArchiveEditor::saveAsSingle(const std::filesystem::path& archive,
+                                    const std::filesystem::path& destination,
+                                    Progress& progress) const {
+    ZIPArchiveEngine engine = zipEngine(std::nullopt);
+    const auto listingProgress = Progress::make();
+    const ArchiveSummary listing = engine.list(archive, *listingProgress);
+    // Compared through links, so a link to a part counts as the part.
+    const auto target = paths::resolvingSymlinks(destination);
+    for (const auto& volume : listing.volumes)
+        if (paths::resolvingSymlinks(volume) == target)
+            throw ArchiveFailure::sourceIsArchive();
+    const std::string fingerprint = ZIPArchiveEngine::snapshot(archive);
+    engine.rewrite(archive, listing.entries, {}, {}, progress, fingerprint, destination);
+}
+
+void ZIPArchiveEditor::extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
+                                    const std::filesystem::path& destination, Progress& progress,
+                                    std::optional<std::int64_t> limit) const {
+    zipEngine(password_).extractPayload(entry, archive, destination, progress, limit);
+}
+
+std::pair<std::filesystem::path, bool> ZIPArchiveEditor::repair(const std::filesystem::path&,
+                                                                const std::filesystem::path&,
+                                                                Progress&) const {
+    throw ArchiveFailure::unsupported();
+}
+
+} // namespace vexa
