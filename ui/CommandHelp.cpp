@@ -71,8 +71,9 @@ constexpr const char* keysAndStatuses =
     "           borra, y dos veces seguidas con la línea vacía terminan el programa\n"
     "  Ctrl-D   cancela la pregunta; en la línea de órdenes vacía termina el programa\n"
     "  Tab      completa órdenes y rutas; las flechas recorren el historial\n"
-    "Las órdenes y las respuestas se separan como en la shell: comillas y barras\n"
-    "invertidas (las contraseñas se toman tal cual).\n"
+    "Las órdenes se separan como en la shell, con comillas y barras invertidas; una\n"
+    "respuesta es la línea tal como se escribe. A «(s/n)» valen s, sí, y, n y no; Intro\n"
+    "solo elige lo que no destruye ni sustituye nada.\n"
     "Estado de salida: 0 todo hecho; 1 una operación falló; 2 error de uso (orden\n"
     "desconocida, fila o archivo que no existe); 3 operación o pregunta cancelada;\n"
     "128 + N terminado por la señal N (SIGTERM 143, SIGHUP 129).\n";

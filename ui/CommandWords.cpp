@@ -1,5 +1,7 @@
 #include "ui/CommandWords.h"
 
+#include "platform/TextRules.h"
+
 namespace vexa {
 
 namespace {
@@ -77,6 +79,19 @@ std::string shellQuoted(const std::string& word) {
     for (char c : word)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+std::optional<bool> yesOrNo(const std::string& answer) {
+    const auto first = answer.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const std::string word = text::lowercased(
+        text::nfc(answer.substr(first, answer.find_last_not_of(" \t") + 1 - first)));
+    if (word == "s" || word == "si" || word == "sí" || word == "y")
+        return true;
+    if (word == "n" || word == "no")
+        return false;
+    return std::nullopt;
 }
 
 std::optional<std::int64_t> parseNumber(const std::string& word) {

@@ -21,6 +21,9 @@ std::vector<std::string> splitCommands(const std::string& line);
 std::vector<std::string> splitWords(const std::string& command);
 // The word quoted so that splitWords gives it back whole (single quotes when it needs any).
 std::string shellQuoted(const std::string& word);
+// An answer to a yes-or-no question or a switch: "s", "si", "sí" and "y" are yes, "n" and "no"
+// are no, in any case and with blanks around; none for anything else.
+std::optional<bool> yesOrNo(const std::string& answer);
 // A word of decimal digits only, as a number; none otherwise or when it is too long.
 std::optional<std::int64_t> parseNumber(const std::string& word);
 

@@ -13,15 +13,6 @@ namespace vexa {
 
 namespace {
 
-std::optional<bool> parseSwitch(const std::string& word) {
-    const std::string lowered = text::asciiLowercased(word);
-    if (lowered == "si" || lowered == "sí")
-        return true;
-    if (lowered == "no")
-        return false;
-    return std::nullopt;
-}
-
 const char* shown(bool value) {
     return value ? "sí" : "no";
 }
@@ -83,7 +74,7 @@ bool TerminalSession::dispatchCreation(const std::string& name,
 
 void TerminalSession::adjustSetting(const std::string& option, const std::string& value) {
     const auto number = parseNumber(value);
-    const auto on = parseSwitch(value);
+    const auto on = yesOrNo(value);
     const bool numeric = option == "nivel" || option == "dividir";
     const bool boolean = option == "comprimir" || option == "archivo-unico" ||
                          option == "autoextraible" || option == "recuperacion" ||

@@ -89,19 +89,16 @@ std::optional<std::string> TerminalDialogs::readLine(const std::string& prompt, 
     return std::move(line.text);
 }
 
-std::optional<std::string> TerminalDialogs::readWord(const std::string& prompt) {
+std::optional<bool> TerminalDialogs::askYesOrNo(const std::string& question, bool safe) {
     while (true) {
-        const auto line = readLine(prompt);
+        const auto line = readLine(question + (safe ? " (s/n) [s]: " : " (s/n) [n]: "));
         if (!line)
             return std::nullopt;
-        try {
-            const auto words = splitWords(*line);
-            if (words.size() <= 1)
-                return words.empty() ? std::string() : words.front();
-            out_ << "Escribe una sola respuesta; usa comillas si lleva espacios.\n";
-        } catch (const QuotingError& error) {
-            out_ << error.what() << "\n";
-        }
+        if (line->find_first_not_of(" \t") == std::string::npos)
+            return safe;
+        if (const auto answer = yesOrNo(*line))
+            return answer;
+        out_ << "Responde «s» (sí) o «n» (no).\n";
     }
 }
 
@@ -143,8 +140,7 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
                                  : request.placeholder;
         if (!request.initialText.empty())
             prompt += " (ahora «" + printable(request.initialText) + "»)";
-        const auto text =
-            request.secureTextField ? readLine(prompt + ": ", true) : readWord(prompt + ": ");
+        const auto text = readLine(prompt + ": ", request.secureTextField);
         if (!text || text->empty()) {
             ++cancelledQuestions_;
             return {cancelButton, request.initialText};
@@ -157,27 +153,29 @@ AlertResponse TerminalDialogs::runAlert(const AlertRequest& request) {
 
     for (std::size_t i = 0; i < request.buttons.size(); ++i)
         out_ << "  " << i + 1 << ". " << printable(request.buttons[i]) << "\n";
+    // A warning's change cannot be undone: Enter alone keeps things as they are.
+    const int defaultButton = request.warningStyle ? cancelButton : 1000;
+    const auto choose = [&](int button) {
+        if (request.buttons[static_cast<std::size_t>(button - 1000)] == "Cancelar")
+            ++cancelledQuestions_;
+        response.button = button;
+        return response;
+    };
     while (true) {
-        const auto choice = readWord("Elige una opción [1]: ");
+        const auto choice =
+            readLine("Elige una opción [" + std::to_string(defaultButton - 999) + "]: ");
         if (!choice) {
             ++cancelledQuestions_;
             response.button = cancelButton;
             return response;
         }
-        if (choice->empty())
-            return response;
-        try {
-            std::size_t used = 0;
-            const int number = std::stoi(*choice, &used);
-            if (used == choice->size() && number >= 1 &&
-                number <= static_cast<int>(request.buttons.size())) {
-                response.button = 1000 + number - 1;
-                if (request.buttons[static_cast<std::size_t>(number - 1)] == "Cancelar")
-                    ++cancelledQuestions_;
-                return response;
-            }
-        } catch (const std::exception&) {
-        }
+        const auto first = choice->find_first_not_of(" \t");
+        if (first == std::string::npos)
+            return choose(defaultButton);
+        const auto number =
+            parseNumber(choice->substr(first, choice->find_last_not_of(" \t") + 1 - first));
+        if (number && *number >= 1 && *number <= static_cast<std::int64_t>(request.buttons.size()))
+            return choose(1000 + static_cast<int>(*number) - 1);
         out_ << "Escribe un número del 1 al " << request.buttons.size() << ".\n";
     }
 }
@@ -197,7 +195,7 @@ std::vector<std::filesystem::path> TerminalDialogs::runOpenPanel(const OpenPanel
 
     std::vector<std::filesystem::path> chosen;
     while (true) {
-        const auto typed = readWord(prompt);
+        const auto typed = readLine(prompt);
         if (!typed || (typed->empty() && chosen.empty())) {
             ++cancelledQuestions_;
             return {};
@@ -239,7 +237,7 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
         request.directory ? *request.directory : std::filesystem::current_path();
     while (true) {
         const auto typed =
-            readWord((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
+            readLine((request.prompt.empty() ? std::string("Guardar") : request.prompt) + " [" +
                      printable(request.nameFieldStringValue) + "]: ");
         if (!typed) {
             ++cancelledQuestions_;
@@ -254,13 +252,13 @@ TerminalDialogs::runSavePanel(const SavePanelRequest& request) {
             location += "." + request.allowedContentTypes.front();
         location = location.lexically_normal();
         if (std::filesystem::exists(std::filesystem::symlink_status(location, error))) {
-            const auto replace = readWord("Ya existe " + printable(location.string()) +
-                                          ". ¿Reemplazarlo? (s/n) [n]: ");
+            const auto replace =
+                askYesOrNo("Ya existe " + printable(location.string()) + ". ¿Reemplazarlo?", false);
             if (!replace) {
                 ++cancelledQuestions_;
                 return std::nullopt;
             }
-            if (text::asciiLowercased(*replace) != "s")
+            if (!*replace)
                 continue;
         }
         return location;

@@ -17,16 +17,17 @@ class LineEditor;
 // to `out`, answers are read from `in` one line each. An answer that cannot be read (end of
 // input) cancels: an alert gets its "Cancelar" button (else its last), a panel gives nothing.
 //
-// Answers are split like a command line (quotes and backslashes), so a location pasted with
-// quotes works; a line of more than one word, or with an open quote, is asked again. Passwords
-// are the one exception: they are taken exactly as typed.
+// An answer is the whole line as typed, without its line end: a name or a location with spaces
+// or quotes needs no quoting. Only command lines are split like a shell line.
 //
-// Alerts list their buttons by number (1 is the first button, answering 1000). An alert with a
-// text field is answered by that one line: a text is its first button, an empty line its
-// "Cancelar"; a secure field is read with echo off when `in` is a terminal. Open panels read one
-// location per line until an empty line (the first empty line cancels) and ask again for a
-// location of the wrong kind; save panels read a location with the proposed name as default.
-// Relative locations are taken from the current folder.
+// Alerts list their buttons by number (1 is the first button, answering 1000); an empty answer
+// takes the first button, except in a warning, whose change cannot be undone: there it takes
+// "Cancelar" (else the last button). An alert with a text field is answered by that one line: a
+// text is its first button, an empty line its "Cancelar"; a secure field is read with echo off
+// when `in` is a terminal. Open panels read one location per line until an empty line (the
+// first empty line cancels) and ask again for a location of the wrong kind; save panels read a
+// location with the proposed name as default and ask before replacing a file, "no" unless the
+// answer is yes. Relative locations are taken from the current folder.
 class TerminalDialogs : public Dialogs {
   public:
     // `terminalInput`: whether `in` is the terminal, so that echo may be switched off.
@@ -52,9 +53,9 @@ class TerminalDialogs : public Dialogs {
     ReadLine read(const std::string& prompt, bool secret = false, bool remember = false);
     // One line of the answer source; none at the end of input or on Ctrl-C.
     std::optional<std::string> readLine(const std::string& prompt, bool secret = false);
-    // One answer of one word at most: "" for an empty line, none when the question is
-    // cancelled (end of input). Asks again, after saying why, for more words or an open quote.
-    std::optional<std::string> readWord(const std::string& prompt);
+    // A yes-or-no question: `safe` for an empty answer, none when it is cancelled. Asks again,
+    // after saying why, for an answer that is neither (see yesOrNo).
+    std::optional<bool> askYesOrNo(const std::string& question, bool safe);
     // Questions the user cancelled so far (a cancelled answer, "Cancelar", an empty panel).
     std::uint64_t cancelledQuestions() const { return cancelledQuestions_; }
     // The absolute location a typed path names ("~/" is the home folder).

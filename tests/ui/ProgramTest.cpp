@@ -101,8 +101,8 @@ TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
         // One line answers a password question: Enter continues, an empty line cancels.
         {"cifrado.zip -c extraer", "secreto\nsalida\n", 0, "Extracción completada", "Elige"},
         {"cifrado.zip -c 'extraer; ls'", "\n", 3, "Contraseña del ZIP", "Carpeta: /"},
-        // Paths with spaces, quoted in commands and in answers alike.
-        {"-c \"abrir 'mi archivo.zip'; extraer\"", "'salida dos'\n", 0, "Resultado: ", "Uso"},
+        // A path with spaces is quoted in a command; an answer is the line as typed.
+        {"-c \"abrir 'mi archivo.zip'; extraer\"", "salida dos\n", 0, "Resultado: ", "Uso"},
         {"-c 'salir; ordenar'", "", 0, "", "Orden desconocida"},
     };
     for (const auto& c : cases) {
@@ -163,6 +163,39 @@ TEST(Program, ResultsGoToStandardOutputAndEverythingElseToStandardError) {
     const auto run = runApart(folder, "x.zip -c ls", "");
     EXPECT_EQ(run.results,
               "Abierto: x.zip (ZIP, 1 elemento)\nCarpeta: /\n    1. a.txt  (5 bytes)\n");
+}
+
+TEST(Program, AnswersAreWholeLinesAndYesNoQuestionsDefaultToTheSafeAnswer) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    writeFile(folder / "META-INF/CLAVE.RSA", "x");
+    runChecked("zip -q x.zip a.txt && zip -q lib.jar META-INF/CLAVE.RSA a.txt && "
+               "cp x.zip 'mi archivo.zip' && mkdir \"it's mine\"",
+               folder.path());
+    const ScriptCase cases[] = {
+        // A new name, an archive to open and a folder: the line as typed, quotes and all.
+        {"x.zip -c 'renombrar 1; ls'", "it's mine.txt\n", 0, "1. it's mine.txt", "comilla"},
+        {"-c abrir", "mi archivo.zip\n", 0, "Abierto: mi archivo.zip", "No existe"},
+        {"x.zip -c extraer", "it's mine\n", 0, "Resultado: ", "Escribe una sola"},
+        // The signed-archive warning keeps the archive as it is when Enter alone answers.
+        {"lib.jar -c 'eliminar 2; ls'", "\n", 3, "Elige una opción [2]", "Carpeta: /"},
+        {"lib.jar -c 'eliminar 2; ls'", "1\n2\n", 0, "JAR actualizado", "a.txt"},
+        // Replacing a file: yes in its usual spellings, no by default, anything else asked again.
+        {"-c 'anadir-fuente a.txt; crear'", "x.zip\nquizá\nSÍ\n", 0,
+         "Responde «s» (sí) o «n» (no).", "No se pudo"},
+        {"-c 'anadir-fuente a.txt; crear'", "x.zip\n\n\n", 0, "Resultado: ", "Creando x.zip"},
+    };
+    for (const auto& c : cases) {
+        const auto result = runProgram(folder, c.arguments, c.input);
+        EXPECT_EQ(result.exitStatus, c.status) << c.arguments << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << c.arguments << result.output;
+        EXPECT_EQ(result.output.find(c.notShown), std::string::npos)
+            << c.arguments << result.output;
+    }
+    EXPECT_EQ(readFile(folder / "it's mine/x/it's mine.txt"), "hola\n");
+    // The last creation, told nothing, wrote the proposed name beside the kept x.zip.
+    EXPECT_TRUE(fs::exists(folder / "Archivo.zip"));
+    EXPECT_EQ(runCommand("unzip -Z1 x.zip", folder.path()).output, "a.txt\n");
 }
 
 TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {

@@ -47,6 +47,38 @@ TEST(TerminalAlerts, ButtonsAnswerByPosition) {
     }
 }
 
+TEST(TerminalAlerts, EnterAloneInAWarningKeepsThingsAsTheyAre) {
+    struct Case {
+        std::vector<std::string> buttons;
+        const char* lines;
+        int button;
+        const char* prompt;
+    } const cases[] = {
+        {{"Modificar de todos modos", "Cancelar"}, "\n", 1001, "[2]"},
+        {{"Modificar de todos modos", "Cancelar"}, " 1 \n", 1000, "[2]"},
+        {{"Cancelar", "Eliminar"}, "\n", 1000, "[1]"},
+        {{"Cancelar y salir", "Continuar"}, "\n", 1001, "[2]"},
+    };
+    for (const auto& c : cases) {
+        Answers answers(c.lines);
+        auto request = alertWith(c.buttons);
+        request.warningStyle = true;
+        EXPECT_EQ(answers.dialogs.runAlert(request).button, c.button) << c.buttons.front();
+        EXPECT_NE(answers.output.str().find(c.prompt), std::string::npos) << answers.output.str();
+    }
+}
+
+TEST(TerminalAlerts, ATextIsTheWholeLineAsTyped) {
+    for (const char* typed : {"it's mine.txt", "  dos  espacios ", "\"entre comillas\"", "a\\b"}) {
+        Answers answers(std::string(typed) + "\n");
+        auto request = alertWith({"Renombrar", "Cancelar"}, true);
+        request.secureTextField = false;
+        const auto response = answers.dialogs.runAlert(request);
+        EXPECT_EQ(response.button, 1000) << typed;
+        EXPECT_EQ(response.text, typed);
+    }
+}
+
 TEST(TerminalAlerts, TextFieldIsReadBeforeTheButton) {
     Answers answers("clave con espacios\n1\n");
     const auto response = answers.dialogs.runAlert(alertWith({"Continuar", "Cancelar"}, true));
@@ -133,6 +165,44 @@ TEST(TerminalSavePanel, ProposedNameFolderAnswersAndReplacement) {
     EXPECT_EQ(accepted.dialogs.runSavePanel(request), folder / "existe.zip");
     Answers ended("");
     EXPECT_EQ(ended.dialogs.runSavePanel(request), std::nullopt);
+}
+
+TEST(TerminalSavePanel, YesAndNoInTheirUsualSpellings) {
+    TemporaryDirectory folder;
+    writeFile(folder / "existe.zip", "x");
+    writeFile(folder / "con espacio 'y comilla'.zip", "x");
+    SavePanelRequest request;
+    request.nameFieldStringValue = "Archivo.zip";
+    request.directory = folder.path();
+    request.allowedContentTypes = {"zip"};
+    const std::string existing = (folder / "existe.zip").string() + "\n";
+    const std::string other = (folder / "otro.zip").string() + "\n";
+    struct Case {
+        std::string answers;
+        std::filesystem::path chosen;
+        bool askedAgain;
+    } const cases[] = {
+        {"s\n", folder / "existe.zip", false},
+        {"Si\n", folder / "existe.zip", false},
+        {"SÍ\n", folder / "existe.zip", false},
+        {"y\n", folder / "existe.zip", false},
+        {"Y\n", folder / "existe.zip", false},
+        {"n\n" + other, folder / "otro.zip", false},
+        {"NO\n" + other, folder / "otro.zip", false},
+        {"\n" + other, folder / "otro.zip", false},
+        {"yes\nsí\n", folder / "existe.zip", true},
+        {"quizá\nno\n" + other, folder / "otro.zip", true},
+    };
+    for (const auto& c : cases) {
+        Answers answers(existing + c.answers);
+        EXPECT_EQ(answers.dialogs.runSavePanel(request), c.chosen) << c.answers;
+        EXPECT_EQ(answers.output.str().find("Responde «s» (sí) o «n» (no).") != std::string::npos,
+                  c.askedAgain)
+            << c.answers;
+    }
+    // A location is the whole line, spaces and quotes included.
+    Answers spaced((folder / "con espacio 'y comilla'.zip").string() + "\ns\n");
+    EXPECT_EQ(spaced.dialogs.runSavePanel(request), folder / "con espacio 'y comilla'.zip");
 }
 
 } // namespace
