@@ -290,6 +290,15 @@ const std::vector<std::filesystem::path>& SevenZipArchiveWriter::parts() const {
 void SevenZipArchiveWriter::beginEntry(const std::string& path, files::FileType type,
                                        std::int64_t size, mode_t permissions,
                                        std::optional<files::FileTime> modificationDate) {
+    beginCopiedEntry(path, type, size,
+                     sevenZipAttributes(type == files::FileType::directory, permissions),
+                     fileTimeTicks(modificationDate));
+}
+
+void SevenZipArchiveWriter::beginCopiedEntry(const std::string& path, files::FileType type,
+                                             std::int64_t size, std::uint32_t attributes,
+                                             std::optional<std::uint64_t> modificationTime,
+                                             bool emptyStream) {
     State& state = *state_;
     state.progress.throwIfCancelled();
     if (state.remaining != 0 || state.rawRemaining != 0 || state.rawFiles != 0 || state.finished ||
@@ -299,9 +308,9 @@ void SevenZipArchiveWriter::beginEntry(const std::string& path, files::FileType 
     SevenZipFileRecord file;
     file.path = path;
     file.isDirectory = isDirectory;
-    file.hasStream = !isDirectory && size > 0;
-    file.attributes = sevenZipAttributes(isDirectory, permissions);
-    file.modificationTime = fileTimeTicks(modificationDate);
+    file.hasStream = !isDirectory && (size > 0 || emptyStream);
+    file.attributes = attributes;
+    file.modificationTime = modificationTime;
     state.files.push_back(std::move(file));
     if (!state.files.back().hasStream)
         return;
@@ -312,6 +321,10 @@ void SevenZipArchiveWriter::beginEntry(const std::string& path, files::FileType 
     state.remaining = size;
     state.entrySize = static_cast<std::uint64_t>(size);
     state.entryCrc = 0;
+    if (size == 0) {
+        state.open->streamSizes.push_back(0);
+        state.open->streamCrcs.push_back(0);
+    }
 }
 
 void SevenZipArchiveWriter::writeData(const void* data, std::size_t size) {

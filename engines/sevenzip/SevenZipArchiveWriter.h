@@ -36,6 +36,11 @@ class SevenZipArchiveWriter {
     // `path` without a trailing "/" for folders.
     void beginEntry(const std::string& path, files::FileType type, std::int64_t size,
                     mode_t permissions, std::optional<files::FileTime> modificationDate);
+    // An entry of another archive written again, with the header's own attributes and time;
+    // `emptyStream`: a file of no bytes that had a stream of its own keeps one.
+    void beginCopiedEntry(const std::string& path, files::FileType type, std::int64_t size,
+                          std::uint32_t attributes, std::optional<std::uint64_t> modificationTime,
+                          bool emptyStream = false);
     void writeData(const void* data, std::size_t size);
     // A folder of another archive copied as it is: `folder` holds its coders, sizes and CRCs
     // (packSize included); its packed bytes follow through writeRawData, then the files of its

@@ -70,6 +70,13 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
         progress.addCompletedUnits(1);
 }
 
+// What the header says of a kept entry, or what this writer would say of it when it says
+// nothing.
+std::uint32_t storedAttributes(const SevenZipEntry& entry) {
+    return entry.attributes.value_or(
+        sevenZipAttributes(entry.item.isDirectory, static_cast<std::uint32_t>(entry.permissions)));
+}
+
 // Whether the folder is a chain this writer's header can state again: one packed stream into
 // coder 0, each later coder reading the one before, every coder with one input and one output,
 // and a CRC for every file.
@@ -176,10 +183,7 @@ std::set<std::string> copyWholeFolders(const std::vector<std::filesystem::path>&
             const std::size_t index = folderFiles[folder][position];
             const auto& entry = *open.entries[index];
             const auto newPath = *change(entry.item);
-            writer.addRawFile(newPath,
-                              files[index].attributes.value_or(sevenZipAttributes(
-                                  false, static_cast<std::uint32_t>(entry.permissions))),
-                              files[index].modificationTime);
+            writer.addRawFile(newPath, storedAttributes(entry), entry.modificationTime);
             ArchiveItem item = entry.item;
             item.path = newPath;
             item.compressedSize = 0;
@@ -217,8 +221,9 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
         ArchiveItem item = entry->item;
         item.path = *newPath;
         item.compressedSize = 0;
-        writer.beginEntry(withoutTrailingSlash(*newPath), entry->type, entry->item.size,
-                          entry->permissions, entry->modificationDate);
+        writer.beginCopiedEntry(withoutTrailingSlash(*newPath), entry->type, entry->item.size,
+                                storedAttributes(*entry), entry->modificationTime,
+                                entry->emptyStream);
         std::optional<std::uint32_t> checksum;
         if (entry->type == files::FileType::regular) {
             uLong crc = ::crc32(0L, Z_NULL, 0);

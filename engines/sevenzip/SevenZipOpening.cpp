@@ -73,6 +73,8 @@ std::optional<SevenZipEntry> entryOf(const sevenzip::FileEntry& file, bool encry
         entry.permissions = 0644;
     else if (entry.permissions == 0777 && directory)
         entry.permissions = 0755;
+    entry.attributes = file.attributes;
+    entry.modificationTime = file.modificationTime;
     if (file.modificationTime) {
         // A time the clock cannot hold (before 1678 or after 2262) is left out, never wrapped.
         const std::uint64_t raw = *file.modificationTime;
@@ -160,9 +162,11 @@ SevenZipOpenArchive openSevenZipArchive(const std::vector<std::filesystem::path>
         const auto stream = archive.fileStreams()[i];
         const bool encrypted = stream && archive.folderEncrypted(archive.streamFolders()[*stream]);
         auto entry = entryOf(files[i], encrypted);
-        if (entry && stream)
+        if (entry && stream) {
             entry->item.size = static_cast<std::int64_t>(
                 std::min<std::uint64_t>(sizes[*stream], static_cast<std::uint64_t>(INT64_MAX)));
+            entry->emptyStream = sizes[*stream] == 0;
+        }
         result.entries.push_back(std::move(entry));
     }
     return result;

@@ -4,8 +4,13 @@
 #include "engines/sevenzip/SevenZipFolderData.h"
 #include "engines/sevenzip/SevenZipLibarchiveReader.h"
 #include "engines/sevenzip/SevenZipOpening.h"
+#include "platform/TextRules.h"
 
 namespace vexa {
+
+namespace {
+const char* const damagedMessage = "el archivo está dañado o no es un 7z válido.";
+} // namespace
 
 struct SevenZipReader::State {
     State(Progress& progress, SevenZipOpenArchive open)
@@ -42,9 +47,24 @@ SevenZipReader::~SevenZipReader() = default;
 std::optional<SevenZipEntry> SevenZipReader::next() {
     auto& state = *state_;
     state.progress.throwIfCancelled();
-    if (state.fallback)
-        return state.fallback->next();
     const auto& entries = state.open.entries;
+    if (state.fallback) {
+        // libarchive meets the header's files in their order; each is the header's entry in
+        // what it stores, libarchive's own reading of it only vouching that they match.
+        while (auto read = state.fallback->next()) {
+            const std::size_t file = state.nextFile++;
+            if (file >= entries.size())
+                throw ArchiveFailure::sevenZipFailure(damagedMessage);
+            if (!entries[file])
+                continue;
+            const SevenZipEntry& stored = *entries[file];
+            if (read->type != stored.type || read->item.size != stored.item.size ||
+                text::nfc(read->item.path) != text::nfc(stored.item.path))
+                throw ArchiveFailure::sevenZipFailure(damagedMessage);
+            return stored;
+        }
+        return std::nullopt;
+    }
     while (state.nextFile < entries.size() && !entries[state.nextFile])
         ++state.nextFile;
     if (state.nextFile == entries.size())

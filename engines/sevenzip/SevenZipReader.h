@@ -21,11 +21,18 @@ struct SevenZipEntry {
     files::FileType type = files::FileType::regular;
     mode_t permissions = 0; // rwx bits only; 0644 and 0755 where the archive has none
     std::optional<files::FileTime> modificationDate;
+    // The header's own fields, which a copy into another archive keeps exactly: the attributes
+    // and the modification time in 100 ns ticks since 1601.
+    std::optional<std::uint32_t> attributes;
+    std::optional<std::uint64_t> modificationTime;
+    // A file of no bytes stored as a stream of its own (py7zr writes them so).
+    bool emptyStream = false;
 };
 
 // One pass over a 7z archive (all its parts), entry after entry, in archive order. Reads
-// through the container layer; unencrypted archives with coders that layer lacks go through
-// libarchive instead. `password` is tried in its variants (passwordVariants) unless `exact`.
+// through the container layer; the data of unencrypted archives with coders that layer lacks
+// comes through libarchive instead, under the entries as the header stores them (libarchive
+// gives names composed). `password` is tried in its variants (passwordVariants) unless `exact`.
 // Failures: CancellationError when the progress is cancelled; missingVolume for a part that is
 // absent or unreadable; passwordRequired / wrongPassword for encrypted headers or data (data
 // that does not decode or fails its CRC in an encrypted folder is wrongPassword);

@@ -7,6 +7,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace vexa {
@@ -301,6 +303,95 @@ TEST_F(SevenZipEditingTest, AnArchiveOnlyLibarchiveDecodesIsEditedAndReadBack) {
               archive);
     EXPECT_EQ(bsdtarContent(archive, "tapa.bin"), cover);
     EXPECT_EQ(bsdtarContent(archive, "docs/sub/b.txt"), notes);
+}
+
+// Every header field py7zr reads of each entry, by name: what a kept entry must keep exactly.
+std::map<std::string, std::string> py7zrHeaderFields(const std::filesystem::path& archive) {
+    const std::string script =
+        "import sys,py7zr\n"
+        "with py7zr.SevenZipFile(sys.argv[1]) as z:\n"
+        "  for f in z.files:\n"
+        "    i = f._file_info\n"
+        "    print(f.filename.encode('utf-8', 'surrogateescape').hex(), sorted((k, str(v)) for k, "
+        "v in i.items() if k in ('attributes', 'lastwritetime', 'creationtime', 'lastaccesstime', "
+        "'emptystream', 'uncompressed', 'digest')))\n";
+    std::map<std::string, std::string> fields;
+    std::istringstream lines(runChecked("/usr/bin/python3 -c " + shellQuote(script) + " " +
+                                        shellQuote(archive.string())));
+    for (std::string line; std::getline(lines, line);) {
+        const auto space = line.find(' ');
+        std::string name;
+        for (std::size_t i = 0; i + 1 < space; i += 2)
+            name.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+        fields[name] = line.substr(space + 1);
+    }
+    return fields;
+}
+
+// py7zr stores Unix bits without a file type (0x01A48020); a delete that splits its solid folder
+// writes the kept entries again, and each keeps every field py7zr wrote, as rename and add do.
+TEST_F(SevenZipEditingTest, EditsOfAPy7zrArchiveKeepEveryHeaderField) {
+    const auto source = temporary / "py";
+    std::filesystem::create_directories(source / "carpeta");
+    for (int i = 0; i < 6; ++i)
+        writeFile(source / "carpeta" / ("f" + std::to_string(i) + ".txt"),
+                  sampleBytes(5000 + i * 1000, 40 + i, true));
+    writeFile(source / "suelto.bin", sampleBytes(20000, 50, false));
+    writeFile(source / "vacio.txt", "");
+    runChecked("chmod 0600 carpeta/f2.txt && chmod 0750 carpeta && touch -d '2003-04-05 "
+               "06:07:08.123456789 UTC' carpeta/f3.txt",
+               source);
+    archive = makePy7zr(temporary / "py.7z", source);
+    auto before = py7zrHeaderFields(archive);
+    ASSERT_EQ(before.size(), 9u);
+    ASSERT_NE(before["carpeta/f1.txt"].find("27557920"), std::string::npos); // 0x01A48020
+
+    SevenZipWriter::deleteEntries(archive, {"carpeta/f1.txt", "suelto.bin"}, std::nullopt,
+                                  progress);
+    before.erase("carpeta/f1.txt");
+    before.erase("suelto.bin");
+    EXPECT_EQ(py7zrHeaderFields(archive), before);
+    EXPECT_EQ(py7zrCheck(archive, source).exitStatus, 0);
+
+    SevenZipWriter::rename(archive, {"carpeta/f4.txt", 9000, 0, false, false}, "g4.txt",
+                           std::nullopt, progress);
+    before["carpeta/g4.txt"] = before["carpeta/f4.txt"];
+    before.erase("carpeta/f4.txt");
+    EXPECT_EQ(py7zrHeaderFields(archive), before);
+
+    writeFile(incoming / "nuevo.txt", "nuevo");
+    addItems({incoming / "nuevo.txt"}, "carpeta/", Policy::ask);
+    auto after = py7zrHeaderFields(archive);
+    EXPECT_EQ(after.erase("carpeta/nuevo.txt"), 1u);
+    EXPECT_EQ(after, before);
+}
+
+// An archive only libarchive decodes, holding decomposed names: every edit finds its entries by
+// the names stored, and the kept ones keep those names byte for byte.
+TEST_F(SevenZipEditingTest, EditsOfALibarchiveOnlyArchiveKeepDecomposedNames) {
+    const auto source = temporary / "nfd";
+    const std::string cafe = "cafe\xCC\x81.txt";
+    const std::string folder = "ma\xCC\x81s";
+    std::filesystem::create_directories(source / folder);
+    writeFile(source / cafe, report);
+    writeFile(source / folder / "n\xCC\x83.txt", notes);
+    writeFile(source / "otro.bin", cover);
+    archive = makeSevenZip(temporary / "nfd.7z", source, cafe + " " + folder + " otro.bin", "ppmd");
+
+    SevenZipWriter::rename(archive, {cafe, 90000, 0, false, false}, "te\xCC\x81.txt", std::nullopt,
+                           progress);
+    SevenZipWriter::deleteEntries(archive, {"otro.bin"}, std::nullopt, progress);
+    writeFile(incoming / "nuevo.txt", "nuevo");
+    addItems({incoming / "nuevo.txt"}, "", Policy::ask);
+    const auto fields = py7zrHeaderFields(archive);
+    std::vector<std::string> names;
+    for (const auto& [name, field] : fields)
+        names.push_back(name);
+    EXPECT_EQ(names, (Strings{folder, folder + "/n\xCC\x83.txt", "nuevo.txt", "te\xCC\x81.txt"}));
+    // bsdtar reads them back composed, with the data they had.
+    EXPECT_EQ(bsdtarContent(archive, "t\xC3\xA9.txt"), report);
+    EXPECT_EQ(bsdtarContent(archive, "m\xC3\xA1s/\xC3\xB1.txt"), notes);
+    EXPECT_EQ(bsdtarContent(archive, "nuevo.txt"), "nuevo");
 }
 
 // A volume set cut by split(1) from bsdtar's archive, saved again as one file.

@@ -7,6 +7,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -186,6 +187,65 @@ TEST_F(SevenZipExtractionTest, PayloadRefusals) {
         ArchiveFailure::conflict("ya.txt"));
     EXPECT_EQ(readFile(output / "ya.txt"), "antes");
     EXPECT_EQ(namesIn(output), std::vector<std::string>{"ya.txt"});
+}
+
+// The names a tool stored, as py7zr reads them from the header without changing them.
+std::vector<std::string> py7zrNames(const std::filesystem::path& archive) {
+    const std::string script = "import sys,py7zr\n"
+                               "with py7zr.SevenZipFile(sys.argv[1]) as z:\n"
+                               "  for n in sorted(z.getnames()):\n"
+                               "    sys.stdout.buffer.write(n.encode('utf-8', 'surrogateescape')"
+                               " + b'\\n')\n";
+    std::vector<std::string> names;
+    std::istringstream lines(runChecked("/usr/bin/python3 -c " + shellQuote(script) + " " +
+                                        shellQuote(archive.string())));
+    for (std::string line; std::getline(lines, line);)
+        names.push_back(line);
+    return names;
+}
+
+// Archives only libarchive decodes (PPMd here) give their names composed; the entries are the
+// header's, a decomposed name written byte for byte as stored, whatever libarchive says of it.
+TEST(SevenZipLibarchiveNames, DecomposedNamesAreExtractedAsStored) {
+    TemporaryDirectory temporary;
+    const std::string decomposed = "cafe\xCC\x81.txt";
+    const std::string folder = "re\xCC\x81sume\xCC\x81";
+    std::filesystem::create_directories(temporary / "src" / folder);
+    writeFile(temporary / "src" / decomposed, "hola\n");
+    writeFile(temporary / "src" / folder / "n\xCC\x83.bin", sampleBytes(30000, 5, false));
+    writeFile(temporary / "src" / "plano.txt", "x");
+    const auto archive = makeSevenZip(temporary / "ppmd.7z", temporary / "src",
+                                      decomposed + " " + folder + " plano.txt", "ppmd");
+    const std::vector<std::string> stored{decomposed, "plano.txt", folder,
+                                          folder + "/n\xCC\x83.bin"};
+    ASSERT_EQ(py7zrNames(archive), stored);
+
+    SevenZipArchiveEngine engine;
+    Progress progress;
+    std::vector<std::string> listed;
+    for (const auto& item : engine.list(archive, progress).entries)
+        listed.push_back(item.isDirectory ? item.path.substr(0, item.path.size() - 1) : item.path);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, stored);
+
+    std::filesystem::create_directory(temporary / "out");
+    const auto result = engine.extract(archive, {}, temporary / "out", progress);
+    std::vector<std::string> written;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(result))
+        written.push_back(std::filesystem::relative(item.path(), result).string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, stored);
+    // bsdtar's own extraction holds the same bytes under its composed names.
+    std::filesystem::create_directory(temporary / "bsdtar");
+    runChecked("bsdtar -xf " + shellQuote(archive.string()), temporary / "bsdtar");
+    EXPECT_EQ(readFile(result / decomposed), readFile(temporary / "bsdtar" / "caf\xC3\xA9.txt"));
+    EXPECT_EQ(readFile(result / folder / "n\xCC\x83.bin"),
+              readFile(temporary / "bsdtar" / "r\xC3\xA9sum\xC3\xA9" / "\xC3\xB1.bin"));
+
+    // One entry chosen by its stored name, as the preview asks for it.
+    engine.extractPayload({decomposed, 5, 0, false, false}, archive, temporary / "vista.txt",
+                          progress, 104857600, std::nullopt, false);
+    EXPECT_EQ(readFile(temporary / "vista.txt"), "hola\n");
 }
 
 TEST(SevenZipSelection, FolderMembersSelectWhatIsBelowThem) {
