@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace vexa {
 namespace {
 
@@ -227,6 +229,82 @@ TEST_F(EngineFactoryTest, OnlyRarNamesCanBeHiddenFromTheRepair) {
     for (const ArchiveFormat format :
          {ArchiveFormat::zip, ArchiveFormat::sevenZip, ArchiveFormat::tar})
         EXPECT_FALSE(makeArchiveEditor(format, std::nullopt)->hidesNames(temporary / "oculto.rar"));
+}
+
+// One archive per format made, edited and read through the editors alone: each operation
+// reaches its format's writer with the editor's password.
+TEST_F(EngineFactoryTest, EachEditorCreatesEditsAndHandsBackOneEntry) {
+    if (!testing::commandExists("rar"))
+        FAIL() << "the rar program is needed";
+    writeFile(temporary / "docs" / "a.txt", "hola");
+    writeFile(temporary / "docs" / "b.txt", "adiós");
+    writeFile(temporary / "nuevo.txt", "nuevo");
+    const struct {
+        ArchiveFormat format;
+        const char* name;
+        std::optional<std::string> password;
+    } rows[] = {
+        {ArchiveFormat::zip, "hecho.zip", "clave"},
+        {ArchiveFormat::rar, "hecho.rar", "clave"},
+        {ArchiveFormat::sevenZip, "hecho.7z", "clave"},
+        {ArchiveFormat::tar, "hecho.tar.gz", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto archive = temporary / row.name;
+        const auto editor = makeArchiveEditor(row.format, row.password);
+        CreationRequest request;
+        request.format = row.format;
+        request.password = row.password;
+        request.sources = {temporary / "docs"};
+        request.destination = archive;
+        request.level = 3;
+        ASSERT_EQ(editor->create(request, *Progress::make()), archive);
+
+        auto listed = [&] {
+            return makeArchiveEngine(archive, row.password)->list(archive, *Progress::make());
+        };
+        auto item = [&](const std::string& path) {
+            for (const ArchiveItem& entry : listed().entries)
+                if (entry.path == path)
+                    return entry;
+            ADD_FAILURE() << "no entry " << path;
+            return ArchiveItem{};
+        };
+        EXPECT_EQ(editor->rename(archive, item("docs/a.txt"), "c.txt", *Progress::make()), archive);
+        EXPECT_EQ(editor->deleteEntries(archive, {"docs/b.txt"}, *Progress::make()), archive);
+        EXPECT_EQ(editor->add(archive, {temporary / "nuevo.txt"}, "docs/",
+                              ArchiveConflictPolicy::ask, *Progress::make()),
+                  archive);
+        std::set<std::string> files;
+        for (const ArchiveItem& entry : listed().entries)
+            if (!entry.isDirectory)
+                files.insert(entry.path);
+        EXPECT_EQ(files, (std::set<std::string>{"docs/c.txt", "docs/nuevo.txt"}));
+
+        const auto out = temporary / (std::string("salida-") + row.name);
+        editor->extractEntry(item("docs/c.txt"), archive, out, *Progress::make(), std::nullopt);
+        EXPECT_EQ(testing::readFile(out), "hola");
+        const auto failure = failureOf([&] {
+            editor->extractEntry(item("docs/nuevo.txt"), archive, temporary / "grande",
+                                 *Progress::make(), 1);
+        });
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->kind(), ArchiveFailure::Case::previewTooLarge);
+        if (row.password) {
+            const auto locked = failureOf([&] {
+                makeArchiveEditor(row.format, std::nullopt)
+                    ->extractEntry(item("docs/c.txt"), archive, temporary / "sin_clave",
+                                   *Progress::make(), std::nullopt);
+            });
+            ASSERT_TRUE(locked.has_value());
+            EXPECT_TRUE(locked->kind() == ArchiveFailure::Case::passwordRequired ||
+                        locked->kind() == ArchiveFailure::Case::wrongPassword)
+                << locked->message();
+        }
+        EXPECT_FALSE(std::filesystem::exists(temporary / "grande"));
+        EXPECT_FALSE(std::filesystem::exists(temporary / "sin_clave"));
+    }
 }
 
 } // namespace
