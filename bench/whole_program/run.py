@@ -85,6 +85,55 @@ def build_mixed(root: Path, scale: float) -> None:
     (root / "zz-leeme.txt").write_bytes(texts[:4096])
 
 
+def doc_text(size: int) -> bytes:
+    """The files of /usr/include and /usr/share/doc one after another (compressed ones left
+    out), repeated when they fall short: real text, as headers and manuals are."""
+    pieces, total = [], 0
+    for top in ("/usr/include", "/usr/share/doc"):
+        for folder, dirs, names in sorted(os.walk(top)):
+            dirs.sort()
+            for name in sorted(names):
+                path = Path(folder) / name
+                if path.suffix in (".gz", ".xz", ".bz2", ".zst", ".png", ".jpg", ".gif"):
+                    continue
+                if path.is_symlink() or not path.is_file():
+                    continue
+                data = path.read_bytes()
+                pieces.append(data)
+                total += len(data)
+                if total >= size:
+                    return b"".join(pieces)[:size]
+    if total == 0:
+        sys.exit("/usr/include y /usr/share/doc no tienen ficheros")
+    whole = b"".join(pieces)
+    return (whole * (size // len(whole) + 1))[:size]
+
+
+def build_mixed_doc(root: Path, scale: float) -> None:
+    """About 200 MiB of real text and random data: 20 files of 4 MiB cut one after another from
+    the concatenated files of /usr/include and /usr/share/doc, 8 random files of 10 MiB and
+    20,000 text files of 1 to 8 KiB in 20 x 10 nested folders."""
+    rnd = random.Random(11)
+    large, count = max(1 << 20, int((4 << 20) * scale)), max(200, int(20000 * scale))
+    text = doc_text(20 * large)
+    tree = root / "arbol"
+    for i in range(20):
+        folder = tree / "textos"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / f"texto-{i:02d}.txt").write_bytes(text[i * large:(i + 1) * large])
+    for i in range(8):
+        folder = tree / "aleatorios"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / f"ruido-{i}.bin").write_bytes(os.urandom(max(1 << 20, int((10 << 20) * scale))))
+    for i in range(count):
+        folder = tree / f"grupo-{i % 20:02d}" / f"seccion-{(i // 20) % 10:02d}"
+        if i < 200:
+            folder.mkdir(parents=True, exist_ok=True)
+        size = rnd.randint(1 << 10, 8 << 10)
+        start = rnd.randint(0, len(text) - size)
+        (folder / f"nota-{i:06d}.txt").write_bytes(text[start:start + size])
+
+
 def build_small(root: Path, scale: float) -> None:
     """100,000 small text files in 100 folders."""
     rnd = random.Random(3)
@@ -204,6 +253,7 @@ def build_tar_of(source: str, name: str, *tar_args: str) -> Callable[[Path, floa
 
 CORPORA: dict[str, Callable] = {
     "mixed": build_mixed,
+    "mixed-doc": build_mixed_doc,
     "small": build_small,
     "big": build_big,
     "addition": build_addition,
@@ -225,6 +275,8 @@ CORPORA: dict[str, Callable] = {
     "mixed.tar.zst": build_tar_of("mixed", "a.tar.zst", "-I", "zstd -3 -T0"),
     "mixed.tar.gz": build_tar_of("mixed", "a.tar.gz", "-I", "gzip -6"),
     "mixed.tar.xz": build_tar_of("mixed", "a.tar.xz", "-I", "xz -6 -T0"),
+    "mixed-doc.tar.zst": build_tar_of("mixed-doc", "a.tar.zst", "-I", "zstd -3 -T0"),
+    "mixed-doc.tar.xz": build_tar_of("mixed-doc", "a.tar.xz", "-I", "xz -6 -T0"),
     "small.tar.zst": build_tar_of("small", "a.tar.zst", "-I", "zstd -3 -T0"),
 }
 
@@ -344,8 +396,8 @@ def extraction_tar(name: str, what: str, corpus: str, file: str, program: str) -
         [corpus])
 
 
-def creation_tar(name: str, what: str, level: int) -> Job:
-    src = lambda c: c.corpus("mixed")
+def creation_tar(name: str, what: str, level: int, corpus: str = "mixed") -> Job:
+    src = lambda c: c.corpus(corpus)
     out = lambda c: c.out / "nuevo.tar.zst"
     return Job(
         name, what,
@@ -355,13 +407,13 @@ def creation_tar(name: str, what: str, level: int) -> Job:
         [Runner(f"tar -I 'zstd -{level} -T0'",
                 lambda c: ["tar", "-I", f"zstd -{level} -T0", "-cf", str(out(c)), "arbol"],
                 cwd=src, output=out)],
-        ["mixed"])
+        [corpus])
 
 
-def creation_7z(name: str, what: str, level: int) -> Job:
+def creation_7z(name: str, what: str, level: int, corpus: str = "mixed") -> Job:
     """7z LZMA2 creation of the mixed tree beside bsdtar at the same level (one solid block, one
     core); the table's size column shows how much larger Vexa's parallel blocks make it."""
-    src = lambda c: c.corpus("mixed")
+    src = lambda c: c.corpus(corpus)
     out = lambda c: c.out / "nuevo.7z"
     return Job(
         name, what,
@@ -370,7 +422,7 @@ def creation_7z(name: str, what: str, level: int) -> Job:
         [Runner("bsdtar", lambda c: ["bsdtar", "--format", "7zip", "--options",
                                      f"7zip:compression=lzma2,7zip:compression-level={level}",
                                      "-cf", str(out(c)), "arbol"], cwd=src, output=out)],
-        ["mixed"])
+        [corpus])
 
 
 def opening(name: str, what: str, corpus: str, extra: str = "") -> Job:
@@ -419,6 +471,8 @@ JOBS: list[Job] = [
     creation("zip-create-mixed", "ZIP create deflate 6, mixed tree", "mixed", "arbol"),
     creation("zip-create-big", "ZIP create deflate 6, 1 GiB file", "big", "grande.txt"),
     creation_7z("7z-create-mixed", "create 7z LZMA2 level 5, mixed tree", 5),
+    creation_7z("7z-create-doc", "create 7z LZMA2 level 5, mixed tree of real text", 5,
+                "mixed-doc"),
     Job("zip-add", "add 1 file to the mixed-tree ZIP",
         vexa(lambda c: f"abrir {c.out / 'edicion.zip'}; "
                        f"anadir {c.corpus('addition') / 'nuevo-informe.txt'}",
@@ -471,10 +525,18 @@ JOBS: list[Job] = [
                    "mixed.tar.gz", "a.tar.gz", "gzip"),
     extraction_tar("tar-extract-xz", "TAR xz extract, mixed tree (20k files)",
                    "mixed.tar.xz", "a.tar.xz", "xz -T0"),
+    extraction_tar("tar-extract-zst-doc", "TAR zstd extract, mixed tree of real text",
+                   "mixed-doc.tar.zst", "a.tar.zst", "zstd -T0"),
+    extraction_tar("tar-extract-xz-doc", "TAR xz extract, mixed tree of real text",
+                   "mixed-doc.tar.xz", "a.tar.xz", "xz -T0"),
     extraction_tar("tar-extract-small", "TAR zstd extract, 100,000 small files",
                    "small.tar.zst", "a.tar.zst", "zstd -T0"),
     creation_tar("tar-create-zst3", "TAR zstd level 3 create, mixed tree", 3),
     creation_tar("tar-create-zst6", "TAR zstd level 6 create, mixed tree", 6),
+    creation_tar("tar-create-zst3-doc", "TAR zstd level 3 create, mixed tree of real text", 3,
+                 "mixed-doc"),
+    creation_tar("tar-create-zst6-doc", "TAR zstd level 6 create, mixed tree of real text", 6,
+                 "mixed-doc"),
     opening("zip-open-10k", "open 10,000 entries", "entries-10k.zip"),
     opening("zip-open-100k", "open a 100,000-entry ZIP", "entries-100k.zip"),
     opening("zip-search-100k", "open + buscar over 100,000 entries", "entries-100k.zip",
@@ -595,7 +657,7 @@ def print_job(job: Job, samples: dict[str, list[Sample]]) -> None:
 def print_table(rows, args) -> None:
     print(f"\nMedians of {args.rounds} alternating rounds, corpora '{args.size}'; "
           "ratio = peer time / Vexa time (above 1: Vexa is faster); peak = max RSS.\n")
-    print("| job | Vexa | Vexa peak | peer | peer time | peer peak | ratio | sizes (Vexa / peer) |")
+    print("| job | Vexa | Vexa peak | peer | peer time | peer peak | ratio | size (Vexa / peer) |")
     print("|---|---|---|---|---|---|---|---|")
     for job, samples in rows:
         vt, vpeak, vsize = medians(samples["vexa"])

@@ -1,8 +1,8 @@
 #include "XzBlocks.h"
 
 #include "TarReadFailure.h"
+#include "platform/MemoryBudget.h"
 #include "platform/PlatformError.h"
-#include "platform/Processors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -167,12 +167,18 @@ std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
 
 std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
                               std::size_t bufferSize) {
-    constexpr std::uint64_t decoderBudget = 30ull << 20;
-    const std::uint64_t perThread =
-        XzBlockDecoder(descriptor, blocks.front()).memoryUsage() + bufferSize;
-    const auto affordable =
-        static_cast<std::size_t>(std::max<std::uint64_t>(decoderBudget / perThread, 1));
-    return std::min<std::size_t>({platform::usableCores(), 8, affordable});
+    // xz -T0, the comparable reader, decodes a block per core, holding each block's decoder and
+    // its whole output; a reading may hold as much.
+    constexpr unsigned maximumThreads = 8;
+    // The listing, the extraction's writers and the rest of the program.
+    constexpr std::uint64_t programShare = 32u << 20;
+    const std::uint64_t decoder = XzBlockDecoder(descriptor, blocks.front()).memoryUsage();
+    std::uint64_t largestBlock = 0;
+    for (const XzBlock& block : blocks)
+        largestBlock = std::max(largestBlock, static_cast<std::uint64_t>(block.uncompressedSize));
+    const std::uint64_t peer = maximumThreads * (decoder + largestBlock);
+    return platform::workersWithin(platform::jobMemory(peer), programShare, decoder + bufferSize,
+                                   maximumThreads);
 }
 
 } // namespace vexa::tar

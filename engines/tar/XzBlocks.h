@@ -50,9 +50,8 @@ class XzBlockDecoder : public ByteSource {
 };
 
 // How many of `blocks` to decode at once, each thread with its decoder and a buffer of
-// `bufferSize`: as many as the cores allow, at most 8, within 30 MiB of decoders together (three
-// blocks of xz -6, 8 MiB dictionaries: four took 63.5 MiB in an extraction of 20,000 files).
-// `blocks` is not empty.
+// `bufferSize`: as many as the cores allow, at most 8, within what xz -T0 would hold for the
+// same file (see platform::jobMemory). `blocks` is not empty.
 std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
                               std::size_t bufferSize);
 

@@ -4,41 +4,34 @@
 
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
+#include "platform/MemoryBudget.h"
 
 #include <algorithm>
-#include <unistd.h>
+#include <cstdint>
 #include <zstd_errors.h>
 
 namespace vexa::tar {
 
 namespace {
 
-// The library's multi-threaded compressor holds, for every worker, its tables and the output
-// of one job, and for all of them a ring of input of one job per worker, three jobs of slack
-// and the overlap. Its own job size (four windows) costs over 100 MiB on eight cores; 1 MiB
-// jobs and as many workers as fit a fixed budget keep a whole creation of a 200 MB tree of
-// 20,000 files within 64 MiB (six workers at level 3, four at level 6). Each job starts from
-// a quarter of a window of the data before it: compressing the data before a job again costs
-// as much as compressing new data, so half a window with 512 KiB jobs took three times the
-// work for 1.5 % less output than this (about 2.5 % more than one stream gives).
-constexpr int jobSize = 1 << 20;
-constexpr int overlapLog = 7;
-constexpr std::size_t budget = 26u << 20;
-constexpr long maximumWorkers = 8;
+// The library's multi-threaded compressor holds, for every worker, its tables and the input and
+// output of one job, and for all of them three jobs of slack and the overlap. Its own job size
+// (four windows) and overlap give the same archive as the zstd program. That program, the
+// comparable writer, runs eight workers with them; a creation may hold what it holds, the rest
+// of the program included, so it starts fewer where the rest leaves no room for eight.
+constexpr unsigned maximumWorkers = 8;
+// The source listing, read-ahead ring, write-behind blocks and the rest of the program.
+constexpr std::size_t programShare = 32u << 20;
 
 int workerCount(int level) {
-    long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
-    if (processors <= 0)
-        return 0;
-    ZSTD_compressionParameters parameters = ZSTD_getCParams(level, jobSize, 0);
-    // The stream's own window, which the overlap is a share of.
-    unsigned windowLog = ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0).windowLog;
-    std::size_t overlap = (std::size_t{1} << windowLog) >> (9 - overlapLog);
-    std::size_t shared = 3 * jobSize + overlap;
-    std::size_t perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize;
-    std::size_t fitting = budget > shared ? (budget - shared) / perWorker : 0;
-    long affordable = static_cast<long>(std::max<std::size_t>(fitting, 1));
-    return static_cast<int>(std::min({processors, maximumWorkers, affordable}));
+    ZSTD_compressionParameters parameters = ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0);
+    const std::size_t window = std::size_t{1} << parameters.windowLog;
+    const std::size_t jobSize = std::max<std::size_t>(4 * window, 1u << 20);
+    const std::size_t shared = 3 * jobSize + window;
+    const std::size_t perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize;
+    const std::uint64_t peer = shared + std::size_t{maximumWorkers} * perWorker;
+    return static_cast<int>(platform::workersWithin(
+        platform::jobMemory(peer), programShare + shared, perWorker, maximumWorkers));
 }
 
 [[noreturn]] void failWith(std::size_t code) {
@@ -64,11 +57,7 @@ ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path locatio
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, level));
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_checksumFlag, 1));
         // A library built without threads refuses workers; it still compresses, on this thread.
-        if (int workers = workerCount(level); workers > 0) {
-            ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workers);
-            ZSTD_CCtx_setParameter(context_, ZSTD_c_jobSize, jobSize);
-            ZSTD_CCtx_setParameter(context_, ZSTD_c_overlapLog, overlapLog);
-        }
+        ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workerCount(level));
     } catch (...) {
         ZSTD_freeCCtx(context_);
         throw;
