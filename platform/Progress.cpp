@@ -118,6 +118,26 @@ void Progress::addChild(const std::shared_ptr<Progress>& child, std::int64_t pen
         child->cancel();
 }
 
+void Progress::setAdditionalDescription(std::string text) {
+    std::lock_guard lock(mutex_);
+    description_ = std::move(text);
+}
+
+std::string Progress::additionalDescription() const {
+    std::vector<std::shared_ptr<Progress>> children;
+    {
+        std::lock_guard lock(mutex_);
+        if (!description_.empty())
+            return description_;
+        for (const Child& child : children_)
+            children.push_back(child.progress);
+    }
+    for (const auto& child : children)
+        if (std::string text = child->additionalDescription(); !text.empty())
+            return text;
+    return {};
+}
+
 void Progress::absorbFinishedChildren() const {
     auto finished = [this](const Child& child) {
         if (!child.progress->isFinished())

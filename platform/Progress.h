@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace vexa {
@@ -43,6 +44,11 @@ class Progress {
     // one parent; adding an object to itself or to one of its own children is a logic_error.
     void addChild(const std::shared_ptr<Progress>& child, std::int64_t pendingUnits);
 
+    // What the work is doing when the fraction alone does not say it (waiting for another
+    // program, say); empty otherwise. Read from the object or from any of its parents.
+    void setAdditionalDescription(std::string text);
+    std::string additionalDescription() const;
+
     // Called on the reporting thread, outside the counting lock, after each change of this
     // object's own completed count, with the new count; calls from several threads come one at
     // a time, in the order of their counts. Set it before the object is shared; it lets a test
@@ -66,6 +72,7 @@ class Progress {
     mutable std::int64_t completed_ = 0;
     mutable std::vector<Child> children_;
     std::atomic<bool> cancelled_{false};
+    std::string description_;
     std::function<void(std::int64_t)> observer_;
     std::mutex observerMutex_;
 };

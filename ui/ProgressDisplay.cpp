@@ -130,7 +130,16 @@ void ProgressDisplay::clear() {
 }
 
 void ProgressDisplay::refresh() {
-    if (terminal_ && shown_ && model_.isBusy())
+    if (!model_.isBusy())
+        return;
+    // The engine's own word on what it waits for, shown while it lasts; a log gets it once.
+    std::string note = model_.progress() ? model_.progress()->additionalDescription() : "";
+    if (note != note_) {
+        note_ = std::move(note);
+        if (!terminal_ && !note_.empty())
+            out_ << printable(note_) + "\n" << std::flush;
+    }
+    if (terminal_ && shown_)
         draw();
 }
 
@@ -141,6 +150,7 @@ void ProgressDisplay::changed(WorkspaceField field) {
     if (!model_.isBusy()) {
         clear();
         workBytes_.reset();
+        note_.clear();
         return;
     }
     if (field == WorkspaceField::isBusy) {
@@ -164,9 +174,9 @@ void ProgressDisplay::changed(WorkspaceField field) {
 void ProgressDisplay::draw() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    std::string extra = model_.isCancelling()
-                            ? std::string("(cancelando…)")
-                            : rateAndTimeLeft(model_.fraction(), seconds, workBytes_);
+    std::string extra = model_.isCancelling() ? std::string("(cancelando…)")
+                        : !note_.empty()      ? printable(note_)
+                                         : rateAndTimeLeft(model_.fraction(), seconds, workBytes_);
     const std::string frame =
         line(printable(model_.operationTitle()), model_.fraction(), columns(), extra);
     if (frame == lastFrame_)

@@ -26,7 +26,8 @@ class ProgressDisplay {
 
     // Wipes the bar, so that other output can start at the beginning of a line.
     void clear();
-    // Draws the bar again if the terminal's width or the time left changed meanwhile.
+    // Draws the bar again if the terminal's width, the time left or the work's note (a wait
+    // for another program) changed meanwhile.
     void refresh();
     // The bytes the next operation works through, when the command knows them.
     void setWorkBytes(std::optional<std::int64_t> bytes) { workBytes_ = bytes; }
@@ -55,6 +56,7 @@ class ProgressDisplay {
     bool shown_ = false;
     std::string lastFrame_;
     std::optional<std::int64_t> workBytes_;
+    std::string note_; // what the running work says it waits for
     std::chrono::steady_clock::time_point started_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "engines/rar/RARArchiveEngine.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -96,8 +97,11 @@ std::filesystem::path RAREditor::edit(const std::filesystem::path& archive, Prog
     if (summary.isLocked)
         throw lockedRARFailure();
 
-    files::ScopedRemoval stage(files::itemReplacementDirectory(archive));
-    const auto copy = stage.location() / paths::lastPathComponent(archive);
+    files::GuardedReplacement stage(archive, progress, [&] {
+        if (snapshotArchive(archive) != fingerprint)
+            throw ArchiveFailure::archiveChanged();
+    });
+    const auto copy = stage.folder() / paths::lastPathComponent(archive);
     files::copyItem(archive, copy);
 
     std::int64_t total = 0;
@@ -107,7 +111,7 @@ std::filesystem::path RAREditor::edit(const std::filesystem::path& archive, Prog
 
     Context context{std::move(summary),
                     copy,
-                    stage.location(),
+                    stage.folder(),
                     workingPassword,
                     rarArchiveHidesNames(archive),
                     RARCommand::forEditing(*executable),
@@ -124,11 +128,7 @@ std::filesystem::path RAREditor::edit(const std::filesystem::path& archive, Prog
         throw ArchiveFailure::rarEdit(kChangeMismatchMessage);
     verifyRARAgainstSources(checksums, expected->expectedSources, progress,
                             ArchiveFailure::Case::rarEdit);
-    progress.throwIfCancelled();
-    if (snapshotArchive(archive) != fingerprint)
-        throw ArchiveFailure::archiveChanged();
-
-    files::replaceItem(archive, copy);
+    stage.place(copy);
     progress.setCompletedUnitCount(progress.totalUnitCount());
     return archive;
 }

@@ -8,6 +8,7 @@
 #include "engines/sevenzip/SevenZipReadBack.h"
 #include "engines/sevenzip/SevenZipWriter.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -74,9 +75,11 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     validateEntries(planned);
     progress.setTotalUnitCount(progress.totalUnitCount() + 3 * units);
 
-    const auto work = files::itemReplacementDirectory(archive);
-    files::ScopedRemoval removal(work);
-    const auto output = work / paths::lastPathComponent(archive);
+    files::GuardedReplacement replacement(archive, progress, [&] {
+        if (fingerprintOf(archive) != before)
+            throw ArchiveFailure::archiveChanged();
+    });
+    const auto output = replacement.folder() / paths::lastPathComponent(archive);
     ReadBackEntries kept;
     {
         SevenZipArchiveWriter writer(output, 0,
@@ -91,10 +94,7 @@ std::filesystem::path editArchive(const std::filesystem::path& archive,
     checkSevenZipReadBack(readBack, kept, change->added, progress, kSevenZipChangeMismatchMessage);
     progress.addCompletedUnits(units - change->addedUnits);
 
-    progress.throwIfCancelled();
-    if (fingerprintOf(archive) != before)
-        throw ArchiveFailure::archiveChanged();
-    files::replaceItem(archive, output);
+    replacement.place(output);
     return archive;
 }
 

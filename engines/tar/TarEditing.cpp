@@ -9,6 +9,7 @@
 #include "core/archive/EntryValidation.h"
 #include "core/archive/SourceChecksums.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 
 #include <algorithm>
 #include <map>
@@ -162,9 +163,11 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     progress.setCompletedUnitCount(0);
 
     TarCompression compression = start.listing.compression.value_or(TarCompression::none);
-    path work = files::itemReplacementDirectory(archive);
-    files::ScopedRemoval removal(work);
-    path output = work / tar::workFileName(compression, false);
+    files::GuardedReplacement replacement(archive, progress, [&] {
+        if (fingerprintOf(archive) != start.fingerprint)
+            throw ArchiveFailure::archiveChanged();
+    });
+    path output = replacement.folder() / tar::workFileName(compression, false);
     ReadBackEntries kept;
     ReadBackEntries archived;
     // The added files are hashed as the writer reads them; one that changed by the end of the
@@ -196,10 +199,7 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     }
 
     compareWithExpected(archived, kept, added, checksums, progress);
-    progress.throwIfCancelled();
-    if (fingerprintOf(archive) != start.fingerprint)
-        throw ArchiveFailure::archiveChanged();
-    files::replaceItem(archive, output);
+    replacement.place(output);
     return archive;
 }
 

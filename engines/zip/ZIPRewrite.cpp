@@ -6,6 +6,7 @@
 #include "engines/zip/ZIPRewriteSteps.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
 
@@ -56,8 +57,19 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
     for (const std::filesystem::path& volume : listing.volumes)
         volumeFingerprints.push_back(snapshot(volume));
 
-    const std::filesystem::path temporary = files::itemReplacementDirectory(target);
-    files::ScopedRemoval removal(temporary);
+    files::GuardedReplacement replacement(
+        target, progress,
+        [&] {
+            const std::string now = snapshot(archive);
+            if (now != fingerprint)
+                throw ArchiveFailure::archiveChanged();
+            for (std::size_t i = 0; i < listing.volumes.size(); ++i)
+                if ((listing.volumes[i] == archive ? now : snapshot(listing.volumes[i])) !=
+                    volumeFingerprints[i])
+                    throw ArchiveFailure::archiveChanged();
+        },
+        {archive});
+    const std::filesystem::path& temporary = replacement.folder();
     // The read-back applies the rules of the kind the target's name announces.
     const std::string extension =
         javaArchive(target) ? text::lowercased(paths::pathExtension(target)) : std::string("zip");
@@ -106,17 +118,7 @@ std::filesystem::path ZIPArchiveEngine::rewrite(
                                                   added, planned, progress);
     if (copy)
         copy->finish();
-    progress.throwIfCancelled();
-
-    const std::string now = snapshot(archive);
-    if (now != fingerprint)
-        throw ArchiveFailure::archiveChanged();
-    for (std::size_t i = 0; i < listing.volumes.size(); ++i)
-        if ((listing.volumes[i] == archive ? now : snapshot(listing.volumes[i])) !=
-            volumeFingerprints[i])
-            throw ArchiveFailure::archiveChanged();
-
-    files::placeItem(temporaryArchive, target);
+    replacement.place(temporaryArchive);
     // What was just checked is the listing the caller asks for next.
     ziplistingcache::remember(std::make_shared<const ArchiveSummary>(std::move(written)),
                               ziplistingcache::identity(target));
