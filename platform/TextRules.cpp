@@ -9,6 +9,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/stsearch.h>
 #include <unicode/tblcoll.h>
+#include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 #include <unicode/uniset.h>
@@ -317,6 +318,23 @@ bool isValidUTF8(std::string_view bytes) {
             return false;
     }
     return true;
+}
+
+Scalar scalarAt(std::string_view text, std::size_t at) {
+    const auto* data = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int64_t>(text.size());
+    auto index = static_cast<int64_t>(at);
+    UChar32 character = 0;
+    U8_NEXT(data, index, length, character);
+    Scalar scalar;
+    scalar.length = static_cast<std::size_t>(index) - at;
+    if (character >= 0)
+        scalar.character = static_cast<char32_t>(character);
+    return scalar;
+}
+
+bool isBidiControl(char32_t character) {
+    return u_hasBinaryProperty(static_cast<UChar32>(character), UCHAR_BIDI_CONTROL);
 }
 
 std::size_t unicodeScalarCount(std::string_view text) {

@@ -36,6 +36,17 @@ std::optional<std::string> encodeLossless(std::string_view text, CodePage page);
 std::string decode(std::string_view bytes, CodePage page);
 
 bool isValidUTF8(std::string_view bytes);
+// One step of a walk over UTF-8 text: the character that starts at byte `at` and the bytes it
+// takes. An ill-formed sequence gives no character and spans the bytes that belong to it (at
+// least one), so that a walk goes on after it.
+struct Scalar {
+    std::optional<char32_t> character;
+    std::size_t length = 1;
+};
+Scalar scalarAt(std::string_view text, std::size_t at);
+// The characters that reorder the text around them when shown (the explicit embeddings,
+// overrides and isolates, and the directional marks).
+bool isBidiControl(char32_t character);
 // Each ill-formed sequence of a text that is not valid UTF-8 counts as one.
 std::size_t unicodeScalarCount(std::string_view text);
 

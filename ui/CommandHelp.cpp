@@ -49,10 +49,12 @@ const Command commands[] = {
     {"quitar", "n", "quita una fuente", ""},
     {"vaciar", "", "quita todas las fuentes", ""},
     {"ajustar", "opción valor",
-     "formato zip|rar|7z|tar, nombre texto, comprimir si|no,\nnivel n, compresion-tar "
-     "sin|gzip|bzip2|xz|zstd,\narchivo-unico si|no, autoextraible si|no,\nrecuperacion si|no, "
-     "contrasena si|no,\nocultar-nombres si|no, dividir megabytes",
-     "Cambia un ajuste de la página de creación; «contrasena si» pide la contraseña dos veces."},
+     "formato zip|rar|7z|tar, nombre texto, comprimir sí|no,\nnivel n, compresión-tar "
+     "sin|gzip|bzip2|xz|zstd,\narchivo-único sí|no, autoextraíble sí|no,\nrecuperación sí|no, "
+     "contraseña sí|no,\nocultar-nombres sí|no, dividir megabytes",
+     "Cambia un ajuste de la página de creación; «contraseña sí» pide la contraseña dos veces.\n"
+     "Las opciones se escriben con acentos o sin ellos (compresion-tar, contrasena…). Un\n"
+     "nombre que acaba en la extensión del formato la pierde: se muestra aparte."},
     {"crear", "", "crea el archivo con las fuentes y los ajustes", "Pregunta dónde guardarlo."},
     {"programa-rar", "", "elige el programa rar que se usará para crear RAR", ""},
     {"recientes", "", "muestra los archivos recientes", ""},

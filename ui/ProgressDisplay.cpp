@@ -25,11 +25,8 @@ int shownWidth(const std::string& text) {
 // The first `count` characters of a UTF-8 text.
 std::string firstCharacters(const std::string& text, int count) {
     std::size_t at = 0;
-    for (int n = 0; n < count && at < text.size(); ++n) {
-        ++at;
-        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
-            ++at;
-    }
+    for (int n = 0; n < count && at < text.size(); ++n)
+        at += text::scalarAt(text, at).length;
     return text.substr(0, at);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/SafeText.h"
 
+#include "platform/TextRules.h"
+
 #include <cstdio>
 
 namespace vexa {
@@ -18,33 +20,10 @@ std::string hex(unsigned char c) {
     return text;
 }
 
-// The length of the well-formed UTF-8 sequence at `at`, or 0.
-std::size_t sequenceLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
-            return 0;
-    return length;
+std::string codePoint(char32_t character) {
+    char text[16];
+    std::snprintf(text, sizeof text, "\\u%04X", static_cast<unsigned>(character));
+    return text;
 }
 
 } // namespace
@@ -86,18 +65,18 @@ std::string printable(std::string_view text, bool keepLineEnds) {
             ++i;
             continue;
         }
-        const std::size_t length = sequenceLength(text, i);
-        if (length == 0) {
-            shown += hex(c);
-            ++i;
-        } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-            // C1 controls (U+0080 to U+009F) act as escape sequences on some terminals.
-            shown += "\\u00" + hex(static_cast<unsigned char>(text[i + 1])).substr(2);
-            i += 2;
+        const auto scalar = text::scalarAt(text, i);
+        if (!scalar.character) {
+            for (std::size_t k = 0; k < scalar.length; ++k)
+                shown += hex(static_cast<unsigned char>(text[i + k]));
+        } else if (*scalar.character < 0xA0 || text::isBidiControl(*scalar.character)) {
+            // C1 controls act as escape sequences on some terminals; bidirectional controls
+            // make a name read as another (an override turns "gpj.exe" into "exe.jpg").
+            shown += codePoint(*scalar.character);
         } else {
-            shown.append(text.substr(i, length));
-            i += length;
+            shown.append(text.substr(i, scalar.length));
         }
+        i += scalar.length;
     }
     return shown;
 }

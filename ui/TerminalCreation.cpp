@@ -91,7 +91,13 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
         }
         model_.setCreationFormat(*format);
     } else if (option == "nombre") {
-        model_.setArchiveName(value);
+        // The page shows the extension beside the name; typed again, it would be doubled.
+        std::string name = value;
+        const std::string suffix = text::asciiLowercased(model_.outputNameSuffix());
+        if (!model_.singleFileMode() && name.size() > suffix.size() &&
+            text::asciiLowercased(name).ends_with(suffix))
+            name.resize(name.size() - suffix.size());
+        model_.setArchiveName(name);
     } else if (option == "comprimir") {
         model_.setUseCompression(*on);
     } else if (option == "nivel") {
@@ -159,20 +165,20 @@ void TerminalSession::printCreationSettings() {
         break;
     case ArchiveFormat::rar:
         out_ << "  nivel: " << model_.rarLevel() << "\n"
-             << "  autoextraible: " << shown(model_.rarSelfExtracting()) << "\n"
-             << "  recuperacion: " << shown(model_.rarRecoveryRecord()) << "\n";
+             << "  autoextraíble: " << shown(model_.rarSelfExtracting()) << "\n"
+             << "  recuperación: " << shown(model_.rarRecoveryRecord()) << "\n";
         break;
     case ArchiveFormat::sevenZip:
         out_ << "  nivel: " << model_.sevenZipLevel() << "\n";
         break;
     case ArchiveFormat::tar:
-        out_ << "  compresion-tar: " << rawValue(model_.tarCompression()) << "\n"
+        out_ << "  compresión-tar: " << rawValue(model_.tarCompression()) << "\n"
              << "  nivel: " << model_.tarLevel() << "\n"
-             << "  archivo-unico: " << shown(model_.tarSingleFile()) << "\n";
+             << "  archivo-único: " << shown(model_.tarSingleFile()) << "\n";
         break;
     }
     if (format != ArchiveFormat::tar) {
-        out_ << "  contrasena: " << shown(model_.protectWithPassword()) << "\n";
+        out_ << "  contraseña: " << shown(model_.protectWithPassword()) << "\n";
         if (format != ArchiveFormat::zip)
             out_ << "  ocultar-nombres: " << shown(model_.hideNames()) << "\n";
         out_ << "  dividir: " << model_.splitMegabytes() << " MB\n";

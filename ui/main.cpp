@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
             commands = optarg;
             break;
         case 'h':
-            std::cout << usageLine << optionsHelp << TerminalSession::helpText();
+            std::cout << usageLine << optionsHelp << TerminalSession::helpText()
+                      << "\nLa página de manual, «man vexa», lo cuenta con más detalle.\n";
             return checkedOutput(0);
         case 'V':
             std::cout << "vexa " << VEXA_VERSION << "\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,6 +209,34 @@ TEST(TextUTF8, ValidityAndScalarCount) {
             EXPECT_EQ(unicodeScalarCount(c.bytes), c.scalars);
         }
     }
+}
+
+TEST(TextUTF8, AWalkStepsOverCharactersAndIllFormedBytes) {
+    struct Case {
+        std::string bytes;
+        std::optional<char32_t> character;
+        std::size_t length;
+    };
+    const std::vector<Case> cases = {
+        {"a", U'a', 1},
+        {euro + "x", U'\u20AC', 3},
+        {"\xF0\x9F\x93\xA6", U'\U0001F4E6', 4},
+        {"\xE2\x82"
+         "A",
+         std::nullopt, 2}, // a cut sequence spans its own bytes only
+        {"\xC0\xAF", std::nullopt, 1},
+        {"\xED\xA0\x80", std::nullopt, 1},
+        {"\xFF", std::nullopt, 1},
+    };
+    for (const Case& c : cases) {
+        const Scalar scalar = scalarAt(c.bytes, 0);
+        EXPECT_EQ(scalar.character, c.character) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(scalar.length, c.length) << ::testing::PrintToString(c.bytes);
+    }
+    for (char32_t control : {U'\u202A', U'\u202E', U'\u2066', U'\u2069', U'\u200E', U'\u061C'})
+        EXPECT_TRUE(isBidiControl(control)) << static_cast<unsigned>(control);
+    for (char32_t plain : {U'a', U'\u200D', U'\u05D0', U'\u00A0'})
+        EXPECT_FALSE(isBidiControl(plain)) << static_cast<unsigned>(plain);
 }
 
 } // namespace

@@ -198,6 +198,41 @@ TEST(Program, AnswersAreWholeLinesAndYesNoQuestionsDefaultToTheSafeAnswer) {
     EXPECT_EQ(runCommand("unzip -Z1 x.zip", folder.path()).output, "a.txt\n");
 }
 
+TEST(Program, TheCreatePageShowsAccentedLabelsAndDropsATypedExtension) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    fs::create_directory(folder / "salida");
+    const auto pageAfter = [&](const std::string& commands) {
+        const auto run = runApart(folder, "-c 'anadir-fuente a.txt; " + commands + "'", "");
+        EXPECT_EQ(run.exitStatus, 0) << commands << run.messages;
+        return run.results.substr(run.results.rfind("Crear: "));
+    };
+    // Options are typed with or without their accents; the page shows them accented.
+    EXPECT_EQ(pageAfter("ajustar nombre mi.ZIP; ajustar contrasena no"),
+              "Crear: mi.zip\n  formato: ZIP\n  comprimir: sí\n  contraseña: no\n  dividir: 0 "
+              "MB\nFuentes:\n  1. " +
+                  (folder / "a.txt").string() + "\n");
+    const auto tar = pageAfter("ajustar formato tar; ajustar compresión-tar xz; ajustar nombre "
+                               "copia.tar.xz; ajustar archivo-unico no");
+    EXPECT_EQ(tar.rfind("Crear: copia.tar.xz\n  formato: TAR\n  compresión-tar: XZ\n  nivel: 6\n"
+                        "  archivo-único: no\nFuentes:\n",
+                        0),
+              0u)
+        << tar;
+    const auto rar = pageAfter("ajustar formato rar; ajustar recuperación sí; ajustar "
+                               "autoextraible no; ajustar nombre viejo.rar.rar");
+    EXPECT_EQ(rar.rfind("Crear: viejo.rar.rar\n", 0), 0u) << rar; // one extension goes, once
+    EXPECT_NE(rar.find("  autoextraíble: no\n  recuperación: sí\n"), std::string::npos) << rar;
+    // A name that is only the extension stays as typed.
+    EXPECT_EQ(pageAfter("ajustar nombre .zip").rfind("Crear: .zip.zip\n", 0), 0u);
+
+    const auto run =
+        runApart(folder, "-c 'anadir-fuente a.txt; ajustar nombre mi.zip; crear'", "salida\n");
+    EXPECT_EQ(run.exitStatus, 0) << run.messages;
+    EXPECT_TRUE(fs::exists(folder / "salida/mi.zip")) << run.messages;
+    EXPECT_FALSE(fs::exists(folder / "salida/mi.zip.zip"));
+}
+
 TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {
     TemporaryDirectory folder;
     writeFile(folder / "a.txt", "hola\n");

@@ -26,6 +26,15 @@ TEST(SafeText, ControlCharactersAndBadBytesAreEscaped) {
          "31m",
          "c1-\\u009B31m"}, // the one-byte CSI of some terminals
         {"corto-\xe2\x82", "corto-\\xE2\\x82"},
+        {"corto-\xe2\x82"
+         "A",
+         "corto-\\xE2\\x82A"},
+        {"sustituto-\xed\xa0\x80", "sustituto-\\xED\\xA0\\x80"},
+        // Bidirectional controls would make a name read as another one.
+        {"factura\u202Egpj.exe", "factura\\u202Egpj.exe"},
+        {"a\u2066b\u2069c\u200Fd\u061C", "a\\u2066b\\u2069c\\u200Fd\\u061C"},
+        // Joiners and other format characters of ordinary text stay.
+        {"familia-\U0001F468\u200D\U0001F469", "familia-\U0001F468\u200D\U0001F469"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(printable(c.name), c.shown) << c.shown;
