@@ -28,8 +28,8 @@ class ArchiveEditor {
 
     // Whether saveAsSingle can succeed: only formats that are ever split.
     virtual bool savesAsSingle() const = 0;
-    // Whether repair can succeed.
-    virtual bool repairs() const = 0;
+    // Whether repair can succeed; a format without repair keeps the defaults of both.
+    virtual bool repairs() const { return false; }
 
     // Writes `request.sources` as a new archive with the request's settings (its own password,
     // not the editor's) and returns the location written.
@@ -67,12 +67,14 @@ class ArchiveEditor {
 
     // Writes a repaired copy of `damaged` at `destination` and returns it, with true when the
     // archive was repaired as it was and false when it was rebuilt from its sound entries.
+    // Without repair: fails with unsupported.
     virtual std::pair<std::filesystem::path, bool> repair(const std::filesystem::path& damaged,
                                                           const std::filesystem::path& destination,
-                                                          Progress& progress) const = 0;
+                                                          Progress& progress) const;
 
-    // Whether the archive's names cannot be read without its password. Never fails.
-    virtual bool hidesNames(const std::filesystem::path& archive) const = 0;
+    // Whether the archive's names cannot be read without its password (by default they can).
+    // Never fails.
+    virtual bool hidesNames(const std::filesystem::path& archive) const;
 };
 
 } // namespace vexa

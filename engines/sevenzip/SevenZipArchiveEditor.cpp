@@ -66,10 +66,4 @@ void SevenZipArchiveEditor::extractEntry(const ArchiveItem& entry,
     engine.extractPayload(entry, archive, destination, progress, limit, password_, false);
 }
 
-std::pair<std::filesystem::path, bool> SevenZipArchiveEditor::repair(const std::filesystem::path&,
-                                                                     const std::filesystem::path&,
-                                                                     Progress&) const {
-    throw ArchiveFailure::unsupported();
-}
-
 } // namespace vexa

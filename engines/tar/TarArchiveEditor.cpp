@@ -50,10 +50,4 @@ void TarArchiveEditor::extractEntry(const ArchiveItem& entry, const std::filesys
     TarArchiveEngine().extractPayload(entry, archive, destination, progress, limit);
 }
 
-std::pair<std::filesystem::path, bool> TarArchiveEditor::repair(const std::filesystem::path&,
-                                                                const std::filesystem::path&,
-                                                                Progress&) const {
-    throw ArchiveFailure::unsupported();
-}
-
 } // namespace vexa

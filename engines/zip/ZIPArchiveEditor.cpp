@@ -75,10 +75,4 @@ void ZIPArchiveEditor::extractEntry(const ArchiveItem& entry, const std::filesys
     zipEngine(password_).extractPayload(entry, archive, destination, progress, limit);
 }
 
-std::pair<std::filesystem::path, bool> ZIPArchiveEditor::repair(const std::filesystem::path&,
-                                                                const std::filesystem::path&,
-                                                                Progress&) const {
-    throw ArchiveFailure::unsupported();
-}
-
 } // namespace vexa

@@ -17,7 +17,6 @@ class ZIPArchiveEditor : public ArchiveEditor {
     ~ZIPArchiveEditor() override;
 
     bool savesAsSingle() const override { return true; }
-    bool repairs() const override { return false; }
 
     std::filesystem::path create(const CreationRequest& request, Progress& progress) const override;
     std::filesystem::path rename(const std::filesystem::path& archive, const ArchiveItem& item,
@@ -35,11 +34,6 @@ class ZIPArchiveEditor : public ArchiveEditor {
     void extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
                       const std::filesystem::path& destination, Progress& progress,
                       std::optional<std::int64_t> limit) const override;
-    // Fails with unsupported.
-    std::pair<std::filesystem::path, bool> repair(const std::filesystem::path& damaged,
-                                                  const std::filesystem::path& destination,
-                                                  Progress& progress) const override;
-    bool hidesNames(const std::filesystem::path&) const override { return false; }
 
   private:
     std::optional<std::string> password_;
