@@ -9,6 +9,7 @@
 #include "engines/rar/RARCommand.h"
 #include "engines/rar/RARSourceLinks.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 #include "platform/TextRules.h"
@@ -106,8 +107,8 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
                              {ArchiveFormat::rar, keepSidecars, &sidecars});
     }
 
-    const auto workFolder = files::itemReplacementDirectory(destination);
-    files::ScopedRemoval workRemoval(workFolder);
+    files::GuardedReplacement replacement(destination, progress);
+    const auto& workFolder = replacement.folder();
     const auto partsFolder = workFolder / "partes";
     // A split result is moved out as this very folder: the user's own folder, not a private one.
     files::createDirectory(partsFolder, 0755);
@@ -153,14 +154,13 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
         throw ArchiveFailure::rarCreation(kContentMismatchMessage);
     verifyRARAgainstSources(readBack, entries, progress, ArchiveFailure::Case::rarCreation,
                             &checksums);
-    progress.throwIfCancelled();
 
     if (splitSize > 0) {
         const auto placed = freePartsFolder(destination);
-        files::moveItem(partsFolder, placed);
+        replacement.place(partsFolder, placed);
         return placed / paths::lastPathComponent(written);
     }
-    files::placeItem(output, destination);
+    replacement.place(output);
     return destination;
 }
 

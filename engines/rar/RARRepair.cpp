@@ -2,6 +2,7 @@
 #include "engines/rar/RARArchiveEngine.h"
 #include "engines/rar/RAREditor.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 
 namespace vexa {
 
@@ -33,8 +34,8 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
         damagedFile->deviceNumber == destinationFile->deviceNumber)
         throw ArchiveFailure::rarEdit(
             "elige otro nombre para la copia reparada; el RAR dañado no se sustituye.");
-    files::ScopedRemoval folder(files::itemReplacementDirectory(destination));
-    const auto& work = folder.location();
+    files::GuardedReplacement replacement(destination, progress, {}, {damaged});
+    const auto& work = replacement.folder();
     files::copyItem(damaged, work / kDamagedName);
     progress.setTotalUnitCount(2);
 
@@ -91,7 +92,7 @@ std::pair<std::filesystem::path, bool> RAREditor::repair(const std::filesystem::
         RARArchiveEngine().list(result, listProgress);
     }
     progress.setCompletedUnitCount(2);
-    files::placeItem(result, destination);
+    replacement.place(result);
     return {destination, fixed};
 }
 

@@ -3,6 +3,7 @@
 #include "engines/rar/RARCreator.h"
 #include "engines/rar/RAREditor.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
@@ -35,12 +36,13 @@ std::filesystem::path RAREditor::saveAsSingleArchive(const std::filesystem::path
                 throw ArchiveFailure::sourceIsArchive();
     }
 
-    files::ScopedRemoval folder(files::itemReplacementDirectory(destination));
+    // The creation below puts the new archive in place under this same lock.
+    files::GuardedReplacement folder(destination, progress, {}, {archive});
     progress.setTotalUnitCount(2);
     auto extraction = Progress::make(1);
     progress.addChild(extraction, 1);
-    const auto extracted = RARArchiveEngine(workingPassword, false)
-                               .extract(archive, {}, folder.location(), *extraction);
+    const auto extracted =
+        RARArchiveEngine(workingPassword, false).extract(archive, {}, folder.folder(), *extraction);
 
     // The extraction puts everything into one folder named after the archive; its contents,
     // not the folder, are the new archive's items, so every entry keeps its path.

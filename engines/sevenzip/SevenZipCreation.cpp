@@ -8,6 +8,7 @@
 #include "engines/sevenzip/SevenZipVolumes.h"
 #include "engines/sevenzip/SevenZipWriter.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -52,10 +53,9 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
     }
     duplicateKeys.clear(); // only the walk needs them, and the encoders want the memory
 
-    const auto work = files::itemReplacementDirectory(destination);
-    files::ScopedRemoval removal(work);
-    auto output = work / paths::lastPathComponent(destination);
-    const auto partsFolder = work / "partes";
+    files::GuardedReplacement replacement(destination, progress);
+    auto output = replacement.folder() / paths::lastPathComponent(destination);
+    const auto partsFolder = replacement.folder() / "partes";
     if (volumeSize > 0) {
         files::createDirectory(partsFolder, 0755);
         output = partsFolder / paths::lastPathComponent(destination);
@@ -71,14 +71,13 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
     }
     const auto readBack = readSevenZipBack(parts, progress, password);
     checkSevenZipReadBack(readBack, {}, entries, progress, kSevenZipSourcesMismatchMessage);
-    progress.throwIfCancelled();
 
     if (volumeSize > 0) {
         const auto folder = freePartsFolder(destination);
-        files::moveItem(partsFolder, folder);
+        replacement.place(partsFolder, folder);
         return folder / paths::lastPathComponent(parts.front());
     }
-    placeSevenZipFile(output, destination);
+    replacement.place(output);
     return destination;
 }
 
@@ -99,9 +98,8 @@ void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
         units += std::max<std::int64_t>(item.size, 1);
     progress.setTotalUnitCount(3 * units);
 
-    const auto work = files::itemReplacementDirectory(destination);
-    files::ScopedRemoval removal(work);
-    const auto output = work / paths::lastPathComponent(destination);
+    files::GuardedReplacement replacement(destination, progress, {}, {archive});
+    const auto output = replacement.folder() / paths::lastPathComponent(destination);
     ReadBackEntries expected;
     {
         SevenZipArchiveWriter writer(output, 0,
@@ -116,8 +114,7 @@ void SevenZipWriter::saveAsSingle(const std::filesystem::path& archive,
     const auto readBack = readSevenZipBack({output}, progress, protection.password);
     checkSevenZipReadBack(readBack, expected, {}, progress, kSevenZipOriginalMismatchMessage);
     progress.addCompletedUnits(units);
-    progress.throwIfCancelled();
-    placeSevenZipFile(output, destination);
+    replacement.place(output);
 }
 
 } // namespace vexa

@@ -50,9 +50,4 @@ SevenZipProtection sevenZipProtectionOf(const std::vector<std::filesystem::path>
     return {};
 }
 
-void placeSevenZipFile(const std::filesystem::path& file,
-                       const std::filesystem::path& destination) {
-    files::placeItem(file, destination);
-}
-
 } // namespace vexa

@@ -42,7 +42,4 @@ SevenZipProtection sevenZipProtectionOf(const std::vector<std::filesystem::path>
                                         const std::optional<std::string>& password,
                                         Progress& progress);
 
-// Puts a finished file at `destination`: replaces what is there in one step, or moves it there.
-void placeSevenZipFile(const std::filesystem::path& file, const std::filesystem::path& destination);
-
 } // namespace vexa

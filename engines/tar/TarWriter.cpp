@@ -6,6 +6,7 @@
 #include "core/archive/SourceChecksums.h"
 #include "core/archive/SourceEntries.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 
 #include <optional>
@@ -76,9 +77,8 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
 
     progress.setTotalUnitCount(3 * units);
     progress.setCompletedUnitCount(0);
-    path work = files::itemReplacementDirectory(destination);
-    files::ScopedRemoval removal(work);
-    path output = work / tar::workFileName(compression, singleFile);
+    files::GuardedReplacement replacement(destination, progress);
+    path output = replacement.folder() / tar::workFileName(compression, singleFile);
     ReadBackEntries archived;
     // The sources are hashed as the writer reads them; a file that changed by the end of the
     // writing is hashed again (see SourceChecksums).
@@ -106,9 +106,7 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
         checkSingle(archived, entries.begin()->second, progress);
     else
         checkTar(archived, entries, *checksums, progress);
-    progress.throwIfCancelled();
-
-    files::placeItem(output, destination);
+    replacement.place(output);
     return destination;
 }
 

@@ -3,6 +3,7 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
+#include "platform/GuardedReplacement.h"
 #include "platform/Paths.h"
 
 namespace vexa {
@@ -38,8 +39,8 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
         if (liesWithinSource(destination, source))
             throw ArchiveFailure::sourceIsArchive();
 
-    const std::filesystem::path temporary = files::itemReplacementDirectory(destination);
-    files::ScopedRemoval removal(temporary);
+    files::GuardedReplacement replacement(destination, progress);
+    const std::filesystem::path& temporary = replacement.folder();
     const std::string archiveName = paths::lastPathComponent(destination);
     const std::filesystem::path temporaryArchive = temporary / archiveName;
 
@@ -52,7 +53,6 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
 
     Progress verification;
     listArchive(temporaryArchive, verification);
-    progress.throwIfCancelled();
 
     if (splitSize > 0) {
         const std::string folderName =
@@ -61,12 +61,11 @@ std::filesystem::path ZIPArchiveEngine::create(const std::vector<std::filesystem
             availableURL(folderName, paths::deletingLastPathComponent(destination));
         // The replacement folder is private while it is built; the parts folder is the user's.
         files::setPermissions(temporary, 0755);
-        files::moveItem(temporary, folder);
-        removal.dismiss();
+        replacement.place(temporary, folder);
         return folder / archiveName;
     }
 
-    files::placeItem(temporaryArchive, destination);
+    replacement.place(temporaryArchive);
     return destination;
 }
 
