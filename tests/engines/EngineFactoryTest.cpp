@@ -44,12 +44,12 @@ class EngineFactoryTest : public ::testing::Test {
                    "bsdtar -czf real.tar.gz nota.txt && zip -q real.zip nota.txt && "
                    "cp real.zip partido.001",
                    temporary.path());
-        if (testing::commandExists("rar"))
-            runChecked("rar a -idq real.rar nota.txt && cp real.rar rar_como.zip && "
-                       "cp real.rar rar_sin_extension && "
-                       "rar a -idq -sfx/usr/lib/default.sfx instalador nota.txt && "
-                       "mv instalador.sfx instalador.exe",
-                       temporary.path());
+        ASSERT_TRUE(testing::toolInstalled("rar"));
+        runChecked("rar a -idq real.rar nota.txt && cp real.rar rar_como.zip && "
+                   "cp real.rar rar_sin_extension && "
+                   "rar a -idq -sfx/usr/lib/default.sfx instalador nota.txt && "
+                   "mv instalador.sfx instalador.exe",
+                   temporary.path());
         writeFile(temporary / "programa.exe", std::string(1000, 'M'));
     }
 
@@ -107,8 +107,6 @@ TEST_F(EngineFactoryTest, ChoosesByNameThenContentIn7zTarRarZipOrder) {
 }
 
 TEST_F(EngineFactoryTest, RarContentOnlyCountsForExeAndSfx) {
-    if (!testing::commandExists("rar"))
-        GTEST_SKIP() << "no rar program";
     EXPECT_EQ(choose("instalador.exe"), Kind::rar);
     EXPECT_EQ(choose("rar_como.zip"), Kind::zip);
     EXPECT_EQ(choose("rar_sin_extension"), Kind::zip);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 
 // Helpers shared by every test program.
@@ -41,6 +42,8 @@ std::string readFile(const std::filesystem::path& location);
 // Reproducible bytes; `compressible` gives text-like data, otherwise random-looking data.
 std::string sampleBytes(std::size_t size, std::uint32_t seed, bool compressible);
 
-bool commandExists(const std::string& name);
+// Success when `name` is on the PATH; otherwise a failure that names the program, which
+// scripts/setup installs. Tests assert it rather than passing without their tool.
+::testing::AssertionResult toolInstalled(const std::string& name);
 
 } // namespace vexa::testing

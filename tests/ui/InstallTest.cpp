@@ -22,8 +22,8 @@ TEST(Install, TheInstalledProgramFindsItsResourcesAndBecomesTheDefaultOpener) {
     const fs::path entry = prefix / "share/applications/vexa.desktop";
     EXPECT_NE(readFile(entry).find("\nExec=" + program.string() + " -- %f\n"), std::string::npos)
         << readFile(entry);
-    if (commandExists("desktop-file-validate"))
-        runChecked("desktop-file-validate " + shellQuote(entry.string()));
+    ASSERT_TRUE(toolInstalled("desktop-file-validate"));
+    runChecked("desktop-file-validate " + shellQuote(entry.string()));
 
     // From anywhere, with the desktop looking in the installed prefix first.
     const std::string environment = "XDG_CONFIG_HOME=" + shellQuote((folder / "config").string()) +

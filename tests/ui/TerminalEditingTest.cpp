@@ -99,8 +99,8 @@ TEST_F(EditingTest, SplitZipIsSavedAsOneFile) {
 }
 
 TEST(TerminalRepair, ADamagedRarIsRepairedIntoTheProposedCopy) {
-    if (!commandExists("rar") || !commandExists("unrar"))
-        GTEST_SKIP() << "rar is not installed";
+    ASSERT_TRUE(toolInstalled("rar"));
+    ASSERT_TRUE(toolInstalled("unrar"));
     SessionHarness h;
     writeFile(h.temporary / "datos.bin", sampleBytes(300000, 9, false));
     runChecked("rar a -idq -rr5% roto.rar datos.bin", h.temporary.path());

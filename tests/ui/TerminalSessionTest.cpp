@@ -186,8 +186,7 @@ TEST(TerminalDragOut, AWrongPasswordIsReportedOnceAndForgotten) {
 }
 
 TEST(TerminalOpening, EncryptedRarAsksForThePasswordOnTheTerminal) {
-    if (!commandExists("rar"))
-        GTEST_SKIP() << "rar is not installed";
+    ASSERT_TRUE(toolInstalled("rar"));
     SessionHarness h;
     writeFile(h.temporary / "secreto.txt", "muy secreto");
     runChecked("printf 'clave\\n' | rar a -idq -hp cifrado.rar secreto.txt", h.temporary.path());
@@ -287,20 +286,23 @@ TEST(TerminalCancellation, TermCancelsTheRunningOperationAsCtrlCDoes) {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_EXIT(
         {
-            SessionHarness h;
-            const auto archive = makeLargeZip(h.temporary.path());
-            const auto destination = h.temporary / "destino";
-            fs::create_directory(destination);
-            h.run("abrir " + shellQuote(archive.string()));
-            installInterruptHandler();
-            h.answers(destination.string() + "\n");
-            h.session->dispatch("extraer");
-            std::raise(SIGTERM);
-            h.session->waitUntilIdle();
-            const bool cancelled =
-                contains(h.output.str(), WorkspaceModel::cancellationMessage()) &&
-                fs::is_empty(destination) && terminationSignal() == SIGTERM &&
-                h.session->lastOutcome() == Outcome::cancelled;
+            bool cancelled = false;
+            {
+                SessionHarness h;
+                const auto archive = makeLargeZip(h.temporary.path());
+                const auto destination = h.temporary / "destino";
+                fs::create_directory(destination);
+                h.run("abrir " + shellQuote(archive.string()));
+                installInterruptHandler();
+                h.answers(destination.string() + "\n");
+                h.session->dispatch("extraer");
+                std::raise(SIGTERM);
+                h.session->waitUntilIdle();
+                cancelled = contains(h.output.str(), WorkspaceModel::cancellationMessage()) &&
+                            fs::is_empty(destination) && terminationSignal() == SIGTERM &&
+                            h.session->lastOutcome() == Outcome::cancelled;
+            }
+            // The harness is gone first, so that its temporary folder goes with it.
             std::_Exit(cancelled ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

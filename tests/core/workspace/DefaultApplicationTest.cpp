@@ -123,8 +123,8 @@ TEST_F(DefaultApplicationTest, HandledTypesAreTheArchiveTypesOfTheDatabase) {
     const std::string text = testing::readFile(entry);
     for (const auto& type : identifiers())
         EXPECT_NE(text.find(type + ";"), std::string::npos) << type;
-    if (testing::commandExists("desktop-file-validate"))
-        testing::runChecked("desktop-file-validate " + testing::shellQuote(entry.string()));
+    ASSERT_TRUE(testing::toolInstalled("desktop-file-validate"));
+    testing::runChecked("desktop-file-validate " + testing::shellQuote(entry.string()));
 }
 
 TEST_F(DefaultApplicationTest, TypesTheDatabaseLacksAreLeftOut) {

@@ -53,6 +53,11 @@ struct Sandbox {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN);
     }
+
+    ~Sandbox() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
 };
 
 void expectOnly(const fs::path& folder, const std::set<std::string>& names) {

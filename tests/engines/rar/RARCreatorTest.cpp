@@ -34,8 +34,8 @@ const std::string kMismatch = "el contenido del RAR no coincide con los archivos
 class RARCreation : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(kRar) || !testing::commandExists("unrar"))
-            GTEST_SKIP() << "rar and unrar are needed";
+        ASSERT_TRUE(std::filesystem::exists(kRar)) << "the program " << kRar << " is not installed";
+        ASSERT_TRUE(testing::toolInstalled("unrar"));
         std::filesystem::create_directories(sources / "Fotos/vacia");
         writeFile(sources / "Fotos/a.jpg", testing::sampleBytes(150000, 1, false));
         writeFile(sources / "Fotos/._a.jpg", std::string("\x00\x05\x16\x07", 4) + "fork");
