@@ -216,8 +216,7 @@ TEST_F(EngineFactoryTest, NewNamesIn7zAndRarAreOneSafeComponent) {
 }
 
 TEST_F(EngineFactoryTest, OnlyRarNamesCanBeHiddenFromTheRepair) {
-    if (!testing::commandExists("rar"))
-        FAIL() << "the rar program is needed";
+    ASSERT_TRUE(testing::toolInstalled("rar"));
     runChecked("rar a -idq -hpclave oculto.rar nota.txt && rar a -idq -pclave visible.rar nota.txt",
                temporary.path());
     const auto rar = makeArchiveEditor(ArchiveFormat::rar, std::nullopt);
