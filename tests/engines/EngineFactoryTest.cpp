@@ -231,8 +231,7 @@ TEST_F(EngineFactoryTest, OnlyRarNamesCanBeHiddenFromTheRepair) {
 // One archive per format made, edited and read through the editors alone: each operation
 // reaches its format's writer with the editor's password.
 TEST_F(EngineFactoryTest, EachEditorCreatesEditsAndHandsBackOneEntry) {
-    if (!testing::commandExists("rar"))
-        FAIL() << "the rar program is needed";
+    ASSERT_TRUE(testing::toolInstalled("rar"));
     writeFile(temporary / "docs" / "a.txt", "hola");
     writeFile(temporary / "docs" / "b.txt", "adiós");
     writeFile(temporary / "nuevo.txt", "nuevo");
