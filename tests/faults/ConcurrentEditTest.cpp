@@ -68,7 +68,7 @@ TEST(ConcurrentEdits, TwoProgramsAddingAtOnceNeverLoseAReportedAdd) {
           Format{"a.tar.zst", "bsdtar", "bsdtar --zstd -cf a.tar.zst base.txt"},
           Format{"a.rar", "rar", "rar a -idq a.rar base.txt"},
           Format{"a.7z", "bsdtar", "bsdtar --format 7zip -cf a.7z base.txt"}}) {
-        ASSERT_TRUE(commandExists(format.tool)) << "missing tool: " << format.tool;
+        ASSERT_TRUE(toolInstalled(format.tool));
         TemporaryDirectory folder;
         fs::create_directories(folder / "archivo");
         fs::create_directories(folder / "tmp");

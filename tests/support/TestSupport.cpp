@@ -115,8 +115,12 @@ std::string sampleBytes(std::size_t size, std::uint32_t seed, bool compressible)
     return bytes;
 }
 
+bool commandExists(const std::string& name) {
+    return runCommand("command -v " + shellQuote(name)).exitStatus == 0;
+}
+
 ::testing::AssertionResult toolInstalled(const std::string& name) {
-    if (runCommand("command -v " + shellQuote(name)).exitStatus == 0)
+    if (commandExists(name))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "the program " << name << " is not installed (scripts/setup installs it)";

@@ -45,5 +45,6 @@ std::string sampleBytes(std::size_t size, std::uint32_t seed, bool compressible)
 // Success when `name` is on the PATH; otherwise a failure that names the program, which
 // scripts/setup installs. Tests assert it rather than passing without their tool.
 ::testing::AssertionResult toolInstalled(const std::string& name);
+bool commandExists(const std::string& name);
 
 } // namespace vexa::testing
