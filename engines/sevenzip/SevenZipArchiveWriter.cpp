@@ -18,10 +18,11 @@ namespace vexa {
 
 namespace {
 
-// A folder is closed at the first file boundary after this many input bytes, so that an edit
-// re-encodes only the folders it touches and extraction decodes several at once. The
-// dictionaries are far smaller, so the cut costs nothing in size.
-constexpr std::uint64_t folderInputLimit = 16u << 20;
+// A folder is closed at the first file boundary after this many input bytes (segments when
+// compressed), so that an edit re-encodes only the folders it touches and extraction decodes
+// several at once.
+constexpr std::uint64_t storedFolderLimit = 16u << 20;
+constexpr std::uint64_t segmentsPerFolder = 4;
 constexpr std::size_t startHeaderSize = 32;
 const std::vector<std::uint8_t> lzma2Id{0x21};
 const std::vector<std::uint8_t> copyId{0x00};
@@ -96,6 +97,7 @@ struct SevenZipArchiveWriter::State {
     std::deque<SevenZipFolderRecord> closed; // all segments submitted, not all written
     std::deque<bool> segmentEndsFolder;      // one per submitted segment, in order
     std::vector<std::uint8_t> segment;
+    std::size_t segmentHistory = 0; // bytes at the front of `segment` from the segment before
 
     std::int64_t remaining = 0;     // data bytes the current entry still expects
     std::uint64_t rawRemaining = 0; // packed bytes the copied folder still expects
@@ -196,10 +198,18 @@ struct SevenZipArchiveWriter::State {
     void submit(bool endsFolder) {
         while (pipeline->pending() >= pipeline->maxPending())
             writeOldest();
-        pipeline->submit(std::move(segment));
+        // The next segment of the folder starts from the bytes before it.
+        std::vector<std::uint8_t> next;
+        next.reserve(pipeline->historySize() + pipeline->segmentSize());
+        if (!endsFolder) {
+            const std::size_t kept = std::min(pipeline->historySize(), segment.size());
+            next.insert(next.end(), segment.end() - static_cast<std::ptrdiff_t>(kept),
+                        segment.end());
+        }
+        pipeline->submit(std::move(segment), segmentHistory);
         segmentEndsFolder.push_back(endsFolder);
-        segment = std::vector<std::uint8_t>();
-        segment.reserve(pipeline->segmentSize());
+        segment = std::move(next);
+        segmentHistory = segment.size();
         while (pipeline->oldestIsReady())
             writeOldest();
     }
@@ -225,12 +235,12 @@ struct SevenZipArchiveWriter::State {
 
     void append(const std::uint8_t* data, std::size_t size) {
         while (size > 0) {
-            const std::size_t room = pipeline->segmentSize() - segment.size();
+            const std::size_t room = pipeline->segmentSize() - (segment.size() - segmentHistory);
             const std::size_t chunk = std::min(room, size);
             segment.insert(segment.end(), data, data + chunk);
             data += chunk;
             size -= chunk;
-            if (segment.size() == pipeline->segmentSize())
+            if (segment.size() - segmentHistory == pipeline->segmentSize())
                 submit(false);
         }
     }
@@ -245,7 +255,7 @@ struct SevenZipArchiveWriter::State {
             output = header;
         } else {
             SevenZipLzma2Encoder encoder(level, header.size());
-            encoder.compressSegment(header.data(), header.size(), output);
+            encoder.compressSegment(header.data(), header.size(), 0, output);
             output.push_back(SevenZipLzma2Encoder::endMarker);
             properties = encoder.properties();
         }
@@ -314,7 +324,9 @@ void SevenZipArchiveWriter::beginCopiedEntry(const std::string& path, files::Fil
     state.files.push_back(std::move(file));
     if (!state.files.back().hasStream)
         return;
-    if (state.open && state.openInput >= folderInputLimit)
+    const std::uint64_t folderLimit =
+        state.level == 0 ? storedFolderLimit : segmentsPerFolder * state.pipeline->segmentSize();
+    if (state.open && state.openInput >= folderLimit)
         state.closeFolder();
     if (!state.open)
         state.openFolder();

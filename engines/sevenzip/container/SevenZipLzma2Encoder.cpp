@@ -13,21 +13,15 @@ namespace vexa {
 
 namespace {
 
-// The dictionary is capped so that one encoder per core stays within the memory the whole
-// creation may use (a bt4 encoder takes about 12 times its dictionary); the top levels trade
-// threads for a larger one. Segments are a few dictionaries long, so the resets between them
-// cost well under 1 %.
-constexpr std::uint32_t maximumDictionary = 256u << 10;
-constexpr std::uint32_t maximumTopDictionary = 1u << 20;
-constexpr int firstTopLevel = 7;
-constexpr std::size_t dictionariesPerSegment = 2;
+// Each level keeps its usual dictionary (liblzma's presets, which bsdtar uses too). A segment is
+// several dictionaries long and starts from the half dictionary before it in its folder, so
+// that the cut costs little beside what one encoder over the whole folder would find.
+constexpr std::size_t dictionariesPerSegment = 3;
 
 lzma_options_lzma optionsFor(int level, std::uint64_t largestInput = UINT64_MAX) {
     lzma_options_lzma options{};
     if (lzma_lzma_preset(&options, static_cast<std::uint32_t>(std::clamp(level, 1, 9))))
         throw ArchiveFailure::unsupported7z();
-    options.dict_size = std::min(options.dict_size,
-                                 level >= firstTopLevel ? maximumTopDictionary : maximumDictionary);
     // A power of two keeps the match finder's hash table at its smallest for the dictionary.
     std::uint32_t fitting = LZMA_DICT_SIZE_MIN;
     while (fitting < options.dict_size && fitting < largestInput)
@@ -54,56 +48,75 @@ double byteEntropy(const std::uint8_t* data, std::size_t size) {
     return entropy;
 }
 
-constexpr unsigned repeatHashBits = 16;
+constexpr unsigned repeatHashBits = 20;
+constexpr std::size_t repeatStep = repeatLength / 2;
 using RepeatTable = std::vector<std::uint32_t>;
 
-// Bytes covered by repeats of repeatLength or more, found through a small hash table of
-// 8-byte keys at every position, probed every repeatLength / 2 bytes. `table` is the caller's,
-// reused from segment to segment.
-std::size_t repeatedBytes(const std::uint8_t* data, std::size_t size, RepeatTable& table) {
-    if (size < 2 * repeatLength)
-        return 0;
+// A block is judged in pieces of this size, so a random file inside it is stored while the
+// text around it is compressed.
+constexpr std::size_t judgedPiece = 1u << 20;
+
+// Which pieces of `data` to store: those whose byte frequencies are even and that repeat less
+// than 1/64 of themselves from anywhere before them in the block. Every repeatStep-th position
+// is noted in a hash table of 8-byte keys and the random-looking pieces probe every position,
+// so any repeat of repeatLength bytes is found, however far back. `table` is the caller's,
+// reused from block to block.
+std::vector<bool> storedPieces(const std::uint8_t* data, std::size_t size, RepeatTable& table) {
+    std::vector<bool> stored;
+    for (std::size_t at = 0; at < size; at += judgedPiece) {
+        const std::size_t length = std::min(judgedPiece, size - at);
+        stored.push_back(length >= 4 * repeatLength &&
+                         byteEntropy(data + at, length) >= incompressibleEntropy);
+    }
+    if (std::find(stored.begin(), stored.end(), true) == stored.end() || size < 2 * repeatLength)
+        return stored;
     table.assign(std::size_t{1} << repeatHashBits, UINT32_MAX);
     const auto key = [&](std::size_t at) {
         std::uint64_t word;
         std::memcpy(&word, data + at, sizeof word);
         return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15ull) >> (64 - repeatHashBits));
     };
-    std::size_t covered = 0;
-    std::size_t coveredUntil = 0;
-    for (std::size_t at = 0; at + repeatLength <= size; ++at) {
-        const std::size_t slot = key(at);
-        if (at % (repeatLength / 2) == 0 && at >= coveredUntil) {
-            const std::uint32_t earlier = table[slot];
-            if (earlier != UINT32_MAX &&
-                std::memcmp(data + earlier, data + at, repeatLength) == 0) {
-                covered += repeatLength;
-                coveredUntil = at + repeatLength;
-            }
+    const std::size_t last = size - repeatLength;
+    for (std::size_t piece = 0; piece < stored.size(); ++piece) {
+        const std::size_t start = piece * judgedPiece;
+        const std::size_t end = std::min(last + 1, start + judgedPiece);
+        if (!stored[piece]) {
+            for (std::size_t at = start; at < end; at += repeatStep)
+                table[key(at)] = static_cast<std::uint32_t>(at);
+            continue;
         }
-        table[slot] = static_cast<std::uint32_t>(at);
+        std::size_t covered = 0;
+        std::size_t coveredUntil = start;
+        for (std::size_t at = start; at < end; ++at) {
+            const std::size_t slot = key(at);
+            if (at >= coveredUntil) {
+                const std::uint32_t earlier = table[slot];
+                if (earlier != UINT32_MAX &&
+                    std::memcmp(data + earlier, data + at, repeatLength) == 0) {
+                    covered += repeatLength;
+                    coveredUntil = at + repeatLength;
+                }
+            }
+            if (at % repeatStep == 0)
+                table[slot] = static_cast<std::uint32_t>(at);
+        }
+        stored[piece] = covered < std::min(judgedPiece, size - start) / 64;
     }
-    return covered;
+    return stored;
 }
 
-// Uncompressed LZMA2 chunks: the first resets the dictionary, as a fresh encoder's would.
-void appendStored(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& output) {
+// Uncompressed LZMA2 chunks; the first resets the dictionary at a folder's start.
+void appendStored(const std::uint8_t* data, std::size_t size, bool resetsDictionary,
+                  std::vector<std::uint8_t>& output) {
     constexpr std::size_t chunk = 65536;
     output.reserve(output.size() + size + 3 * (size / chunk + 1));
     for (std::size_t done = 0; done < size; done += chunk) {
         const std::size_t length = std::min(chunk, size - done);
-        output.push_back(done == 0 ? 0x01 : 0x02);
+        output.push_back(done == 0 && resetsDictionary ? 0x01 : 0x02);
         output.push_back(static_cast<std::uint8_t>((length - 1) >> 8));
         output.push_back(static_cast<std::uint8_t>((length - 1) & 0xFF));
         output.insert(output.end(), data + done, data + done + length);
     }
-}
-
-// Whether `data` is stored rather than compressed. Short data costs little to try; repeats
-// over 1/64 of it would be worth finding.
-bool looksIncompressible(const std::uint8_t* data, std::size_t size, RepeatTable& table) {
-    return size >= 4 * repeatLength && byteEntropy(data, size) >= incompressibleEntropy &&
-           repeatedBytes(data, size, table) < size / 64;
 }
 
 } // namespace
@@ -118,8 +131,6 @@ struct SevenZipLzma2Encoder::State {
 
     lzma_options_lzma options;
     lzma_stream stream = LZMA_STREAM_INIT;
-    // Room for the worst case, touched once per thread; results are copied out at their size.
-    std::vector<std::uint8_t> scratch;
     RepeatTable repeats;
 };
 
@@ -129,11 +140,33 @@ SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level, std::uint64_t largestInput
 SevenZipLzma2Encoder::~SevenZipLzma2Encoder() = default;
 
 void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t size,
-                                           std::vector<std::uint8_t>& output) {
-    if (looksIncompressible(data, size, state_->repeats)) {
-        appendStored(data, size, output);
-        return;
+                                           std::size_t history, std::vector<std::uint8_t>& output) {
+    // Runs of pieces alike are stored or compressed together. Only a folder's first chunk
+    // resets the dictionary: the decoder keeps every byte before, stored ones too, so each
+    // compressed run starts from the bytes before it as the encoder's preset dictionary.
+    const std::vector<bool> stored = storedPieces(data, size, state_->repeats);
+    for (std::size_t first = 0; first < stored.size();) {
+        std::size_t last = first + 1;
+        while (last < stored.size() && stored[last] == stored[first])
+            ++last;
+        const std::size_t start = first * judgedPiece;
+        const std::size_t length = std::min(size, last * judgedPiece) - start;
+        if (stored[first])
+            appendStored(data + start, length, history + start == 0, output);
+        else
+            compressRun(data + start, length, history + start, output);
+        first = last;
     }
+}
+
+void SevenZipLzma2Encoder::compressRun(const std::uint8_t* data, std::size_t size,
+                                       std::size_t history, std::vector<std::uint8_t>& output) {
+    // Runs start at multiples of 16 bytes into their folder, and so does the preset: the
+    // encoder's and the decoder's positions then agree in the low bits the coder's states use.
+    lzma_options_lzma& options = state_->options;
+    const std::size_t preset = std::min<std::size_t>(history, options.dict_size / 2) / 16 * 16;
+    options.preset_dict = preset > 0 ? data - preset : nullptr;
+    options.preset_dict_size = static_cast<std::uint32_t>(preset);
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &state_->options}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_stream& stream = state_->stream;
     // A new initialisation reuses the allocation of the last one with the same options.
@@ -142,13 +175,14 @@ void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t
         throw std::bad_alloc();
     if (status != LZMA_OK)
         throw ArchiveFailure::sevenZipFailure("no se pudo preparar la compresión LZMA2.");
-    // Incompressible data grows by a few bytes per 64 KiB chunk.
-    std::vector<std::uint8_t>& scratch = state_->scratch;
-    scratch.resize(std::max(scratch.size(), size + size / 512 + 64));
+    // The output grows as it is produced, so only what the result needs is ever touched.
+    constexpr std::size_t step = 1u << 20;
+    const std::size_t first = output.size();
+    output.resize(first + std::min(step, size + 64));
     stream.next_in = data;
     stream.avail_in = size;
-    stream.next_out = scratch.data();
-    stream.avail_out = scratch.size();
+    stream.next_out = output.data() + first;
+    stream.avail_out = output.size() - first;
     while (true) {
         status = ::lzma_code(&stream, LZMA_FINISH);
         if (status == LZMA_STREAM_END)
@@ -158,17 +192,15 @@ void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t
         if (status != LZMA_OK)
             throw ArchiveFailure::sevenZipFailure("no se pudo comprimir con LZMA2.");
         if (stream.avail_out == 0) {
-            const std::size_t used = scratch.size();
-            scratch.resize(used + 65536);
-            stream.next_out = scratch.data() + used;
-            stream.avail_out = 65536;
+            const std::size_t used = output.size();
+            output.resize(used + step);
+            stream.next_out = output.data() + used;
+            stream.avail_out = step;
         }
     }
     // The encoder ends every stream with the end marker; the joined stream gets one at its end.
-    const std::size_t produced = scratch.size() - stream.avail_out;
-    if (produced > 1)
-        output.insert(output.end(), scratch.begin(),
-                      scratch.begin() + static_cast<std::ptrdiff_t>(produced - 1));
+    const std::size_t produced = output.size() - stream.avail_out - first;
+    output.resize(first + (produced > 0 ? produced - 1 : 0));
 }
 
 std::vector<std::uint8_t> SevenZipLzma2Encoder::properties() const {
@@ -190,6 +222,10 @@ std::uint64_t SevenZipLzma2Encoder::memoryUsage(int level) {
 
 std::size_t SevenZipLzma2Encoder::segmentSize(int level) {
     return dictionariesPerSegment * optionsFor(level).dict_size;
+}
+
+std::size_t SevenZipLzma2Encoder::historySize(int level) {
+    return optionsFor(level).dict_size / 2;
 }
 
 } // namespace vexa

@@ -8,10 +8,12 @@
 namespace vexa {
 
 // liblzma's raw LZMA2 encoder, set for one 7z level (1 to 9). Each call compresses one segment
-// on its own (dictionary and state reset), so segments compressed on several threads can be
-// joined into one LZMA2 stream: every segment but the stream's end carries no end marker.
-// A segment that looks random and holds no repeats is stored as uncompressed LZMA2 chunks
-// without running the encoder: it would not shrink, and encoding it costs as much as text.
+// of a folder on its own, starting from the bytes before it in the folder (at the folder's
+// start, from a dictionary reset), so segments compressed on several threads can be joined into
+// the folder's one LZMA2 stream: every segment but the stream's end carries no end marker.
+// Stretches of a segment that look random and hold no repeats are stored as uncompressed LZMA2
+// chunks without running the encoder: they would not shrink, and encoding them costs as much as
+// text.
 // Reuse one object per thread; it is not shared.
 class SevenZipLzma2Encoder {
   public:
@@ -21,9 +23,11 @@ class SevenZipLzma2Encoder {
     SevenZipLzma2Encoder(const SevenZipLzma2Encoder&) = delete;
     SevenZipLzma2Encoder& operator=(const SevenZipLzma2Encoder&) = delete;
 
-    // Appends the compressed `data` to `output`, without the end marker. Throws
-    // sevenZipFailure when the library fails, std::bad_alloc when it runs out of memory.
-    void compressSegment(const std::uint8_t* data, std::size_t size,
+    // Appends the compressed `data` to `output`, without the end marker. The `history` bytes
+    // before `data` are the folder's bytes just before it (0 at the folder's start); `data`
+    // starts at a multiple of 16 bytes into the folder. Throws sevenZipFailure when the library
+    // fails, std::bad_alloc when it runs out of memory.
+    void compressSegment(const std::uint8_t* data, std::size_t size, std::size_t history,
                          std::vector<std::uint8_t>& output);
 
     // The single byte that ends an LZMA2 stream.
@@ -32,10 +36,14 @@ class SevenZipLzma2Encoder {
     std::vector<std::uint8_t> properties() const;
     // Bytes the encoder may use, for sizing the number of threads.
     static std::uint64_t memoryUsage(int level);
-    // Input bytes per segment at `level`.
+    // Input bytes per segment at `level`, and the bytes before it a segment starts from.
     static std::size_t segmentSize(int level);
+    static std::size_t historySize(int level);
 
   private:
+    void compressRun(const std::uint8_t* data, std::size_t size, std::size_t history,
+                     std::vector<std::uint8_t>& output);
+
     struct State;
     std::unique_ptr<State> state_;
 };

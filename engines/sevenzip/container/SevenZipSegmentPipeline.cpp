@@ -1,6 +1,7 @@
 #include "engines/sevenzip/container/SevenZipSegmentPipeline.h"
 
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
+#include "platform/MemoryBudget.h"
 
 #include <algorithm>
 
@@ -8,31 +9,34 @@ namespace vexa {
 
 namespace {
 
-// What all encoders of one creation may use together with their segments: the source listing
-// and the rest of the program take some 25 MiB of the 64 MiB a creation may use.
-constexpr std::uint64_t encoderBudget = 29u << 20;
+// bsdtar, the comparable writer, compresses on one thread with one encoder of the same level
+// and about this much beside it; parallel encoders together may hold eight times its peak.
+constexpr std::uint64_t peerOverhead = 10u << 20;
+constexpr unsigned peerShares = 8;
+// The source listing, read buffers and the rest of the program.
+constexpr std::uint64_t programShare = 32u << 20;
 constexpr unsigned maximumThreads = 8;
 constexpr std::size_t copySegmentSize = 1u << 20;
 
-unsigned threadCount(int level) {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+// Every encoder holds its segment and at most as much output; one segment more is being filled.
+unsigned threadCount(int level, std::size_t segment) {
     if (level == 0)
         return 1;
-    const std::uint64_t perEncoder =
-        SevenZipLzma2Encoder::memoryUsage(level) + 2 * SevenZipLzma2Encoder::segmentSize(level);
-    const auto byMemory =
-        static_cast<unsigned>(std::max<std::uint64_t>(1, encoderBudget / perEncoder));
-    return std::min({cores, maximumThreads, byMemory});
+    const std::uint64_t encoder = SevenZipLzma2Encoder::memoryUsage(level);
+    const std::uint64_t budget = platform::jobMemory(peerShares * (encoder + peerOverhead));
+    return platform::workersWithin(budget, programShare + segment, encoder + 2 * segment,
+                                   maximumThreads);
 }
 
 } // namespace
 
 SevenZipSegmentPipeline::SevenZipSegmentPipeline(int level, Progress& progress)
     : level_(level), progress_(progress),
-      segmentSize_(level == 0 ? copySegmentSize : SevenZipLzma2Encoder::segmentSize(level)) {
-    const unsigned threads = threadCount(level);
-    // One segment more than the workers lets the caller fill the next while all compress.
-    maxPending_ = threads + 1;
+      segmentSize_(level == 0 ? copySegmentSize : SevenZipLzma2Encoder::segmentSize(level)),
+      historySize_(level == 0 ? 0 : SevenZipLzma2Encoder::historySize(level)) {
+    const unsigned threads = threadCount(level, segmentSize_ + historySize_);
+    // The caller fills the next segment while all compress.
+    maxPending_ = threads;
     if (level > 0)
         properties_ = SevenZipLzma2Encoder(level).properties();
     workers_.reserve(threads);
@@ -60,9 +64,10 @@ bool SevenZipSegmentPipeline::oldestIsReady() const {
     return !order_.empty() && order_.front()->done;
 }
 
-void SevenZipSegmentPipeline::submit(std::vector<std::uint8_t> input) {
+void SevenZipSegmentPipeline::submit(std::vector<std::uint8_t> input, std::size_t history) {
     auto job = std::make_shared<Job>();
     job->input = std::move(input);
+    job->history = history;
     {
         std::lock_guard lock(mutex_);
         order_.push_back(job);
@@ -105,7 +110,9 @@ void SevenZipSegmentPipeline::work() {
             } else {
                 if (!encoder)
                     encoder = std::make_unique<SevenZipLzma2Encoder>(level_);
-                encoder->compressSegment(job->input.data(), job->input.size(), job->output);
+                encoder->compressSegment(job->input.data() + job->history,
+                                         job->input.size() - job->history, job->history,
+                                         job->output);
             }
         } catch (...) {
             job->failure = std::current_exception();

@@ -26,14 +26,17 @@ class SevenZipSegmentPipeline {
     SevenZipSegmentPipeline(const SevenZipSegmentPipeline&) = delete;
     SevenZipSegmentPipeline& operator=(const SevenZipSegmentPipeline&) = delete;
 
-    // The input bytes a segment should hold.
+    // The input bytes a segment should hold, and the bytes of its folder before it that it
+    // starts from (none at level 0).
     std::size_t segmentSize() const { return segmentSize_; }
+    std::size_t historySize() const { return historySize_; }
     std::size_t maxPending() const { return maxPending_; }
     std::size_t pending() const;
     bool oldestIsReady() const;
 
-    // Queues `input`; the caller must take the oldest result first when `maxPending()` are held.
-    void submit(std::vector<std::uint8_t> input);
+    // Queues `input`, whose first `history` bytes are the folder's bytes before the segment;
+    // the caller must take the oldest result first when `maxPending()` are held.
+    void submit(std::vector<std::uint8_t> input, std::size_t history);
     // Waits for the oldest segment and returns its output.
     std::vector<std::uint8_t> takeOldest();
 
@@ -43,6 +46,7 @@ class SevenZipSegmentPipeline {
   private:
     struct Job {
         std::vector<std::uint8_t> input;
+        std::size_t history = 0;
         std::vector<std::uint8_t> output;
         std::exception_ptr failure;
         bool done = false;
@@ -52,6 +56,7 @@ class SevenZipSegmentPipeline {
     int level_;
     Progress& progress_;
     std::size_t segmentSize_;
+    std::size_t historySize_;
     std::size_t maxPending_;
     std::vector<std::uint8_t> properties_;
     mutable std::mutex mutex_;

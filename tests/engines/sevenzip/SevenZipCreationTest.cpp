@@ -125,6 +125,36 @@ TEST_F(SevenZipCreationTest, ManySegmentsAndFoldersReadBackEverywhere) {
     }
 }
 
+// Each level keeps its own dictionary: at level 1 (1 MiB) a random piece repeated 600 KiB later
+// shrinks to one copy. A random stretch inside a file is stored between compressed text, and
+// files beyond a block's room start further folders; both independent readers get every byte.
+TEST_F(SevenZipCreationTest, DictionariesRepeatsAndRandomStretchesReadBackEverywhere) {
+    const auto sources = temporary / "bloques";
+    const std::string piece = sampleBytes(600 << 10, 11, false);
+    writeFile(sources / "repetido.bin", piece + piece + piece + piece);
+    writeFile(sources / "mezcla.txt", sampleBytes(1 << 20, 12, true) +
+                                          sampleBytes(3 << 20, 13, false) +
+                                          sampleBytes(1 << 20, 14, true));
+    for (int i = 0; i < 4; ++i)
+        writeFile(sources / ("texto-" + std::to_string(i) + ".txt"),
+                  sampleBytes(1 << 20, 20 + i, true));
+    const auto archive = output / "x.7z";
+    SevenZipWriter::create({sources}, archive, progress, 0, std::nullopt, false, 1);
+    // One copy of the random piece, the random stretch stored, and the text well packed.
+    const auto size = std::filesystem::file_size(archive);
+    EXPECT_GT(size, (3u << 20) + (600u << 10));
+    EXPECT_LT(size, (3u << 20) + (600u << 10) + (1u << 20));
+    TemporaryDirectory extracted;
+    runChecked("bsdtar -xf " + shellQuote(archive.string()), extracted.path());
+    EXPECT_TRUE(readFile(extracted / "bloques" / "repetido.bin") == piece + piece + piece + piece);
+    const auto judged = py7zrCheck(archive, temporary.path());
+    EXPECT_EQ(judged.exitStatus, 0) << judged.output;
+    EXPECT_EQ(
+        sortedLines(judged.output),
+        (Strings{"bloques/", "bloques/mezcla.txt", "bloques/repetido.bin", "bloques/texto-0.txt",
+                 "bloques/texto-1.txt", "bloques/texto-2.txt", "bloques/texto-3.txt"}));
+}
+
 // Random data is stored as it is; data with even byte frequencies that repeats (a cycle of all
 // 256 values) still shrinks. Both independent readers get every byte back.
 TEST_F(SevenZipCreationTest, RandomDataIsStoredAndRepeatsStillShrink) {
