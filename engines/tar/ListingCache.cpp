@@ -12,6 +12,7 @@ struct Remembered {
     std::shared_ptr<const ArchiveSummary> summary;
     std::shared_ptr<const TarPlacements> placements;
     std::shared_ptr<const GzipAccessPoints> gzipPoints;
+    std::shared_ptr<const KeptBlocks> xzBlocks;
 };
 
 std::mutex rememberedMutex;
@@ -21,10 +22,13 @@ std::optional<Remembered> remembered;
 
 void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
                      std::shared_ptr<const TarPlacements> placements,
-                     std::shared_ptr<const GzipAccessPoints> gzipPoints) {
+                     std::shared_ptr<const GzipAccessPoints> gzipPoints,
+                     std::shared_ptr<const KeptBlocks> xzBlocks) {
     std::lock_guard lock(rememberedMutex);
-    remembered =
-        Remembered{identity, std::move(summary), std::move(placements), std::move(gzipPoints)};
+    // The listing before goes first, so that its kept blocks and these are never held at once.
+    remembered.reset();
+    remembered = Remembered{identity, std::move(summary), std::move(placements),
+                            std::move(gzipPoints), std::move(xzBlocks)};
 }
 
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive) {
@@ -50,6 +54,13 @@ std::shared_ptr<const GzipAccessPoints> rememberedGzipPoints(const ArchiveSummar
     if (!remembered || remembered->summary.get() != &summary)
         return nullptr;
     return remembered->gzipPoints;
+}
+
+std::shared_ptr<const KeptBlocks> rememberedXzBlocks(const ArchiveSummary& summary) {
+    std::lock_guard lock(rememberedMutex);
+    if (!remembered || remembered->summary.get() != &summary)
+        return nullptr;
+    return remembered->xzBlocks;
 }
 
 } // namespace vexa::tar

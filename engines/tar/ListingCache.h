@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "GzipAccessPoints.h"
+#include "KeptBlocks.h"
 #include "TarPlacement.h"
 #include "core/archive/ArchiveSummary.h"
 
@@ -15,7 +16,8 @@ namespace vexa::tar {
 // The extraction still compares every header it reads with this listing.
 void rememberListing(const FileIdentity& identity, std::shared_ptr<const ArchiveSummary> summary,
                      std::shared_ptr<const TarPlacements> placements = nullptr,
-                     std::shared_ptr<const GzipAccessPoints> gzipPoints = nullptr);
+                     std::shared_ptr<const GzipAccessPoints> gzipPoints = nullptr,
+                     std::shared_ptr<const KeptBlocks> xzBlocks = nullptr);
 // Null when the archive was not the last one listed or has changed since.
 std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::path& archive);
 // Where the entries of `summary`, a listing rememberedListing gave, lie in the decoded
@@ -23,5 +25,7 @@ std::shared_ptr<const ArchiveSummary> rememberedListing(const std::filesystem::p
 std::shared_ptr<const TarPlacements> rememberedPlacements(const ArchiveSummary& summary);
 // The access points of its gzip stream, the same way.
 std::shared_ptr<const GzipAccessPoints> rememberedGzipPoints(const ArchiveSummary& summary);
+// The decoded xz blocks its listing kept, the same way.
+std::shared_ptr<const KeptBlocks> rememberedXzBlocks(const ArchiveSummary& summary);
 
 } // namespace vexa::tar

@@ -279,7 +279,7 @@ bool extractPieces(const std::vector<PlacedEntry>& entries, std::vector<DecodedP
 }
 
 bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
-                     const ExtractionTree& tree, Progress& progress) {
+                     const ExtractionTree& tree, Progress& progress, const KeptBlocks* kept) {
     files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         throw PlatformError::fromErrno(errno, archive.string(), false);
@@ -290,11 +290,19 @@ bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<Pla
     if (!blocks || blocks->size() < 2)
         return false;
     int descriptor = file.get();
+    if (kept && kept->size() != blocks->size())
+        kept = nullptr;
     std::vector<DecodedPiece> pieces;
-    for (const XzBlock& block : *blocks)
-        pieces.push_back({block.uncompressedOffset, block.uncompressedSize, [descriptor, block] {
+    for (std::size_t i = 0; i < blocks->size(); ++i) {
+        const XzBlock& block = (*blocks)[i];
+        std::shared_ptr<const std::vector<char>> whole = kept ? (*kept)[i] : nullptr;
+        pieces.push_back({block.uncompressedOffset, block.uncompressedSize,
+                          [descriptor, block, whole]() -> std::unique_ptr<ByteSource> {
+                              if (whole)
+                                  return std::make_unique<KeptBlockSource>(whole);
                               return std::make_unique<XzBlockDecoder>(descriptor, block);
                           }});
+    }
     return extractPieces(entries, std::move(pieces),
                          xzDecodingThreads(descriptor, *blocks, chunkSize), tree, progress);
 }

@@ -2,6 +2,7 @@
 
 #include "ByteSource.h"
 #include "ExtractionTree.h"
+#include "KeptBlocks.h"
 #include "TarPlacement.h"
 #include "platform/Progress.h"
 
@@ -39,10 +40,12 @@ struct DecodedPiece {
 bool extractPieces(const std::vector<PlacedEntry>& entries, std::vector<DecodedPiece> pieces,
                    std::size_t threads, const ExtractionTree& tree, Progress& progress);
 
-// The same for an xz-compressed TAR archive, one piece per block, as many threads as three
-// blocks' decoders fit. False, before anything is written, when the file is not an xz file of
-// several blocks.
+// The same for an xz-compressed TAR archive, one piece per block, as many threads as
+// xzDecodingThreads allows; the blocks its listing kept (`kept`, when not null) are read from
+// there instead of decoded. False, before anything is written, when the file is not an xz file
+// of several blocks.
 bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<PlacedEntry>& entries,
-                     const ExtractionTree& tree, Progress& progress);
+                     const ExtractionTree& tree, Progress& progress,
+                     const KeptBlocks* kept = nullptr);
 
 } // namespace vexa::tar

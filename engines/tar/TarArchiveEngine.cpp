@@ -100,8 +100,12 @@ std::shared_ptr<const ArchiveSummary> listReading(const path& archive, Progress&
     if (placements)
         if (std::optional<tar::GzipAccessPoints> points = reader.takeGzipAccessPoints())
             gzipPoints = std::make_shared<const tar::GzipAccessPoints>(std::move(*points));
+    std::shared_ptr<const tar::KeptBlocks> xzBlocks;
+    if (placements)
+        if (tar::KeptBlocks kept = reader.takeKeptXzBlocks(); !kept.empty())
+            xzBlocks = std::make_shared<const tar::KeptBlocks>(std::move(kept));
     tar::rememberListing(reader.archiveIdentity(), remembered, std::move(placements),
-                         std::move(gzipPoints));
+                         std::move(gzipPoints), std::move(xzBlocks));
     return remembered;
 }
 
@@ -192,7 +196,8 @@ bool writeEntriesByBlocks(const path& archive, const ArchiveSummary& listing,
     }
     if (gzipPoints)
         return tar::extractGzipPieces(archive, *gzipPoints, placed, tree, progress);
-    return tar::extractXzBlocks(archive, placed, tree, progress);
+    return tar::extractXzBlocks(archive, placed, tree, progress,
+                                tar::rememberedXzBlocks(listing).get());
 }
 
 // A zstd archive whose listing placed every entry is decoded once more from its start, each

@@ -144,6 +144,12 @@ std::optional<GzipAccessPoints> TarEntryReader::takeGzipAccessPoints() {
     return gzip_->takeAccessPoints();
 }
 
+KeptBlocks TarEntryReader::takeKeptXzBlocks() {
+    if (headerSource_ == nullptr)
+        return {};
+    return static_cast<XzHeaderSource&>(*headerSource_).takeKeptBlocks();
+}
+
 std::optional<TarEntryHeader> TarEntryReader::next() {
     if (kind_.singleFile) {
         if (singleDelivered_)

@@ -3,6 +3,7 @@
 #include "ArchiveReadHandle.h"
 #include "FileByteSource.h"
 #include "GzipAccessPoints.h"
+#include "KeptBlocks.h"
 #include "ReadAheadSource.h"
 #include "TarFileKind.h"
 #include "TarPlacement.h"
@@ -54,6 +55,9 @@ class TarEntryReader {
     // Reading headers only of a TAR archive of one gzip member, once every entry was read:
     // where later readings may start decoding (see GzipStreamReader::takeAccessPoints).
     std::optional<GzipAccessPoints> takeGzipAccessPoints();
+    // Reading headers only of an xz TAR archive of several blocks, once every entry was read:
+    // the decoded blocks it kept (see KeptBlocks); empty otherwise.
+    KeptBlocks takeKeptXzBlocks();
 
     std::optional<TarEntryHeader> next();
     // Everything the archive says of the current entry (owner, group, times, extended

@@ -165,20 +165,46 @@ std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
     return capacity - stream_.avail_out;
 }
 
-std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
-                              std::size_t bufferSize) {
-    // xz -T0, the comparable reader, decodes a block per core, holding each block's decoder and
-    // its whole output; a reading may hold as much.
-    constexpr unsigned maximumThreads = 8;
-    // The listing, the extraction's writers and the rest of the program.
-    constexpr std::uint64_t programShare = 32u << 20;
+namespace {
+
+// xz -T0, the comparable reader, decodes a block per core, holding each block's decoder and
+// its whole output; a reading may hold as much.
+constexpr unsigned maximumThreads = 8;
+// The listing, the extraction's writers and the rest of the program.
+constexpr std::uint64_t programShare = 32u << 20;
+
+struct XzReadingMemory {
+    std::uint64_t budget = 0;
+    std::uint64_t perThread = 0;
+    std::size_t threads = 1;
+};
+
+XzReadingMemory xzReadingMemory(int descriptor, const std::vector<XzBlock>& blocks,
+                                std::size_t bufferSize) {
     const std::uint64_t decoder = XzBlockDecoder(descriptor, blocks.front()).memoryUsage();
     std::uint64_t largestBlock = 0;
     for (const XzBlock& block : blocks)
         largestBlock = std::max(largestBlock, static_cast<std::uint64_t>(block.uncompressedSize));
-    const std::uint64_t peer = maximumThreads * (decoder + largestBlock);
-    return platform::workersWithin(platform::jobMemory(peer), programShare, decoder + bufferSize,
-                                   maximumThreads);
+    XzReadingMemory memory;
+    memory.budget = platform::jobMemory(maximumThreads * (decoder + largestBlock));
+    memory.perThread = decoder + bufferSize;
+    memory.threads =
+        platform::workersWithin(memory.budget, programShare, memory.perThread, maximumThreads);
+    return memory;
+}
+
+} // namespace
+
+std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
+                              std::size_t bufferSize) {
+    return xzReadingMemory(descriptor, blocks, bufferSize).threads;
+}
+
+std::uint64_t xzKeepingBudget(int descriptor, const std::vector<XzBlock>& blocks,
+                              std::size_t bufferSize) {
+    const XzReadingMemory memory = xzReadingMemory(descriptor, blocks, bufferSize);
+    const std::uint64_t used = programShare + memory.threads * memory.perThread;
+    return memory.budget > used ? memory.budget - used : 0;
 }
 
 } // namespace vexa::tar

@@ -55,4 +55,8 @@ class XzBlockDecoder : public ByteSource {
 std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
                               std::size_t bufferSize);
 
+// What a listing of `blocks` may keep of the decoded stream beside those threads' decoders.
+std::uint64_t xzKeepingBudget(int descriptor, const std::vector<XzBlock>& blocks,
+                              std::size_t bufferSize);
+
 } // namespace vexa::tar

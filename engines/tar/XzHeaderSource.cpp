@@ -82,7 +82,8 @@ bool describesItself(char type) {
 XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
                                Progress& progress, bool countsUnits)
     : descriptor_(descriptor), blocks_(std::move(blocks)), progress_(progress),
-      countsUnits_(countsUnits), unitsAtEnd_(fileSize), sketches_(blocks_.size()) {
+      countsUnits_(countsUnits), unitsAtEnd_(fileSize), sketches_(blocks_.size()),
+      keptBlocks_(blocks_.size()) {
     for (const XzBlock& block : blocks_)
         unitsAtEnd_ -= block.totalSize;
     if (!blocks_.empty())
@@ -92,6 +93,8 @@ XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vecto
             ? 1
             : std::min(xzDecodingThreads(descriptor_, blocks_, chunkSize), blocks_.size());
     window_ = count;
+    if (!blocks_.empty())
+        keepingBudget_ = xzKeepingBudget(descriptor_, blocks_, chunkSize);
     try {
         for (std::size_t i = 0; i < count; ++i)
             threads_.emplace_back([this] { work(); });
@@ -152,6 +155,7 @@ void XzHeaderSource::work() {
 
 void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
     XzBlockDecoder decoder(descriptor_, block);
+    BlockKeeper keeper(keepingBudget_, keptBytes_);
     std::vector<char> chunk(chunkSize);
     const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
     std::int64_t at = block.uncompressedOffset;
@@ -174,6 +178,7 @@ void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
         if (stopping_)
             return;
         progress_.throwIfCancelled();
+        keeper.add(chunk.data(), count);
         std::size_t position = 0;
         for (; position + recordSize <= count; position += recordSize, at += recordSize) {
             const char* record = chunk.data() + position;
@@ -209,6 +214,7 @@ void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
     }
     if (at != blockEnd)
         throw damagedArchive();
+    made.whole = keeper.finish();
 }
 
 bool XzHeaderSource::reachPosition() {
@@ -226,6 +232,7 @@ bool XzHeaderSource::reachPosition() {
         const XzBlock& block = blocks_[current_];
         if (position_ < block.uncompressedOffset + block.uncompressedSize)
             return true;
+        keptBlocks_[current_] = std::move(sketch.whole);
         sketch = Sketch{};
         sketch.done = true;
         if (countsUnits_)
@@ -283,6 +290,15 @@ std::size_t XzHeaderSource::read(char* buffer, std::size_t capacity) {
     }
     std::memcpy(buffer, data, count);
     return count;
+}
+
+KeptBlocks XzHeaderSource::takeKeptBlocks() {
+    std::lock_guard lock(mutex_);
+    // The reader may stop at the archive's end records, before the last blocks' ends.
+    for (std::size_t i = current_; i < blocks_.size(); ++i)
+        if (sketches_[i].done)
+            keptBlocks_[i] = std::move(sketches_[i].whole);
+    return std::move(keptBlocks_);
 }
 
 bool XzHeaderSource::servedUnreadable(std::int64_t from, std::int64_t to) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "KeptBlocks.h"
 #include "XzBlocks.h"
 #include "platform/Progress.h"
 
@@ -29,7 +30,8 @@ class XzHeaderSource : public LendingSource {
   public:
     // `descriptor` stays the caller's, open at a file of `fileSize` bytes. `countsUnits`: each
     // block's compressed size is added to the completed units once the reader has passed it,
-    // and the rest of the file (headers, indexes) at the end.
+    // and the rest of the file (headers, indexes) at the end. The decoded blocks are kept
+    // (see KeptBlocks) as far as xzKeepingBudget allows.
     XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
                    Progress& progress, bool countsUnits);
     ~XzHeaderSource() override;
@@ -49,6 +51,9 @@ class XzHeaderSource : public LendingSource {
     // interpreted those bytes (as a header's) read wrong ones.
     bool servedUnreadable(std::int64_t from, std::int64_t to);
 
+    // The blocks kept whole, once the reader is done.
+    KeptBlocks takeKeptBlocks();
+
   private:
     void stopThreads() noexcept;
     struct Kept {
@@ -62,6 +67,7 @@ class XzHeaderSource : public LendingSource {
         std::vector<char> bytes;
         std::vector<Kept> kept;
         std::vector<std::pair<std::int64_t, std::int64_t>> zeros; // [start, end)
+        std::shared_ptr<const std::vector<char>> whole;           // the block kept, or null
         std::exception_ptr failure;
     };
     void work();
@@ -77,6 +83,9 @@ class XzHeaderSource : public LendingSource {
     std::int64_t unitsAtEnd_ = 0;
     std::int64_t total_ = 0;
     std::vector<Sketch> sketches_;
+    KeptBlocks keptBlocks_;
+    std::uint64_t keepingBudget_ = 0;
+    std::atomic<std::uint64_t> keptBytes_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t nextToSketch_ = 0;

@@ -267,14 +267,38 @@ TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) 
     }
     EXPECT_TRUE(vexa::tar::extractXzBlocks(archive, placed, target, progress));
 
+    // The listing kept every decoded block; read from there, and with every other block
+    // decoded again (as when the budget ran out), the result is the same.
+    std::shared_ptr<const vexa::tar::KeptBlocks> kept = vexa::tar::rememberedXzBlocks(*listing);
+    ASSERT_TRUE(kept && kept->size() == blocks->size());
+    for (std::size_t i = 0; i < kept->size(); ++i)
+        EXPECT_TRUE((*kept)[i]) << i << " of " << kept->size();
+    vexa::tar::KeptBlocks some = *kept;
+    for (std::size_t i = 0; i < some.size(); i += 2)
+        some[i] = nullptr;
+    for (const auto& [folder, blocksKept] :
+         {std::pair<const char*, const vexa::tar::KeptBlocks*>{"guardados", kept.get()},
+          std::pair<const char*, const vexa::tar::KeptBlocks*>{"algunos", &some}}) {
+        fs::create_directory(out / folder);
+        vexa::tar::ExtractionTree keptTarget(out / folder);
+        for (const vexa::tar::PlacedEntry& entry : placed)
+            entry.isDirectory ? (void)keptTarget.makeFolders(entry.relative)
+                              : keptTarget.makeParentFolders(entry.relative);
+        EXPECT_TRUE(vexa::tar::extractXzBlocks(archive, placed, keptTarget, progress, blocksKept));
+    }
+
     fs::create_directory(out / "bsdtar");
     runChecked("bsdtar -xf " + shellQuote(archive.string()) + " -C bsdtar", out);
     EXPECT_EQ(treeOf(out / "bloques"), treeOf(out / "bsdtar"));
+    EXPECT_EQ(treeOf(out / "guardados"), treeOf(out / "bsdtar"));
+    EXPECT_EQ(treeOf(out / "algunos"), treeOf(out / "bsdtar"));
     for (const std::string& name : treeOf(out / "bsdtar")) {
         SCOPED_TRACE(name);
         if (name.ends_with('/'))
             continue;
         EXPECT_EQ(readFile(out / "bloques" / name), readFile(out / "bsdtar" / name));
+        EXPECT_EQ(readFile(out / "guardados" / name), readFile(out / "bsdtar" / name));
+        EXPECT_EQ(readFile(out / "algunos" / name), readFile(out / "bsdtar" / name));
         EXPECT_EQ(modeOf(out / "bloques" / name), modeOf(out / "bsdtar" / name));
         EXPECT_EQ(modificationTimeOf(out / "bloques" / name),
                   modificationTimeOf(out / "bsdtar" / name));
