@@ -21,7 +21,9 @@ const Command commands[] = {
     {"abrir", "[ruta]", "abre un archivo (sin ruta, pregunta cuál)",
      "Las partes de un archivo dividido se buscan en su misma carpeta."},
     {"ls", "", "muestra las filas de la carpeta actual, numeradas", ""},
-    {"cd", "carpeta|n|..|/", "entra en una carpeta, sube un nivel o vuelve a la raíz", ""},
+    {"cd", "[ruta|n]", "entra en una carpeta del archivo abierto (sin ruta, en la raíz)",
+     "Como en sftp: «cd a/b» baja dos niveles, «cd ..» y «cd ../..» suben, «cd /» y «cd /a»\n"
+     "parten de la raíz; n es el número de una fila. Tab completa las carpetas del archivo."},
     {"buscar", "[texto]", "busca en todo el archivo (sin texto, deja de buscar)",
      "No distingue mayúsculas ni acentos. Un texto con espacios va entre comillas."},
     {"seleccionar", "[n…]", "selecciona filas por número (sin números, ninguna)", ""},
@@ -72,7 +74,8 @@ constexpr const char* keysAndStatuses =
     "  Ctrl-C   cancela la operación en curso o la pregunta; en la línea de órdenes la\n"
     "           borra, y dos veces seguidas con la línea vacía terminan el programa\n"
     "  Ctrl-D   cancela la pregunta; en la línea de órdenes vacía termina el programa\n"
-    "  Tab      completa órdenes y rutas; las flechas recorren el historial\n"
+    "  Tab      completa órdenes, carpetas del archivo tras «cd» y rutas; las flechas\n"
+    "           recorren el historial\n"
     "Las órdenes se separan como en la shell, con comillas y barras invertidas; una\n"
     "respuesta es la línea tal como se escribe. A «(s/n)» valen s, sí, y, n y no; Intro\n"
     "solo elige lo que no destruye ni sustituye nada.\n"

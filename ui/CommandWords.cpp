@@ -10,55 +10,69 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Walks `text` honouring quotes and escapes; `separator` ends a piece outside quotes. With
-// `keepQuoting` the quotes and backslashes stay in the pieces (so words can be split later).
-std::vector<std::string> split(const std::string& text, bool (*separator)(char), bool keepQuoting) {
+bool isSemicolon(char c) {
+    return c == ';';
+}
+
+// How far a walk over a text got: its finished pieces, and the piece still open at the end with
+// the quote left open in it, if any.
+struct Scan {
     std::vector<std::string> pieces;
     std::string current;
     bool hasPiece = false;
     char quote = 0;
+};
+
+// Walks `text` honouring quotes and escapes; `separator` ends a piece outside quotes. With
+// `keepQuoting` the quotes and backslashes stay in the pieces (so words can be split later).
+Scan scan(const std::string& text, bool (*separator)(char), bool keepQuoting) {
+    Scan walk;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '\\' && quote != '\'' && i + 1 < text.size()) {
+        if (c == '\\' && walk.quote != '\'' && i + 1 < text.size()) {
             if (keepQuoting)
-                current += c;
-            current += text[++i];
-            hasPiece = true;
-        } else if (quote != 0) {
-            if (c == quote) {
-                quote = 0;
+                walk.current += c;
+            walk.current += text[++i];
+            walk.hasPiece = true;
+        } else if (walk.quote != 0) {
+            if (c == walk.quote) {
+                walk.quote = 0;
                 if (keepQuoting)
-                    current += c;
+                    walk.current += c;
             } else {
-                current += c;
+                walk.current += c;
             }
         } else if (c == '\'' || c == '"') {
-            quote = c;
-            hasPiece = true;
+            walk.quote = c;
+            walk.hasPiece = true;
             if (keepQuoting)
-                current += c;
+                walk.current += c;
         } else if (separator(c)) {
-            if (hasPiece)
-                pieces.push_back(current);
-            current.clear();
-            hasPiece = false;
+            if (walk.hasPiece)
+                walk.pieces.push_back(walk.current);
+            walk.current.clear();
+            walk.hasPiece = false;
         } else {
-            current += c;
-            hasPiece = true;
+            walk.current += c;
+            walk.hasPiece = true;
         }
     }
-    if (quote != 0)
+    return walk;
+}
+
+std::vector<std::string> split(const std::string& text, bool (*separator)(char), bool keepQuoting) {
+    Scan walk = scan(text, separator, keepQuoting);
+    if (walk.quote != 0)
         throw QuotingError();
-    if (hasPiece)
-        pieces.push_back(current);
-    return pieces;
+    if (walk.hasPiece)
+        walk.pieces.push_back(walk.current);
+    return walk.pieces;
 }
 
 } // namespace
 
 std::vector<std::string> splitCommands(const std::string& line) {
-    auto commands = split(
-        line, [](char c) { return c == ';'; }, true);
+    auto commands = split(line, isSemicolon, true);
     std::erase_if(commands, [](const std::string& command) {
         for (char c : command)
             if (!isBlank(c))
@@ -70,6 +84,11 @@ std::vector<std::string> splitCommands(const std::string& line) {
 
 std::vector<std::string> splitWords(const std::string& command) {
     return split(command, isBlank, false);
+}
+
+PartialCommand partialCommand(const std::string& line) {
+    const Scan words = scan(scan(line, isSemicolon, true).current, isBlank, false);
+    return {words.pieces, words.current, words.quote};
 }
 
 std::string shellQuoted(const std::string& word) {

@@ -19,6 +19,15 @@ struct QuotingError : std::runtime_error {
 // one pasted with quotes by a terminal, works as typed. Both throw QuotingError.
 std::vector<std::string> splitCommands(const std::string& line);
 std::vector<std::string> splitWords(const std::string& command);
+// The command being typed at the end of a line (after its last ";"), as far as it goes: its
+// finished words, and the word still being typed, without its quoting, with the quote left
+// open in it. Never throws: this is what Tab completes.
+struct PartialCommand {
+    std::vector<std::string> words;
+    std::string last;
+    char openQuote = 0;
+};
+PartialCommand partialCommand(const std::string& line);
 // The word quoted so that splitWords gives it back whole (single quotes when it needs any).
 std::string shellQuoted(const std::string& word);
 // An answer to a yes-or-no question or a switch: "s", "si", "sí" and "y" are yes, "n" and "no"

@@ -1,6 +1,7 @@
 #include "ui/Completion.h"
 
 #include "ui/CommandHelp.h"
+#include "ui/CommandWords.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,45 +12,6 @@ namespace vexa {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The word under the cursor, as far as it is typed.
-struct PartialWord {
-    std::string text;  // without its quoting
-    char quote = 0;    // the quote left open in it, if any
-    bool first = true; // the command word
-};
-
-PartialWord lastWord(const std::string& line) {
-    PartialWord word;
-    bool inWord = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\\' && word.quote != '\'' && i + 1 < line.size()) {
-            word.text += line[++i];
-            inWord = true;
-        } else if (word.quote != 0) {
-            if (c == word.quote)
-                word.quote = 0;
-            else
-                word.text += c;
-        } else if (c == '\'' || c == '"') {
-            word.quote = c;
-            inWord = true;
-        } else if (c == ';') {
-            word = PartialWord{};
-            inWord = false;
-        } else if (c == ' ' || c == '\t') {
-            if (inWord)
-                word.first = false;
-            word.text.clear();
-            inWord = false;
-        } else {
-            word.text += c;
-            inWord = true;
-        }
-    }
-    return word;
-}
 
 std::string quotedLike(const std::string& text, char quote) {
     std::string out;
@@ -80,33 +42,50 @@ std::string commonPrefix(const std::vector<std::string>& names) {
 
 } // namespace
 
-Completion complete(const std::string& beforeCursor, bool commandLine) {
-    PartialWord word = lastWord(beforeCursor);
-    word.first = word.first && commandLine;
+Completion complete(const std::string& beforeCursor, bool commandLine,
+                    const ArchiveFolders& archiveFolders) {
+    // An answer is the line as typed: nothing in it is quoting.
+    std::string typed = beforeCursor;
+    char quote = 0;
+    bool first = false;
+    bool inArchive = false;
+    if (commandLine) {
+        auto partial = partialCommand(beforeCursor);
+        typed = std::move(partial.last);
+        quote = partial.openQuote;
+        first = partial.words.empty();
+        inArchive =
+            partial.words.size() == 1 && plainWord(partial.words.front()) == "cd" && archiveFolders;
+    }
     std::vector<std::string> names; // candidates, folders ending in "/"
-    std::string base = word.text;
-    if (word.first) {
+    std::string base = typed;
+    if (first) {
         for (const auto& command : commandWords())
             if (command.starts_with(base))
                 names.push_back(command);
     } else {
-        std::string typed = word.text;
-        std::string folderText =
-            typed.substr(0, typed.rfind('/') == std::string::npos ? 0 : typed.rfind('/') + 1);
+        const auto slash = typed.rfind('/');
+        const std::string folderText = slash == std::string::npos ? "" : typed.substr(0, slash + 1);
         base = typed.substr(folderText.size());
-        std::string folder = folderText.empty() ? "." : folderText;
-        if (folder == "~/" || folder.starts_with("~/")) {
-            if (const char* home = std::getenv("HOME"))
-                folder = std::string(home) + folder.substr(1);
-        }
-        std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            const std::string name = it->path().filename().string();
-            if (!name.starts_with(base) || (name.starts_with('.') && !base.starts_with('.')))
-                continue;
-            std::error_code kind;
-            names.push_back(name + (it->is_directory(kind) ? "/" : ""));
+        if (inArchive) {
+            for (auto& name : archiveFolders(folderText))
+                if (name.starts_with(base))
+                    names.push_back(std::move(name));
+        } else {
+            std::string folder = folderText.empty() ? "." : folderText;
+            if (folder.starts_with("~/")) {
+                if (const char* home = std::getenv("HOME"))
+                    folder = std::string(home) + folder.substr(1);
+            }
+            std::error_code error;
+            for (fs::directory_iterator it(folder, error), end; !error && it != end;
+                 it.increment(error)) {
+                const std::string name = it->path().filename().string();
+                if (!name.starts_with(base) || (name.starts_with('.') && !base.starts_with('.')))
+                    continue;
+                std::error_code kind;
+                names.push_back(name + (it->is_directory(kind) ? "/" : ""));
+            }
         }
     }
     Completion result;
@@ -116,9 +95,10 @@ Completion complete(const std::string& beforeCursor, bool commandLine) {
     std::string insert = commonPrefix(names).substr(base.size());
     const bool one = names.size() == 1;
     const bool folder = one && names.front().ends_with('/');
-    result.insert = quotedLike(insert, word.quote);
-    if (one && !folder)
-        result.insert += std::string(word.quote ? 1 : 0, word.quote) + " ";
+    result.insert = commandLine ? quotedLike(insert, quote) : insert;
+    // A finished word of a command is closed; an answer ends where the user presses Enter.
+    if (one && !folder && commandLine)
+        result.insert += std::string(quote ? 1 : 0, quote) + " ";
     if (!one && insert.empty())
         result.candidates = names;
     return result;

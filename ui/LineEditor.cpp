@@ -66,6 +66,7 @@ struct LineEditor::State {
     std::string prompt;
     bool interrupted = false;
     bool commandLine = false;
+    ArchiveFolders archiveFolders;
     std::mbstate_t decoding{};
 };
 
@@ -126,8 +127,9 @@ unsigned char onInterrupt(EditLine* editor, int) {
 
 unsigned char onComplete(EditLine* editor, int) {
     const LineInfo* line = el_line(editor);
+    const auto& state = stateOf(editor);
     const auto completion =
-        complete(std::string(line->buffer, line->cursor), stateOf(editor).commandLine);
+        complete(std::string(line->buffer, line->cursor), state.commandLine, state.archiveFolders);
     if (!completion.insert.empty()) {
         el_insertstr(editor, completion.insert.c_str());
         return CC_REFRESH;
@@ -244,6 +246,10 @@ ReadLine LineEditor::readSecret(const std::string& prompt) {
     if (result.end != LineEnd::text)
         result.text.clear();
     return result;
+}
+
+void LineEditor::setArchiveFolders(ArchiveFolders folders) {
+    state_->archiveFolders = std::move(folders);
 }
 
 std::filesystem::path LineEditor::standardHistoryFile() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/Completion.h"
 #include "ui/LineInput.h"
 
 #include <filesystem>
@@ -25,6 +26,9 @@ class LineEditor {
     ReadLine read(const std::string& prompt, bool remember);
     // One line typed without echo and never remembered (a password).
     ReadLine readSecret(const std::string& prompt);
+
+    // Where Tab finds the folders of the open archive (the argument of "cd").
+    void setArchiveFolders(ArchiveFolders folders);
 
     // Where the history lives: $XDG_STATE_HOME/vexa/historial, else
     // ~/.local/state/vexa/historial.

@@ -8,6 +8,7 @@
 #include "ui/InterruptSignal.h"
 #include "ui/SafeText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -208,7 +209,7 @@ bool TerminalSession::dispatch(const std::string& command) {
         if (atMost(0, "ls") && requireArchive())
             printRows();
     } else if (name == "cd") {
-        if (atMost(1, "cd carpeta|n|..|/"))
+        if (atMost(1, "cd [ruta|n]"))
             changeFolder(argument);
     } else if (name == "buscar") {
         if (atMost(1, "buscar [texto]") && requireArchive()) {
@@ -547,39 +548,78 @@ TerminalSession::rowsNamed(const std::vector<std::string>& numbers) {
 void TerminalSession::changeFolder(const std::string& name) {
     if (!requireArchive())
         return;
-    std::string target;
-    if (name.empty() || name == "/") {
-        target.clear();
-    } else if (name == "..") {
-        target = model_.folder();
-        if (!target.empty())
-            target.pop_back();
-        const auto slash = target.rfind('/');
-        target = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    } else {
-        const auto rows = model_.visibleRows();
-        const bool searching = !model_.search().empty();
-        const auto number = parseNumber(name);
-        const ArchiveItem* found = nullptr;
-        for (std::size_t i = 0; i < rows.size() && !found; ++i) {
-            std::string shown = shownName(rows[i], model_.folder(), searching);
-            if (!shown.empty() && shown.back() == '/')
-                shown.pop_back();
-            if ((number && *number == static_cast<std::int64_t>(i + 1)) || shown == name ||
-                shown + "/" == name)
-                found = &rows[i];
-        }
-        if (!found || !found->isDirectory || !found->path.ends_with("/")) {
-            usage("No hay ninguna carpeta «" + printable(name) + "».");
-            return;
-        }
-        target = found->path;
+    // "cd" alone goes back to the root, as sftp's goes home.
+    std::optional<std::string> target;
+    if (name.empty())
+        target = "";
+    // A row of the listing by its number or the name it shows (a search shows whole paths).
+    const auto rows = model_.visibleRows();
+    const bool searching = !model_.search().empty();
+    const auto number = parseNumber(name);
+    for (std::size_t i = 0; i < rows.size() && !target && name != ".." && name != "."; ++i) {
+        std::string shown = shownName(rows[i], model_.folder(), searching);
+        if (!shown.empty() && shown.back() == '/')
+            shown.pop_back();
+        if (((number && *number == static_cast<std::int64_t>(i + 1)) || shown == name ||
+             shown + "/" == name) &&
+            rows[i].isDirectory && rows[i].path.ends_with("/"))
+            target = rows[i].path;
+    }
+    if (!target)
+        target = folderNamed(name);
+    if (!target) {
+        usage("No hay ninguna carpeta «" + printable(name) + "».");
+        return;
     }
     // Opening a folder row: the folder changes, the selection and the search are cleared.
-    model_.setFolder(target);
+    model_.setFolder(*target);
     model_.setSelection({});
     model_.setSearch("");
     printRows();
+}
+
+std::optional<std::string> TerminalSession::folderNamed(const std::string& typed) const {
+    if (!model_.archive())
+        return std::nullopt;
+    std::string folder = typed.starts_with('/') ? std::string() : model_.folder();
+    const auto& entries = model_.archive()->entries;
+    std::size_t start = 0;
+    while (start <= typed.size()) {
+        const auto end = std::min(typed.find('/', start), typed.size());
+        const std::string step = typed.substr(start, end - start);
+        start = end + 1;
+        if (step.empty() || step == ".")
+            continue;
+        if (step == "..") {
+            if (!folder.empty())
+                folder.pop_back();
+            const auto slash = folder.rfind('/');
+            folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+            continue;
+        }
+        // A folder may have no entry of its own, only entries inside it.
+        const std::string inside = folder + step + "/";
+        if (std::none_of(entries.begin(), entries.end(),
+                         [&](const ArchiveItem& entry) { return entry.path.starts_with(inside); }))
+            return std::nullopt;
+        folder = inside;
+    }
+    return folder;
+}
+
+std::vector<std::string> TerminalSession::foldersInside(const std::string& typed) const {
+    const auto folder = folderNamed(typed);
+    if (!folder)
+        return {};
+    std::set<std::string> names;
+    for (const auto& entry : model_.archive()->entries) {
+        if (!entry.path.starts_with(*folder))
+            continue;
+        const auto slash = entry.path.find('/', folder->size());
+        if (slash != std::string::npos && slash > folder->size())
+            names.insert(entry.path.substr(folder->size(), slash + 1 - folder->size()));
+    }
+    return {names.begin(), names.end()};
 }
 
 void TerminalSession::openLastOutput() {

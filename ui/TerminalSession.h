@@ -60,6 +60,10 @@ class TerminalSession {
     // "vexa (página)> ": the prompt names the page shown, so what a command does is visible.
     std::string prompt() const;
 
+    // The folders inside the archive folder that `typed` names, as "cd" takes it (see
+    // folderNamed), each ending in "/": what Tab offers after "cd".
+    std::vector<std::string> foldersInside(const std::string& typed) const;
+
     // True once an error message has been shown.
     bool errorShown() const { return errorShown_; }
 
@@ -88,6 +92,10 @@ class TerminalSession {
     // number is wrong.
     std::optional<std::vector<ArchiveItem>> rowsNamed(const std::vector<std::string>& numbers);
     void changeFolder(const std::string& name);
+    // The archive folder ("" for the root, else ending in "/") that a typed path names, as
+    // sftp's cd takes one: from the root after a leading "/", else from the current folder;
+    // ".." goes up (never above the root) and "." stays. None when a step is no folder.
+    std::optional<std::string> folderNamed(const std::string& typed) const;
     // The bytes an extraction of everything or of the selection writes.
     std::optional<std::int64_t> entryBytes(bool selectionOnly) const;
     // The status bar's button: an archive is opened, a folder is shown in the file manager.

@@ -135,6 +135,9 @@ int main(int argc, char** argv) {
                             terminalInput && !commands);
 
     session.setOutputOnTerminal(isatty(STDOUT_FILENO) == 1);
+    if (editor)
+        editor->setArchiveFolders(
+            [&session](const std::string& typed) { return session.foldersInside(typed); });
     int status = 0;
     if (archive) {
         // As when the file manager hands the program a file.

@@ -47,5 +47,29 @@ TEST(CommandWords, SplitsCommandsAtSemicolonsOutsideQuotes) {
     EXPECT_EQ(splitWords(splitCommands("abrir a\\;b.zip")[0]), (Words{"abrir", "a;b.zip"}));
 }
 
+TEST(CommandWords, ThePartlyTypedCommandIsSplitTheSameWay) {
+    const struct {
+        const char* line;
+        Words words;
+        const char* last;
+        char openQuote;
+    } cases[] = {
+        {"", {}, "", 0},
+        {"abr", {}, "abr", 0},
+        {"abrir ", {"abrir"}, "", 0},
+        {"ls; cd do", {"cd"}, "do", 0},
+        {"abrir 'mi arch", {"abrir"}, "mi arch", '\''},
+        {"abrir \"a b\" mi\\ ar", {"abrir", "a b"}, "mi ar", 0},
+        {"abrir 'a;b' \"c", {"abrir", "a;b"}, "c", '"'},
+        {"abrir 'x;' ; renombrar 2 it\\'s", {"renombrar", "2"}, "it's", 0},
+    };
+    for (const auto& c : cases) {
+        const auto partial = partialCommand(c.line);
+        EXPECT_EQ(partial.words, c.words) << c.line;
+        EXPECT_EQ(partial.last, c.last) << c.line;
+        EXPECT_EQ(partial.openQuote, c.openQuote) << c.line;
+    }
+}
+
 } // namespace
 } // namespace vexa

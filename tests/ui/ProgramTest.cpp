@@ -233,6 +233,28 @@ TEST(Program, TheCreatePageShowsAccentedLabelsAndDropsATypedExtension) {
     EXPECT_FALSE(fs::exists(folder / "salida/mi.zip.zip"));
 }
 
+TEST(Program, CdTakesPathsAsSftpDoes) {
+    TemporaryDirectory folder;
+    writeFile(folder / "docs/sub/b.txt", "b");
+    writeFile(folder / "datos/c.txt", "c");
+    runChecked("zip -qr x.zip docs datos", folder.path());
+    const auto run = runApart(folder,
+                              "x.zip -c 'cd docs/sub; cd ../..; cd /datos; cd ..; cd "
+                              "docs/./../datos/; cd; cd /; cd ../..; cd nada/sub'",
+                              "");
+    EXPECT_EQ(run.exitStatus, 2) << run.messages;
+    std::string folders;
+    std::istringstream lines(run.results);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("Carpeta: "))
+            folders += line.substr(9) + " ";
+    EXPECT_EQ(folders, "/docs/sub/ / /datos/ / /datos/ / / / ") << run.results;
+    EXPECT_NE(run.messages.find("No hay ninguna carpeta «nada/sub»."), std::string::npos)
+        << run.messages;
+    // A file is no folder.
+    EXPECT_EQ(runApart(folder, "x.zip -c 'cd datos/c.txt'", "").exitStatus, 2);
+}
+
 TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {
     TemporaryDirectory folder;
     writeFile(folder / "a.txt", "hola\n");

@@ -123,6 +123,24 @@ TEST_F(TerminalTest, HistoryBetweenRunsArrowKeysAndTabCompletion) {
     ASSERT_TRUE(t->waitFor("Abierto: con espacio.zip")) << t->output();
 }
 
+TEST_F(TerminalTest, TabCompletesTheFoldersOfTheOpenArchiveAfterCd) {
+    writeFile(folder / "docs/sub/b.txt", "b");
+    writeFile(folder / "datos/c.txt", "c");
+    runChecked("zip -qr carpetas.zip docs datos && rm -r docs datos", folder.path());
+    auto t = start({"carpetas.zip"});
+    ASSERT_TRUE(t->waitForPrompt("vexa (carpetas.zip:/)> ")) << t->output();
+    t->send("cd d\t");
+    ASSERT_TRUE(t->waitFor("datos/  docs/")) << t->output();
+    t->send("o\t");
+    ASSERT_TRUE(t->waitFor("cs/")) << t->output();
+    t->send("\t\r");
+    ASSERT_TRUE(t->waitForPrompt("vexa (carpetas.zip:/docs/sub/)> ")) << t->output();
+    t->send("cd ../../da\t\r");
+    ASSERT_TRUE(t->waitForPrompt("vexa (carpetas.zip:/datos/)> ")) << t->output();
+    t->send("salir\r");
+    EXPECT_EQ(t->exitStatus(), 0) << t->output();
+}
+
 TEST_F(TerminalTest, APasswordIsReadWithoutEcho) {
     runChecked("zip -q -P secreto cifrado.zip a.txt && mkdir salida", folder.path());
     auto t = start({"cifrado.zip"});
