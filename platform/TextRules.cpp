@@ -14,6 +14,7 @@
 #include <unicode/ucnv_err.h>
 #include <unicode/uniset.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
 namespace vexa::text {
@@ -348,6 +349,50 @@ std::size_t unicodeScalarCount(std::string_view text) {
         ++count;
     }
     return count;
+}
+
+namespace {
+
+// ICU's strict decoding: any ill-formed sequence fails unless a substitute is given.
+std::optional<std::u16string> decodedUTF8(std::string_view text, UChar32 substitute) {
+    if (text.size() > static_cast<std::size_t>(INT32_MAX / 2))
+        return std::nullopt;
+    std::u16string result(text.size(), u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(result.data()),
+                         static_cast<int32_t>(result.size()), &length, text.data(),
+                         static_cast<int32_t>(text.size()), substitute, nullptr, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    result.resize(static_cast<std::size_t>(length));
+    return result;
+}
+
+} // namespace
+
+std::optional<std::u16string> utf16(std::string_view text) {
+    // U_SENTINEL: no substitute, so an ill-formed sequence fails the whole conversion.
+    return decodedUTF8(text, U_SENTINEL);
+}
+
+std::u16string utf16Replacing(std::string_view text) {
+    return decodedUTF8(text, 0xFFFD).value_or(std::u16string());
+}
+
+std::optional<std::string> utf8(std::u16string_view text) {
+    if (text.size() > static_cast<std::size_t>(INT32_MAX / 3))
+        return std::nullopt;
+    std::string result(text.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8(result.data(), static_cast<int32_t>(result.size()), &length,
+                reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
+                &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    result.resize(static_cast<std::size_t>(length));
+    return result;
 }
 
 } // namespace vexa::text

@@ -47,6 +47,15 @@ Scalar scalarAt(std::string_view text, std::size_t at);
 // The characters that reorder the text around them when shown (the explicit embeddings,
 // overrides and isolates, and the directional marks).
 bool isBidiControl(char32_t character);
+// The UTF-16 form of a UTF-8 text; nothing when the bytes are not well-formed UTF-8 (an
+// overlong form such as C0 80 or E0 80 AF, an encoded surrogate, a cut sequence), never another
+// text in their place.
+std::optional<std::u16string> utf16(std::string_view text);
+// The same with each ill-formed sequence taken as U+FFFD: for a text that must be encoded
+// whatever it holds (a password typed on a terminal in another encoding).
+std::u16string utf16Replacing(std::string_view text);
+// The UTF-8 form of UTF-16 code units; nothing for an unpaired surrogate.
+std::optional<std::string> utf8(std::u16string_view text);
 // Each ill-formed sequence of a text that is not valid UTF-8 counts as one.
 std::size_t unicodeScalarCount(std::string_view text);
 

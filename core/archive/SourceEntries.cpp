@@ -6,6 +6,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/TextRules.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -49,6 +50,20 @@ ArchiveFailure specialFileFailure(ArchiveFormat format, const std::string& name)
     return ArchiveFailure::unsupportedRAR();
 }
 
+ArchiveFailure unstorableNameFailure(ArchiveFormat format, const std::string& name) {
+    const std::string message = unstorableNameMessage(name);
+    switch (format) {
+    case ArchiveFormat::tar:
+        return ArchiveFailure::tarFailure(message);
+    case ArchiveFormat::sevenZip:
+        return ArchiveFailure::sevenZipFailure(message);
+    case ArchiveFormat::zip:
+    case ArchiveFormat::rar:
+        break;
+    }
+    return ArchiveFailure::rarCreation(message);
+}
+
 } // namespace
 
 bool isAppleDoubleSidecar(const std::filesystem::path& location, const std::string& name) {
@@ -86,6 +101,8 @@ void collectItem(int parent, const char* leaf, const std::string& location, cons
         throw specialFileFailure(rules.format, name);
     if (isUnsafeName(name))
         throw ArchiveFailure::unsafePath(name);
+    if (rules.utf8Names && !text::isValidUTF8(name))
+        throw unstorableNameFailure(rules.format, name);
 
     const bool isDirectory = S_ISDIR(status.st_mode);
     std::string entryPath = isDirectory ? name + "/" : name;
@@ -178,6 +195,10 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
         progress.addCompletedUnits(count);
     }
     return static_cast<std::uint32_t>(crc);
+}
+
+std::string unstorableNameMessage(const std::string& entryPath) {
+    return "el nombre «" + entryPath + "» no es UTF-8 válido y no se puede guardar tal como está.";
 }
 
 std::string changedSourceMessage(const std::string& entryPath) {

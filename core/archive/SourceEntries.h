@@ -75,6 +75,9 @@ struct SourceWalkRules {
     bool keepSidecars = false;
     // When given, receives the entry path of every sidecar left out.
     std::vector<std::string>* leftOut = nullptr;
+    // Names must be well-formed UTF-8 (a 7z stores them as UTF-16): any other fails with the
+    // format's failure carrying unstorableNameMessage, never stored under another name.
+    bool utf8Names = false;
 };
 
 // Walks one chosen item (never following symbolic links) under `name` and every folder below
@@ -82,8 +85,8 @@ struct SourceWalkRules {
 // entry to `entries`, its name key (nameKey) to `duplicateKeys`, and max(size, 1) to `units`;
 // these are shared by the walks of one creation. Throws symbolicLink (a link anywhere), the
 // format's special-file failure (a device, pipe or socket), unsafePath (an empty name, one
-// with "\", ":" or NUL, or a ".." component), duplicate (a key already seen; the name walked
-// second), the platform's errors, or CancellationError.
+// with "\", ":" or NUL, or a ".." component), a name the rules do not store, duplicate (a key
+// already seen; the name walked second), the platform's errors, or CancellationError.
 void collectSourceEntries(const std::filesystem::path& location, const std::string& name,
                           Progress& progress, std::set<std::string>& duplicateKeys,
                           SourceEntryMap& entries, std::int64_t& units,
@@ -112,6 +115,8 @@ void verifyRARAgainstSources(const ReadBackEntries& archived, const SourceEntryM
 // The text of a failure whose archive holds other entries than the sources.
 inline constexpr const char* kContentMismatchMessage =
     "el contenido del RAR no coincide con los archivos seleccionados.";
+// The text of a failure whose source `entryPath` has a name the archive cannot store as it is.
+std::string unstorableNameMessage(const std::string& entryPath);
 // The text of a failure whose source `entryPath` no longer reads as it was archived.
 std::string changedSourceMessage(const std::string& entryPath);
 // The same text naming the format of `kind` (TAR and 7z failures name their own format).

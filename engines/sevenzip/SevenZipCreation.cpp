@@ -49,7 +49,8 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
         if (liesWithinSource(destination, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, paths::lastPathComponent(source), progress, duplicateKeys,
-                             entries, units, {ArchiveFormat::sevenZip});
+                             entries, units,
+                             {.format = ArchiveFormat::sevenZip, .utf8Names = true});
     }
     duplicateKeys.clear(); // only the walk needs them, and the encoders want the memory
 

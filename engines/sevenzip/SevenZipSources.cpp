@@ -71,7 +71,11 @@ SevenZipWriter::collectSources(const std::vector<std::filesystem::path>& sources
         if (sourcePath == archivePath)
             throw ArchiveFailure::sourceIsArchive();
         const bool isDirectory = files::attributesOfItem(source).type == files::FileType::directory;
-        std::string name = text::nfc(paths::lastPathComponent(source));
+        std::string name = paths::lastPathComponent(source);
+        // Normalised, a name that is not UTF-8 would turn into another one.
+        if (!text::isValidUTF8(name))
+            throw ArchiveFailure::sevenZipFailure(unstorableNameMessage(name));
+        name = text::nfc(name);
         if (nameIsTaken(target + name, listed.entries, plannedPaths)) {
             switch (policy) {
             case ArchiveConflictPolicy::ask:
@@ -106,7 +110,7 @@ SevenZipWriter::collectSources(const std::vector<std::filesystem::path>& sources
         if (liesWithinSource(listed.url, source))
             throw ArchiveFailure::sevenZipFailure(kSevenZipInsideSourceMessage);
         collectSourceEntries(source, target + name, progress, duplicateKeys, plan.sources,
-                             plan.units, {ArchiveFormat::sevenZip});
+                             plan.units, {.format = ArchiveFormat::sevenZip, .utf8Names = true});
     }
 
     std::vector<ArchiveItem> planned;

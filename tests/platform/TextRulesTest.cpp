@@ -239,5 +239,41 @@ TEST(TextUTF8, AWalkStepsOverCharactersAndIllFormedBytes) {
         EXPECT_FALSE(isBidiControl(plain)) << static_cast<unsigned>(plain);
 }
 
+// Strict both ways: an ill-formed text has no UTF-16 form (an overlong NUL or "/" would name
+// another file), and UTF-16 with a lone surrogate has no UTF-8 one.
+TEST(TextUTF16, ConversionsAreStrict) {
+    const std::pair<std::string, std::optional<std::u16string>> fromUTF8[] = {
+        {"", u""},
+        {"caf\xC3\xA9/e\xCC\x81", u"caf\u00E9/e\u0301"},
+        {"\xF0\x9F\x93\xA6", u"\U0001F4E6"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        {"\xC0\x80", std::nullopt}, // overlong NUL
+        {"a\xE0\x80\xAF"
+         "b",
+         std::nullopt}, // overlong "/"
+        {"\xC0\xAF", std::nullopt},
+        {"\xED\xA0\x80", std::nullopt},     // surrogate
+        {"\xF4\x90\x80\x80", std::nullopt}, // beyond U+10FFFF
+        {"\xFF", std::nullopt},
+        {"\xC3", std::nullopt}, // cut short
+    };
+    for (const auto& [bytes, expected] : fromUTF8) {
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        EXPECT_EQ(utf16(bytes), expected);
+        if (expected) {
+            EXPECT_EQ(utf8(*expected), bytes);
+        }
+    }
+    EXPECT_EQ(utf16Replacing("a\xC0\x80"
+                             "b"),
+              u"a\uFFFD\uFFFDb");
+    EXPECT_EQ(utf16Replacing("a\xE0\x80\xAF"
+                             "b")
+                  .find(u'/'),
+              std::u16string::npos);
+    EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), std::nullopt);
+    EXPECT_EQ(utf8(std::u16string(u"a") + char16_t(0xDC00) + u"b"), std::nullopt);
+}
+
 } // namespace
 } // namespace vexa::text

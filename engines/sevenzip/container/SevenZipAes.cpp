@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/container/Utf16.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
 #include <cstring>
@@ -152,7 +153,7 @@ AesProperties newAesProperties() {
 AesKey deriveAesKey(const std::string& password, const AesProperties& properties) {
     if (properties.cyclesPower > maxAesCyclesPower && properties.cyclesPower != aesRawKeyPower)
         throw ArchiveFailure::unsupported7z();
-    std::vector<std::uint8_t> utf16 = utf16LittleEndian(password);
+    std::vector<std::uint8_t> utf16 = littleEndianUnits(text::utf16Replacing(password));
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(cacheMutex);

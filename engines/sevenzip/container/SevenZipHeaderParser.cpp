@@ -4,6 +4,7 @@
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipNumber.h"
 #include "engines/sevenzip/container/Utf16.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
 #include <limits>
@@ -354,7 +355,7 @@ void readFilesInfo(Cursor& cursor, Header& header) {
                         break;
                     ++units;
                 }
-                auto name = utf8FromUtf16(start, units);
+                auto name = text::utf8(unitsFromLittleEndian(start, units));
                 if (!name)
                     throw ArchiveFailure::sevenZipFailure(
                         "un nombre del archivo no se puede leer.");

@@ -1,8 +1,11 @@
 #include "engines/sevenzip/container/SevenZipHeaderWriter.h"
 
+#include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipNumber.h"
 #include "engines/sevenzip/container/Utf16.h"
+#include "platform/TextRules.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -133,7 +136,11 @@ void writeStreams(ByteWriter& out, const std::vector<SevenZipFolderRecord>& fold
 }
 
 std::vector<std::uint8_t> utf16Name(const std::string& path) {
-    auto bytes = sevenzip::utf16LittleEndian(path);
+    // Never another name in its place: the caller said which entry this is.
+    const auto units = text::utf16(path);
+    if (!units)
+        throw ArchiveFailure::sevenZipFailure(unstorableNameMessage(path));
+    auto bytes = sevenzip::littleEndianUnits(*units);
     bytes.push_back(0);
     bytes.push_back(0);
     return bytes;

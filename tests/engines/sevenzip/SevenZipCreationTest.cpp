@@ -1,4 +1,5 @@
 #include "core/archive/ArchiveFailure.h"
+#include "core/archive/SourceEntries.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
 #include "engines/sevenzip/SevenZipWriter.h"
 #include "platform/PlatformError.h"
@@ -267,6 +268,55 @@ TEST_F(SevenZipCreationTest, RefusesBadSettingsBeforeWritingAnything) {
 
 // With a password py7zr opens the archive only with that password; hidden names also keep the
 // listing from anyone without it, while plain headers list with the data marked encrypted.
+// A name that is not UTF-8 has no UTF-16 form of its own: decoded loosely, "a" E0 80 AF "b"
+// would be stored as "a/b" and C0 80 as a NUL. Such a source is refused by its name, before
+// anything is written, as py7zr refuses it too; an add refuses it the same way.
+TEST_F(SevenZipCreationTest, NamesThatAreNotUTF8AreRefusedNotReplaced) {
+    const std::string inside = "a\xE0\x80\xAF"
+                               "b.txt";
+    const std::string loose = "\xC0\x80.txt";
+    writeFile(folder / inside, "x");
+    writeFile(temporary / loose, "y");
+    const auto destination = output / "x.7z";
+    expectFailure([&] { create(destination); },
+                  ArchiveFailure::sevenZipFailure(unstorableNameMessage("Fotos/" + inside)));
+    expectFailure(
+        [&] {
+            SevenZipWriter::create({temporary / loose}, destination, progress, 0, std::nullopt,
+                                   false, 5);
+        },
+        ArchiveFailure::sevenZipFailure(unstorableNameMessage(loose)));
+    EXPECT_TRUE(std::filesystem::is_empty(output));
+    EXPECT_NE(runCommand("/usr/bin/python3 -c 'import sys,py7zr\n"
+                         "with py7zr.SevenZipFile(sys.argv[1], \"w\") as z: "
+                         "z.writeall(sys.argv[2], \"Fotos\")' " +
+                         shellQuote(destination.string()) + " " + shellQuote(folder.string()))
+                  .exitStatus,
+              0);
+    std::filesystem::remove(destination);
+
+    std::filesystem::remove(folder / inside);
+    const auto archive = create(destination);
+    const auto before = readFile(archive);
+    writeFile(folder / "sub" / inside, "x");
+    // A loose file, and a folder holding such a name.
+    const std::pair<std::filesystem::path, std::string> additions[] = {
+        {temporary / loose, loose}, {folder, "Fotos/Fotos/sub/" + inside}};
+    for (const auto& [source, refused] : additions) {
+        expectFailure(
+            [&] {
+                SevenZipWriter::add(archive, std::nullopt, progress,
+                                    [&](const ArchiveSummary& listed, Progress& step) {
+                                        return SevenZipWriter::collectSources(
+                                            {source}, "Fotos/", ArchiveConflictPolicy::keepBoth,
+                                            listed, step);
+                                    });
+            },
+            ArchiveFailure::sevenZipFailure(unstorableNameMessage(refused)));
+    }
+    EXPECT_EQ(readFile(archive), before);
+}
+
 TEST_F(SevenZipCreationTest, PasswordsProtectTheDataAndOnRequestTheNames) {
     const struct {
         const char* label;
