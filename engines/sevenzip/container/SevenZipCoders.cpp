@@ -1,14 +1,16 @@
 #include "engines/sevenzip/container/SevenZipCoders.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/codec/Bzip2.h"
+#include "engines/codec/DecodingStream.h"
+#include "engines/codec/Inflate.h"
+#include "engines/codec/Lzma.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
 
 #include <algorithm>
-#include <bzlib.h>
 #include <cstdlib>
 #include <lzma.h>
-#include <zlib.h>
 
 namespace vexa::sevenzip {
 
@@ -19,29 +21,6 @@ constexpr std::size_t inputBufferSize = 64 * 1024;
 [[noreturn]] void damaged() {
     throw SevenZipDataError("data does not decode");
 }
-
-// Shared by the stages that transform a buffered input: the remaining output and the input
-// buffer refilled from below.
-class BufferedStage : public DecodeStage {
-  protected:
-    BufferedStage(std::unique_ptr<DecodeStage> below, std::uint64_t outSize)
-        : below_(std::move(below)), remaining_(outSize), buffer_(inputBufferSize) {}
-
-    // Refills the input when it is used up; false when the stage below has ended.
-    bool refill() {
-        if (position_ < filled_)
-            return true;
-        filled_ = below_->read(buffer_.data(), buffer_.size());
-        position_ = 0;
-        return filled_ > 0;
-    }
-
-    std::unique_ptr<DecodeStage> below_;
-    std::uint64_t remaining_;
-    std::vector<std::uint8_t> buffer_;
-    std::size_t position_ = 0;
-    std::size_t filled_ = 0;
-};
 
 class PackedStage : public DecodeStage {
   public:
@@ -83,11 +62,11 @@ class CopyStage : public DecodeStage {
     std::uint64_t remaining_;
 };
 
-class AesStage : public BufferedStage {
+class AesStage : public DecodeStage {
   public:
     AesStage(std::unique_ptr<DecodeStage> below, const AesKey& key, const AesProperties& properties,
              std::uint64_t outSize)
-        : BufferedStage(std::move(below), outSize),
+        : below_(std::move(below)), remaining_(outSize), buffer_(inputBufferSize),
           cipher_(AesCbc::Direction::decrypt, key, properties.iv) {}
 
     std::size_t read(std::uint8_t* out, std::size_t size) override {
@@ -124,6 +103,9 @@ class AesStage : public BufferedStage {
         plainFilled_ = filled;
     }
 
+    std::unique_ptr<DecodeStage> below_;
+    std::uint64_t remaining_;
+    std::vector<std::uint8_t> buffer_;
     AesCbc cipher_;
     std::size_t plainPosition_ = 0;
     std::size_t plainFilled_ = 0;
@@ -199,138 +181,32 @@ struct FilterChain {
     FilterChain& operator=(const FilterChain&) = delete;
 };
 
-class LzmaStage : public BufferedStage {
+// A codec stage of a folder: the codec's decoder over the stage below, cut at the declared size.
+class CodecStage : public DecodeStage {
   public:
-    LzmaStage(std::unique_ptr<DecodeStage> below, const std::vector<const Coder*>& coders,
-              std::uint64_t outSize)
-        : BufferedStage(std::move(below), outSize) {
-        FilterChain chain(coders, outSize);
-        stream_.allocator = lzmaAllocator();
-        const lzma_ret status = lzma_raw_decoder(&stream_, chain.filters);
-        if (status == LZMA_MEM_ERROR)
-            throw std::bad_alloc();
-        if (status != LZMA_OK)
-            throw ArchiveFailure::unsupported7z();
-    }
-    ~LzmaStage() override { lzma_end(&stream_); }
+    CodecStage(std::unique_ptr<DecodeStage> below, std::unique_ptr<codec::Decoder> decoder,
+               std::uint64_t outSize)
+        : decoded_(std::move(below), std::move(decoder)), remaining_(outSize) {}
 
     std::size_t read(std::uint8_t* out, std::size_t size) override {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, remaining_));
         if (want == 0)
             return 0;
-        stream_.next_out = out;
-        stream_.avail_out = want;
-        while (stream_.avail_out == want) {
-            const bool more = refill();
-            stream_.next_in = buffer_.data() + position_;
-            stream_.avail_in = filled_ - position_;
-            const lzma_ret status = lzma_code(&stream_, more ? LZMA_RUN : LZMA_FINISH);
-            position_ = filled_ - stream_.avail_in;
-            if (status == LZMA_STREAM_END) {
-                if (stream_.avail_out == want)
-                    damaged(); // ended before its size
-                break;
-            }
-            if (status != LZMA_OK)
-                damaged();
-            if (!more && stream_.avail_out == want)
-                damaged();
+        std::size_t count = 0;
+        try {
+            count = decoded_.read(out, want);
+        } catch (const codec::DataError&) {
+            damaged();
         }
-        const std::size_t produced = want - stream_.avail_out;
-        remaining_ -= produced;
-        return produced;
+        if (count == 0)
+            damaged(); // ended before its size
+        remaining_ -= count;
+        return count;
     }
 
   private:
-    lzma_stream stream_ = LZMA_STREAM_INIT;
-};
-
-class InflateStage : public BufferedStage {
-  public:
-    InflateStage(std::unique_ptr<DecodeStage> below, std::uint64_t outSize)
-        : BufferedStage(std::move(below), outSize) {
-        if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK)
-            throw std::bad_alloc();
-    }
-    ~InflateStage() override { inflateEnd(&stream_); }
-
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const auto want = static_cast<std::size_t>(
-            std::min<std::uint64_t>({size, remaining_, std::uint64_t{1} << 30}));
-        if (want == 0)
-            return 0;
-        stream_.next_out = out;
-        stream_.avail_out = static_cast<uInt>(want);
-        while (stream_.avail_out == want) {
-            if (!refill())
-                damaged();
-            stream_.next_in = buffer_.data() + position_;
-            stream_.avail_in = static_cast<uInt>(filled_ - position_);
-            const int status = inflate(&stream_, Z_NO_FLUSH);
-            position_ = filled_ - stream_.avail_in;
-            if (status == Z_STREAM_END) {
-                if (stream_.avail_out == want)
-                    damaged();
-                break;
-            }
-            if (status != Z_OK && status != Z_BUF_ERROR)
-                damaged();
-        }
-        const std::size_t produced = want - stream_.avail_out;
-        remaining_ -= produced;
-        return produced;
-    }
-
-  private:
-    z_stream stream_{};
-};
-
-class Bzip2Stage : public BufferedStage {
-  public:
-    Bzip2Stage(std::unique_ptr<DecodeStage> below, std::uint64_t outSize)
-        : BufferedStage(std::move(below), outSize) {
-        if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK)
-            throw std::bad_alloc();
-    }
-    ~Bzip2Stage() override { BZ2_bzDecompressEnd(&stream_); }
-
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const auto want = static_cast<std::size_t>(
-            std::min<std::uint64_t>({size, remaining_, std::uint64_t{1} << 30}));
-        if (want == 0)
-            return 0;
-        stream_.next_out = reinterpret_cast<char*>(out);
-        stream_.avail_out = static_cast<unsigned>(want);
-        while (stream_.avail_out == want) {
-            if (ended_) {
-                // Several bzip2 streams may follow each other, as multi-threaded writers do.
-                BZ2_bzDecompressEnd(&stream_);
-                stream_ = bz_stream{};
-                if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK)
-                    throw std::bad_alloc();
-                stream_.next_out = reinterpret_cast<char*>(out);
-                stream_.avail_out = static_cast<unsigned>(want);
-                ended_ = false;
-            }
-            if (!refill())
-                damaged();
-            stream_.next_in = reinterpret_cast<char*>(buffer_.data() + position_);
-            stream_.avail_in = static_cast<unsigned>(filled_ - position_);
-            const int status = BZ2_bzDecompress(&stream_);
-            position_ = filled_ - stream_.avail_in;
-            if (status == BZ_STREAM_END)
-                ended_ = true;
-            else if (status != BZ_OK)
-                damaged();
-        }
-        const std::size_t produced = want - stream_.avail_out;
-        remaining_ -= produced;
-        return produced;
-    }
-
-  private:
-    bz_stream stream_{};
-    bool ended_ = false;
+    codec::DecodingStream decoded_;
+    std::uint64_t remaining_;
 };
 
 } // namespace
@@ -348,17 +224,27 @@ std::unique_ptr<DecodeStage> makeAesStage(std::unique_ptr<DecodeStage> below, co
 std::unique_ptr<DecodeStage> makeLzmaStage(std::unique_ptr<DecodeStage> below,
                                            const std::vector<const Coder*>& coders,
                                            std::uint64_t outSize) {
-    return std::make_unique<LzmaStage>(std::move(below), coders, outSize);
+    FilterChain chain(coders, outSize);
+    std::unique_ptr<codec::Decoder> decoder;
+    try {
+        decoder = std::make_unique<codec::LzmaDecoder>(
+            codec::LzmaDecoder::raw(chain.filters, lzmaAllocator()));
+    } catch (const codec::UnsupportedSettings&) {
+        throw ArchiveFailure::unsupported7z();
+    }
+    return std::make_unique<CodecStage>(std::move(below), std::move(decoder), outSize);
 }
 
 std::unique_ptr<DecodeStage> makeInflateStage(std::unique_ptr<DecodeStage> below,
                                               std::uint64_t outSize) {
-    return std::make_unique<InflateStage>(std::move(below), outSize);
+    return std::make_unique<CodecStage>(std::move(below), std::make_unique<codec::InflateDecoder>(),
+                                        outSize);
 }
 
 std::unique_ptr<DecodeStage> makeBzip2Stage(std::unique_ptr<DecodeStage> below,
                                             std::uint64_t outSize) {
-    return std::make_unique<Bzip2Stage>(std::move(below), outSize);
+    return std::make_unique<CodecStage>(std::move(below), std::make_unique<codec::Bzip2Decoder>(),
+                                        outSize);
 }
 
 std::unique_ptr<DecodeStage> makeCopyStage(std::unique_ptr<DecodeStage> below,

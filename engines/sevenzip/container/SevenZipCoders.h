@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engines/codec/PullStream.h"
 #include "engines/sevenzip/container/SevenZipAes.h"
 #include "engines/sevenzip/container/SevenZipHeader.h"
 #include "engines/sevenzip/container/SevenZipInput.h"
@@ -14,12 +15,7 @@
 // ends early or does not decode.
 namespace vexa::sevenzip {
 
-class DecodeStage {
-  public:
-    virtual ~DecodeStage() = default;
-    // Up to `size` bytes; 0 only once the declared size is complete.
-    virtual std::size_t read(std::uint8_t* out, std::size_t size) = 0;
-};
+using DecodeStage = codec::PullStream;
 
 std::unique_ptr<DecodeStage> makePackedStage(const SevenZipInput& input, std::uint64_t offset,
                                              std::uint64_t size);

@@ -1,0 +1,65 @@
+#include "engines/codec/Lzma.h"
+
+#include "engines/codec/PullStream.h"
+
+#include <new>
+
+namespace vexa::codec {
+
+namespace {
+
+void checkStart(lzma_ret status) {
+    if (status == LZMA_MEM_ERROR)
+        throw std::bad_alloc();
+    if (status != LZMA_OK)
+        throw UnsupportedSettings("liblzma refuses the filter chain");
+}
+
+} // namespace
+
+LzmaDecoder LzmaDecoder::raw(const lzma_filter* filters, const lzma_allocator* allocator) {
+    LzmaDecoder decoder;
+    decoder.stream_.allocator = allocator;
+    checkStart(lzma_raw_decoder(&decoder.stream_, filters));
+    return decoder;
+}
+
+LzmaDecoder LzmaDecoder::xz(std::uint64_t memoryLimit) {
+    LzmaDecoder decoder;
+    decoder.container_ = true;
+    checkStart(lzma_stream_decoder(&decoder.stream_, memoryLimit, LZMA_CONCATENATED));
+    return decoder;
+}
+
+LzmaDecoder::LzmaDecoder(LzmaDecoder&& other) noexcept
+    : stream_(other.stream_), container_(other.container_) {
+    other.stream_ = LZMA_STREAM_INIT;
+}
+
+LzmaDecoder::~LzmaDecoder() {
+    lzma_end(&stream_);
+}
+
+bool LzmaDecoder::decode(CodecBuffers& io, bool inputEnded) {
+    stream_.next_in = io.in;
+    stream_.avail_in = io.inSize;
+    stream_.next_out = io.out;
+    stream_.avail_out = io.outSize;
+    const lzma_ret status = lzma_code(&stream_, inputEnded ? LZMA_FINISH : LZMA_RUN);
+    io.in = stream_.next_in;
+    io.inSize = stream_.avail_in;
+    io.out = stream_.next_out;
+    io.outSize = stream_.avail_out;
+    switch (status) {
+    case LZMA_OK:
+        return false;
+    case LZMA_STREAM_END:
+        return true;
+    case LZMA_MEM_ERROR:
+        throw std::bad_alloc();
+    default:
+        throw DataError(container_ ? "xz data does not decode" : "lzma data does not decode");
+    }
+}
+
+} // namespace vexa::codec
