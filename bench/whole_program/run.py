@@ -576,7 +576,8 @@ def run_once(runner: Runner, ctx: Ctx, work: Path, env: dict[str, str]) -> Sampl
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     seconds = time.perf_counter() - started
     text = done.stdout.decode(errors="replace")
-    if done.returncode != 0 or (runner.expect and runner.expect not in text):
+    said = text + done.stderr.decode(errors="replace")
+    if done.returncode != 0 or (runner.expect and runner.expect not in said):
         sys.exit(f"{runner.name} falló (código {done.returncode}):\n{' '.join(argv)}\n"
                  f"{text[-2000:]}\n{done.stderr.decode(errors='replace')[-2000:]}")
     peak = 0
