@@ -63,7 +63,9 @@ const Command commands[] = {
     {"reciente", "n", "abre un archivo reciente", ""},
     {"actividad", "", "muestra el registro de actividad", ""},
     {"predeterminado", "", "hace de Vexa la aplicación predeterminada",
-     "Registra Vexa en el escritorio para abrir ZIP, RAR, 7z, TAR, gzip, bzip2, xz y zstd."},
+     "Registra Vexa en el escritorio para abrir ZIP, RAR, 7z, TAR, gzip, bzip2, xz y zstd.\n"
+     "Si su entrada de escritorio no está donde el escritorio mira, se copia a\n"
+     "$XDG_DATA_HOME/applications; si aun así falla, la segunda línea dice por qué."},
     {"ayuda", "[orden]", "muestra esta ayuda, o la de una orden", ""},
     {"salir", "", "termina", "Si hay una operación en curso, pregunta antes de cancelarla."},
 };

@@ -99,19 +99,21 @@ void WorkspaceModel::registerAsDefaultApp(std::function<void()> finished) {
         if (finished)
             finished();
     };
-    if (!desktop_.desktopFileInstalled()) {
+    if (auto obstacle = desktop_.makeDesktopFileVisible()) {
         // Without its desktop file the desktop cannot open anything with the program: every
         // request would be written and then ignored.
         for (const auto& type : handledContentTypes())
             failed->push_back(failureName(type));
-        registerNext(handledContentTypes().size(), failed, std::move(restoring));
+        registerNext(handledContentTypes().size(), failed, std::move(obstacle),
+                     std::move(restoring));
         return;
     }
-    registerNext(0, failed, std::move(restoring));
+    registerNext(0, failed, std::nullopt, std::move(restoring));
 }
 
 void WorkspaceModel::registerNext(std::size_t index,
                                   std::shared_ptr<std::vector<std::string>> failed,
+                                  std::optional<std::string> obstacle,
                                   std::function<void()> finished) {
     const auto& types = handledContentTypes();
     if (index < types.size()) {
@@ -127,12 +129,14 @@ void WorkspaceModel::registerNext(std::size_t index,
                                       return;
                                   if (error || !*succeeded)
                                       failed->push_back(failureName(type));
-                                  registerNext(index + 1, failed, std::move(finished));
+                                  registerNext(index + 1, failed, std::nullopt,
+                                               std::move(finished));
                               });
         return;
     }
 
-    isDefaultApplication([this, failed, finished = std::move(finished)](bool isDefault) {
+    isDefaultApplication([this, failed, obstacle = std::move(obstacle),
+                          finished = std::move(finished)](bool isDefault) {
         if (failed->empty() && isDefault) {
             setStatusMessage("Vexa abrirá los archivos ZIP, RAR, 7z y TAR");
         } else {
@@ -143,10 +147,23 @@ void WorkspaceModel::registerNext(std::size_t index,
                 for (std::size_t i = 0; i < failed->size(); ++i)
                     names += (i ? " y " : "") + (*failed)[i];
             }
+            // The second line says why, where the first only says what.
+            std::string why;
+            if (obstacle)
+                why = *obstacle;
+            else if (failed->empty())
+                why = "xdg-mime aceptó el cambio, pero el escritorio sigue abriendo alguno de "
+                      "esos tipos con otra aplicación.";
+            else if (!desktop_.toolFound())
+                why = "No se encontró xdg-mime (del paquete xdg-utils), que registra las "
+                      "asociaciones.";
+            else
+                why = "xdg-mime no aceptó el cambio para esos tipos.";
             setErrorMessage(
                 "No se cambió la app predeterminada para " + names +
                 ". Puedes hacerlo en el gestor de archivos: Propiedades › Abrir con › Establecer "
-                "como predeterminada.");
+                "como predeterminada.\n" +
+                why);
         }
         if (finished)
             finished();

@@ -1,6 +1,8 @@
 #include "core/workspace/DesktopIntegration.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/PlatformError.h"
+#include "platform/Resources.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
@@ -291,6 +293,54 @@ bool DesktopIntegration::desktopFileInstalled() const {
         if (std::filesystem::is_regular_file(directory / "applications" / desktopId, error))
             return true;
     }
+    return false;
+}
+
+std::optional<std::filesystem::path> DesktopIntegration::installedEntry() const {
+    std::optional<std::filesystem::path> entry = installedDesktopFile;
+    if (!entry) {
+        const auto resources = resources::resourcesDirectory();
+        if (!resources)
+            return std::nullopt;
+        entry = resources->parent_path() / "applications" / desktopId;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(*entry, error))
+        return std::nullopt;
+    return entry;
+}
+
+std::optional<std::string> DesktopIntegration::makeDesktopFileVisible() const {
+    if (desktopFileInstalled())
+        return std::nullopt;
+    const auto entry = installedEntry();
+    if (!entry)
+        return "No se encontró la entrada de escritorio " + desktopId +
+               " en las carpetas de datos ($XDG_DATA_HOME, $XDG_DATA_DIRS) ni en la instalación "
+               "(share/applications): instala Vexa con «cmake --install».";
+    const auto data = dataDirectories();
+    if (data.empty() || !(variable("XDG_DATA_HOME") || variable("HOME")))
+        return "No hay carpeta de datos del usuario ($XDG_DATA_HOME o $HOME) donde dejar " +
+               desktopId + ".";
+    const auto folder = data.front() / "applications";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error)
+        std::filesystem::copy_file(*entry, folder / desktopId,
+                                   std::filesystem::copy_options::overwrite_existing, error);
+    if (error)
+        return "No se pudo copiar " + desktopId + " a " + folder.string() + ". " +
+               PlatformError::fromErrno(error.value(), (folder / desktopId).string(), true).what();
+    return std::nullopt;
+}
+
+bool DesktopIntegration::toolFound() const {
+    if (xdgMime.has_parent_path())
+        return isExecutable(xdgMime);
+    const std::string path = variable("PATH").value_or("/usr/bin:/bin");
+    for (const auto& folder : splitList(path, ':'))
+        if (!folder.empty() && isExecutable(std::filesystem::path(folder) / xdgMime))
+            return true;
     return false;
 }
 

@@ -56,6 +56,18 @@ struct DesktopIntegration {
     // True when the desktop file lies in the "applications" folder of a data folder, where the
     // desktop looks for it; without it no association can take effect.
     bool desktopFileInstalled() const;
+    // The desktop file an installation wrote to <prefix>/share/applications: this one when
+    // set, else the one beside the resources folder (share/vexa); none when it is not there
+    // (a build tree).
+    std::optional<std::filesystem::path> installedDesktopFile;
+    std::optional<std::filesystem::path> installedEntry() const;
+    // An installation under a prefix whose share folder is not a data folder is invisible to
+    // the desktop: a copy of its desktop file goes to the user's own $XDG_DATA_HOME/
+    // applications, which the desktop always reads. Nothing when the desktop file is visible
+    // afterwards; else why not, as a sentence.
+    std::optional<std::string> makeDesktopFileVisible() const;
+    // Whether the xdg-mime tool is there to be run.
+    bool toolFound() const;
     // The user's association files ($XDG_CONFIG_HOME/mimeapps.list and its older place under
     // $XDG_DATA_HOME/applications) with their contents, none for a missing one, so that a
     // registration that did not take effect can put them back as they were.

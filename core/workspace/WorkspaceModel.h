@@ -342,8 +342,9 @@ class WorkspaceModel {
     void finishAdd(const AddRequest& request);
     void loadRecents();
     void loadRarExecutable();
+    // `obstacle`: why the desktop file could not be made visible, when it could not.
     void registerNext(std::size_t index, std::shared_ptr<std::vector<std::string>> failed,
-                      std::function<void()> finished);
+                      std::optional<std::string> obstacle, std::function<void()> finished);
     void stopTicker();
 
     MainLoop& loop_;

@@ -183,7 +183,8 @@ TEST_F(DefaultApplicationTest, FailedTypesAreNamedAndTheOthersStillSent) {
     registerAndWait();
     EXPECT_FALSE(harness.model().isDefaultApp());
     EXPECT_EQ(harness.model().errorMessage(),
-              "No se cambió la app predeterminada para 7Z y XZ" + advice);
+              "No se cambió la app predeterminada para 7Z y XZ" + advice +
+                  "\nxdg-mime no aceptó el cambio para esos tipos.");
     EXPECT_EQ(harness.model().statusMessage(), std::nullopt);
     const std::string calls = testing::readFile(harness.temporary / "calls");
     EXPECT_NE(calls.find("default vexa.desktop application/vnd.rar"), std::string::npos);
@@ -200,10 +201,38 @@ TEST_F(DefaultApplicationTest, WithoutItsDesktopFileNothingIsWritten) {
     registerAndWait();
     EXPECT_FALSE(harness.model().isDefaultApp());
     EXPECT_EQ(harness.model().errorMessage(),
-              "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y XZ" + advice);
+              "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y XZ" + advice +
+                  "\nNo se encontró la entrada de escritorio vexa.desktop en las carpetas de datos "
+                  "($XDG_DATA_HOME, $XDG_DATA_DIRS) ni en la instalación (share/applications): "
+                  "instala Vexa con «cmake --install».");
     EXPECT_FALSE(fs::exists(harness.temporary / "xdg/config/mimeapps.list"));
     EXPECT_EQ(testing::readFile(harness.temporary / "calls").find("default vexa.desktop"),
               std::string::npos);
+}
+
+TEST_F(DefaultApplicationTest, AnEntryInstalledOutOfTheDesktopsSightIsCopiedForTheUser) {
+    // As `cmake --install --prefix /opt/x` leaves it: beside the resources, in no data folder.
+    const fs::path installed = harness.temporary / "opt/x/share/applications/vexa.desktop";
+    fs::create_directories(installed.parent_path());
+    fs::rename(harness.temporary / "xdg/data/applications/vexa.desktop", installed);
+    harness.desktop.installedDesktopFile = installed;
+    harness.restart();
+    registerAndWait();
+    EXPECT_TRUE(harness.model().isDefaultApp()) << harness.model().errorMessage().value_or("");
+    EXPECT_EQ(testing::readFile(harness.temporary / "xdg/data/applications/vexa.desktop"),
+              testing::readFile(installed));
+
+    // A user data folder that cannot take it: the reason follows the message.
+    fs::remove(harness.temporary / "xdg/data/applications/vexa.desktop");
+    fs::remove_all(harness.temporary / "xdg/data/applications");
+    testing::writeFile(harness.temporary / "xdg/data/applications", "not a folder");
+    registerAndWait();
+    EXPECT_FALSE(harness.model().isDefaultApp());
+    const auto message = harness.model().errorMessage().value_or("");
+    EXPECT_EQ(message.rfind("No se cambió la app predeterminada para ", 0), 0u) << message;
+    EXPECT_NE(message.find(advice + "\n"), std::string::npos) << message;
+    EXPECT_NE(message.find("xdg/data/applications"), std::string::npos) << message;
+    fs::remove(harness.temporary / "xdg/data/applications");
 }
 
 TEST_F(DefaultApplicationTest, AnotherOpenerAfterSuccessNamesAllKinds) {
@@ -211,7 +240,9 @@ TEST_F(DefaultApplicationTest, AnotherOpenerAfterSuccessNamesAllKinds) {
     registerAndWait();
     EXPECT_FALSE(harness.model().isDefaultApp());
     EXPECT_EQ(harness.model().errorMessage(),
-              "No se cambió la app predeterminada para ZIP, RAR, 7z y TAR" + advice);
+              "No se cambió la app predeterminada para ZIP, RAR, 7z y TAR" + advice +
+                  "\nxdg-mime aceptó el cambio, pero el escritorio sigue abriendo alguno de esos "
+                  "tipos con otra aplicación.");
 }
 
 TEST_F(DefaultApplicationTest, RunningTwiceSendsEveryRequestAgain) {
@@ -237,7 +268,9 @@ TEST_F(DefaultApplicationTest, AMissingToolFailsEveryType) {
     EXPECT_EQ(harness.model().errorMessage(),
               "No se cambió la app predeterminada para ZIP y RAR y 7Z y TAR y GZ y TAR.GZ y BZ2 y "
               "TAR.BZ2 y XZ y TAR.XZ y ZST" +
-                  advice);
+                  advice +
+                  "\nNo se encontró xdg-mime (del paquete xdg-utils), que registra las "
+                  "asociaciones.");
 }
 
 // The lists are read as xdg-mime reads them: each layout answers what the tool answers.
