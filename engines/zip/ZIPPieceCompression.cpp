@@ -62,12 +62,13 @@ PieceCompressor::PieceCompressor(int bufferSize, const Progress& progress,
 
 void PieceCompressor::deflate(Piece& piece, const std::uint8_t* data, std::size_t length,
                               int flush) {
-    ZIPArchiveEngine::check(
+    const int status =
         deflater_->deflateFlushing(data, length, flush, scratch_.get(), scratchSize,
                                    [&piece](const std::uint8_t* produced, std::size_t size) {
                                        piece.bytes.append(produced, size);
                                        return 0;
-                                   }));
+                                   });
+    ZIPArchiveEngine::check(status == codec::Deflater::refused ? -104 : status);
 }
 
 void PieceCompressor::readWindow(const Piece& piece, int fd) {

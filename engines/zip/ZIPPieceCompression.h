@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engines/zip/container/DeflateStream.h"
+#include "engines/codec/Deflate.h"
 #include "platform/FileOperations.h"
 #include "platform/Progress.h"
 
@@ -77,7 +77,7 @@ class PieceCompressor {
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::unique_ptr<std::uint8_t[]> scratch_;
     std::unique_ptr<std::uint8_t[]> window_;
-    std::optional<Deflater> deflater_;
+    std::optional<codec::Deflater> deflater_;
 };
 
 // The failure of a source that changed while it was read.

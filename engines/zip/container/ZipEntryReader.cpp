@@ -1,5 +1,6 @@
 #include "engines/zip/container/ZipEntryReader.h"
 
+#include "engines/codec/PullStream.h"
 #include "engines/zip/container/ByteOrder.h"
 #include "engines/zip/container/ZipStatus.h"
 
@@ -219,9 +220,9 @@ int ZipEntryReader::open(const CentralEntry& entry, bool raw, const char* passwo
     positional_ = input_.lastDisk() == 0 && (raw || (!encrypted && !deflated_));
     storedLength_ = static_cast<uint64_t>(info.compressed_size);
     if (deflated_) {
-        inflater_ = std::make_unique<Inflater>();
-        if (!inflater_->start())
-            return zipstatus::internal;
+        inflater_ = std::make_unique<codec::InflateDecoder>();
+        inflateInput_ = nullptr;
+        inflateAvailable_ = 0;
     }
     open_ = true;
     return zipstatus::ok;
@@ -264,23 +265,25 @@ int64_t ZipEntryReader::readStored(uint8_t* out, size_t length) {
 int32_t ZipEntryReader::readInflated(uint8_t* out, size_t length) {
     size_t total = 0;
     while (total < length && !finished_) {
-        if (inflater_->availableInput() == 0 && dataLeft_ > 0) {
-            const uint8_t* piece = nullptr;
-            size_t n = 0;
-            int status = takeDataInPlace(&piece, &n);
+        if (inflateAvailable_ == 0 && dataLeft_ > 0) {
+            int status = takeDataInPlace(&inflateInput_, &inflateAvailable_);
             if (status != zipstatus::ok)
                 return status;
-            inflater_->setInput(piece, n);
         }
-        size_t produced = 0;
+        codec::CodecBuffers io{inflateInput_, inflateAvailable_, out + total, length - total};
         bool ended = false;
-        int status = inflater_->inflate(out + total, length - total, &produced, &ended);
-        if (status != zipstatus::ok)
-            return status;
+        try {
+            ended = inflater_->decode(io, dataLeft_ == 0);
+        } catch (const codec::DataError&) {
+            return zipstatus::format;
+        }
+        const size_t produced = length - total - io.outSize;
+        inflateInput_ = io.in;
+        inflateAvailable_ = io.inSize;
         total += produced;
         if (ended) {
             finished_ = true;
-        } else if (produced == 0 && (inflater_->availableInput() != 0 || dataLeft_ == 0)) {
+        } else if (produced == 0 && (inflateAvailable_ != 0 || dataLeft_ == 0)) {
             // No progress: either a broken stream, or the stored data ended before the deflate
             // stream did. What came before is handed out first; the next call reports it.
             return total > 0 ? static_cast<int32_t>(total) : zipstatus::format;

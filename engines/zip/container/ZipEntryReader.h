@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engines/zip/container/DeflateStream.h"
+#include "engines/codec/Inflate.h"
 #include "engines/zip/container/PkwareCrypt.h"
 #include "engines/zip/container/SplitFileStream.h"
 #include "engines/zip/container/WinZipAes.h"
@@ -59,7 +59,9 @@ class ZipEntryReader {
     size_t pendingEnd_ = 0;
     std::unique_ptr<PkwareDecryptor> pkware_;
     std::unique_ptr<WinZipAes> aes_;
-    std::unique_ptr<Inflater> inflater_;
+    std::unique_ptr<codec::InflateDecoder> inflater_;
+    const uint8_t* inflateInput_ = nullptr; // data taken in place, not yet inflated
+    size_t inflateAvailable_ = 0;
 };
 
 } // namespace vexa

@@ -123,7 +123,7 @@ int ZipEntryWriter::open(const ZipFileInfo& info, int16_t level, bool raw, const
             else if (effective <= 2)
                 flag |= effective == 1 ? 0x0006 : 0x0004;
             if (!precompressed) {
-                deflater_ = std::make_unique<Deflater>();
+                deflater_ = std::make_unique<codec::Deflater>();
                 if (!deflater_->start(effective))
                     return zipstatus::internal;
             }
@@ -261,13 +261,18 @@ int32_t ZipEntryWriter::write(const void* buffer, int32_t length) {
         crc_ = static_cast<uint32_t>(::crc32_z(crc_, data, static_cast<size_t>(length)));
         consumed_ += static_cast<uint64_t>(length);
         if (deflater_)
-            status = deflater_->deflate(
-                data, static_cast<size_t>(length), false, scratch_.data(), scratch_.size(),
-                [this](const uint8_t* piece, size_t size) { return emit(piece, size); });
+            status = deflate(data, static_cast<size_t>(length), false);
         else
             status = emit(data, static_cast<size_t>(length));
     }
     return status == zipstatus::ok ? length : status;
+}
+
+int ZipEntryWriter::deflate(const uint8_t* data, size_t length, bool finish) {
+    const int status =
+        deflater_->deflate(data, length, finish, scratch_.data(), scratch_.size(),
+                           [this](const uint8_t* piece, size_t size) { return emit(piece, size); });
+    return status == codec::Deflater::refused ? zipstatus::internal : status;
 }
 
 int ZipEntryWriter::skipRaw(uint64_t length) {
@@ -284,9 +289,7 @@ int ZipEntryWriter::close() {
         return zipstatus::param;
     int status = zipstatus::ok;
     if (deflater_)
-        status = deflater_->deflate(
-            nullptr, 0, true, scratch_.data(), scratch_.size(),
-            [this](const uint8_t* piece, size_t size) { return emit(piece, size); });
+        status = deflate(nullptr, 0, true);
     if (status == zipstatus::ok && aes_) {
         uint8_t code[WinZipAes::authCodeSize];
         if (!aes_->authCode(code))

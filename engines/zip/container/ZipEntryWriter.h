@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engines/zip/container/DeflateStream.h"
+#include "engines/codec/Deflate.h"
 #include "engines/zip/container/SplitFileStream.h"
 #include "engines/zip/container/WinZipAes.h"
 #include "engines/zip/container/ZipFileInfo.h"
@@ -55,6 +55,7 @@ class ZipEntryWriter {
 
   private:
     int emit(const uint8_t* data, size_t length); // encrypts when needed, counts, writes
+    int deflate(const uint8_t* data, size_t length, bool finish); // through emit
     int finish(uint32_t crc, uint64_t compressedSize, uint64_t uncompressedSize);
 
     SplitOutputStream& output_;
@@ -68,7 +69,7 @@ class ZipEntryWriter {
     uint32_t crc_ = 0;
     uint64_t written_ = 0;  // stored bytes after the local header
     uint64_t consumed_ = 0; // bytes given by the caller
-    std::unique_ptr<Deflater> deflater_;
+    std::unique_ptr<codec::Deflater> deflater_;
     std::unique_ptr<WinZipAes> aes_;
     std::vector<uint8_t> scratch_;
 };
