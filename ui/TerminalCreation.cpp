@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace vexa {
 
@@ -17,12 +19,44 @@ const char* shown(bool value) {
     return value ? "sí" : "no";
 }
 
+constexpr ArchiveFormat formats[] = {ArchiveFormat::zip, ArchiveFormat::rar,
+                                     ArchiveFormat::sevenZip, ArchiveFormat::tar};
+
 std::optional<ArchiveFormat> parseFormat(const std::string& word) {
-    for (auto format :
-         {ArchiveFormat::zip, ArchiveFormat::rar, ArchiveFormat::sevenZip, ArchiveFormat::tar})
+    for (auto format : formats)
         if (text::asciiLowercased(rawValue(format)) == text::asciiLowercased(word))
             return format;
     return std::nullopt;
+}
+
+// "a, b y c" (or with `last` another word before the last item).
+std::string listed(const std::vector<std::string>& items, const std::string& last) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == items.size() ? last : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
+// A setting that some formats drop, named as the refusals name it.
+struct Ability {
+    bool CreationAbilities::*honoured;
+    const char* name;
+};
+constexpr Ability passwordAbility{&CreationAbilities::password, "contraseña"};
+constexpr Ability hiddenNamesAbility{&CreationAbilities::hiddenNames, "ocultar los nombres"};
+constexpr Ability volumesAbility{&CreationAbilities::volumes, "dividir en partes"};
+
+// "El TAR no admite contraseña (solo ZIP, RAR y 7z)."
+std::string refusal(ArchiveFormat format, const Ability& ability) {
+    std::vector<std::string> able;
+    for (auto other : formats)
+        if (WorkspaceModel::creationAbilities(other).*ability.honoured)
+            able.push_back(rawValue(other));
+    return "El " + rawValue(format) + " no admite " + ability.name + " (solo " +
+           listed(able, " y ") + ").";
 }
 
 std::optional<TarCompression> parseTarCompression(const std::string& word) {
@@ -83,13 +117,32 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
         usage("Valor no válido para " + option + ": " + value);
         return;
     }
+    const ArchiveFormat current = model_.creationFormat();
+    const CreationAbilities can = WorkspaceModel::creationAbilities(current);
+    // What the format would drop is refused before anything is asked.
+    const auto refused = [&](const Ability& ability, bool asked) {
+        if (!asked || can.*ability.honoured)
+            return false;
+        usage(refusal(current, ability));
+        return true;
+    };
+    if ((option == "contrasena" && refused(passwordAbility, *on)) ||
+        (option == "ocultar-nombres" && refused(hiddenNamesAbility, *on)) ||
+        (option == "dividir" && refused(volumesAbility, *number != 0)))
+        return;
+    if (option == "nivel" && can.level &&
+        (*number < can.lowestLevel || *number > can.highestLevel)) {
+        usage("Nivel no válido para el " + rawValue(current) + ": de " +
+              std::to_string(can.lowestLevel) + " a " + std::to_string(can.highestLevel) + ".");
+        return;
+    }
     if (option == "formato") {
         const auto format = parseFormat(value);
         if (!format) {
             usage("Formatos: zip, rar, 7z, tar");
             return;
         }
-        model_.setCreationFormat(*format);
+        changeCreationFormat(*format);
     } else if (option == "nombre") {
         // The page shows the extension beside the name; typed again, it would be doubled.
         std::string name = value;
@@ -153,6 +206,31 @@ void TerminalSession::adjustSetting(const std::string& option, const std::string
     printCreationSettings();
 }
 
+void TerminalSession::changeCreationFormat(ArchiveFormat format) {
+    const CreationAbilities can = WorkspaceModel::creationAbilities(format);
+    std::vector<std::string> dropped;
+    // Hidden names mean something only with a password.
+    if (model_.protectWithPassword() && model_.hideNames() && !can.hiddenNames) {
+        model_.setHideNames(false);
+        dropped.push_back(hiddenNamesAbility.name);
+    }
+    if (model_.protectWithPassword() && !can.password) {
+        model_.setProtectWithPassword(false);
+        model_.setCreationPassword({});
+        model_.setPasswordConfirmation({});
+        dropped.insert(dropped.begin(), passwordAbility.name);
+    }
+    if (model_.splitMegabytes() != 0 && !can.volumes) {
+        model_.setSplitMegabytes(0);
+        dropped.push_back(volumesAbility.name);
+    }
+    model_.setCreationFormat(format);
+    if (!dropped.empty())
+        messages_ << "El " << rawValue(format) << " no admite " << listed(dropped, " ni ")
+                  << (dropped.size() == 1 ? ": se ha quitado ese ajuste.\n"
+                                          : ": se han quitado esos ajustes.\n");
+}
+
 void TerminalSession::printCreationSettings() {
     const ArchiveFormat format = model_.creationFormat();
     // In single-file mode the suffix stands for the whole name.
@@ -177,12 +255,13 @@ void TerminalSession::printCreationSettings() {
              << "  archivo-único: " << shown(model_.tarSingleFile()) << "\n";
         break;
     }
-    if (format != ArchiveFormat::tar) {
+    const CreationAbilities can = WorkspaceModel::creationAbilities(format);
+    if (can.password)
         out_ << "  contraseña: " << shown(model_.protectWithPassword()) << "\n";
-        if (format != ArchiveFormat::zip)
-            out_ << "  ocultar-nombres: " << shown(model_.hideNames()) << "\n";
+    if (can.hiddenNames)
+        out_ << "  ocultar-nombres: " << shown(model_.hideNames()) << "\n";
+    if (can.volumes)
         out_ << "  dividir: " << model_.splitMegabytes() << " MB\n";
-    }
     const auto& sources = model_.sources();
     out_ << "Fuentes:" << (sources.empty() ? " ninguna" : "") << "\n";
     for (std::size_t i = 0; i < sources.size(); ++i)

@@ -118,6 +118,8 @@ class TerminalSession {
     // False, after naming it, when one of the typed locations does not exist.
     bool existingLocations(const std::vector<Path>& locations);
     void adjustSetting(const std::string& option, const std::string& value);
+    // Sets the format, turning off (and saying so) what it would drop.
+    void changeCreationFormat(ArchiveFormat format);
     void dragOut(const std::vector<ArchiveItem>& items, const Path& folder);
     void writePromise(std::shared_ptr<const std::vector<ArchiveItem>> items, std::size_t index,
                       Path archive, Path folder, std::shared_ptr<Progress> progress);

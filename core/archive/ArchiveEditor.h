@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveConflictPolicy.h"
 #include "core/archive/ArchiveItem.h"
+#include "core/archive/CreationAbilities.h"
 #include "core/archive/CreationRequest.h"
 #include "platform/Progress.h"
 
@@ -30,6 +31,8 @@ class ArchiveEditor {
     virtual bool savesAsSingle() const = 0;
     // Whether repair can succeed; a format without repair keeps the defaults of both.
     virtual bool repairs() const { return false; }
+    // The creation settings create() honours; it drops the others.
+    virtual CreationAbilities creationAbilities() const = 0;
 
     // Writes `request.sources` as a new archive with the request's settings (its own password,
     // not the editor's) and returns the location written.

@@ -2,6 +2,7 @@
 #include "core/archive/RarLocator.h"
 #include "core/workspace/ArchiveCreation.h"
 #include "core/workspace/WorkspaceModel.h"
+#include "engines/EngineFactory.h"
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
@@ -64,6 +65,10 @@ std::string lowercasedName(ArchiveFormat format) {
 constexpr std::int64_t largestSplitMegabytes = std::numeric_limits<std::int64_t>::max() >> 20;
 
 } // namespace
+
+CreationAbilities WorkspaceModel::creationAbilities(ArchiveFormat format) {
+    return makeArchiveEditor(format, std::nullopt)->creationAbilities();
+}
 
 void WorkspaceModel::addSources(const std::vector<Path>& locations) {
     if (isBusy_)

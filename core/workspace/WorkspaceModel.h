@@ -4,6 +4,7 @@
 #include "core/archive/ArchiveFormat.h"
 #include "core/archive/ArchiveItem.h"
 #include "core/archive/ArchiveSummary.h"
+#include "core/archive/CreationAbilities.h"
 #include "core/archive/OperationRecord.h"
 #include "core/archive/TarCompression.h"
 #include "core/archive/WorkspacePage.h"
@@ -94,6 +95,8 @@ class WorkspaceModel {
     void setArchiveName(std::string value);
     ArchiveFormat creationFormat() const;
     void setCreationFormat(ArchiveFormat value);
+    // The settings that the creator of `format` honours.
+    static CreationAbilities creationAbilities(ArchiveFormat format);
     bool protectWithPassword() const;
     void setProtectWithPassword(bool value);
     bool hideNames() const;

@@ -17,6 +17,10 @@ RARArchiveEditor::~RARArchiveEditor() {
     secrets::wipe(password_);
 }
 
+CreationAbilities RARArchiveEditor::creationAbilities() const {
+    return {true, true, true, true, RARCreator::lowestLevel, RARCreator::highestLevel};
+}
+
 std::filesystem::path RARArchiveEditor::create(const CreationRequest& request,
                                                Progress& progress) const {
     RARCreator creator;

@@ -18,6 +18,7 @@ class RARArchiveEditor : public ArchiveEditor {
 
     bool savesAsSingle() const override { return true; }
     bool repairs() const override { return true; }
+    CreationAbilities creationAbilities() const override;
 
     std::filesystem::path create(const CreationRequest& request, Progress& progress) const override;
     std::filesystem::path rename(const std::filesystem::path& archive, const ArchiveItem& item,

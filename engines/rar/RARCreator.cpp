@@ -73,7 +73,7 @@ std::filesystem::path RARCreator::create(const std::vector<std::filesystem::path
         throw ArchiveFailure::emptySelection();
     if (splitSize != 0 && splitSize < minimumSplitSize)
         throw ArchiveFailure::unsupported();
-    if (level && (*level < 0 || *level > 5))
+    if (level && (*level < lowestLevel || *level > highestLevel))
         throw ArchiveFailure::unsupported();
 
     std::optional<std::filesystem::path> sfxModule;

@@ -21,8 +21,10 @@ struct RARCreator {
     std::optional<std::string> password;
     // Encrypt the entry names too.
     bool encryptNames = false;
-    // 0 to 5; when absent the compress flag of create() chooses 3 or 0.
+    // lowestLevel to highestLevel; when absent the compress flag of create() chooses 3 or 0.
     std::optional<int> level;
+    static constexpr int lowestLevel = 0;
+    static constexpr int highestLevel = 5;
     // Needs a destination ending in ".sfx" and no split.
     bool selfExtracting = false;
     bool recoveryRecord = false;

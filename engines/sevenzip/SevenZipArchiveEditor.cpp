@@ -15,6 +15,10 @@ SevenZipArchiveEditor::~SevenZipArchiveEditor() {
     secrets::wipe(password_);
 }
 
+CreationAbilities SevenZipArchiveEditor::creationAbilities() const {
+    return {true, true, true, true, SevenZipWriter::lowestLevel, SevenZipWriter::highestLevel};
+}
+
 std::filesystem::path SevenZipArchiveEditor::create(const CreationRequest& request,
                                                     Progress& progress) const {
     return SevenZipWriter::create(request.sources, request.destination, progress, request.splitSize,

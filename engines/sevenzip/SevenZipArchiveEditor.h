@@ -16,6 +16,7 @@ class SevenZipArchiveEditor : public ArchiveEditor {
     ~SevenZipArchiveEditor() override;
 
     bool savesAsSingle() const override { return true; }
+    CreationAbilities creationAbilities() const override;
 
     std::filesystem::path create(const CreationRequest& request, Progress& progress) const override;
     std::filesystem::path rename(const std::filesystem::path& archive, const ArchiveItem& item,

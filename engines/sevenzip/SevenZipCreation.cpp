@@ -39,7 +39,8 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
                                              bool encryptHeaders, int level) {
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
-    if ((volumeSize != 0 && volumeSize < minimumVolumeSize) || level < 0 || level > 9)
+    if ((volumeSize != 0 && volumeSize < minimumVolumeSize) || level < lowestLevel ||
+        level > highestLevel)
         throw ArchiveFailure::unsupported7z();
 
     std::set<std::string> duplicateKeys;

@@ -23,6 +23,10 @@ namespace vexa {
 // (with the password) and compared with what was meant before it is put in place; on any
 // failure or cancellation nothing is left behind and an existing target is untouched.
 struct SevenZipWriter {
+    // The levels create() takes.
+    static constexpr int lowestLevel = 0;
+    static constexpr int highestLevel = 9;
+
     // Files and folders planned into an archive by an add.
     struct AddPlan {
         // Paths whose listed entries (matched by name key), with everything below them, are

@@ -5,6 +5,12 @@
 
 namespace vexa {
 
+CreationAbilities TarArchiveEditor::creationAbilities() const {
+    return {.level = true,
+            .lowestLevel = TarArchiveEngine::lowestLevel,
+            .highestLevel = TarArchiveEngine::highestLevel};
+}
+
 std::filesystem::path TarArchiveEditor::create(const CreationRequest& request,
                                                Progress& progress) const {
     return TarArchiveEngine().create(request.sources, request.destination, progress,

@@ -10,6 +10,8 @@ namespace vexa {
 class TarArchiveEditor : public ArchiveEditor {
   public:
     bool savesAsSingle() const override { return false; }
+    // Neither password nor parts; a level for the outer compression.
+    CreationAbilities creationAbilities() const override;
 
     std::filesystem::path create(const CreationRequest& request, Progress& progress) const override;
     std::filesystem::path rename(const std::filesystem::path& archive, const ArchiveItem& item,

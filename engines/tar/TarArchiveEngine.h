@@ -34,6 +34,10 @@ using TarAddPlanStep = std::function<TarAddPlan(const ArchiveSummary& listing, P
 // with ArchiveFailure::unsupportedTar, damaged or truncated data with ArchiveFailure::tarFailure.
 class TarArchiveEngine : public ArchiveEngine {
   public:
+    // The levels create() takes.
+    static constexpr int lowestLevel = 1;
+    static constexpr int highestLevel = 9;
+
     TarArchiveEngine() = default;
 
     ArchiveSummary list(const std::filesystem::path& archive, Progress& progress) override;
@@ -56,10 +60,11 @@ class TarArchiveEngine : public ArchiveEngine {
 
     // Writes the sources (files and folders, each under its own name) as a TAR archive, or with
     // `singleFile` the one source file compressed by itself, and returns `destination`. Refuses
-    // no sources (emptySelection); a level outside 1 to 9, or a single file asked of other than
-    // one file or without compression (unsupportedTar with an empty text); a destination inside
-    // a source folder, and a result that does not read back as the sources (tarFailure); and
-    // whatever collectSourceEntries refuses. The destination is replaced only after the check.
+    // no sources (emptySelection); a level outside lowestLevel to highestLevel, or a single file
+    // asked of other than one file or without compression (unsupportedTar with an empty text); a
+    // destination inside a source folder, and a result that does not read back as the sources
+    // (tarFailure); and whatever collectSourceEntries refuses. The destination is replaced only
+    // after the check.
     std::filesystem::path create(const std::vector<std::filesystem::path>& sources,
                                  const std::filesystem::path& destination, Progress& progress,
                                  TarCompression compression, int level, bool singleFile);

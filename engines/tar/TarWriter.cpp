@@ -54,7 +54,7 @@ path TarArchiveEngine::create(const std::vector<path>& sources, const path& dest
                               bool singleFile) {
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
-    if (level < 1 || level > 9)
+    if (level < lowestLevel || level > highestLevel)
         throw ArchiveFailure::unsupportedTar("");
     if (singleFile && (sources.size() != 1 || compression == TarCompression::none))
         throw ArchiveFailure::unsupportedTar("");

@@ -17,6 +17,10 @@ class ZIPArchiveEditor : public ArchiveEditor {
     ~ZIPArchiveEditor() override;
 
     bool savesAsSingle() const override { return true; }
+    // A password and parts; compressed or stored, at the engine's own level.
+    CreationAbilities creationAbilities() const override {
+        return {.password = true, .volumes = true};
+    }
 
     std::filesystem::path create(const CreationRequest& request, Progress& progress) const override;
     std::filesystem::path rename(const std::filesystem::path& archive, const ArchiveItem& item,

@@ -12,7 +12,6 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace vexa {
@@ -183,6 +182,35 @@ TEST_F(EngineFactoryTest, EachFormatHasItsEditorAndSaysWhatItCannotDo) {
                       row.saveAsSingleRefusal);
         }
         EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+// The levels an editor announces for creation are exactly those its creation takes: the bounds
+// are written, a level just beyond them is refused before anything is.
+TEST_F(EngineFactoryTest, CreationTakesExactlyTheAnnouncedLevels) {
+    writeFile(temporary / "a.txt", "hola");
+    const std::pair<ArchiveFormat, const char*> rows[] = {{ArchiveFormat::rar, ".rar"},
+                                                          {ArchiveFormat::sevenZip, ".7z"},
+                                                          {ArchiveFormat::tar, ".tar.gz"}};
+    for (const auto& [format, extension] : rows) {
+        SCOPED_TRACE(rawValue(format));
+        const auto editor = makeArchiveEditor(format, std::nullopt);
+        const CreationAbilities can = editor->creationAbilities();
+        ASSERT_TRUE(can.level);
+        for (const int level :
+             {can.lowestLevel - 1, can.lowestLevel, can.highestLevel, can.highestLevel + 1}) {
+            CreationRequest request;
+            request.format = format;
+            request.sources = {temporary / "a.txt"};
+            request.destination = temporary / ("nivel" + std::to_string(level) + extension);
+            request.level = level;
+            request.tarLevel = level;
+            const bool taken = level >= can.lowestLevel && level <= can.highestLevel;
+            EXPECT_EQ(failureOf([&] { editor->create(request, *Progress::make()); }).has_value(),
+                      !taken)
+                << level;
+            EXPECT_EQ(std::filesystem::exists(request.destination), taken) << level;
+        }
     }
 }
 

@@ -255,6 +255,52 @@ TEST(Program, CdTakesPathsAsSftpDoes) {
     EXPECT_EQ(runApart(folder, "x.zip -c 'cd datos/c.txt'", "").exitStatus, 2);
 }
 
+// A setting the chosen format would drop is refused before anything is asked, and changing to
+// such a format turns off what it cannot honour, saying so in one line.
+TEST(Program, CreationRefusesWhatTheFormatCannotHonour) {
+    TemporaryDirectory folder;
+    writeFile(folder / "a.txt", "hola\n");
+    const std::string start = "-c 'anadir-fuente a.txt; ajustar formato ";
+    const ScriptCase cases[] = {
+        {"tar; ajustar contrasena si; crear'", "secreto\nsecreto\n\n", 2,
+         "El TAR no admite contraseña (solo ZIP, RAR y 7z).", "Contraseña"},
+        {"tar; ajustar ocultar-nombres si; crear'", "\n", 2,
+         "El TAR no admite ocultar los nombres (solo RAR y 7z).", "creado"},
+        {"zip; ajustar ocultar-nombres si; crear'", "\n", 2,
+         "El ZIP no admite ocultar los nombres (solo RAR y 7z).", "creado"},
+        {"tar; ajustar dividir 5; crear'", "\n", 2,
+         "El TAR no admite dividir en partes (solo ZIP, RAR y 7z).", "creado"},
+        {"rar; ajustar nivel 6; fuentes'", "", 2, "Nivel no válido para el RAR: de 0 a 5.",
+         "nivel: 6"},
+        {"7z; ajustar nivel 10; fuentes'", "", 2, "Nivel no válido para el 7z: de 0 a 9.",
+         "nivel: 10"},
+        {"tar; ajustar nivel 0; fuentes'", "", 2, "Nivel no válido para el TAR: de 1 a 9.",
+         "nivel: 0"},
+        // The bounds, and what is turned off, pass.
+        {"rar; ajustar nivel 0; ajustar formato 7z; ajustar nivel 9; ajustar formato tar; ajustar "
+         "nivel 9; ajustar contrasena no; ajustar dividir 0; ajustar ocultar-nombres no'",
+         "", 0, "nivel: 9", "no admite"},
+        // Changing the format: a password set for 7z, with hidden names and parts.
+        {"7z; ajustar contrasena si; ajustar ocultar-nombres si; ajustar dividir 2; ajustar "
+         "formato tar; crear'",
+         "secreto\nsecreto\n\n", 0,
+         "El TAR no admite contraseña, ocultar los nombres ni dividir en partes: se han quitado "
+         "esos ajustes.\n",
+         "Guardar partes"},
+        {"7z; ajustar contrasena si; ajustar formato zip; fuentes'", "secreto\nsecreto\n", 0,
+         "El ZIP no admite ocultar los nombres: se ha quitado ese ajuste.\n", "esos ajustes"},
+    };
+    for (const auto& c : cases) {
+        const std::string arguments = start + c.arguments;
+        const auto result = runProgram(folder, arguments, c.input);
+        EXPECT_EQ(result.exitStatus, c.status) << arguments << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << arguments << result.output;
+        EXPECT_EQ(result.output.find(c.notShown), std::string::npos) << arguments << result.output;
+    }
+    // The one creation that ran wrote a TAR without a password, as it said it would.
+    EXPECT_EQ(runChecked("tar -xOzf Archivo.tar.gz a.txt", folder.path()), "hola\n");
+}
+
 TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {
     TemporaryDirectory folder;
     writeFile(folder / "a.txt", "hola\n");
