@@ -83,7 +83,8 @@ constexpr const char* keysAndStatuses =
     "solo elige lo que no destruye ni sustituye nada.\n"
     "Estado de salida: 0 todo hecho; 1 una operación falló; 2 error de uso (orden\n"
     "desconocida, fila o archivo que no existe); 3 operación o pregunta cancelada;\n"
-    "128 + N terminado por la señal N (SIGTERM 143, SIGHUP 129).\n";
+    "128 + N terminado por la señal N (SIGTERM 143, SIGHUP 129; Ctrl-C en un guion\n"
+    "130), sin cambiar nada.\n";
 
 std::string entry(const Command& command) {
     std::string head = std::string("  ") + command.word;

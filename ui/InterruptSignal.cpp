@@ -35,9 +35,12 @@ void install(int signal, void (*handler)(int), int flags) {
 
 } // namespace
 
-void installInterruptHandler() {
+void installInterruptHandler(bool scripted) {
     // A prompt waiting for a line keeps waiting instead of failing its read.
-    install(SIGINT, onInterrupt, SA_RESTART);
+    if (scripted)
+        install(SIGINT, onTermination, 0);
+    else
+        install(SIGINT, onInterrupt, SA_RESTART);
     install(SIGTERM, onTermination, 0);
     install(SIGHUP, onTermination, 0);
     install(SIGWINCH, onResize, SA_RESTART);

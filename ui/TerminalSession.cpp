@@ -75,6 +75,9 @@ void TerminalSession::observe(WorkspaceField field) {
         if (!model_.records().empty() && !model_.records().front().succeeded &&
             model_.records().front().detail == WorkspaceModel::cancellationMessage())
             settle(Outcome::cancelled);
+        if (!model_.records().empty() && model_.records().front().succeeded &&
+            terminationSignal() != 0)
+            succeededUnderSignal_ = true;
         break;
     case WorkspaceField::statusMessage:
         if (model_.statusMessage()) {

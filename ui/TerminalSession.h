@@ -34,6 +34,10 @@ class TerminalSession {
     // session is to end. lastOutcome() then tells what the command came to.
     bool execute(const std::string& command);
     Outcome lastOutcome() const { return outcome_; }
+    // True when an operation that was running as a termination signal came still succeeded
+    // (its result was in place before the cancellation could stop it): the run then ends with
+    // that success, never with the signal's status, which promises that nothing changed.
+    bool succeededUnderSignal() const { return succeededUnderSignal_; }
     // Runs commands until one does not end well or one is "salir"; gives the exit status.
     int runScript(const std::vector<std::string>& commands);
     // Starts one command without waiting for the operation it begins. False for "salir".
@@ -135,6 +139,7 @@ class TerminalSession {
     bool errorShown_ = false;
     Outcome outcome_ = Outcome::done;
     bool quitting_ = false;
+    bool succeededUnderSignal_ = false;
     Path shownArchive_; // the archive whose opening was last reported
     bool outputOnTerminal_ = false;
     bool previewHandedOver_ = false;

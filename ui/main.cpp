@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     }
 
     const bool terminalInput = isatty(STDIN_FILENO) == 1;
-    installInterruptHandler();
+    const bool scripted = commands || !terminalInput;
+    installInterruptHandler(scripted);
     // What killed runs left in the temporary folder (previews, links for rar) goes now, beside
     // the first commands, since a crowded temporary folder takes a while to read. A folder this
     // run makes meanwhile is either held already, and left alone, or made again (as when another
@@ -144,7 +145,6 @@ int main(int argc, char** argv) {
         session.execute("abrir " + shellQuoted(*archive));
         status = static_cast<int>(session.lastOutcome());
     }
-    const bool scripted = commands || !terminalInput;
     if (status == 0 || !scripted) {
         if (commands) {
             status = session.runScript(script);
@@ -155,9 +155,13 @@ int main(int argc, char** argv) {
             status = terminalInput ? 0 : ran;
         }
     }
+    // A signal ends the run with its own status only when it stopped something: a signal that
+    // came once the run was over, or whose operation was already in place, changes nothing, so
+    // a script that retries on that status never does the work twice.
+    const int signal = terminationSignal();
     session.requestQuit();
     session.finish(scripted);
-    if (const int signal = terminationSignal())
+    if (signal != 0 && !session.succeededUnderSignal())
         status = signalExitStatus(signal);
     return checkedOutput(status);
 }

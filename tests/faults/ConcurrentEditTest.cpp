@@ -1,60 +1,20 @@
 // Two programs adding to one archive at once: the second waits for the first, saying so, and
 // then refuses the changed archive; an add that reports success is always in the archive.
+#include "tests/faults/ProgramRuns.h"
 #include "tests/support/TestSupport.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vexa::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramRun {
-    pid_t pid = -1;
-    fs::path transcript;
-};
-
 // Every rename in the folder waits, so that both programs reach their last comparison before
 // either has replaced the archive, as two slow disks would have it.
 ProgramRun startAdd(const fs::path& folder, const std::string& archive, const std::string& file) {
-    ProgramRun run;
-    run.transcript = folder / ("salida-" + file);
-    const std::vector<std::string> arguments{VEXA_PROGRAM, archive, "--comandos",
-                                             "anadir " + (folder / file).string()};
-    const std::vector<std::string> variables{
-        "PATH=/usr/bin:/bin",
-        "XDG_CONFIG_HOME=" + (folder / "config").string(),
-        "XDG_DATA_HOME=" + (folder / "data").string(),
-        "TMPDIR=" + (folder / "tmp").string(),
-        std::string("LD_PRELOAD=") + VEXA_FAULT_PRELOAD,
-        "VEXA_FALLOS=rename:0:0:" + (folder / "archivo").string() + ":300"};
-    std::vector<char*> argv, envp;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& variable : variables)
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, run.transcript.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, (folder / "archivo").c_str());
-    EXPECT_EQ(posix_spawn(&run.pid, VEXA_PROGRAM, &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-}
-
-int waitFor(const ProgramRun& run) {
-    int status = 0;
-    ::waitpid(run.pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return startProgram(folder, {archive, "--comandos", "anadir " + (folder / file).string()},
+                        "rename:0:0:" + (folder / "archivo").string() + ":300", file);
 }
 
 TEST(ConcurrentEdits, TwoProgramsAddingAtOnceNeverLoseAReportedAdd) {
@@ -83,7 +43,7 @@ TEST(ConcurrentEdits, TwoProgramsAddingAtOnceNeverLoseAReportedAdd) {
             writeFile(folder / second, sampleBytes(50'000, round + 100, false));
             const ProgramRun runs[] = {startAdd(folder.path(), format.name, first),
                                        startAdd(folder.path(), format.name, second)};
-            const int statuses[] = {waitFor(runs[0]), waitFor(runs[1])};
+            const int statuses[] = {waitForExit(runs[0]), waitForExit(runs[1])};
             const std::string listing =
                 runChecked("bsdtar -tf " + shellQuote(format.name), folder / "archivo");
             int successes = 0;
