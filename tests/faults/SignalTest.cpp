@@ -55,8 +55,8 @@ bool waitForWorkFolder(const fs::path& place) {
 }
 
 TEST(Signals, ASignalBeforeTheResultIsInPlaceEndsWithItsStatusAndChangesNothing) {
-    ASSERT_TRUE(commandExists("zip")) << "missing tool: zip";
-    ASSERT_TRUE(commandExists("bsdtar")) << "missing tool: bsdtar";
+    ASSERT_TRUE(toolInstalled("zip"));
+    ASSERT_TRUE(toolInstalled("bsdtar"));
     for (const Operation& operation : operations)
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
             const std::string label =
@@ -81,8 +81,8 @@ TEST(Signals, ASignalBeforeTheResultIsInPlaceEndsWithItsStatusAndChangesNothing)
 }
 
 TEST(Signals, ASignalAfterTheResultIsInPlaceLeavesTheOperationItsSuccess) {
-    ASSERT_TRUE(commandExists("zip")) << "missing tool: zip";
-    ASSERT_TRUE(commandExists("bsdtar")) << "missing tool: bsdtar";
+    ASSERT_TRUE(toolInstalled("zip"));
+    ASSERT_TRUE(toolInstalled("bsdtar"));
     for (const Operation& operation : operations) {
         TemporaryDirectory folder;
         prepare(folder, operation);
