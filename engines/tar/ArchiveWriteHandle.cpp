@@ -3,6 +3,7 @@
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <clocale>
@@ -11,6 +12,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace vexa::tar {
 
@@ -56,8 +59,9 @@ int addFilter(archive* handle, TarCompression compression) {
 
 ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Content content,
                                        TarCompression compression, std::optional<int> level,
-                                       GrowingFile* growing)
-    : location_(output), file_(files::createFile(output, 0644)), growing_(growing) {
+                                       GrowingFile* growing, XattrRecords xattrRecords)
+    : location_(output), xattrRecords_(xattrRecords), file_(files::createFile(output, 0644)),
+      growing_(growing) {
     if (compression == TarCompression::zstd)
         zstd_ = std::make_unique<ZstdStreamWriter>(file_.get(), location_,
                                                    level.value_or(ZSTD_CLEVEL_DEFAULT),
@@ -72,6 +76,9 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     int status = content == Content::tar         ? archive_write_set_format_pax_restricted(handle_)
                  : content == Content::copiedTar ? archive_write_set_format_pax(handle_)
                                                  : archive_write_set_format_raw(handle_);
+    if (status == ARCHIVE_OK && content == Content::copiedTar)
+        status = archive_write_set_format_option(
+            handle_, "pax", "xattrheader", xattrRecords == XattrRecords::both ? "ALL" : "SCHILY");
     if (status == ARCHIVE_OK)
         status = addFilter(handle_, compression);
     bool filtered = compression != TarCompression::none && compression != TarCompression::zstd;
@@ -139,6 +146,29 @@ void ArchiveWriteHandle::begin(const TarWriteEntry& entry) {
 
 void ArchiveWriteHandle::beginCopy(archive_entry* original, const std::string& path) {
     UTF8CharacterSet characterSet;
+    // The reader gives an attribute once for each record that carried it: written as they come,
+    // each would be recorded again in every form.
+    std::vector<std::pair<std::string, std::string>> attributes;
+    bool doubled = false;
+    archive_entry_xattr_reset(original);
+    const char* name = nullptr;
+    const void* value = nullptr;
+    std::size_t size = 0;
+    while (archive_entry_xattr_next(original, &name, &value, &size) == ARCHIVE_OK) {
+        std::pair<std::string, std::string> attribute(
+            name == nullptr ? "" : name, std::string(static_cast<const char*>(value), size));
+        if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
+            doubled = true;
+        else
+            attributes.push_back(std::move(attribute));
+    }
+    if (doubled && xattrRecords_ == XattrRecords::schily)
+        throw BothXattrRecordsMet{};
+    if (doubled) {
+        archive_entry_xattr_clear(original);
+        for (const auto& [key, bytes] : attributes)
+            archive_entry_xattr_add_entry(original, key.c_str(), bytes.data(), bytes.size());
+    }
     archive_entry_copy_pathname(original, path.c_str());
     if (archive_write_header(handle_, original) != ARCHIVE_OK)
         fail();

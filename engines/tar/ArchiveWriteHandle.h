@@ -39,12 +39,20 @@ class ArchiveWriteHandle {
         raw,       // the bytes of one file
     };
 
+    // How a copied entry's extended attributes are recorded: GNU tar writes SCHILY.xattr
+    // records only, bsdtar both those and LIBARCHIVE.xattr ones.
+    enum class XattrRecords { schily, both };
+    // Thrown by beginCopy when the entry read carries both records while the handle writes
+    // SCHILY ones only: the copy is to be made again with both.
+    struct BothXattrRecordsMet {};
+
     // Creates `output`, which must not exist. `level` (1 to 9) is passed to the compressor;
     // without one each compressor uses its own default. `growing`, when given, hears of every
     // byte that reaches the file, of the end and of an unfinished file's abandonment.
     ArchiveWriteHandle(const std::filesystem::path& output, Content content,
                        TarCompression compression, std::optional<int> level,
-                       GrowingFile* growing = nullptr);
+                       GrowingFile* growing = nullptr,
+                       XattrRecords xattrRecords = XattrRecords::schily);
     ~ArchiveWriteHandle();
     ArchiveWriteHandle(const ArchiveWriteHandle&) = delete;
     ArchiveWriteHandle& operator=(const ArchiveWriteHandle&) = delete;
@@ -64,6 +72,7 @@ class ArchiveWriteHandle {
     void reportLength();
 
     std::filesystem::path location_;
+    XattrRecords xattrRecords_;
     files::FileDescriptor file_;
     std::unique_ptr<ZstdStreamWriter> zstd_;
     archive* handle_ = nullptr;

@@ -141,6 +141,36 @@ void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries&
                             &checksums);
 }
 
+// One writing of the new archive at `output`: the kept entries, then the added ones, read back
+// as they are written; answers what the read-back found.
+ReadBackEntries writeCopy(const path& archive, const path& output, TarCompression compression,
+                          tar::ArchiveWriteHandle::XattrRecords records, Progress& progress,
+                          const PathChange& change, const SourceEntryMap& added,
+                          std::size_t plannedCount, SourceChecksums& checksums,
+                          ReadBackEntries& kept) {
+    tar::GrowingFile growing;
+    tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar, compression,
+                                   std::nullopt, &growing, records);
+    // The new archive is read back as it is written.
+    tar::ReadBackWhileWriting check(output, progress, changeMismatchMessage, growing);
+    std::vector<char> buffer(bufferSize);
+    tar::TarEntryReader reader(archive, progress, false);
+    while (std::optional<tar::TarEntryHeader> header = reader.next()) {
+        progress.throwIfCancelled();
+        std::optional<std::string> newPath = change(header->path);
+        if (newPath)
+            copyEntry(reader, *header, *newPath, writer, buffer, progress, kept);
+        else
+            reader.skip();
+    }
+    if (kept.size() + added.size() != plannedCount)
+        throw ArchiveFailure::archiveChanged();
+    tar::writeSourceEntries(writer, added, progress, &checksums);
+    writer.finish();
+    checksums.writerEnded();
+    return check.result();
+}
+
 // Writes the kept entries (renamed as `change` says) and then the added ones into a new file
 // beside the archive, checks it and puts it in the archive's place.
 path rewrite(const path& archive, Progress& progress, const EditStart& start,
@@ -174,28 +204,21 @@ path rewrite(const path& archive, Progress& progress, const EditStart& start,
     // writing is hashed again.
     SourceChecksums checksums(added, progress, SourceChecksums::defaultSettled,
                               SourceChecksums::Early::offered);
-    {
-        tar::GrowingFile growing;
-        tar::ArchiveWriteHandle writer(output, tar::ArchiveWriteHandle::Content::copiedTar,
-                                       compression, std::nullopt, &growing);
-        // The new archive is read back as it is written.
-        tar::ReadBackWhileWriting check(output, progress, changeMismatchMessage, growing);
-        std::vector<char> buffer(bufferSize);
-        tar::TarEntryReader reader(archive, progress, false);
-        while (std::optional<tar::TarEntryHeader> header = reader.next()) {
-            progress.throwIfCancelled();
-            std::optional<std::string> newPath = change(header->path);
-            if (newPath)
-                copyEntry(reader, *header, *newPath, writer, buffer, progress, kept);
-            else
-                reader.skip();
+    // Entries are copied with their extended attributes in GNU tar's records; an archive whose
+    // entries carry bsdtar's two kinds of record is copied again, keeping both.
+    for (auto records = tar::ArchiveWriteHandle::XattrRecords::schily;;) {
+        try {
+            kept.clear();
+            archived = writeCopy(archive, output, compression, records, progress, change, added,
+                                 planned.size(), checksums, kept);
+            break;
+        } catch (const tar::ArchiveWriteHandle::BothXattrRecordsMet&) {
+            if (records == tar::ArchiveWriteHandle::XattrRecords::both)
+                throw;
+            records = tar::ArchiveWriteHandle::XattrRecords::both;
+            files::removeItemIgnoringErrors(output);
+            progress.setCompletedUnitCount(0);
         }
-        if (kept.size() + added.size() != planned.size())
-            throw ArchiveFailure::archiveChanged();
-        tar::writeSourceEntries(writer, added, progress, &checksums);
-        writer.finish();
-        checksums.writerEnded();
-        archived = check.result();
     }
 
     compareWithExpected(archived, kept, added, checksums, progress);

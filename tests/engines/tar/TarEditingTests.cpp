@@ -169,6 +169,58 @@ TEST_F(TarEditing, KeptEntriesKeepOwnersModesTimesAndExtendedAttributes) {
     }
 }
 
+// An untouched entry keeps the extended-attribute records its tool wrote, once each: GNU tar
+// writes SCHILY.xattr only, bsdtar LIBARCHIVE.xattr beside it. The tool's own extraction of the
+// edited archive still gives the file its attribute.
+TEST_F(TarEditing, UntouchedEntriesKeepTheirExtendedAttributeRecordsOnce) {
+    fs::create_directory(folder / "s");
+    writeFile(folder / "s/marcado.txt", "a");
+    writeFile(folder / "s/otro.txt", "b");
+    runChecked("/usr/bin/python3 -c \"import os; os.setxattr('s/marcado.txt', 'user.color', "
+               "b'rojo')\"",
+               folder.path());
+    // Every extended-header record of the entry, as they stand in its header.
+    const std::string records = "import sys, tarfile\n"
+                                "data = open(sys.argv[1], 'rb').read()\n"
+                                "for m in tarfile.open(sys.argv[1]):\n"
+                                "    if m.name == 's/marcado.txt':\n"
+                                "        print(sorted(k for k in m.pax_headers if 'xattr' in k))\n"
+                                "print(data.count(b'xattr.user.color='))\n";
+    writeFile(folder / "records.py", records);
+    const std::string show = "python3 " + shellQuote((folder / "records.py").string()) + " ";
+    writeFile(folder / "nuevo.txt", "nuevo");
+    struct Maker {
+        const char* name;
+        const char* command;
+        const char* expected;
+    };
+    const Maker makers[] = {
+        {"gnu", "tar --format=posix --xattrs -cf x.tar s", "['SCHILY.xattr.user.color']\n1\n"},
+        {"bsdtar", "bsdtar --format=pax -cf x.tar s",
+         "['LIBARCHIVE.xattr.user.color', 'SCHILY.xattr.user.color']\n2\n"},
+    };
+    for (const Maker& maker : makers) {
+        SCOPED_TRACE(maker.name);
+        runChecked(std::string("rm -f x.tar && ") + maker.command, folder.path());
+        archive = folder / "x.tar";
+        ASSERT_EQ(runChecked(show + "x.tar", folder.path()), maker.expected);
+        Progress progress;
+        TarArchiveEngine().rename(archive, progress, {"s/otro.txt", 1, 1, false, false},
+                                  "cambiado.txt");
+        EXPECT_EQ(runChecked(show + "x.tar", folder.path()), maker.expected);
+        addFrom({folder / "nuevo.txt"}, "s/", ArchiveConflictPolicy::ask);
+        TarArchiveEngine().deleteEntries(archive, {"s/cambiado.txt"}, progress);
+        EXPECT_EQ(runChecked(show + "x.tar", folder.path()), maker.expected);
+        fs::create_directory(folder / "fuera");
+        runChecked("tar --xattrs --xattrs-include='*' -xf x.tar -C fuera", folder.path());
+        EXPECT_EQ(runChecked("/usr/bin/python3 -c \"import os; "
+                             "print(os.getxattr('fuera/s/marcado.txt', 'user.color'))\"",
+                             folder.path()),
+                  "b'rojo'\n");
+        fs::remove_all(folder / "fuera");
+    }
+}
+
 TEST_F(TarEditing, EditsKeepTheArchivesCompression) {
     pack("fotos.tar.zst", "--zstd -cf");
     Progress progress;
