@@ -174,6 +174,19 @@ void ArchiveWriteHandle::beginCopy(archive_entry* original, const std::string& p
         fail();
 }
 
+void ArchiveWriteHandle::beginCopiedLink(archive_entry* original, const std::string& path,
+                                         const std::optional<std::string>& target,
+                                         std::int64_t size) {
+    {
+        UTF8CharacterSet characterSet;
+        archive_entry_copy_hardlink(original, target ? target->c_str() : nullptr);
+        if (!target)
+            archive_entry_set_filetype(original, AE_IFREG);
+        archive_entry_set_size(original, target ? 0 : size);
+    }
+    beginCopy(original, path);
+}
+
 void ArchiveWriteHandle::write(const char* data, std::size_t size) {
     UTF8CharacterSet characterSet;
     while (size > 0) {

@@ -62,6 +62,10 @@ class ArchiveWriteHandle {
     // Starts a copy of an entry read from another archive under `path`, with everything else
     // it carries (owner and group by id and name, mode, times, extended attributes).
     void beginCopy(archive_entry* original, const std::string& path);
+    // A copied hard link: a hard link to `target` (an entry written before), or without one a
+    // file of `size` bytes whose data follows.
+    void beginCopiedLink(archive_entry* original, const std::string& path,
+                         const std::optional<std::string>& target, std::int64_t size);
     void write(const char* data, std::size_t size);
     // Ends the archive and the compressed stream and closes the file, reporting any failure.
     void finish();

@@ -3,6 +3,7 @@
 #include "EntrySelection.h"
 #include "ExtractionTree.h"
 #include "ExtractionWriters.h"
+#include "LinkSources.h"
 #include "ListingCache.h"
 #include "PlacedExtraction.h"
 #include "PlacedStream.h"
@@ -25,6 +26,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace vexa {
@@ -63,18 +65,27 @@ std::shared_ptr<const ArchiveSummary> listReading(const path& archive, Progress&
         }
         entries.push_back(ArchiveItem{header->path, size, reader.archiveSize(), false, false});
     } else {
+        tar::LinkSources files;
         while (std::optional<tar::TarEntryHeader> header = reader.next()) {
             progress.throwIfCancelled();
             switch (header->kind) {
             case tar::EntryKind::symbolicLink:
                 throw ArchiveFailure::symbolicLink(header->path);
-            case tar::EntryKind::hardLink:
             case tar::EntryKind::special:
                 throw ArchiveFailure::unsupportedTar(header->path);
+            case tar::EntryKind::hardLink:
+                if (header->size != 0)
+                    throw ArchiveFailure::unsupportedTar(header->path);
+                // A hard link stands for the earlier file it names, whose data is elsewhere in
+                // the stream: the entries are then extracted in one pass, not by their places.
+                header->size = files.resolve(*header).size;
+                placed = false;
+                break;
             case tar::EntryKind::file:
             case tar::EntryKind::directory:
                 break;
             }
+            files.note(*header);
             bool isDirectory = header->kind == tar::EntryKind::directory;
             entries.push_back(ArchiveItem{std::move(header->path), header->size, header->size,
                                           isDirectory, false});
@@ -229,29 +240,25 @@ bool writeEntriesAlongPlaces(const path& archive, const ArchiveSummary& listing,
     return true;
 }
 
+// A chosen hard link: written, once every file is on disk, as a copy of the file it stands for.
+struct LinkCopy {
+    std::string relative;
+    std::string source; // the listed path of the file whose data the stream holds
+    std::int64_t size = 0;
+    bool carried = false; // the source's data is written straight to `relative`
+};
+
 // One pass over the archive that writes the selected entries below `tree`, each header
 // compared with the validated listing at its place, so that an archive changed since it was
 // listed stops the work instead of writing what nobody checked. The pass ends as soon as every
-// selected entry is written.
-void writeEntries(const path& archive, const ArchiveSummary& listing,
-                  const std::set<std::string>& chosen, Progress& progress,
-                  tar::ExtractionTree& tree, const RelativeName& relativeOf) {
-    std::int64_t total = 0;
-    std::size_t wanted = 0;
-    for (const ArchiveItem& item : listing.entries) {
-        if (tar::isSelectedPath(item.path, chosen)) {
-            total += std::max<std::int64_t>(item.size, 1);
-            ++wanted;
-        }
-    }
-    progress.setTotalUnitCount(total);
-    progress.setCompletedUnitCount(0);
-    if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf) ||
-        writeEntriesAlongPlaces(archive, listing, chosen, wanted, progress, tree, relativeOf))
-        return;
-
+// selected entry is written; the chosen hard links are left to the caller.
+void writeInOnePass(const path& archive, const ArchiveSummary& listing,
+                    const std::set<std::string>& chosen, std::size_t wanted, Progress& progress,
+                    tar::ExtractionTree& tree, const RelativeName& relativeOf,
+                    std::vector<LinkCopy>& links) {
     tar::TarEntryReader reader(archive, progress, false);
     tar::ExtractionWriters writers(tree, writerThreads());
+    tar::LinkSources sources;
     std::size_t index = 0;
     while (wanted > 0) {
         std::optional<tar::TarEntryHeader> header = reader.next();
@@ -263,9 +270,20 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
         const ArchiveItem& item = listing.entries[index++];
         bool isDirectory = header->kind == tar::EntryKind::directory;
         bool isFile = header->kind == tar::EntryKind::file;
-        if (header->path != item.path || (!isDirectory && !isFile) ||
-            isDirectory != item.isDirectory || (header->size >= 0 && header->size != item.size))
+        bool isLink = header->kind == tar::EntryKind::hardLink;
+        std::int64_t size = header->size;
+        std::string source;
+        if (isLink) {
+            if (header->size != 0)
+                throw ArchiveFailure::archiveChanged();
+            const tar::LinkSources::Source& found = sources.resolve(*header);
+            size = found.size;
+            source = found.path;
+        }
+        if (header->path != item.path || (!isDirectory && !isFile && !isLink) ||
+            isDirectory != item.isDirectory || (size >= 0 && size != item.size))
             throw ArchiveFailure::archiveChanged();
+        sources.note(*header);
         if (!tar::isSelectedPath(item.path, chosen)) {
             reader.skip();
             continue;
@@ -274,6 +292,9 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
         if (isDirectory) {
             tree.makeFolders(relativeOf(item));
             progress.addCompletedUnits(1);
+        } else if (isLink) {
+            links.push_back({relativeOf(item), std::move(source), item.size});
+            reader.skip();
         } else {
             writeFile(reader, *header, item, relativeOf(item), tree, writers, progress);
         }
@@ -281,6 +302,71 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
     if (wanted > 0)
         throw ArchiveFailure::archiveChanged();
     writers.finish();
+}
+
+void writeEntries(const path& archive, const ArchiveSummary& listing,
+                  const std::set<std::string>& chosen, Progress& progress,
+                  tar::ExtractionTree& tree, const RelativeName& relativeOf,
+                  bool countsTotal = true);
+
+// Each chosen hard link becomes a copy, inside the tree, of the file it stands for: of that
+// file's own extraction when it was chosen too, else of the first link's, to which one more
+// pass writes the file's data.
+void writeLinkCopies(const path& archive, const ArchiveSummary& listing,
+                     const std::set<std::string>& chosen, Progress& progress,
+                     tar::ExtractionTree& tree, const RelativeName& relativeOf,
+                     std::vector<LinkCopy>& links) {
+    std::unordered_map<std::string, const ArchiveItem*> items;
+    for (const ArchiveItem& item : listing.entries)
+        items.emplace(item.path, &item);
+    std::map<std::string, std::string> carriers; // source -> where its data is written
+    std::set<std::string> missing;
+    for (LinkCopy& link : links) {
+        if (tar::isSelectedPath(link.source, chosen)) {
+            carriers.emplace(link.source, relativeOf(*items.at(link.source)));
+        } else if (carriers.emplace(link.source, link.relative).second) {
+            missing.insert(link.source);
+            link.carried = true;
+        }
+    }
+    if (!missing.empty())
+        writeEntries(
+            archive, listing, missing, progress, tree,
+            [&](const ArchiveItem& item) { return carriers.at(item.path); }, false);
+    for (const LinkCopy& link : links) {
+        if (link.carried)
+            continue;
+        progress.throwIfCancelled();
+        tree.makeParentFolders(link.relative);
+        files::copyItem(tree.locationOf(carriers.at(link.source)), tree.locationOf(link.relative));
+        progress.addCompletedUnits(std::max<std::int64_t>(link.size, 1));
+    }
+}
+
+// Writes the selected entries below `tree`, by the entries' places when the listing noted
+// them, else in one pass; hard links last.
+void writeEntries(const path& archive, const ArchiveSummary& listing,
+                  const std::set<std::string>& chosen, Progress& progress,
+                  tar::ExtractionTree& tree, const RelativeName& relativeOf, bool countsTotal) {
+    std::int64_t total = 0;
+    std::size_t wanted = 0;
+    for (const ArchiveItem& item : listing.entries) {
+        if (tar::isSelectedPath(item.path, chosen)) {
+            total += std::max<std::int64_t>(item.size, 1);
+            ++wanted;
+        }
+    }
+    if (countsTotal) {
+        progress.setTotalUnitCount(total);
+        progress.setCompletedUnitCount(0);
+    }
+    if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf) ||
+        writeEntriesAlongPlaces(archive, listing, chosen, wanted, progress, tree, relativeOf))
+        return;
+    std::vector<LinkCopy> links;
+    writeInOnePass(archive, listing, chosen, wanted, progress, tree, relativeOf, links);
+    if (!links.empty())
+        writeLinkCopies(archive, listing, chosen, progress, tree, relativeOf, links);
 }
 
 // The listing the open just made when the file is unchanged since, else a new one.

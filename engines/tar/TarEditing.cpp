@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 namespace vexa {
@@ -94,6 +95,68 @@ EditStart beginEdit(const path& archive, Progress& progress) {
     return start;
 }
 
+// Copies the data the reader is at into the entry the writer began, `size` bytes exactly
+// (archiveChanged otherwise); answers their CRC-32.
+std::uint32_t copyData(tar::TarEntryReader& reader, std::int64_t expectedSize,
+                       tar::ArchiveWriteHandle& writer, std::vector<char>& buffer,
+                       Progress& progress) {
+    std::uint32_t crc = 0;
+    std::int64_t size = 0;
+    while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
+        progress.throwIfCancelled();
+        size += static_cast<std::int64_t>(count);
+        if (size > expectedSize)
+            throw ArchiveFailure::archiveChanged();
+        crc = tar::crc32Update(crc, buffer.data(), count);
+        writer.write(buffer.data(), count);
+        progress.addCompletedUnits(static_cast<std::int64_t>(count));
+    }
+    if (size != expectedSize)
+        throw ArchiveFailure::archiveChanged();
+    if (size == 0)
+        progress.addCompletedUnits(1);
+    return crc;
+}
+
+// What became of a file of the old archive (or of a hard link standing for one), for the hard
+// links that name it later.
+struct CopiedFile {
+    std::optional<std::string> newPath; // the entry of the new archive holding its data
+    std::string source;                 // the old entry whose data the stream holds
+    std::int64_t size = 0;
+    std::optional<std::uint32_t> crc;
+};
+
+// A kept hard link: a hard link to where its file went, or, when that file is gone, the file's
+// data under the link's name, read from the old archive once more.
+void copyLink(const path& archive, tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
+              const std::string& newPath, tar::ArchiveWriteHandle& writer,
+              std::vector<char>& buffer, Progress& progress, ReadBackEntries& expected,
+              std::unordered_map<std::string, CopiedFile>& copied) {
+    auto found = copied.find(header.linkTarget);
+    if (found == copied.end() || header.size != 0)
+        throw ArchiveFailure::archiveChanged();
+    CopiedFile file = found->second;
+    if (file.newPath) {
+        writer.beginCopiedLink(reader.currentEntry().get(), newPath, file.newPath, 0);
+        progress.addCompletedUnits(std::max<std::int64_t>(file.size, 1));
+    } else {
+        writer.beginCopiedLink(reader.currentEntry().get(), newPath, std::nullopt, file.size);
+        tar::TarEntryReader again(archive, progress, false);
+        std::optional<tar::TarEntryHeader> source;
+        while ((source = again.next()) && source->path != file.source)
+            again.skip();
+        if (!source || source->kind != tar::EntryKind::file || source->size != file.size)
+            throw ArchiveFailure::archiveChanged();
+        file.crc = copyData(again, file.size, writer, buffer, progress);
+        file.newPath = newPath;
+        found->second = file;
+        copied[file.source] = file;
+    }
+    expected[newPath] = {ArchiveItem{newPath, file.size, file.size, false, false}, file.crc};
+    copied[header.path] = file;
+}
+
 void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
                const std::string& newPath, tar::ArchiveWriteHandle& writer,
                std::vector<char>& buffer, Progress& progress, ReadBackEntries& expected) {
@@ -105,23 +168,8 @@ void copyEntry(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,
         progress.addCompletedUnits(1);
         return;
     }
-    std::uint32_t crc = 0;
-    std::int64_t size = 0;
-    while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
-        progress.throwIfCancelled();
-        size += static_cast<std::int64_t>(count);
-        if (size > header.size)
-            throw ArchiveFailure::archiveChanged();
-        crc = tar::crc32Update(crc, buffer.data(), count);
-        writer.write(buffer.data(), count);
-        progress.addCompletedUnits(static_cast<std::int64_t>(count));
-    }
-    if (size != header.size)
-        throw ArchiveFailure::archiveChanged();
-    if (size == 0)
-        progress.addCompletedUnits(1);
-    expected[newPath] = {ArchiveItem{newPath, size, size, false, false},
-                         static_cast<std::uint32_t>(crc)};
+    std::uint32_t crc = copyData(reader, header.size, writer, buffer, progress);
+    expected[newPath] = {ArchiveItem{newPath, header.size, header.size, false, false}, crc};
 }
 
 void compareWithExpected(const ReadBackEntries& archived, const ReadBackEntries& kept,
@@ -155,13 +203,30 @@ ReadBackEntries writeCopy(const path& archive, const path& output, TarCompressio
     tar::ReadBackWhileWriting check(output, progress, changeMismatchMessage, growing);
     std::vector<char> buffer(bufferSize);
     tar::TarEntryReader reader(archive, progress, false);
+    std::unordered_map<std::string, CopiedFile> copied;
     while (std::optional<tar::TarEntryHeader> header = reader.next()) {
         progress.throwIfCancelled();
         std::optional<std::string> newPath = change(header->path);
+        if (header->kind == tar::EntryKind::hardLink) {
+            if (newPath) {
+                copyLink(archive, reader, *header, *newPath, writer, buffer, progress, kept,
+                         copied);
+            } else if (auto found = copied.find(header->linkTarget); found != copied.end()) {
+                copied[header->path] = found->second;
+            }
+            reader.skip();
+            continue;
+        }
         if (newPath)
             copyEntry(reader, *header, *newPath, writer, buffer, progress, kept);
         else
             reader.skip();
+        if (header->kind == tar::EntryKind::file) {
+            std::optional<std::uint32_t> crc;
+            if (newPath)
+                crc = kept.at(*newPath).second;
+            copied[header->path] = {newPath, header->path, header->size, crc};
+        }
     }
     if (kept.size() + added.size() != plannedCount)
         throw ArchiveFailure::archiveChanged();

@@ -201,7 +201,14 @@ std::optional<TarEntryHeader> TarEntryReader::next() {
         } else if (header.path.empty()) {
             header.path = raw; // keeps a nameless oddity visible to the validation
         }
-        header.size = header.kind == EntryKind::file ? archive_entry_size(entry) : 0;
+        if (header.kind == EntryKind::hardLink) {
+            const char* target = archive_entry_hardlink(entry);
+            header.linkTarget = withoutCurrentFolderPrefix(target == nullptr ? "" : target);
+        }
+        // A hard link normally has no data of its own; one that has is told by its size.
+        header.size = header.kind == EntryKind::file || header.kind == EntryKind::hardLink
+                          ? archive_entry_size(entry)
+                          : 0;
         header.permissions = archive_entry_perm(entry) & 0777;
         if (archive_entry_mtime_is_set(entry))
             header.modificationTime =

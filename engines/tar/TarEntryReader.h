@@ -23,6 +23,7 @@ enum class EntryKind { file, directory, symbolicLink, hardLink, special };
 struct TarEntryHeader {
     std::string path; // as listed: no leading "./", folders end with "/"
     EntryKind kind = EntryKind::file;
+    std::string linkTarget; // a hard link's: the path of the entry it names, as listed
     std::int64_t size = -1; // -1: only known once the data has been read (single files)
     mode_t permissions = 0644;
     std::optional<struct timespec> modificationTime;

@@ -3,6 +3,7 @@
 #include "Crc32.h"
 #include "TarEntryReader.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vexa::tar {
@@ -42,6 +43,18 @@ ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progres
         if (header->kind == EntryKind::directory) {
             entries[header->path] = {ArchiveItem{header->path, 0, 0, true, false}, std::nullopt};
             progress.addCompletedUnits(1);
+            continue;
+        }
+        if (header->kind == EntryKind::hardLink) {
+            // The file it names, under its own name.
+            auto target = entries.find(header->linkTarget);
+            if (target == entries.end() || target->second.first.isDirectory || header->size != 0)
+                throw ArchiveFailure::tarFailure(mismatch);
+            ArchiveItem item = target->second.first;
+            item.path = header->path;
+            progress.addCompletedUnits(std::max<std::int64_t>(item.size, 1));
+            entries[header->path] = {std::move(item), target->second.second};
+            reader.skip();
             continue;
         }
         if (header->kind != EntryKind::file)

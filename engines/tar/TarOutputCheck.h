@@ -17,8 +17,9 @@ namespace vexa::tar {
 std::string workFileName(TarCompression compression, bool singleFile);
 
 // Every entry of a written archive with its size and the CRC-32 of its data, read in one pass
-// that adds each byte read (and 1 per folder or empty file) to the completed units. A link or
-// special entry throws ArchiveFailure::tarFailure carrying `mismatch`.
+// that adds each byte read (and 1 per folder or empty file) to the completed units. A hard link
+// to an earlier file reads as that file under the link's name; a symbolic link, a special entry
+// or another hard link throws ArchiveFailure::tarFailure carrying `mismatch`.
 ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progress,
                          const std::string& mismatch, GrowingFile* growing = nullptr);
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace vexa {
 namespace {
@@ -217,6 +218,50 @@ TEST_F(TarEditing, UntouchedEntriesKeepTheirExtendedAttributeRecordsOnce) {
                              "print(os.getxattr('fuera/s/marcado.txt', 'user.color'))\"",
                              folder.path()),
                   "b'rojo'\n");
+        fs::remove_all(folder / "fuera");
+    }
+}
+
+// Hard links written by GNU tar and bsdtar survive edits: a kept link names its file's new path,
+// and when its file goes the first kept link takes the data. GNU tar's extraction of each
+// result holds what the names held before.
+TEST_F(TarEditing, HardLinksFollowTheirFileThroughEdits) {
+    fs::create_directories(folder / "h/d");
+    const std::string data = sampleBytes(30000, 9, true);
+    writeFile(folder / "h/original.txt", data);
+    writeFile(folder / "nuevo.txt", "nuevo");
+    runChecked("ln h/original.txt h/d/segundo.txt && ln h/original.txt h/tercero.txt",
+               folder.path());
+    for (const char* maker : {"tar --format=posix -czf", "bsdtar -cf"}) {
+        SCOPED_TRACE(maker);
+        runChecked(std::string("rm -f x.tar && ") + maker + " x.tar h", folder.path());
+        archive = folder / "x.tar";
+        // GNU tar stores the first name it meets; whichever it is, rename it and then delete it.
+        const std::string first =
+            runChecked("tar -tvf x.tar | grep -v '^h' | grep '\\.txt' | head -1 | "
+                       "awk '{print $NF}'",
+                       folder.path());
+        const std::string stored = first.substr(0, first.size() - 1);
+        const std::string renamed = stored.substr(0, stored.rfind('/') + 1) + "cambiado.txt";
+        Progress progress;
+        TarArchiveEngine().rename(archive, progress, {stored, 30000, 30000, false, false},
+                                  "cambiado.txt");
+        addFrom({folder / "nuevo.txt"}, "h/", ArchiveConflictPolicy::ask);
+        TarArchiveEngine().deleteEntries(archive, {renamed}, progress);
+        std::set<std::string> names;
+        for (const ArchiveItem& item : TarArchiveEngine().list(archive, progress).entries)
+            names.insert(item.path);
+        std::set<std::string> expected{
+            "h/", "h/d/", "h/d/segundo.txt", "h/original.txt", "h/tercero.txt", "h/nuevo.txt"};
+        expected.erase(stored);
+        EXPECT_EQ(names, expected);
+        fs::create_directory(folder / "fuera");
+        runChecked("tar -xf x.tar -C fuera", folder.path());
+        for (const std::string& name : expected) {
+            if (name.ends_with(".txt") && name != "h/nuevo.txt") {
+                EXPECT_EQ(readFile(folder / "fuera" / name), data) << name;
+            }
+        }
         fs::remove_all(folder / "fuera");
     }
 }

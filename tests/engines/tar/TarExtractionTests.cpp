@@ -377,5 +377,65 @@ TEST_F(TarPayloadTest, CancelledPayloadLeavesNothing) {
     EXPECT_EQ(countNamesStartingWith(dir.path(), ".vexa-"), 0);
 }
 
+// GNU tar and bsdtar store a file with several names once and the other names as hard links to
+// it. Each name lists as a file of that size and is extracted as a copy, as the tools' own
+// extractions hold it; one name chosen alone (a preview, a drag) holds the data too.
+TEST(TarHardLinkTest, HardLinksAreListedAndExtractedAsCopiesOfTheirFile) {
+    TemporaryDirectory dir;
+    fs::create_directories(dir / "src/d/e");
+    writeFile(dir / "src/original.txt", sampleBytes(70000, 8, true));
+    writeFile(dir / "src/otro.bin", "otro");
+    runChecked("chmod 0640 src/original.txt && ln src/original.txt src/d/segundo.txt && "
+               "ln src/original.txt src/d/e/tercero.txt",
+               dir.path());
+    const char* const commands[] = {"tar -cf x.tar src",
+                                    "tar --format=posix -czf x.tar src",
+                                    "tar --format=gnu -cjf x.tar src",
+                                    "bsdtar -cf x.tar src",
+                                    "bsdtar --zstd -cf x.tar src",
+                                    "bsdtar -cJf x.tar src"};
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        runChecked(std::string("rm -f x.tar && ") + command, dir.path());
+        const fs::path archive = dir / "x.tar";
+        Progress progress;
+        ArchiveSummary summary = TarArchiveEngine().list(archive, progress);
+        for (const ArchiveItem& item : summary.entries) {
+            if (item.path.ends_with(".txt")) {
+                EXPECT_EQ(item, (ArchiveItem{item.path, 70000, 70000, false, false}));
+            }
+        }
+
+        fs::create_directory(dir / "tool");
+        runChecked("tar -xf x.tar -C tool", dir.path());
+        fs::create_directory(dir / "out");
+        fs::path result = TarArchiveEngine().extract(archive, {}, dir / "out", progress);
+        EXPECT_EQ(treeContents(result), treeContents(dir / "tool"));
+        EXPECT_EQ(modeOf(result / "src/d/e/tercero.txt"), 0640u);
+        EXPECT_EQ(progress.completedUnitCount(), progress.totalUnitCount());
+        fs::remove_all(dir / "out");
+        fs::create_directory(dir / "out");
+
+        // Chosen without the file they stand for, alone or in a folder.
+        for (const char* name : {"src/d/segundo.txt", "src/original.txt"}) {
+            TarArchiveEngine().extractPayload({name, 70000, 70000, false, false}, archive,
+                                              dir / "out/uno.txt", progress);
+            EXPECT_EQ(readFile(dir / "out/uno.txt"), readFile(dir / "tool" / name));
+            fs::remove(dir / "out/uno.txt");
+        }
+        TarArchiveEngine().extractPayload({"src/d/", 0, 0, true, false}, archive, dir / "out/d",
+                                          progress);
+        EXPECT_EQ(treeContents(dir / "out/d"), treeContents(dir / "tool/src/d"));
+        result = TarArchiveEngine().extract(archive, {"src/d/e/tercero.txt", "src/d/segundo.txt"},
+                                            dir / "out", progress);
+        EXPECT_EQ(readFile(result / "src/d/e/tercero.txt"),
+                  readFile(dir / "tool/src/original.txt"));
+        EXPECT_EQ(readFile(result / "src/d/segundo.txt"), readFile(dir / "tool/src/original.txt"));
+        EXPECT_FALSE(fs::exists(result / "src/original.txt"));
+        fs::remove_all(dir / "out");
+        fs::remove_all(dir / "tool");
+    }
+}
+
 } // namespace
 } // namespace vexa

@@ -166,11 +166,26 @@ TEST(TarListingRefusalTest, RefusesUnsafeAndSpecialEntries) {
          "i = tarfile.TarInfo('enlace'); i.type = tarfile.SYMTYPE; i.linkname = '/etc/passwd'\n"
          "add(i)",
          ArchiveFailure::symbolicLink("enlace")},
-        {"hard link",
-         "add_file('ok.txt')\n"
-         "i = tarfile.TarInfo('duro'); i.type = tarfile.LNKTYPE; i.linkname = 'ok.txt'\n"
+        // A hard link stands only for an earlier regular file of the archive.
+        {"hard link to a folder",
+         "i = tarfile.TarInfo('carpeta'); i.type = tarfile.DIRTYPE\nadd(i)\n"
+         "i = tarfile.TarInfo('duro'); i.type = tarfile.LNKTYPE; i.linkname = 'carpeta'\n"
          "add(i)",
          ArchiveFailure::unsupportedTar("duro")},
+        {"hard link to a later file",
+         "i = tarfile.TarInfo('duro'); i.type = tarfile.LNKTYPE; i.linkname = 'ok.txt'\n"
+         "add(i)\nadd_file('ok.txt')",
+         ArchiveFailure::unsupportedTar("duro")},
+        {"hard link to nothing",
+         "add_file('ok.txt')\n"
+         "i = tarfile.TarInfo('duro'); i.type = tarfile.LNKTYPE; i.linkname = '/etc/passwd'\n"
+         "add(i)",
+         ArchiveFailure::unsupportedTar("duro")},
+        {"hard link to a symbolic link",
+         "i = tarfile.TarInfo('enlace'); i.type = tarfile.SYMTYPE; i.linkname = 'x'\nadd(i)\n"
+         "i = tarfile.TarInfo('duro'); i.type = tarfile.LNKTYPE; i.linkname = 'enlace'\n"
+         "add(i)",
+         ArchiveFailure::symbolicLink("enlace")},
         {"fifo", "i = tarfile.TarInfo('tuberia'); i.type = tarfile.FIFOTYPE\nadd(i)",
          ArchiveFailure::unsupportedTar("tuberia")},
         {"character device",
