@@ -59,10 +59,11 @@ std::uint32_t crcOf(const std::uint8_t* data, std::size_t size, std::uint32_t cr
 
 struct SevenZipArchiveWriter::State {
     State(const std::filesystem::path& location, std::int64_t volumeSize, int level,
-          const std::optional<std::string>& password, bool encryptHeaders, Progress& progress)
+          const std::optional<std::string>& password, bool encryptHeaders, Progress& progress,
+          std::uint64_t expectedInput)
         : progress(progress), level(level), encryptHeaders(password && encryptHeaders),
           sink(location, volumeSize),
-          pipeline(std::make_unique<SevenZipSegmentPipeline>(level, progress)) {
+          pipeline(std::make_unique<SevenZipSegmentPipeline>(level, progress, expectedInput)) {
         if (password) {
             // One salt for the archive, so the costly key is derived once; each folder and the
             // header get an IV of their own.
@@ -287,9 +288,10 @@ struct SevenZipArchiveWriter::State {
 SevenZipArchiveWriter::SevenZipArchiveWriter(const std::filesystem::path& location,
                                              std::int64_t volumeSize, int level,
                                              const std::optional<std::string>& password,
-                                             bool encryptHeaders, Progress& progress)
+                                             bool encryptHeaders, Progress& progress,
+                                             std::uint64_t expectedInput)
     : state_(std::make_unique<State>(location, volumeSize, level, password, encryptHeaders,
-                                     progress)) {}
+                                     progress, expectedInput)) {}
 
 SevenZipArchiveWriter::~SevenZipArchiveWriter() = default;
 

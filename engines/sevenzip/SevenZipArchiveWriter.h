@@ -19,7 +19,9 @@ namespace vexa {
 // Entries go in one at a time: a header, then exactly the announced number of data bytes. Level 0
 // stores, 1 to 9 are LZMA2 levels. File data is cut into segments that worker threads compress
 // at once; the segments of one folder (solid block) form one LZMA2 stream, and a new folder
-// starts at the first file boundary after 16 MiB. The header is LZMA2-compressed
+// starts at the first file boundary after four segments (16 MiB when stored). With the data's
+// expected size, the segments are cut so that the last ones keep every encoder busy. The header
+// is LZMA2-compressed
 // too (from level 1). With a password every folder's data is AES-256 encrypted after
 // compression (random salt, one IV per folder, 2^19 key rounds), and with `encryptHeaders` the
 // header too, which hides the names. Use it from one thread. Failures: CancellationError when the
@@ -28,7 +30,7 @@ class SevenZipArchiveWriter {
   public:
     SevenZipArchiveWriter(const std::filesystem::path& location, std::int64_t volumeSize, int level,
                           const std::optional<std::string>& password, bool encryptHeaders,
-                          Progress& progress);
+                          Progress& progress, std::uint64_t expectedInput = 0);
     ~SevenZipArchiveWriter();
     SevenZipArchiveWriter(const SevenZipArchiveWriter&) = delete;
     SevenZipArchiveWriter& operator=(const SevenZipArchiveWriter&) = delete;

@@ -66,7 +66,8 @@ std::filesystem::path SevenZipWriter::create(const std::vector<std::filesystem::
 
     std::vector<std::filesystem::path> parts;
     {
-        SevenZipArchiveWriter writer(output, volumeSize, level, password, encryptHeaders, progress);
+        SevenZipArchiveWriter writer(output, volumeSize, level, password, encryptHeaders, progress,
+                                     static_cast<std::uint64_t>(units));
         writeSevenZipSources(entries, writer, progress);
         writer.finish();
         parts = writer.parts();

@@ -17,6 +17,7 @@ constexpr unsigned peerShares = 8;
 constexpr std::uint64_t programShare = 32u << 20;
 constexpr unsigned maximumThreads = 8;
 constexpr std::size_t copySegmentSize = 1u << 20;
+constexpr std::uint64_t evenStep = 1u << 20;
 
 // Every encoder holds its segment and at most as much output; one segment more is being filled.
 unsigned threadCount(int level, std::size_t segment) {
@@ -30,11 +31,23 @@ unsigned threadCount(int level, std::size_t segment) {
 
 } // namespace
 
-SevenZipSegmentPipeline::SevenZipSegmentPipeline(int level, Progress& progress)
+SevenZipSegmentPipeline::SevenZipSegmentPipeline(int level, Progress& progress,
+                                                 std::uint64_t expectedInput)
     : level_(level), progress_(progress),
       segmentSize_(level == 0 ? copySegmentSize : SevenZipLzma2Encoder::segmentSize(level)),
       historySize_(level == 0 ? 0 : SevenZipLzma2Encoder::historySize(level)) {
     const unsigned threads = threadCount(level, segmentSize_ + historySize_);
+    if (level > 0 && expectedInput > 0) {
+        // As many segments as whole rounds of every encoder take, none longer than the level's
+        // and none shorter than a dictionary; whole mebibytes keep segments on the 16-byte
+        // boundaries the encoder starts from.
+        const std::uint64_t segments = (expectedInput + segmentSize_ - 1) / segmentSize_;
+        const std::uint64_t rounds = (segments + threads - 1) / threads;
+        const std::uint64_t even = (expectedInput + rounds * threads - 1) / (rounds * threads);
+        const std::uint64_t rounded = (even + evenStep - 1) / evenStep * evenStep;
+        segmentSize_ = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(rounded, 2 * historySize_, segmentSize_));
+    }
     // The caller fills the next segment while all compress.
     maxPending_ = threads;
     if (level > 0)

@@ -21,7 +21,8 @@ namespace vexa {
 // destructor stops and joins the workers.
 class SevenZipSegmentPipeline {
   public:
-    SevenZipSegmentPipeline(int level, Progress& progress);
+    // `expectedInput`, when known (not 0), evens out the segments over the encoders.
+    SevenZipSegmentPipeline(int level, Progress& progress, std::uint64_t expectedInput = 0);
     ~SevenZipSegmentPipeline();
     SevenZipSegmentPipeline(const SevenZipSegmentPipeline&) = delete;
     SevenZipSegmentPipeline& operator=(const SevenZipSegmentPipeline&) = delete;
