@@ -20,11 +20,15 @@ Bzip2Decoder::~Bzip2Decoder() {
     BZ2_bzDecompressEnd(&stream_);
 }
 
-void Bzip2Decoder::startNextMember() {
+bool Bzip2Decoder::startNextMember(const std::uint8_t* next, std::size_t available) {
+    static constexpr std::uint8_t magic[] = {'B', 'Z', 'h'};
+    if (!std::equal(next, next + std::min(available, sizeof magic), magic))
+        return false;
     BZ2_bzDecompressEnd(&stream_);
     stream_ = bz_stream{};
     if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK)
         throw std::bad_alloc();
+    return true;
 }
 
 bool Bzip2Decoder::decode(CodecBuffers& io, bool) {

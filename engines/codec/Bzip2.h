@@ -16,8 +16,8 @@ class Bzip2Decoder : public Decoder {
     Bzip2Decoder& operator=(const Bzip2Decoder&) = delete;
 
     bool decode(CodecBuffers& io, bool inputEnded) override;
-    bool concatenates() const override { return true; }
-    void startNextMember() override;
+    // Bytes after the last stream that do not begin as one are ignored, as bzip2 itself does.
+    bool startNextMember(const std::uint8_t* next, std::size_t available) override;
 
   private:
     bz_stream stream_{};

@@ -20,11 +20,14 @@ class Decoder {
     // Decodes what fits; true once the stream (or the member of a concatenated format) has
     // ended. `inputEnded` says that no input follows what `io` holds.
     virtual bool decode(CodecBuffers& io, bool inputEnded) = 0;
-    // Whether another stream of the same kind may follow an ended one, as gzip members, xz
-    // streams, bzip2 streams and zstd frames do.
-    virtual bool concatenates() const { return false; }
-    // Readies the state for the stream that follows an ended one.
-    virtual void startNextMember() {}
+    // Readies the state for a stream of the same kind after an ended one (gzip members, bzip2
+    // streams and zstd frames follow each other so), given the bytes after the end; false when
+    // the format has one stream only, or those bytes are no stream of it and are ignored.
+    virtual bool startNextMember(const std::uint8_t* next, std::size_t available);
 };
+
+inline bool Decoder::startNextMember(const std::uint8_t*, std::size_t) {
+    return false;
+}
 
 } // namespace vexa::codec

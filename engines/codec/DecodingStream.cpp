@@ -35,10 +35,9 @@ std::size_t DecodingStream::read(std::uint8_t* out, std::size_t size) {
         const bool end = decoder_->decode(io, !more);
         position_ = filled_ - io.inSize;
         if (end) {
-            if (decoder_->concatenates() && refill()) {
-                decoder_->startNextMember();
+            if (refill() &&
+                decoder_->startNextMember(buffer_.data() + position_, filled_ - position_))
                 continue;
-            }
             ended_ = true;
             break;
         }

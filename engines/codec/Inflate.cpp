@@ -12,10 +12,17 @@ constexpr std::size_t stepLimit = std::size_t{1} << 30;
 }
 
 InflateDecoder::InflateDecoder(Framing framing) : framing_(framing) {
-    startNextMember();
+    start();
 }
 
-void InflateDecoder::startNextMember() {
+bool InflateDecoder::startNextMember(const std::uint8_t*, std::size_t) {
+    if (framing_ != Framing::gzip)
+        return false;
+    start();
+    return true;
+}
+
+void InflateDecoder::start() {
     isal_inflate_init(&state_);
     state_.crc_flag = framing_ == Framing::gzip ? ISAL_GZIP : ISAL_DEFLATE;
     state_.next_in = nullptr;

@@ -19,10 +19,11 @@ class InflateDecoder : public Decoder {
     InflateDecoder& operator=(const InflateDecoder&) = delete;
 
     bool decode(CodecBuffers& io, bool inputEnded) override;
-    bool concatenates() const override { return framing_ == Framing::gzip; }
-    void startNextMember() override;
+    bool startNextMember(const std::uint8_t* next, std::size_t available) override;
 
   private:
+    void start();
+
     Framing framing_;
     inflate_state state_;
 };

@@ -17,7 +17,7 @@ class ZstdDecoder : public Decoder {
 
     bool decode(CodecBuffers& io, bool inputEnded) override;
     // A decoder that has finished a frame starts the next one by itself.
-    bool concatenates() const override { return true; }
+    bool startNextMember(const std::uint8_t*, std::size_t) override { return true; }
 
   private:
     ZSTD_DCtx* context_;

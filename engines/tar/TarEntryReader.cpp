@@ -1,10 +1,12 @@
 #include "TarEntryReader.h"
 
+#include "DecodedSource.h"
 #include "GzipStreamReader.h"
 #include "TarReadFailure.h"
 #include "XzHeaderSource.h"
 #include "XzStreamReader.h"
 #include "ZstdRingReader.h"
+#include "engines/codec/Bzip2.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -33,22 +35,6 @@ bool hasBzip2Magic(const char* bytes, std::size_t count) {
     return magic == std::string_view(reinterpret_cast<const char*>(block), 6) ||
            magic == std::string_view(reinterpret_cast<const char*>(end), 6);
 }
-
-// The decoded bytes of a bzip2 stream through libarchive's decoder, so that the TAR reader
-// above sees a stream it can stop reading at the archive's end blocks, while the rest of the
-// stream is still decoded and its checks compared.
-class Bzip2Source : public ByteSource {
-  public:
-    explicit Bzip2Source(ByteSource& file) : handle_(file, ArchiveReadHandle::Content::raw, true) {
-        handle_.next();
-    }
-    std::size_t read(char* buffer, std::size_t capacity) override {
-        return handle_.readData(buffer, capacity);
-    }
-
-  private:
-    ArchiveReadHandle handle_;
-};
 
 // Tools that archive a folder's contents ("tar -C dir .") name every member "./...": the
 // prefix means the archive's root, not a folder of its own.
@@ -113,7 +99,9 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
     } else if (XzStreamReader::hasMagic(start, count)) {
         decoder_ = std::make_unique<XzStreamReader>(file_);
     } else if (!kind_.singleFile && hasBzip2Magic(start, count)) {
-        decoder_ = std::make_unique<Bzip2Source>(file_);
+        // The TAR reader above may stop at the archive's end blocks; the read-ahead still decodes
+        // the rest of the stream and compares its checks.
+        decoder_ = std::make_unique<DecodedSource>(file_, std::make_unique<codec::Bzip2Decoder>());
     }
     if (decoder_)
         ahead_ = std::make_unique<ReadAheadSource>(*decoder_);

@@ -118,7 +118,12 @@ TEST(DecodingStream, TruncatedOrCorruptDataIsADataError) {
         std::string corrupt = packed;
         corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x55);
         EXPECT_THROW(decode(codec, corrupt, 4096, 4096), DataError) << codec.tool;
-        EXPECT_THROW(decode(codec, packed + "garbage!", 4096, 4096), DataError) << codec.tool;
+        // After the last stream, bzip2 (the tool too) ignores what is no stream; the others
+        // take it for a damaged one.
+        if (codec.tool == std::string("bzip2"))
+            EXPECT_EQ(decode(codec, packed + "garbage!", 4096, 4096), plain);
+        else
+            EXPECT_THROW(decode(codec, packed + "garbage!", 4096, 4096), DataError) << codec.tool;
     }
 }
 
