@@ -156,6 +156,13 @@ void sweepLeftovers(const Path& folder) noexcept {
     }
 }
 
+void sweepLeftoversBeside(const Path& item) noexcept {
+    try {
+        sweepLeftovers(paths::deletingLastPathComponent(paths::resolvingSymlinks(item)));
+    } catch (...) {
+    }
+}
+
 mode_t newFolderPermissions() {
     // Reading the umask through umask(2) would change it for every thread for a moment.
     if (FILE* status = std::fopen("/proc/self/status", "re")) {

@@ -32,6 +32,9 @@ std::optional<Path> userItemForWorkPath(const Path& location);
 // Removes the work folders directly inside `folder` that belong to this user and that no
 // running program holds. Every error is ignored.
 void sweepLeftovers(const Path& folder) noexcept;
+// The same for the folder that holds `item` (the file it leads to, when it is a link), where
+// a killed edit of it left its replacement folder.
+void sweepLeftoversBeside(const Path& item) noexcept;
 
 // The permissions a new folder gets: 0777 less the process's umask.
 mode_t newFolderPermissions();

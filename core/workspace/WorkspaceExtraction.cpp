@@ -6,6 +6,7 @@
 #include "platform/Bookmarks.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
+#include "platform/WorkFolders.h"
 
 #include <algorithm>
 
@@ -73,6 +74,8 @@ void WorkspaceModel::extractEntries(bool selectionOnly) {
     runOperation(
         title, Progress::make(0),
         [archiveURL, password, items, destination, bytes](Progress& progress) {
+            // A killed edit's copy beside the archive may hold the room the extraction needs.
+            files::sweepLeftoversBeside(archiveURL);
             ensureRoomForExtraction(bytes, destination);
             return makeArchiveEngine(archiveURL, password)
                 ->extract(archiveURL, items, destination, progress);

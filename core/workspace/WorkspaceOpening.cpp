@@ -5,6 +5,7 @@
 #include "platform/Bookmarks.h"
 #include "platform/Paths.h"
 #include "platform/TextRules.h"
+#include "platform/WorkFolders.h"
 
 #include <algorithm>
 
@@ -71,6 +72,9 @@ void WorkspaceModel::openArchive(const Path& location, std::optional<Path> folde
     runOperation(
         "Abriendo " + paths::lastPathComponent(target), Progress::make(0),
         [target, password = request.password](Progress& progress) {
+            // What a killed edit of an archive here left beside it goes now, not only at the
+            // next edit.
+            files::sweepLeftoversBeside(target);
             return makeArchiveEngine(target, password)->list(target, progress);
         },
         [this, request](ArchiveSummary summary) { finishOpen(std::move(summary), request); },
