@@ -80,6 +80,17 @@ struct ScriptCase {
     const char* notShown; // not printed: the run stopped before
 };
 
+template <std::size_t N>
+void runScriptCases(const TemporaryDirectory& folder, const ScriptCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        const auto result = runProgram(folder, c.arguments, c.input);
+        EXPECT_EQ(result.exitStatus, c.status) << c.arguments << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.shown), std::string::npos) << c.arguments << result.output;
+        EXPECT_EQ(result.output.find(c.notShown), std::string::npos)
+            << c.arguments << result.output;
+    }
+}
+
 TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
     TemporaryDirectory folder;
     writeFile(folder / "a.txt", "hola\n");
@@ -105,13 +116,7 @@ TEST(Program, AScriptStopsAtTheFirstCommandThatDoesNotEndWell) {
         {"-c \"abrir 'mi archivo.zip'; extraer\"", "salida dos\n", 0, "Resultado: ", "Uso"},
         {"-c 'salir; ordenar'", "", 0, "", "Orden desconocida"},
     };
-    for (const auto& c : cases) {
-        const auto result = runProgram(folder, c.arguments, c.input);
-        EXPECT_EQ(result.exitStatus, c.status) << c.arguments << "\n" << result.output;
-        EXPECT_NE(result.output.find(c.shown), std::string::npos) << c.arguments << result.output;
-        EXPECT_EQ(result.output.find(c.notShown), std::string::npos)
-            << c.arguments << result.output;
-    }
+    runScriptCases(folder, cases);
     EXPECT_EQ(readFile(folder / "salida/cifrado/a.txt"), "hola\n");
     EXPECT_EQ(readFile(folder / "salida dos/mi archivo/a.txt"), "hola\n");
 }
@@ -185,13 +190,7 @@ TEST(Program, AnswersAreWholeLinesAndYesNoQuestionsDefaultToTheSafeAnswer) {
          "Responde «s» (sí) o «n» (no).", "No se pudo"},
         {"-c 'anadir-fuente a.txt; crear'", "x.zip\n\n\n", 0, "Resultado: ", "Creando x.zip"},
     };
-    for (const auto& c : cases) {
-        const auto result = runProgram(folder, c.arguments, c.input);
-        EXPECT_EQ(result.exitStatus, c.status) << c.arguments << "\n" << result.output;
-        EXPECT_NE(result.output.find(c.shown), std::string::npos) << c.arguments << result.output;
-        EXPECT_EQ(result.output.find(c.notShown), std::string::npos)
-            << c.arguments << result.output;
-    }
+    runScriptCases(folder, cases);
     EXPECT_EQ(readFile(folder / "it's mine/x/it's mine.txt"), "hola\n");
     // The last creation, told nothing, wrote the proposed name beside the kept x.zip.
     EXPECT_TRUE(fs::exists(folder / "Archivo.zip"));
@@ -231,6 +230,20 @@ TEST(Program, TheCreatePageShowsAccentedLabelsAndDropsATypedExtension) {
     EXPECT_EQ(run.exitStatus, 0) << run.messages;
     EXPECT_TRUE(fs::exists(folder / "salida/mi.zip")) << run.messages;
     EXPECT_FALSE(fs::exists(folder / "salida/mi.zip.zip"));
+}
+
+TEST(Program, BidirectionalControlsInNamesAreShownEscaped) {
+    TemporaryDirectory folder;
+    runChecked("/usr/bin/python3 -c \"import zipfile\n"
+               "with zipfile.ZipFile('x.zip', 'w') as z:\n"
+               "    z.writestr('factura\\u202egpj.exe', 'x')\n"
+               "    z.writestr('a\\u2067b\\u2069.txt', 'x')\"",
+               folder.path());
+    const auto run = runApart(folder, "x.zip -c ls", "");
+    EXPECT_EQ(run.exitStatus, 0) << run.messages;
+    EXPECT_NE(run.results.find("factura\\u202Egpj.exe"), std::string::npos) << run.results;
+    EXPECT_NE(run.results.find("a\\u2067b\\u2069.txt"), std::string::npos) << run.results;
+    EXPECT_EQ(run.results.find("\u202E"), std::string::npos) << run.results;
 }
 
 TEST(Program, CdTakesPathsAsSftpDoes) {
