@@ -113,7 +113,7 @@ TEST(CollectSourceEntries, RefusesWhatCannotBeArchived) {
     };
     for (const auto& [format, failure] : specialFile) {
         Walk walk;
-        EXPECT_EQ(failureOf([&] {
+        EXPECT_EQ(failureOf([&, format = format] {
                       collectSourceEntries(dir / "otra", "otra", walk.progress, walk.keys,
                                            walk.entries, walk.units, {format});
                   }),
@@ -269,7 +269,9 @@ TEST_F(VerifyAgainstSources, EachMismatchIsReportedInTheCallersKind) {
             ReadBackEntries spoiled = archived;
             c.spoil(spoiled);
             Progress progress;
-            EXPECT_EQ(failureOf([&] { verifyRARAgainstSources(spoiled, sources, progress, kind); }),
+            EXPECT_EQ(failureOf([&, kind = kind] {
+                          verifyRARAgainstSources(spoiled, sources, progress, kind);
+                      }),
                       ArchiveFailure::make(kind, c.payload.empty() ? mismatch : c.payload));
         }
     }

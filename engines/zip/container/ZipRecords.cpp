@@ -4,6 +4,7 @@
 #include "engines/zip/container/ZipStatus.h"
 
 #include <ctime>
+#include <mutex>
 
 namespace vexa::ziprecords {
 
@@ -12,6 +13,10 @@ using zipbytes::get32;
 using zipbytes::get64;
 
 namespace {
+
+// The C library keeps one time zone state for the whole process, and mktime reloads it, freeing
+// what the last call kept: extraction workers converting at once would race on it.
+std::mutex timeZoneState;
 
 int64_t convertDos(uint32_t dosDate) {
     const uint32_t date = dosDate >> 16;
@@ -24,7 +29,11 @@ int64_t convertDos(uint32_t dosDate) {
     parts.tm_min = static_cast<int>((time >> 5) & 0x3f);
     parts.tm_sec = static_cast<int>(time & 0x1f) * 2;
     parts.tm_isdst = -1;
-    std::time_t seconds = std::mktime(&parts);
+    std::time_t seconds;
+    {
+        std::lock_guard lock(timeZoneState);
+        seconds = std::mktime(&parts);
+    }
     return seconds == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(seconds);
 }
 
@@ -55,7 +64,10 @@ int64_t unixTimeFromDos(uint32_t dosDate) {
 uint32_t dosTimeFromUnix(int64_t seconds) {
     std::time_t value = static_cast<std::time_t>(seconds);
     std::tm parts{};
-    if (localtime_r(&value, &parts) == nullptr || parts.tm_year < 80)
+    std::unique_lock lock(timeZoneState);
+    const bool converted = localtime_r(&value, &parts) != nullptr;
+    lock.unlock();
+    if (!converted || parts.tm_year < 80)
         return (1u << 21) | (1u << 16); // 1980-01-01 00:00, the earliest DOS time
     if (parts.tm_year > 207)
         return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;

@@ -37,7 +37,8 @@ TEST(ZIPStatusTest, MapsContainerStatusesToFailures) {
         {-110, ArchiveFailure::corrupt("ZIP (código -110)")},
     };
     for (const auto& [status, expected] : rows)
-        EXPECT_EQ(failureOf([&] { ZIPArchiveEngine::check(status); }), expected) << status;
+        EXPECT_EQ(failureOf([status = status] { ZIPArchiveEngine::check(status); }), expected)
+            << status;
 }
 
 TEST(ZIPPathRuleTest, RefusesUnsafePathsAndKeepsFolders) {
