@@ -41,8 +41,18 @@ std::filesystem::path RAREditor::saveAsSingleArchive(const std::filesystem::path
     progress.setTotalUnitCount(2);
     auto extraction = Progress::make(1);
     progress.addChild(extraction, 1);
-    const auto extracted =
-        RARArchiveEngine(workingPassword, false).extract(archive, {}, folder.folder(), *extraction);
+    std::filesystem::path extracted;
+    try {
+        extracted = RARArchiveEngine(workingPassword, false)
+                        .extract(archive, {}, folder.folder(), *extraction);
+    } catch (const PlatformError& failure) {
+        // The entries are written out only to build the new archive: a write that fails there
+        // (a full disk) is the new archive's, not the entry's the user never asked for.
+        const std::string work = folder.folder().string() + "/";
+        if (!failure.path().starts_with(work))
+            throw;
+        throw PlatformError(failure.code(), destination.string(), failure.errorNumber());
+    }
 
     // The extraction puts everything into one folder named after the archive; its contents,
     // not the folder, are the new archive's items, so every entry keeps its path.
