@@ -98,7 +98,7 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
         decoder_ = std::move(gzip);
     } else if (XzStreamReader::hasMagic(start, count)) {
         decoder_ = std::make_unique<XzStreamReader>(file_);
-    } else if (!kind_.singleFile && hasBzip2Magic(start, count)) {
+    } else if (hasBzip2Magic(start, count)) {
         // The TAR reader above may stop at the archive's end blocks; the read-ahead still decodes
         // the rest of the stream and compares its checks.
         decoder_ = std::make_unique<DecodedSource>(file_, std::make_unique<codec::Bzip2Decoder>());

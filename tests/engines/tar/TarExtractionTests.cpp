@@ -195,6 +195,33 @@ TEST_F(TarExtractionTest, MultiMemberGzipExtractsAllMembers) {
     EXPECT_EQ(readFile(result / "registro.log"), "primero\nsegundo\n");
 }
 
+// As bzip2 reads them: streams one after another (parallel writers make them) are one file,
+// bytes after the last stream that begin no stream are ignored, and a cut stream is damage.
+TEST_F(TarExtractionTest, Bzip2StreamsReadAsBzip2ReadsThem) {
+    writeFile(dir / "a", sampleBytes(300'000, 31, true));
+    writeFile(dir / "b", sampleBytes(100'000, 32, false));
+    runChecked("bzip2 -k a b && cat a.bz2 b.bz2 > dos.log.bz2 && cp a.bz2 cola.log.bz2 && "
+               "printf 'no es bzip2' >> cola.log.bz2 && head -c 20000 a.bz2 > corto.log.bz2 && "
+               "tar -cf - a b | bzip2 | head -c 30000 > corto.tar.bz2",
+               dir.path());
+    const std::pair<const char*, const char*> readable[] = {{"dos.log.bz2", "a b"},
+                                                            {"cola.log.bz2", "a"}};
+    for (const auto& [name, parts] : readable) {
+        SCOPED_TRACE(name);
+        fs::path result = TarArchiveEngine().extract(dir / name, {}, out, progress);
+        EXPECT_EQ(readFile(result / fs::path(name).stem()),
+                  runChecked(std::string("cat ") + parts, dir.path()));
+        runChecked(std::string("bzip2 -dqc ") + name + " > juez 2>/dev/null", dir.path());
+        EXPECT_EQ(readFile(dir / "juez"), readFile(result / fs::path(name).stem()));
+        fs::remove_all(result);
+    }
+    for (const char* name : {"corto.log.bz2", "corto.tar.bz2"}) {
+        SCOPED_TRACE(name);
+        expectFailure([&] { TarArchiveEngine().extract(dir / name, {}, out, progress); },
+                      ArchiveFailure::tarFailure("el archivo está dañado o incompleto."));
+    }
+}
+
 TEST_F(TarExtractionTest, CancellationInsideALargeEntryLeavesNothing) {
     runChecked("head -c 96M /dev/zero > big.bin && tar --zstd -cf ../grande.tar.zst big.bin a.txt "
                "&& tar -czf ../grande.tar.gz big.bin a.txt "
