@@ -302,6 +302,11 @@ void setModificationDate(const Path& location, FileTime date) {
         fail(location, true);
 }
 
+FileTime fileTimeOf(const struct timespec& time) {
+    return FileTime(std::chrono::duration_cast<FileTime::duration>(
+        std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
+}
+
 Path itemReplacementDirectory(const Path& target) {
     // Beside the target, so that the final rename stays on one file system; beside the file a
     // link leads to, since that file is what gets replaced.

@@ -35,6 +35,8 @@ bool isExecutableFile(const Path& location); // a regular file (links followed) 
 // Neither follows a final symbolic link: a link's mode is left as it is, its own date is set.
 void setPermissions(const Path& location, mode_t permissions);
 void setModificationDate(const Path& location, FileTime date);
+// A system time as a file date.
+FileTime fileTimeOf(const struct timespec& time);
 
 // A new private folder (0700) beside `target` (beside the file it leads to when it is a link),
 // so on its file system, for building a replacement; locked while in use (WorkFolders.h), and

@@ -3,6 +3,7 @@
 #include "engines/rar/RARListingCache.h"
 #include "engines/rar/RARPasswordTrial.h"
 #include "engines/rar/RARReader.h"
+#include "platform/ExtractedFolders.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -150,6 +151,7 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
                     plan.wanted.push_back(entry.path);
         RARReader reader(archive, candidate, progress, plan);
         FolderMaker folders;
+        files::ExtractedFolders times;
         while (auto entry = reader.nextEntry(progress)) {
             auto found = wanted.find(entry->path);
             if (found == wanted.end()) {
@@ -162,6 +164,8 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
             std::filesystem::path destination = destinationOf(*entry);
             if (entry->isDirectory) {
                 folders.make(destination);
+                if (const std::int64_t modified = reader.entryModificationTime(); modified > 0)
+                    times.add(destination, files::FileTime(std::chrono::seconds(modified)));
                 reader.processEntry();
                 progress.addCompletedUnits(1);
             } else {
@@ -170,6 +174,7 @@ void RARArchiveEngine::writeEntries(const std::filesystem::path& archive,
         }
         if (!wanted.empty())
             throw ArchiveFailure::archiveChanged();
+        times.finish();
         return 0;
     });
 }

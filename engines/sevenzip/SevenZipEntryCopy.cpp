@@ -30,11 +30,6 @@ std::string withoutTrailingSlash(std::string path) {
     return path;
 }
 
-files::FileTime fileTime(const struct timespec& time) {
-    return files::FileTime(std::chrono::duration_cast<files::FileTime::duration>(
-        std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
-}
-
 void writeSourceFile(const std::string& path, const RARSourceEntry& source,
                      SevenZipArchiveWriter& writer, std::vector<unsigned char>& buffer,
                      Progress& progress) {
@@ -47,7 +42,7 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
     if (!S_ISREG(status.st_mode))
         throw ArchiveFailure::sevenZipFailure(changedSourceMessage(path));
     writer.beginEntry(path, files::FileType::regular, source.size, status.st_mode & 0777,
-                      fileTime(status.st_mtim));
+                      files::fileTimeOf(status.st_mtim));
     std::int64_t remaining = source.size;
     while (remaining > 0) {
         progress.throwIfCancelled();

@@ -4,6 +4,7 @@
 #include "engines/sevenzip/SevenZipFolderData.h"
 #include "engines/sevenzip/SevenZipFolderDecoding.h"
 #include "engines/sevenzip/SevenZipReader.h"
+#include "platform/ExtractedFolders.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
@@ -20,12 +21,6 @@ namespace vexa {
 namespace {
 
 constexpr std::size_t blockSize = 256 * 1024;
-
-struct FolderAttributes {
-    std::filesystem::path location;
-    mode_t permissions;
-    std::optional<files::FileTime> modificationDate;
-};
 
 void createFolders(const std::filesystem::path& location) {
     std::error_code error;
@@ -106,7 +101,7 @@ void writeFile(Read&& read, const SevenZipEntry& entry, const std::filesystem::p
 // through the reader, which hands them to libarchive.
 void writeSequentially(const SevenZipOpenArchive& open, std::map<std::string, ArchiveItem>& pending,
                        Progress& progress, const SevenZipDestination& destination,
-                       std::vector<FolderAttributes>& folders) {
+                       files::ExtractedFolders& folders) {
     std::vector<std::uint8_t> buffer(blockSize);
     SevenZipReader reader(open.volumes, progress);
     while (!pending.empty()) {
@@ -120,7 +115,7 @@ void writeSequentially(const SevenZipOpenArchive& open, std::map<std::string, Ar
         const std::filesystem::path location = destination(entry->item);
         if (entry->type == files::FileType::directory) {
             createFolders(location);
-            folders.push_back({location, entry->permissions, entry->modificationDate});
+            folders.add(location, entry->modificationDate, entry->permissions);
             progress.addCompletedUnits(1);
         } else if (entry->type == files::FileType::regular) {
             writeFile([&](std::uint8_t* out, std::size_t size) { return reader.read(out, size); },
@@ -179,7 +174,7 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
         total += std::max<std::int64_t>(item.size, 1);
     }
     progress.setTotalUnitCount(total);
-    std::vector<FolderAttributes> folders;
+    files::ExtractedFolders folders;
 
     if (!open.decodable()) {
         writeSequentially(open, pending, progress, destination, folders);
@@ -198,7 +193,7 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
             const auto location = destination(entry->item);
             if (entry->type == files::FileType::directory) {
                 createFolders(location);
-                folders.push_back({location, entry->permissions, entry->modificationDate});
+                folders.add(location, entry->modificationDate, entry->permissions);
                 progress.addCompletedUnits(1);
             } else if (entry->type != files::FileType::regular) {
                 throw ArchiveFailure::archiveChanged();
@@ -218,17 +213,8 @@ void writeSevenZipEntries(const SevenZipOpenArchive& open, const std::vector<Arc
     if (!pending.empty())
         throw ArchiveFailure::archiveChanged();
 
-    // Deepest first, and only now: a read-only folder must not stop its own contents from being
-    // written, and writing them would move its time.
     progress.throwIfCancelled();
-    std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) {
-        return a.location.native().size() > b.location.native().size();
-    });
-    for (const auto& folder : folders) {
-        files::setPermissions(folder.location, folder.permissions);
-        if (folder.modificationDate)
-            files::setModificationDate(folder.location, *folder.modificationDate);
-    }
+    folders.finish();
 }
 
 } // namespace vexa

@@ -13,6 +13,7 @@
 #include "ZstdRingReader.h"
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
+#include "platform/ExtractedFolders.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -144,6 +145,12 @@ namespace {
 
 using RelativeName = std::function<std::string(const ArchiveItem&)>;
 
+std::optional<files::FileTime> fileTimeOf(const std::optional<struct timespec>& time) {
+    if (!time)
+        return std::nullopt;
+    return files::fileTimeOf(*time);
+}
+
 // Files are written on a few threads: creating them is mostly the system's work.
 std::size_t writerThreads() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
@@ -255,7 +262,7 @@ struct LinkCopy {
 void writeInOnePass(const path& archive, const ArchiveSummary& listing,
                     const std::set<std::string>& chosen, std::size_t wanted, Progress& progress,
                     tar::ExtractionTree& tree, const RelativeName& relativeOf,
-                    std::vector<LinkCopy>& links) {
+                    std::vector<LinkCopy>& links, files::ExtractedFolders& folders) {
     tar::TarEntryReader reader(archive, progress, false);
     tar::ExtractionWriters writers(tree, writerThreads());
     tar::LinkSources sources;
@@ -290,7 +297,7 @@ void writeInOnePass(const path& archive, const ArchiveSummary& listing,
         }
         --wanted;
         if (isDirectory) {
-            tree.makeFolders(relativeOf(item));
+            folders.add(tree.makeFolders(relativeOf(item)), fileTimeOf(header->modificationTime));
             progress.addCompletedUnits(1);
         } else if (isLink) {
             links.push_back({relativeOf(item), std::move(source), item.size});
@@ -307,7 +314,7 @@ void writeInOnePass(const path& archive, const ArchiveSummary& listing,
 void writeEntries(const path& archive, const ArchiveSummary& listing,
                   const std::set<std::string>& chosen, Progress& progress,
                   tar::ExtractionTree& tree, const RelativeName& relativeOf,
-                  bool countsTotal = true);
+                  files::ExtractedFolders& folders, bool countsTotal = true);
 
 // Each chosen hard link becomes a copy, inside the tree, of the file it stands for: of that
 // file's own extraction when it was chosen too, else of the first link's, to which one more
@@ -315,7 +322,7 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
 void writeLinkCopies(const path& archive, const ArchiveSummary& listing,
                      const std::set<std::string>& chosen, Progress& progress,
                      tar::ExtractionTree& tree, const RelativeName& relativeOf,
-                     std::vector<LinkCopy>& links) {
+                     std::vector<LinkCopy>& links, files::ExtractedFolders& folders) {
     std::unordered_map<std::string, const ArchiveItem*> items;
     for (const ArchiveItem& item : listing.entries)
         items.emplace(item.path, &item);
@@ -332,7 +339,7 @@ void writeLinkCopies(const path& archive, const ArchiveSummary& listing,
     if (!missing.empty())
         writeEntries(
             archive, listing, missing, progress, tree,
-            [&](const ArchiveItem& item) { return carriers.at(item.path); }, false);
+            [&](const ArchiveItem& item) { return carriers.at(item.path); }, folders, false);
     for (const LinkCopy& link : links) {
         if (link.carried)
             continue;
@@ -344,10 +351,12 @@ void writeLinkCopies(const path& archive, const ArchiveSummary& listing,
 }
 
 // Writes the selected entries below `tree`, by the entries' places when the listing noted
-// them, else in one pass; hard links last.
+// them, else in one pass; hard links last. The folders' times go to `folders`, for the caller
+// to set once everything is written.
 void writeEntries(const path& archive, const ArchiveSummary& listing,
                   const std::set<std::string>& chosen, Progress& progress,
-                  tar::ExtractionTree& tree, const RelativeName& relativeOf, bool countsTotal) {
+                  tar::ExtractionTree& tree, const RelativeName& relativeOf,
+                  files::ExtractedFolders& folders, bool countsTotal) {
     std::int64_t total = 0;
     std::size_t wanted = 0;
     for (const ArchiveItem& item : listing.entries) {
@@ -361,12 +370,21 @@ void writeEntries(const path& archive, const ArchiveSummary& listing,
         progress.setCompletedUnitCount(0);
     }
     if (writeEntriesByBlocks(archive, listing, chosen, wanted, progress, tree, relativeOf) ||
-        writeEntriesAlongPlaces(archive, listing, chosen, wanted, progress, tree, relativeOf))
+        writeEntriesAlongPlaces(archive, listing, chosen, wanted, progress, tree, relativeOf)) {
+        // Read by their places, the folders' headers said their times at the listing.
+        const tar::TarPlacements& places = *tar::rememberedPlacements(listing);
+        for (std::size_t i = 0; i < listing.entries.size(); ++i) {
+            const ArchiveItem& item = listing.entries[i];
+            if (item.isDirectory && tar::isSelectedPath(item.path, chosen))
+                folders.add(tree.makeFolders(relativeOf(item)),
+                            fileTimeOf(places[i].modificationTime));
+        }
         return;
+    }
     std::vector<LinkCopy> links;
-    writeInOnePass(archive, listing, chosen, wanted, progress, tree, relativeOf, links);
+    writeInOnePass(archive, listing, chosen, wanted, progress, tree, relativeOf, links, folders);
     if (!links.empty())
-        writeLinkCopies(archive, listing, chosen, progress, tree, relativeOf, links);
+        writeLinkCopies(archive, listing, chosen, progress, tree, relativeOf, links, folders);
 }
 
 // The listing the open just made when the file is unchanged since, else a new one.
@@ -404,9 +422,12 @@ path TarArchiveEngine::extract(const path& archive, const std::set<std::string>&
     files::createDirectory(staging, 0700);
     files::ScopedRemoval removal(staging);
     tar::ExtractionTree tree(staging);
-    writeEntries(archive, *listing, paths, progress, tree,
-                 [](const ArchiveItem& item) { return item.path; });
+    files::ExtractedFolders folders;
+    writeEntries(
+        archive, *listing, paths, progress, tree, [](const ArchiveItem& item) { return item.path; },
+        folders);
     progress.throwIfCancelled();
+    folders.finish();
 
     path target = availableURL(tar::tarFileKind(archive).resultName, destination);
     files::moveItem(staging, target);
@@ -438,12 +459,17 @@ void TarArchiveEngine::extractPayload(const ArchiveItem& entry, const path& arch
         files::createDirectory(payload, 0755);
     std::string prefix = entry.path.ends_with('/') ? entry.path : entry.path + "/";
     tar::ExtractionTree tree(payload);
-    writeEntries(archive, *listing, {entry.path}, progress, tree, [&](const ArchiveItem& item) {
-        if (!isFolder || item.path == entry.path || item.path == prefix)
-            return std::string();
-        return item.path.substr(prefix.size());
-    });
+    files::ExtractedFolders folders;
+    writeEntries(
+        archive, *listing, {entry.path}, progress, tree,
+        [&](const ArchiveItem& item) {
+            if (!isFolder || item.path == entry.path || item.path == prefix)
+                return std::string();
+            return item.path.substr(prefix.size());
+        },
+        folders);
     progress.throwIfCancelled();
+    folders.finish();
     files::moveItem(payload, destination);
 }
 

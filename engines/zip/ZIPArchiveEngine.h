@@ -5,6 +5,7 @@
 #include "core/archive/ArchiveItem.h"
 #include "core/archive/ArchiveSummary.h"
 #include "engines/zip/ZIPSourceEntry.h"
+#include "platform/ExtractedFolders.h"
 #include "platform/Progress.h"
 
 #include <cstdint>
@@ -89,13 +90,14 @@ class ZIPArchiveEngine : public ArchiveEngine {
     // One file or folder entry of extractEntries, with `reader` positioned at or before it
     // (`status` as its last move answered), through the worker's `buffer` of bufferSize bytes,
     // reporting done units to `completed`;
-    // `madeFolder` is the last output folder known to exist.
+    // `madeFolder` is the last output folder known to exist; a folder entry's time goes to
+    // `folders`.
     using UnitSink = std::function<void(std::int64_t)>;
     void extractEntry(ZIPReader& reader, int& status, const ArchiveItem& entry, Progress& progress,
                       const UnitSink& completed, std::int64_t limit, bool noLimit,
                       const OutputLocation& outputOf,
                       const std::optional<std::string>& passwordBytes, unsigned char* buffer,
-                      std::filesystem::path& madeFolder) const;
+                      std::filesystem::path& madeFolder, files::ExtractedFolders& folders) const;
 
     // A copy whose `resolved` is the candidate of `password` that opens the smallest encrypted
     // file of `listing` (the first candidate when none does, or when there is only one).

@@ -133,6 +133,7 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
     std::mutex failureMutex;
     std::size_t failedAt = entries.size();
     std::exception_ptr failure;
+    files::ExtractedFolders folders;
 
     const auto work = [&] {
         std::size_t current = entries.size();
@@ -164,7 +165,8 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
                     if (current >= stopAt.load())
                         return;
                     extractEntry(reader, status, entries[current], progress, completed, limit,
-                                 noLimit, outputOf, passwordBytes, buffer.get(), madeFolder);
+                                 noLimit, outputOf, passwordBytes, buffer.get(), madeFolder,
+                                 folders);
                 }
                 flush();
             }
@@ -191,6 +193,7 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
     }
     if (failure)
         std::rethrow_exception(failure);
+    folders.finish();
 }
 
 void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const ArchiveItem& entry,
@@ -198,12 +201,15 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
                                     std::int64_t limit, bool noLimit,
                                     const OutputLocation& outputOf,
                                     const std::optional<std::string>& passwordBytes,
-                                    unsigned char* buffer,
-                                    std::filesystem::path& madeFolder) const {
+                                    unsigned char* buffer, std::filesystem::path& madeFolder,
+                                    files::ExtractedFolders& folders) const {
     progress.throwIfCancelled();
     const std::filesystem::path output = outputOf(entry);
     if (entry.isDirectory) {
         createOutputFolders(output);
+        reader.moveForwardTo(status, entry.path);
+        folders.add(output,
+                    files::FileTime(std::chrono::seconds(currentRecord(reader).modifiedDate)));
         completed(1);
         return;
     }
