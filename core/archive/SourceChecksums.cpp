@@ -1,5 +1,6 @@
 #include "core/archive/SourceChecksums.h"
 
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -103,7 +103,7 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
         return true;
     if (block.empty())
         block.resize(262144);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     for (;;) {
         if (stopping())
             return false;
@@ -114,7 +114,7 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
             return true;
         if (count == 0)
             break;
-        crc = crc32(crc, block.data(), static_cast<uInt>(count));
+        crc = platform::crc32(crc, block.data(), static_cast<std::size_t>(count));
     }
     struct stat after {};
     // A file written to while it was read gives no usable checksum.

@@ -3,6 +3,7 @@
 #include "core/archive/EntryValidation.h"
 #include "core/archive/FolderNames.h"
 #include "core/archive/SourceChecksums.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
@@ -15,7 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -180,7 +180,7 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
         throw PlatformError::fromErrno(errno, location.string(), false);
     constexpr std::size_t blockSize = 262144;
     std::vector<unsigned char> block(blockSize);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     for (;;) {
         progress.throwIfCancelled();
         const ssize_t count = ::read(file.get(), block.data(), block.size());
@@ -191,7 +191,7 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
         }
         if (count == 0)
             break;
-        crc = crc32(crc, block.data(), static_cast<uInt>(count));
+        crc = platform::crc32(crc, block.data(), static_cast<std::size_t>(count));
         progress.addCompletedUnits(count);
     }
     return static_cast<std::uint32_t>(crc);

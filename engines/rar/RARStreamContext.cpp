@@ -1,9 +1,8 @@
 #include "engines/rar/RARStreamContext.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
-
-#include <zlib.h>
 
 namespace vexa {
 
@@ -29,7 +28,7 @@ std::int32_t RARStreamContext::receive(const std::uint8_t* data, std::int32_t le
         return 1;
     }
     if (tally) {
-        crc = static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+        crc = platform::crc32(crc, data, static_cast<std::size_t>(length));
         progress.addCompletedUnits(length);
     }
     return 1;

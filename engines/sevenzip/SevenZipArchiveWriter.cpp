@@ -6,13 +6,13 @@
 #include "engines/sevenzip/container/SevenZipHeaderWriter.h"
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
 #include "engines/sevenzip/container/SevenZipSegmentPipeline.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <chrono>
 #include <deque>
 #include <openssl/rand.h>
 #include <stdexcept>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -45,14 +45,7 @@ std::optional<std::uint64_t> fileTimeTicks(const std::optional<files::FileTime>&
 }
 
 std::uint32_t crcOf(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0) {
-    uLong value = crc;
-    while (size > 0) {
-        const auto chunk = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-        value = ::crc32(value, data, chunk);
-        data += chunk;
-        size -= chunk;
-    }
-    return static_cast<std::uint32_t>(value);
+    return platform::crc32(crc, data, size);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "engines/sevenzip/SevenZipReader.h"
 #include "engines/sevenzip/SevenZipVolumeStream.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
@@ -16,7 +17,6 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -221,7 +221,7 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
                                 entry->emptyStream);
         std::optional<std::uint32_t> checksum;
         if (entry->type == files::FileType::regular) {
-            uLong crc = ::crc32(0L, Z_NULL, 0);
+            std::uint32_t crc = 0;
             std::int64_t copied = 0;
             while (true) {
                 progress.throwIfCancelled();
@@ -231,7 +231,7 @@ ReadBackEntries copySevenZipEntries(const std::vector<std::filesystem::path>& vo
                 copied += static_cast<std::int64_t>(count);
                 if (copied > entry->item.size)
                     throw ArchiveFailure::corrupt(entry->item.path);
-                crc = ::crc32(crc, buffer.data(), static_cast<uInt>(count));
+                crc = platform::crc32(crc, buffer.data(), static_cast<std::size_t>(count));
                 writer.writeData(buffer.data(), count);
                 progress.addCompletedUnits(static_cast<std::int64_t>(count));
             }

@@ -1,9 +1,9 @@
 #include "engines/sevenzip/SevenZipFolderData.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "platform/Crc32.h"
 
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -42,7 +42,7 @@ void SevenZipFolderData::seekStream(std::size_t stream, const std::string& path,
             started_ = true;
         }
         remaining_ = sizes[stream_];
-        crc_ = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+        crc_ = static_cast<std::uint32_t>(0);
         checked_ = false;
         path_ = path;
     }
@@ -67,7 +67,7 @@ std::size_t SevenZipFolderData::read(std::uint8_t* out, std::size_t size) {
     }
     if (count == 0)
         fail();
-    crc_ = static_cast<std::uint32_t>(::crc32(crc_, out, static_cast<uInt>(count)));
+    crc_ = platform::crc32(crc_, out, static_cast<std::size_t>(count));
     remaining_ -= count;
     return count;
 }

@@ -1,6 +1,7 @@
 #include "engines/sevenzip/SevenZipFolderDecoding.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -282,11 +282,11 @@ class ParallelFolders {
             for (; stream < wanted; ++stream)
                 if (!consume(sizes[stream], [](const std::uint8_t*, std::size_t) {}))
                     return;
-            uLong crc = ::crc32(0L, Z_NULL, 0);
+            std::uint32_t crc = 0;
             sink->begin(file);
             const bool complete =
                 consume(sizes[stream], [&](const std::uint8_t* bytes, std::size_t size) {
-                    crc = ::crc32_z(crc, bytes, size);
+                    crc = platform::crc32(crc, bytes, size);
                     sink->data(bytes, size);
                 });
             if (!complete)

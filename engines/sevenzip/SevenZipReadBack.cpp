@@ -4,11 +4,11 @@
 #include "engines/sevenzip/SevenZipFolderDecoding.h"
 #include "engines/sevenzip/SevenZipOpening.h"
 #include "engines/sevenzip/SevenZipReader.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -57,13 +57,13 @@ ReadBackEntries readSequentially(SevenZipOpenArchive open, Progress& progress) {
     while (auto entry = reader.next()) {
         std::optional<std::uint32_t> checksum;
         if (!entry->item.isDirectory) {
-            uLong crc = ::crc32(0L, Z_NULL, 0);
+            std::uint32_t crc = 0;
             while (true) {
                 progress.throwIfCancelled();
                 const std::size_t count = reader.read(buffer.data(), buffer.size());
                 if (count == 0)
                     break;
-                crc = ::crc32(crc, buffer.data(), static_cast<uInt>(count));
+                crc = platform::crc32(crc, buffer.data(), static_cast<std::size_t>(count));
                 progress.addCompletedUnits(static_cast<std::int64_t>(count));
             }
             checksum = static_cast<std::uint32_t>(crc);
@@ -87,7 +87,7 @@ ReadBackEntries readSevenZipBack(const std::vector<std::filesystem::path>& volum
     // CRC-32 each file is checked against is the one kept.
     ReadBackEntries entries;
     std::vector<std::size_t> withData;
-    const auto empty = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+    const auto empty = static_cast<std::uint32_t>(0);
     for (std::size_t file = 0; file < open.entries.size(); ++file) {
         const auto& entry = open.entries[file];
         if (!entry)

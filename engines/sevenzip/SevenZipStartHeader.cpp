@@ -1,9 +1,10 @@
 #include "engines/sevenzip/SevenZipStartHeader.h"
 
+#include "platform/Crc32.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -25,7 +26,7 @@ std::optional<std::uint64_t> sevenZipArchiveSize(const unsigned char* header, st
         return std::nullopt;
     // Bytes 12 to 31 (next header offset, size and CRC) are covered by the CRC at byte 8.
     const auto expected = static_cast<std::uint32_t>(littleEndian(header + 8, 4));
-    if (::crc32(0L, header + 12, 20) != expected)
+    if (platform::crc32(0, header + 12, 20) != expected)
         return std::nullopt;
     const std::uint64_t offset = littleEndian(header + 12, 8);
     const std::uint64_t length = littleEndian(header + 20, 8);

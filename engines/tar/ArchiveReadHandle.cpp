@@ -1,8 +1,8 @@
 #include "ArchiveReadHandle.h"
 
-#include "Crc32.h"
 #include "FileByteSource.h"
 #include "TarReadFailure.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <archive.h>
@@ -159,10 +159,11 @@ std::optional<std::uint32_t> ArchiveReadHandle::finishCapture(std::int64_t& star
     std::uint32_t crc = 0;
     std::int64_t inCaptured = std::min(end, lentStart_) - captureStart_;
     if (inCaptured > 0)
-        crc = crc32Update(crc, captured_.data(), static_cast<std::size_t>(inCaptured));
+        crc = platform::crc32(crc, captured_.data(), static_cast<std::size_t>(inCaptured));
     std::int64_t from = std::max(captureStart_, lentStart_);
     if (end > from)
-        crc = crc32Update(crc, lent_ + (from - lentStart_), static_cast<std::size_t>(end - from));
+        crc =
+            platform::crc32(crc, lent_ + (from - lentStart_), static_cast<std::size_t>(end - from));
     return crc;
 }
 

@@ -1,7 +1,7 @@
 #include "GzipAccessPoints.h"
 
-#include "Crc32.h"
 #include "TarReadFailure.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 
@@ -87,7 +87,7 @@ class StretchDecoder : public ByteSource {
                 throw damagedArchive();
         }
         std::size_t count = capacity - stream_.avail_out;
-        crc_ = crc32Update(crc_, buffer, count);
+        crc_ = platform::crc32(crc_, buffer, count);
         remaining_ -= static_cast<std::int64_t>(count);
         if (count == 0)
             throw damagedArchive(); // the data ended before the stretch did
@@ -198,8 +198,7 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
         uLong crc = results.front().crc;
         for (std::size_t i = 1; i < count; ++i) {
             std::int64_t end = i + 1 < count ? points.points[i].output : points.decodedSize;
-            crc = crc32_combine(crc, results[i].crc,
-                                static_cast<z_off_t>(end - points.points[i - 1].output));
+            crc = platform::crc32Combine(crc, results[i].crc, end - points.points[i - 1].output);
         }
         if (crc != results.back().trailerCrc ||
             static_cast<std::uint32_t>(points.decodedSize) != results.back().trailerSize)

@@ -1,9 +1,9 @@
 #include "PlacedExtraction.h"
 
-#include "Crc32.h"
 #include "TarReadFailure.h"
 #include "XzBlocks.h"
 #include "core/archive/ArchiveFailure.h"
+#include "platform/Crc32.h"
 #include "platform/PlatformError.h"
 
 #include <algorithm>
@@ -16,7 +16,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -168,7 +167,7 @@ class Extraction {
 
     void header(std::size_t entry, std::int64_t offset, const char* bytes, std::int64_t length,
                 bool last, std::int64_t& unreported) {
-        std::uint32_t crc = crc32Update(0, bytes, static_cast<std::size_t>(length));
+        std::uint32_t crc = platform::crc32(0, bytes, static_cast<std::size_t>(length));
         {
             std::lock_guard lock(stripe(entry));
             states_[entry].pieces.push_back({offset, length, crc});
@@ -242,11 +241,11 @@ class Extraction {
                 state.pieces.begin(), state.pieces.end(),
                 [](const HeaderPiece& a, const HeaderPiece& b) { return a.offset < b.offset; });
             std::int64_t at = place.headerOffset;
-            uLong crc = crc32_z(0, nullptr, 0);
+            std::uint32_t crc = 0;
             for (const HeaderPiece& piece : state.pieces) {
                 if (piece.offset != at)
                     throw ArchiveFailure::archiveChanged();
-                crc = crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.length));
+                crc = platform::crc32Combine(crc, piece.crc, piece.length);
                 at += piece.length;
             }
             if (at != place.dataOffset || crc != place.headerCrc || state.remaining != 0)

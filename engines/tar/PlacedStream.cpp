@@ -1,7 +1,7 @@
 #include "PlacedStream.h"
 
-#include "Crc32.h"
 #include "core/archive/ArchiveFailure.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 
@@ -58,7 +58,7 @@ void extractAlongPlaces(LendingSource& stream, const std::vector<ArchiveItem>& e
         std::uint32_t crc = 0;
         cursor.take(
             place.dataOffset - place.headerOffset,
-            [&](const char* data, std::size_t count) { crc = crc32Update(crc, data, count); });
+            [&](const char* data, std::size_t count) { crc = platform::crc32(crc, data, count); });
         if (crc != place.headerCrc)
             throw ArchiveFailure::archiveChanged();
         --wanted;

@@ -1,7 +1,7 @@
 #include "SourceEntryWriter.h"
 
-#include "Crc32.h"
 #include "SourceReadAhead.h"
+#include "platform/Crc32.h"
 
 #include <exception>
 
@@ -49,7 +49,7 @@ void writeSourceEntries(ArchiveWriteHandle& writer, const SourceEntryMap& entrie
                     sameStatus(piece->before, piece->after);
         if (piece->length > 0) {
             writer.write(piece->data, piece->length);
-            crc = crc32Update(crc, piece->data, piece->length);
+            crc = platform::crc32(crc, piece->data, piece->length);
             written += static_cast<std::int64_t>(piece->length);
             progress.addCompletedUnits(static_cast<std::int64_t>(piece->length));
         }

@@ -1,5 +1,4 @@
 #include "ArchiveWriteHandle.h"
-#include "Crc32.h"
 #include "SourceEntryWriter.h"
 #include "TarArchiveEngine.h"
 #include "TarEntryReader.h"
@@ -8,6 +7,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/EntryValidation.h"
 #include "core/archive/SourceChecksums.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/GuardedReplacement.h"
 
@@ -107,7 +107,7 @@ std::uint32_t copyData(tar::TarEntryReader& reader, std::int64_t expectedSize,
         size += static_cast<std::int64_t>(count);
         if (size > expectedSize)
             throw ArchiveFailure::archiveChanged();
-        crc = tar::crc32Update(crc, buffer.data(), count);
+        crc = platform::crc32(crc, buffer.data(), count);
         writer.write(buffer.data(), count);
         progress.addCompletedUnits(static_cast<std::int64_t>(count));
     }

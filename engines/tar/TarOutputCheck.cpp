@@ -1,7 +1,7 @@
 #include "TarOutputCheck.h"
 
-#include "Crc32.h"
 #include "TarEntryReader.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <vector>
@@ -63,7 +63,7 @@ ReadBackEntries readBack(const std::filesystem::path& archive, Progress& progres
         std::int64_t size = 0;
         while (std::size_t count = reader.read(buffer.data(), buffer.size())) {
             progress.throwIfCancelled();
-            crc = crc32Update(crc, buffer.data(), count);
+            crc = platform::crc32(crc, buffer.data(), count);
             size += static_cast<std::int64_t>(count);
             progress.addCompletedUnits(static_cast<std::int64_t>(count));
         }

@@ -1,8 +1,7 @@
 #include "engines/zip/ZIPBackgroundWriter.h"
 
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
-
-#include <isa-l/crc.h>
 
 namespace vexa {
 
@@ -61,7 +60,7 @@ void ZIPBackgroundWriter::run() {
                 length = lengths_[index];
             }
             const unsigned char* data = pieces_[index].get();
-            crc = crc32_gzip_refl(crc, data, length);
+            crc = platform::crc32(crc, data, length);
             files::writeAll(fd_, data, length, location_);
             progress_.addCompletedUnits(static_cast<std::int64_t>(length));
             {

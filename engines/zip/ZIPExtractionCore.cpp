@@ -6,6 +6,7 @@
 #include "engines/zip/ZIPParallelCopy.h"
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/container/ZipHandle.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
 #include "platform/Processors.h"
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <isa-l/crc.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -22,7 +22,6 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -289,7 +288,7 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
         written = readAll(
             bufferSize, [&] { return buffer; },
             [&](unsigned char* data, std::int32_t count) {
-                running = crc32_gzip_refl(running, data, static_cast<std::uint64_t>(count));
+                running = platform::crc32(running, data, static_cast<std::uint64_t>(count));
                 files::writeAll(file.get(), data, static_cast<std::size_t>(count), output);
                 completed(count);
             });

@@ -3,18 +3,17 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/container/ZipHandle.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <isa-l/crc.h>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -30,7 +29,7 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
                                    const std::filesystem::path& location, Progress& progress,
                                    unsigned threads) {
     const auto pieces = static_cast<std::size_t>((size + pieceSize - 1) / pieceSize);
-    std::vector<uLong> crcs(pieces);
+    std::vector<std::uint32_t> crcs(pieces);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::mutex failureMutex;
@@ -64,7 +63,7 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
                                                           : zipstatus::endOfStream);
                     got += static_cast<std::size_t>(count);
                 }
-                crcs[index] = crc32_gzip_refl(0, buffer.get(), length);
+                crcs[index] = platform::crc32(0, buffer.get(), length);
                 bool mine = false;
                 {
                     std::unique_lock lock(turnMutex);
@@ -109,15 +108,13 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
     if (failure)
         std::rethrow_exception(failure);
 
-    uLong crc = pieces > 0 ? crcs[0] : crc32(0L, Z_NULL, 0);
-    const uLong wholePiece = crc32_combine_gen64(pieceSize);
-    for (std::size_t i = 1; i < pieces; ++i) {
-        const std::int64_t length =
-            std::min(pieceSize, size - static_cast<std::int64_t>(i) * pieceSize);
-        crc = length == pieceSize ? crc32_combine_op(crc, crcs[i], wholePiece)
-                                  : crc32_combine64(crc, crcs[i], length);
-    }
-    return static_cast<std::uint32_t>(crc);
+    std::uint32_t crc = pieces > 0 ? crcs[0] : 0;
+    for (std::size_t i = 1; i < pieces; ++i)
+        crc = platform::crc32Combine(
+            crc, crcs[i],
+            static_cast<std::uint64_t>(
+                std::min(pieceSize, size - static_cast<std::int64_t>(i) * pieceSize)));
+    return crc;
 }
 
 } // namespace vexa

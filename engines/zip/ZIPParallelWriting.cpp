@@ -4,6 +4,7 @@
 #include "engines/zip/ZIPPieceCompression.h"
 #include "engines/zip/ZIPWriter.h"
 #include "engines/zip/container/WinZipAes.h"
+#include "platform/Crc32.h"
 #include "platform/PlatformError.h"
 #include "platform/Processors.h"
 #include "platform/Secrets.h"
@@ -15,7 +16,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -304,7 +304,7 @@ void ZIPArchiveEngine::addFiles(const std::vector<ZIPSourceEntry>& entries, ZIPW
             writeBytes(writer, piece.bytes.data(), piece.bytes.size(), entry.source->location);
             open.written += static_cast<std::int64_t>(piece.bytes.size());
             open.crc = static_cast<std::uint32_t>(
-                ::crc32_combine(open.crc, piece.crc, static_cast<z_off_t>(piece.consumed)));
+                platform::crc32Combine(open.crc, piece.crc, piece.consumed));
             open.consumed += piece.consumed;
             if (piece.last) {
                 if (open.aes) {

@@ -3,12 +3,12 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/Crc32.h"
 #include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
 #include <vector>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -35,14 +35,14 @@ bool opensEntry(ZIPReader& reader, const TestRecord& record, const std::string& 
     if (reader.zip->entryReadOpen(0, candidate.c_str()) != zipstatus::ok)
         return false;
     std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     while (true) {
         const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
         if (count < 0)
             return false;
         if (count == 0)
             break;
-        crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
+        crc = platform::crc32(crc, buffer.data(), static_cast<std::size_t>(count));
     }
     if (reader.zip->entryReadClose(nullptr, nullptr, nullptr) != zipstatus::ok)
         return false;
@@ -115,14 +115,14 @@ void ZIPArchiveEngine::verifyPassword(const std::filesystem::path& archive,
     check(reader.zip->entryReadOpen(0, passwordBytes->c_str()));
 
     std::vector<unsigned char> buffer(static_cast<std::size_t>(bufferSize), 0);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     while (true) {
         progress.throwIfCancelled();
         const std::int32_t count = reader.zip->entryRead(buffer.data(), bufferSize);
         checkDataRead(count, (record.flag & 1) != 0);
         if (count == 0)
             break;
-        crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
+        crc = platform::crc32(crc, buffer.data(), static_cast<std::size_t>(count));
     }
     check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));
     if (record.aesVersion != 2 && crc != record.crc) {

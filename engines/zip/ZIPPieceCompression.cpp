@@ -5,6 +5,7 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPEntryHeader.h"
 #include "engines/zip/container/WinZipAes.h"
+#include "platform/Crc32.h"
 #include "platform/PlatformError.h"
 
 #include <algorithm>
@@ -151,7 +152,7 @@ void PieceCompressor::compress(Piece& piece) {
         if (piece.consumed > expected)
             throwSourceChanged(source.path);
         const std::size_t length = static_cast<std::size_t>(count);
-        piece.crc = static_cast<std::uint32_t>(::crc32_z(piece.crc, buffer_.get(), length));
+        piece.crc = platform::crc32(piece.crc, buffer_.get(), length);
         if (source.compress)
             deflate(piece, buffer_.get(), length, Z_NO_FLUSH);
         else

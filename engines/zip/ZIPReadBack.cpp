@@ -3,10 +3,9 @@
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/ZIPRewriteSteps.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/Crc32.h"
 #include "platform/Paths.h"
 #include "platform/Secrets.h"
-
-#include <zlib.h>
 
 namespace vexa::ziprewrite {
 
@@ -20,7 +19,7 @@ void readThrough(ZIPReader& reader, const ZipFileInfo& info, bool decode,
     const bool encrypted = (info.flag & 1) != 0;
     const char* key = decode && encrypted && password ? password->c_str() : nullptr;
     ZIPArchiveEngine::check(reader.zip->entryReadOpen(decode ? 0 : 1, key));
-    uLong crc = ::crc32(0, nullptr, 0);
+    std::uint32_t crc = 0;
     std::int64_t total = 0;
     while (true) {
         progress.throwIfCancelled();
@@ -30,7 +29,7 @@ void readThrough(ZIPReader& reader, const ZipFileInfo& info, bool decode,
         if (count == 0)
             break;
         if (decode)
-            crc = ::crc32_z(crc, buffer.data(), static_cast<std::size_t>(count));
+            crc = platform::crc32(crc, buffer.data(), static_cast<std::size_t>(count));
         total += count;
     }
     ZIPArchiveEngine::check(reader.zip->entryReadClose(nullptr, nullptr, nullptr));

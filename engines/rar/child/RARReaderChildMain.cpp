@@ -4,6 +4,7 @@
 
 #include "engines/rar/RARBridge.h"
 #include "engines/rar/RARChildProtocol.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +18,6 @@
 #include <unistd.h>
 #include <unordered_set>
 #include <vector>
-#include <zlib.h>
 
 namespace {
 
@@ -165,7 +165,7 @@ std::int32_t receive(void* user, const std::uint8_t* bytes, std::int32_t length)
         walk->out.data(bytes, size);
         break;
     case Data::checksum:
-        walk->crc = static_cast<std::uint32_t>(crc32(walk->crc, bytes, size));
+        walk->crc = vexa::platform::crc32(walk->crc, bytes, size);
         walk->out.event(countEvent);
         walk->out.number(size);
         walk->out.flushWhenDue();

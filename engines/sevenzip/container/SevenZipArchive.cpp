@@ -4,10 +4,10 @@
 #include "engines/sevenzip/container/SevenZipCoders.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipHeaderParser.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <openssl/crypto.h>
-#include <zlib.h>
 
 namespace vexa::sevenzip {
 
@@ -97,7 +97,7 @@ class ChainReader : public FolderReader {
   public:
     ChainReader(std::unique_ptr<DecodeStage> top, std::uint64_t size,
                 std::optional<std::uint32_t> crc)
-        : top_(std::move(top)), remaining_(size), crc_(crc), running_(::crc32(0L, Z_NULL, 0)) {}
+        : top_(std::move(top)), remaining_(size), crc_(crc), running_(0) {}
 
     std::size_t read(std::uint8_t* out, std::size_t size) override {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, remaining_));
@@ -111,7 +111,7 @@ class ChainReader : public FolderReader {
         if (count == 0)
             throw SevenZipDataError("folder ends early");
         if (crc_)
-            running_ = ::crc32(running_, out, static_cast<uInt>(count));
+            running_ = platform::crc32(running_, out, static_cast<std::size_t>(count));
         remaining_ -= count;
         return count;
     }
@@ -120,7 +120,7 @@ class ChainReader : public FolderReader {
     std::unique_ptr<DecodeStage> top_;
     std::uint64_t remaining_;
     std::optional<std::uint32_t> crc_;
-    uLong running_;
+    std::uint32_t running_;
     bool checked_ = false;
 };
 
@@ -188,7 +188,8 @@ SevenZipArchive::SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
 
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(startHeader->nextHeaderSize));
     input_->readAt(startHeaderSize + startHeader->nextHeaderOffset, bytes.data(), bytes.size());
-    if (::crc32(0L, bytes.data(), static_cast<uInt>(bytes.size())) != startHeader->nextHeaderCrc)
+    if (platform::crc32(0, bytes.data(), static_cast<std::size_t>(bytes.size())) !=
+        startHeader->nextHeaderCrc)
         malformed();
     const std::uint64_t headerStart = startHeader->nextHeaderOffset;
     // Set once bytes decrypted without a CRC to vouch for them are read: from then on, bytes

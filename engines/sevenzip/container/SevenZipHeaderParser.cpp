@@ -4,11 +4,11 @@
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipNumber.h"
 #include "engines/sevenzip/container/Utf16.h"
+#include "platform/Crc32.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
 #include <limits>
-#include <zlib.h>
 
 namespace vexa::sevenzip {
 
@@ -399,7 +399,7 @@ std::optional<StartHeader> parseStartHeader(const std::uint8_t* data, std::size_
         return std::nullopt;
     Cursor cursor(data + 8, startHeaderSize - 8);
     const std::uint32_t crc = cursor.uint32();
-    if (::crc32(0L, data + 12, 20) != crc)
+    if (platform::crc32(0, data + 12, 20) != crc)
         return std::nullopt;
     StartHeader header;
     header.nextHeaderOffset = cursor.uint64();

@@ -5,11 +5,11 @@
 #include "engines/sevenzip/container/SevenZipFormat.h"
 #include "engines/sevenzip/container/SevenZipNumber.h"
 #include "engines/sevenzip/container/Utf16.h"
+#include "platform/Crc32.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
 #include <sys/stat.h>
-#include <zlib.h>
 
 namespace vexa {
 
@@ -241,11 +241,10 @@ std::array<std::uint8_t, 32> serializeSevenZipStartHeader(std::uint64_t headerOf
     ByteWriter tail;
     tail.uint64(headerOffset);
     tail.uint64(header.size());
-    tail.uint32(
-        static_cast<std::uint32_t>(::crc32(0L, header.data(), static_cast<uInt>(header.size()))));
+    tail.uint32(platform::crc32(0, header.data(), static_cast<std::size_t>(header.size())));
     std::array<std::uint8_t, 32> start{'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4};
-    const auto tailCrc = static_cast<std::uint32_t>(
-        ::crc32(0L, tail.bytes.data(), static_cast<uInt>(tail.bytes.size())));
+    const auto tailCrc =
+        platform::crc32(0, tail.bytes.data(), static_cast<std::size_t>(tail.bytes.size()));
     for (int i = 0; i < 4; ++i)
         start[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(tailCrc >> (8 * i));
     std::copy(tail.bytes.begin(), tail.bytes.end(), start.begin() + 12);

@@ -1,18 +1,10 @@
 #include "engines/zip/container/PkwareCrypt.h"
 
+#include "platform/Crc32.h"
+
 #include <openssl/crypto.h>
-#include <zlib.h>
 
 namespace vexa {
-
-namespace {
-
-uint32_t crcStep(uint32_t crc, uint8_t byte) {
-    static const z_crc_t* table = get_crc_table();
-    return static_cast<uint32_t>(table[(crc ^ byte) & 0xff]) ^ (crc >> 8);
-}
-
-} // namespace
 
 PkwareDecryptor::PkwareDecryptor(const char* password) : keys_{0x12345678, 0x23456789, 0x34567890} {
     for (const char* p = password; *p != '\0'; ++p)
@@ -24,9 +16,9 @@ PkwareDecryptor::~PkwareDecryptor() {
 }
 
 void PkwareDecryptor::update(uint8_t plain) {
-    keys_[0] = crcStep(keys_[0], plain);
+    keys_[0] = platform::crc32Step(keys_[0], plain);
     keys_[1] = (keys_[1] + (keys_[0] & 0xff)) * 134775813u + 1;
-    keys_[2] = crcStep(keys_[2], static_cast<uint8_t>(keys_[1] >> 24));
+    keys_[2] = platform::crc32Step(keys_[2], static_cast<uint8_t>(keys_[1] >> 24));
 }
 
 uint8_t PkwareDecryptor::streamByte() const {

@@ -3,6 +3,7 @@
 #include "engines/zip/container/ByteOrder.h"
 #include "engines/zip/container/ZipRecords.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/Crc32.h"
 
 #include <algorithm>
 #include <cstring>
@@ -258,7 +259,7 @@ int32_t ZipEntryWriter::write(const void* buffer, int32_t length) {
         written_ += static_cast<uint64_t>(length);
         status = output_.write(data, static_cast<size_t>(length));
     } else {
-        crc_ = static_cast<uint32_t>(::crc32_z(crc_, data, static_cast<size_t>(length)));
+        crc_ = platform::crc32(crc_, data, static_cast<size_t>(length));
         consumed_ += static_cast<uint64_t>(length);
         if (deflater_)
             status = deflate(data, static_cast<size_t>(length), false);
