@@ -3,6 +3,7 @@
 #include "core/archive/JavaArchive.h"
 #include "core/archive/TarCompression.h"
 #include "platform/Paths.h"
+#include "platform/ReadWrite.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
@@ -51,11 +52,7 @@ class ReadOnlyFile {
 
     // One read of up to `size` bytes; -1 on error, 0 at the end.
     ssize_t read(unsigned char* buffer, std::size_t size) {
-        ssize_t count = 0;
-        do {
-            count = ::read(fd_, buffer, size);
-        } while (count < 0 && errno == EINTR);
-        return count;
+        return platform::readSome(fd_, buffer, size);
     }
 
   private:

@@ -3,6 +3,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Pipe.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,9 +120,7 @@ template <typename Child> pid_t forkBlocked(Child child) {
 // Reads the errno a child reports before its exec; the pipe closes at a successful exec.
 int reportedError(int fd) {
     int error = 0;
-    ssize_t count;
-    while ((count = ::read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
-    }
+    const ssize_t count = readSome(fd, &error, sizeof error);
     return count > 0 ? (error != 0 ? error : ECHILD) : 0;
 }
 
@@ -271,11 +270,10 @@ ProcessOutput runCapturingOutput(ProcessSpec spec) {
         output.closeWrite();
         char buffer[4096];
         for (;;) {
-            const ssize_t count = ::read(output.read, buffer, sizeof buffer);
-            if (count > 0)
-                result.standardOutput.append(buffer, static_cast<std::size_t>(count));
-            else if (count == 0 || errno != EINTR)
+            const ssize_t count = readSome(output.read, buffer, sizeof buffer);
+            if (count <= 0)
                 break;
+            result.standardOutput.append(buffer, static_cast<std::size_t>(count));
         }
     }
     const int code = child->wait();

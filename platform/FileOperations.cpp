@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 #include "platform/WorkFolders.h"
 
 #include <array>
@@ -486,35 +487,14 @@ std::string newUUIDString() {
     return text;
 }
 
-namespace {
-
-// Writes every byte, at `offset` onwards when one is given, else at the file's position.
-void writeEveryByte(int fd, const void* data, std::size_t size, std::optional<off_t> offset,
-                    const Path& location) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written =
-            offset ? ::pwrite(fd, bytes, size, *offset) : ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(location, true);
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-        if (offset)
-            *offset += written;
-    }
-}
-
-} // namespace
-
 void writeAllAt(int fd, const void* data, std::size_t size, off_t offset, const Path& location) {
-    writeEveryByte(fd, data, size, offset, location);
+    if (const int error = platform::writeFully(fd, data, size, offset))
+        fail(location, true, error);
 }
 
 void writeAll(int fd, const void* data, std::size_t size, const Path& location) {
-    writeEveryByte(fd, data, size, std::nullopt, location);
+    if (const int error = platform::writeFully(fd, data, size))
+        fail(location, true, error);
 }
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {

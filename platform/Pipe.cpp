@@ -1,6 +1,7 @@
 #include "platform/Pipe.h"
 
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <cerrno>
 #include <csignal>
@@ -41,19 +42,9 @@ void writeIgnoringBrokenPipe(int fd, std::string_view bytes) {
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (errno == EPIPE) {
-                const timespec immediately{0, 0};
-                sigtimedwait(&pipeSignal, nullptr, &immediately);
-            }
-            break;
-        }
-        written += static_cast<std::size_t>(count);
+    if (writeFully(fd, bytes.data(), bytes.size()) == EPIPE) {
+        const timespec immediately{0, 0};
+        sigtimedwait(&pipeSignal, nullptr, &immediately);
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }

@@ -1,5 +1,7 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/ReadWrite.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -78,19 +80,6 @@ std::optional<std::string> decodeBase64(const std::string& text) {
     return bytes;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The new content goes to a temporary file beside the target and replaces it by rename, so a
 // crash of the program or a full disk leaves either the old file or the new one, never half of
 // one. Nothing is flushed to the disk: these are preferences, saved at every open, and a power
@@ -104,7 +93,7 @@ bool writeAtomically(const fs::path& file, const std::string& bytes) {
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, bytes);
+    bool ok = platform::writeFully(fd, bytes.data(), bytes.size()) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(pattern.c_str(), file.c_str()) != 0) {
         ::unlink(pattern.c_str());

@@ -2,6 +2,7 @@
 
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
+#include "platform/ReadWrite.h"
 #include "platform/TextRules.h"
 
 #include <algorithm>
@@ -112,15 +113,8 @@ bool hasZIPSignature(const std::filesystem::path& location) {
     if (fd.get() < 0)
         return false;
     unsigned char bytes[4];
-    std::size_t have = 0;
-    while (have < sizeof bytes) {
-        const ssize_t n = ::read(fd.get(), bytes + have, sizeof bytes - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        have += static_cast<std::size_t>(n);
-    }
+    if (platform::readFully(fd.get(), bytes, sizeof bytes) != sizeof bytes)
+        return false;
     static const unsigned char localHeader[4] = {0x50, 0x4B, 0x03, 0x04};
     static const unsigned char endRecord[4] = {0x50, 0x4B, 0x05, 0x06};
     return std::memcmp(bytes, localHeader, 4) == 0 || std::memcmp(bytes, endRecord, 4) == 0;

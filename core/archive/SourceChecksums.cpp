@@ -2,6 +2,7 @@
 
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <atomic>
@@ -107,9 +108,7 @@ bool SourceChecksums::take(const RARSourceEntry& source, Taken& taken,
     for (;;) {
         if (stopping())
             return false;
-        const ssize_t count = ::read(file.get(), block.data(), block.size());
-        if (count < 0 && errno == EINTR)
-            continue;
+        const ssize_t count = platform::readSome(file.get(), block.data(), block.size());
         if (count < 0)
             return true;
         if (count == 0)

@@ -7,6 +7,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 #include "platform/TextRules.h"
 
 #include <cerrno>
@@ -183,12 +184,9 @@ std::uint32_t crc32OfFile(const std::filesystem::path& location, Progress& progr
     std::uint32_t crc = 0;
     for (;;) {
         progress.throwIfCancelled();
-        const ssize_t count = ::read(file.get(), block.data(), block.size());
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t count = platform::readSome(file.get(), block.data(), block.size());
+        if (count < 0)
             throw PlatformError::fromErrno(errno, location.string(), false);
-        }
         if (count == 0)
             break;
         crc = platform::crc32(crc, block.data(), static_cast<std::size_t>(count));

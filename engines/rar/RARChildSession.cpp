@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/Pipe.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
@@ -175,9 +176,8 @@ void RARChildSession::fill(std::size_t wanted) {
             childEnded();
         if (ready <= 0)
             continue;
-        const ssize_t count = ::read(events_, buffer_.data() + end_, buffer_.size() - end_);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const ssize_t count =
+            platform::readSome(events_, buffer_.data() + end_, buffer_.size() - end_);
         if (count <= 0)
             childEnded();
         end_ += static_cast<std::size_t>(count);

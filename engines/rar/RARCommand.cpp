@@ -4,6 +4,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Pipe.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 #include "platform/Secrets.h"
 #include "platform/TextRules.h"
 
@@ -101,9 +102,7 @@ class OutputReader {
                 return;
             if (ready <= 0)
                 continue;
-            const ssize_t count = ::read(fd, block, sizeof block);
-            if (count < 0 && errno == EINTR)
-                continue;
+            const ssize_t count = platform::readSome(fd, block, sizeof block);
             if (count <= 0)
                 return;
             meter.scan(std::string_view(block, static_cast<std::size_t>(count)));

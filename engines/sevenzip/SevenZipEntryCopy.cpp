@@ -8,6 +8,7 @@
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,12 +49,9 @@ void writeSourceFile(const std::string& path, const RARSourceEntry& source,
         progress.throwIfCancelled();
         const auto wanted =
             static_cast<std::size_t>(std::min<std::int64_t>(remaining, buffer.size()));
-        const ssize_t count = ::read(file.get(), buffer.data(), wanted);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t count = platform::readSome(file.get(), buffer.data(), wanted);
+        if (count < 0)
             throw PlatformError::fromErrno(errno, source.url.string(), false);
-        }
         // The archive already announced the collected size: a shorter file cannot fill it.
         if (count == 0)
             throw ArchiveFailure::sevenZipFailure(changedSourceMessage(path));

@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,10 +43,8 @@ std::size_t SevenZipVolumeStream::read(void* buffer, std::size_t size) {
         const std::int64_t offset = position_ - part->start;
         const auto wanted = static_cast<std::size_t>(
             std::min<std::int64_t>(part->size - offset, static_cast<std::int64_t>(size - filled)));
-        ssize_t count = 0;
-        do {
-            count = ::pread(part->descriptor.get(), out + filled, wanted, offset);
-        } while (count < 0 && errno == EINTR);
+        const ssize_t count =
+            platform::readSome(part->descriptor.get(), out + filled, wanted, offset);
         if (count < 0)
             throw PlatformError::fromErrno(errno, part->location.string(), false);
         // A part that shrank since it was opened.

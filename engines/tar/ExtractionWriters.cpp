@@ -1,6 +1,7 @@
 #include "ExtractionWriters.h"
 
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -227,16 +228,8 @@ void ExtractionWriters::writeBytes(int descriptor, const char* bytes, std::size_
                                    const std::string& relative) const {
     // The file's location is made only for a failure's message: for many small files, making
     // it for each cost as much as writing them.
-    while (count > 0) {
-        ssize_t written = ::write(descriptor, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw PlatformError::fromErrno(written < 0 ? errno : ENOSPC,
-                                           tree_.locationOf(relative).string(), true);
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
+    if (const int error = platform::writeFully(descriptor, bytes, count))
+        throw PlatformError::fromErrno(error, tree_.locationOf(relative).string(), true);
 }
 
 void ExtractionWriters::close(files::FileDescriptor file, const File& meta,

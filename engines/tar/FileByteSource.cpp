@@ -1,6 +1,7 @@
 #include "FileByteSource.h"
 
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,20 +41,10 @@ void FileByteSource::awaitBeyond(std::int64_t position) {
 std::size_t FileByteSource::peekStart(char* buffer, std::size_t capacity) {
     while (!complete_ && size_ < static_cast<std::int64_t>(capacity))
         awaitBeyond(size_);
-    std::size_t filled = 0;
-    while (filled < capacity) {
-        ssize_t count = ::pread(descriptor_.get(), buffer + filled, capacity - filled,
-                                static_cast<off_t>(filled));
-        if (count == 0)
-            break;
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throw PlatformError::fromErrno(errno, location_.string(), false);
-        }
-        filled += static_cast<std::size_t>(count);
-    }
-    return filled;
+    const ssize_t filled = platform::readFully(descriptor_.get(), buffer, capacity, 0);
+    if (filled < 0)
+        throw PlatformError::fromErrno(errno, location_.string(), false);
+    return static_cast<std::size_t>(filled);
 }
 
 std::size_t FileByteSource::read(char* buffer, std::size_t capacity) {
@@ -66,15 +57,11 @@ std::size_t FileByteSource::read(char* buffer, std::size_t capacity) {
         if (capacity == 0)
             return 0;
     }
-    for (;;) {
-        ssize_t count = ::read(descriptor_.get(), buffer, capacity);
-        if (count >= 0) {
-            advance(count);
-            return static_cast<std::size_t>(count);
-        }
-        if (errno != EINTR)
-            throw PlatformError::fromErrno(errno, location_.string(), false);
-    }
+    const ssize_t count = platform::readSome(descriptor_.get(), buffer, capacity);
+    if (count < 0)
+        throw PlatformError::fromErrno(errno, location_.string(), false);
+    advance(count);
+    return static_cast<std::size_t>(count);
 }
 
 std::int64_t FileByteSource::skip(std::int64_t count) {

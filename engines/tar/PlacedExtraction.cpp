@@ -5,6 +5,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/Crc32.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <atomic>
@@ -195,29 +196,22 @@ class Extraction {
             }
             descriptor = state.descriptor;
         }
-        std::int64_t position = offset - placed.placement.dataOffset;
-        while (length > 0) {
-            ssize_t written = ::pwrite(descriptor, bytes, static_cast<std::size_t>(length),
-                                       static_cast<off_t>(position));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                throw PlatformError::fromErrno(written < 0 ? errno : ENOSPC,
-                                               tree_.locationOf(placed.relative).string(), true);
-            bytes += written;
-            length -= written;
-            position += written;
-            unreported += written;
-            // The thread that writes a file's last bytes closes it: nobody else uses it then.
-            if (state.remaining.fetch_sub(written) == written) {
-                files::FileDescriptor file;
-                {
-                    std::lock_guard lock(stripe(entry));
-                    file = files::FileDescriptor(state.descriptor);
-                    state.descriptor = -1;
-                }
-                finishFile(entry, std::move(file));
+        if (length <= 0)
+            return;
+        if (const int error =
+                platform::writeFully(descriptor, bytes, static_cast<std::size_t>(length),
+                                     static_cast<off_t>(offset - placed.placement.dataOffset)))
+            throw PlatformError::fromErrno(error, tree_.locationOf(placed.relative).string(), true);
+        unreported += length;
+        // The thread that writes a file's last bytes closes it: nobody else uses it then.
+        if (state.remaining.fetch_sub(length) == length) {
+            files::FileDescriptor file;
+            {
+                std::lock_guard lock(stripe(entry));
+                file = files::FileDescriptor(state.descriptor);
+                state.descriptor = -1;
             }
+            finishFile(entry, std::move(file));
         }
     }
 

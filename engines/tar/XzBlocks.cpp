@@ -3,6 +3,7 @@
 #include "TarReadFailure.h"
 #include "platform/MemoryBudget.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,13 +18,10 @@ namespace {
 constexpr std::size_t inputSize = 256 * 1024;
 
 std::size_t preadSome(int descriptor, std::uint8_t* buffer, std::size_t size, std::int64_t offset) {
-    for (;;) {
-        ssize_t count = ::pread(descriptor, buffer, size, static_cast<off_t>(offset));
-        if (count >= 0)
-            return static_cast<std::size_t>(count);
-        if (errno != EINTR)
-            throw readFailure(descriptor, errno);
-    }
+    const ssize_t count = platform::readSome(descriptor, buffer, size, static_cast<off_t>(offset));
+    if (count < 0)
+        throw readFailure(descriptor, errno);
+    return static_cast<std::size_t>(count);
 }
 
 void preadAll(int descriptor, std::uint8_t* buffer, std::size_t size, std::int64_t offset) {

@@ -6,6 +6,7 @@
 #include "engines/zip/ZIPWriter.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 #include "platform/Secrets.h"
 
 #include <algorithm>
@@ -50,12 +51,9 @@ void ZIPArchiveEngine::addFile(const std::string& path, const std::filesystem::p
     std::int64_t total = 0;
     while (true) {
         progress.throwIfCancelled();
-        const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t count = platform::readSome(file.get(), buffer.data(), buffer.size());
+        if (count < 0)
             throw PlatformError::fromErrno(errno, location.string(), false);
-        }
         if (count == 0)
             break;
         const std::int32_t written =

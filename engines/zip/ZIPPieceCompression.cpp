@@ -7,6 +7,7 @@
 #include "engines/zip/container/WinZipAes.h"
 #include "platform/Crc32.h"
 #include "platform/PlatformError.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,14 +23,6 @@ namespace {
 constexpr std::size_t scratchSize = 1 << 16;
 // Deflate looks back this far at most, so a piece primed with it loses next to nothing.
 constexpr std::size_t windowSize = 32768;
-
-ssize_t readSome(int fd, std::uint8_t* buffer, std::size_t length, std::optional<off_t> at) {
-    while (true) {
-        const ssize_t count = at ? ::pread(fd, buffer, length, *at) : ::read(fd, buffer, length);
-        if (count >= 0 || errno != EINTR)
-            return count;
-    }
-}
 
 } // namespace
 
@@ -79,8 +72,8 @@ void PieceCompressor::readWindow(const Piece& piece, int fd) {
         static_cast<std::size_t>(std::min<std::int64_t>(piece.offset, windowSize));
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t count = readSome(fd, window_.get() + done, length - done,
-                                       piece.offset - static_cast<off_t>(length - done));
+        const ssize_t count = platform::readSome(fd, window_.get() + done, length - done,
+                                                 piece.offset - static_cast<off_t>(length - done));
         if (count < 0)
             throw PlatformError::fromErrno(errno, piece.source->location.string(), false);
         if (count == 0)
@@ -140,7 +133,7 @@ void PieceCompressor::compress(Piece& piece) {
             want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(want),
                                                                    piece.length - piece.consumed));
         }
-        const ssize_t count = readSome(
+        const ssize_t count = platform::readSome(
             fd, buffer_.get(), want,
             source.cut ? std::optional<off_t>(piece.offset + piece.consumed) : std::nullopt);
         if (count < 0)

@@ -5,6 +5,7 @@
 #include "engines/rar/RARBridge.h"
 #include "engines/rar/RARChildProtocol.h"
 #include "platform/Crc32.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,9 +34,7 @@ class RequestReader {
     RequestReader() {
         char block[65536];
         for (;;) {
-            const ssize_t count = ::read(STDIN_FILENO, block, sizeof block);
-            if (count < 0 && errno == EINTR)
-                continue;
+            const ssize_t count = vexa::platform::readSome(STDIN_FILENO, block, sizeof block);
             if (count < 0)
                 quit();
             if (count == 0)
@@ -122,16 +121,8 @@ class EventWriter {
         used_ += size;
     }
     static void writeAll(const void* bytes, std::size_t size) {
-        const auto* p = static_cast<const char*>(bytes);
-        while (size > 0) {
-            const ssize_t count = ::write(eventDescriptor, p, size);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                quit();
-            p += count;
-            size -= static_cast<std::size_t>(count);
-        }
+        if (vexa::platform::writeFully(eventDescriptor, bytes, size) != 0)
+            quit();
     }
 
     char buffer_[1 << 18];

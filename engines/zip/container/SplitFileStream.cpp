@@ -2,6 +2,7 @@
 
 #include "engines/zip/container/ByteOrder.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,20 +30,6 @@ int openForReading(const std::string& path, int* fd, uint64_t* size) {
     }
     *fd = descriptor;
     *size = static_cast<uint64_t>(info.st_size);
-    return zipstatus::ok;
-}
-
-int writeAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return zipstatus::write;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
     return zipstatus::ok;
 }
 
@@ -225,9 +212,8 @@ int SplitOutputStream::open(const std::string& path, int64_t diskSize) {
 int SplitOutputStream::flush() {
     if (pending_.empty())
         return zipstatus::ok;
-    int status = writeAll(fd_, pending_.data(), pending_.size());
-    if (status != zipstatus::ok)
-        return zipstatus::systemFailure(status, errno, path_);
+    if (const int error = vexa::platform::writeFully(fd_, pending_.data(), pending_.size()))
+        return zipstatus::systemFailure(zipstatus::write, error, path_);
     offset_ += pending_.size();
     pending_.clear();
     return zipstatus::ok;
@@ -282,9 +268,8 @@ int SplitOutputStream::write(const void* buffer, size_t length) {
             room = static_cast<size_t>(std::min<uint64_t>(length, diskSize_ - used));
         }
         if (pending_.empty() && room >= outputBufferSize) {
-            int status = writeAll(fd_, data, room);
-            if (status != zipstatus::ok)
-                return zipstatus::systemFailure(status, errno, path_);
+            if (const int error = vexa::platform::writeFully(fd_, data, room))
+                return zipstatus::systemFailure(zipstatus::write, error, path_);
             offset_ += room;
         } else {
             size_t take = std::min(room, outputBufferSize - pending_.size());
@@ -320,18 +305,9 @@ int SplitOutputStream::patch(uint32_t disk, uint64_t offset, const void* buffer,
     int status = flush();
     if (status != zipstatus::ok)
         return status;
-    const char* data = static_cast<const char*>(buffer);
-    while (length > 0) {
-        ssize_t n = ::pwrite(fd_, data, length, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return zipstatus::systemFailure(zipstatus::write, errno, path_);
-        }
-        data += n;
-        offset += static_cast<uint64_t>(n);
-        length -= static_cast<size_t>(n);
-    }
+    if (const int error =
+            vexa::platform::writeFully(fd_, buffer, length, static_cast<off_t>(offset)))
+        return zipstatus::systemFailure(zipstatus::write, error, path_);
     return zipstatus::ok;
 }
 
