@@ -3,6 +3,7 @@
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/ReadWrite.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -171,17 +172,8 @@ void SourceChecksums::run(const SourceEntryMap& sources, std::chrono::nanosecond
     };
     // A look costs a walk of the file's path, and this one comes after the writer, when the
     // check waits for it: a few threads share a long list.
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(pending.size() / 2048, 3);
-    try {
-        while (helpers.size() < wanted)
-            helpers.emplace_back(lookAgain);
-    } catch (const std::system_error&) {
-        // This thread does the share of any that could not start.
-    }
-    lookAgain();
-    for (std::thread& helper : helpers)
-        helper.join();
+    platform::WorkerPool::process().run(1 + std::min<std::size_t>(pending.size() / 2048, 3),
+                                        [&](std::size_t) { lookAgain(); });
 }
 
 void SourceChecksums::waitUntilRead() {

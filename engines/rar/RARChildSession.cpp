@@ -3,6 +3,7 @@
 #include "core/archive/ArchiveFailure.h"
 #include "platform/Pipe.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 #include "platform/ReadWrite.h"
 #include "platform/Secrets.h"
 
@@ -58,7 +59,7 @@ std::filesystem::path findReaderProgram() {
 unsigned rarWalkerCount() {
     // libunrar spends most of a walk over many small entries on each entry's own set-up, so
     // walkers on other cores pay off; more than four mostly add memory.
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    return std::clamp(platform::usableCores(), 1u, 4u);
 }
 
 std::filesystem::path rarReaderProgram() {

@@ -2,6 +2,7 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "platform/Crc32.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -127,17 +128,8 @@ class ParallelFolders {
           makeSink_(makeSink) {}
 
     void run() {
-        const std::size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-        const std::size_t count = std::min({jobs_.size(), hardware, maxWorkers});
-        if (count <= 1) {
-            work();
-        } else {
-            std::vector<std::thread> threads;
-            for (std::size_t i = 0; i < count; ++i)
-                threads.emplace_back([this] { work(); });
-            for (auto& thread : threads)
-                thread.join();
-        }
+        platform::WorkerPool::process().run(std::min(jobs_.size(), maxWorkers),
+                                            [this](std::size_t) { work(); });
         if (failure_)
             std::rethrow_exception(failure_);
     }

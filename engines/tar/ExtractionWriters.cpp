@@ -21,8 +21,10 @@ constexpr std::size_t groupFiles = 128;
 
 ExtractionWriters::ExtractionWriters(const ExtractionTree& tree, std::size_t threads,
                                      std::size_t budget)
-    : tree_(tree), bufferCount_(std::max<std::size_t>(budget / bufferSize, 2)) {
-    for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i)
+    : tree_(tree), bufferCount_(std::max<std::size_t>(budget / bufferSize, 2)),
+      cores_(platform::WorkerPool::process().borrow(threads)) {
+    // One writer at least, even when the cores are all lent: the reader hands it every file.
+    for (std::size_t i = 0; i < std::max<std::size_t>(cores_.count(), 1); ++i)
         threads_.emplace_back([this] { work(); });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExtractionTree.h"
+#include "platform/WorkerPool.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -110,6 +111,7 @@ class ExtractionWriters {
     std::shared_ptr<Stream> stream_;
     Buffer chunk_;
     std::size_t chunkUsed_ = 0;
+    platform::WorkerPool::Lease cores_;
     std::vector<std::thread> threads_;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -188,8 +189,7 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
                                                                       end - start, last, *result);
                           }});
     }
-    std::size_t threads =
-        std::min<std::size_t>(std::max(std::thread::hardware_concurrency(), 1u), maximumThreads);
+    std::size_t threads = std::min<std::size_t>(platform::usableCores(), maximumThreads);
     if (!extractPieces(entries, std::move(pieces), threads, tree, progress))
         return false;
     // A whole extraction decoded every stretch: the member's checks then hold for them all.

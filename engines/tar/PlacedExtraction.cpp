@@ -6,6 +6,7 @@
 #include "platform/Crc32.h"
 #include "platform/PlatformError.h"
 #include "platform/ReadWrite.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -89,13 +90,8 @@ class Extraction {
         pieces_ = std::move(pieces);
         if (pieces_.empty())
             return;
-        std::size_t count = std::clamp<std::size_t>(threads, 1, pieces_.size());
-        // Joined on the way out too, should starting one of them fail.
-        std::vector<std::jthread> workers;
-        for (std::size_t i = 0; i < count; ++i)
-            workers.emplace_back([this] { work(); });
-        for (std::jthread& worker : workers)
-            worker.join();
+        platform::WorkerPool::process().run(std::clamp<std::size_t>(threads, 1, pieces_.size()),
+                                            [this](std::size_t) { work(); });
         if (failure_)
             std::rethrow_exception(failure_);
         progress_.throwIfCancelled();

@@ -17,6 +17,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
+#include "platform/Processors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -153,7 +154,7 @@ std::optional<files::FileTime> fileTimeOf(const std::optional<struct timespec>& 
 
 // Files are written on a few threads: creating them is mostly the system's work.
 std::size_t writerThreads() {
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    return std::clamp<std::size_t>(platform::usableCores(), 1, 4);
 }
 
 void writeFile(tar::TarEntryReader& reader, const tar::TarEntryHeader& header,

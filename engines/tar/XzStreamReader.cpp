@@ -1,6 +1,7 @@
 #include "XzStreamReader.h"
 
 #include "TarReadFailure.h"
+#include "platform/Processors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,7 +23,7 @@ constexpr std::uint64_t threadingMemoryLimit = 16ull << 20;
 XzStreamReader::XzStreamReader(ByteSource& input) : input_(input), inputBuffer_(inputBufferSize) {
     lzma_mt options{};
     options.flags = LZMA_CONCATENATED;
-    options.threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    options.threads = std::clamp(platform::usableCores(), 1u, 8u);
     options.timeout = 0;
     options.memlimit_threading = threadingMemoryLimit;
     // One thread decodes any file, whatever its dictionary, as xz itself does.

@@ -11,6 +11,7 @@
 #include "platform/PlatformError.h"
 #include "platform/Processors.h"
 #include "platform/Secrets.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -180,16 +181,8 @@ void ZIPArchiveEngine::extractEntries(const std::filesystem::path& archive,
         }
     };
 
-    const unsigned workers = std::min<std::size_t>(workerCount(), chunks.size());
-    if (workers <= 1) {
-        work();
-    } else {
-        std::vector<std::jthread> threads;
-        threads.reserve(workers - 1);
-        for (unsigned i = 1; i < workers; ++i)
-            threads.emplace_back(work);
-        work();
-    }
+    platform::WorkerPool::process().run(std::min<std::size_t>(workerCount(), chunks.size()),
+                                        [&](std::size_t) { work(); });
     if (failure)
         std::rethrow_exception(failure);
     folders.finish();

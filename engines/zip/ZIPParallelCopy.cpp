@@ -5,6 +5,7 @@
 #include "engines/zip/container/ZipStatus.h"
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -98,13 +99,8 @@ std::uint32_t copyStoredInParallel(ZipHandle& zip, std::int64_t size, int fd,
         }
     };
 
-    {
-        std::vector<std::jthread> helpers;
-        const auto count = std::clamp<std::size_t>(threads, 1, pieces);
-        for (std::size_t i = 1; i < count; ++i)
-            helpers.emplace_back(work);
-        work();
-    }
+    platform::WorkerPool::process().run(std::clamp<std::size_t>(threads, 1, pieces),
+                                        [&](std::size_t) { work(); });
     if (failure)
         std::rethrow_exception(failure);
 
