@@ -2,9 +2,10 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/sevenzip/SevenZipLocale.h"
-#include "engines/sevenzip/SevenZipStartHeader.h"
 #include "engines/sevenzip/SevenZipVolumeStream.h"
 #include "engines/sevenzip/SevenZipVolumes.h"
+#include "engines/sevenzip/container/SevenZipFormat.h"
+#include "engines/sevenzip/container/SevenZipHeaderParser.h"
 #include "platform/Paths.h"
 #include "platform/PlatformError.h"
 
@@ -110,10 +111,11 @@ SevenZipLibarchiveReader::SevenZipLibarchiveReader(
     auto& stream = state_->stream;
     // A set whose parts fall short of the size its start header announces lacks a part; the
     // library could only call that damage, so the missing part is named here.
-    std::array<unsigned char, sevenZipStartHeaderSize> head{};
+    std::array<std::uint8_t, sevenzip::startHeaderSize> head{};
     const std::size_t headSize = stream.read(head.data(), head.size());
     stream.seek(0, SEEK_SET);
-    const auto expected = sevenZipArchiveSize(head.data(), headSize);
+    const auto startHeader = sevenzip::parseStartHeader(head.data(), headSize);
+    const auto expected = startHeader ? startHeader->archiveSize() : std::nullopt;
     if (expected && static_cast<std::uint64_t>(stream.size()) < *expected) {
         if (const auto next = sevenZipPartLocation(volumes.front(), volumes.size() + 1))
             throw ArchiveFailure::missingVolume(paths::lastPathComponent(*next));

@@ -2,7 +2,6 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/PasswordVariants.h"
-#include "engines/sevenzip/SevenZipStartHeader.h"
 #include "engines/sevenzip/SevenZipVolumeStream.h"
 #include "engines/sevenzip/SevenZipVolumes.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
@@ -126,11 +125,8 @@ SevenZipOpenArchive openSevenZipArchive(const std::vector<std::filesystem::path>
     auto input = std::make_shared<VolumeInput>(volumes);
     // A set whose parts fall short of the size its start header announces lacks a part; the
     // header reader could only call that damage, so the missing part is named here.
-    std::array<unsigned char, sevenZipStartHeaderSize> head{};
-    const auto headSize =
-        static_cast<std::size_t>(std::min<std::uint64_t>(input->size(), sevenZipStartHeaderSize));
-    input->readAt(0, head.data(), headSize);
-    const auto expected = sevenZipArchiveSize(head.data(), headSize);
+    const auto startHeader = sevenzip::SevenZipArchive::readStartHeader(*input);
+    const auto expected = startHeader ? startHeader->archiveSize() : std::nullopt;
     if (expected && input->size() < *expected) {
         if (const auto next = sevenZipPartLocation(volumes.front(), volumes.size() + 1))
             throw ArchiveFailure::missingVolume(paths::lastPathComponent(*next));
@@ -141,7 +137,8 @@ SevenZipOpenArchive openSevenZipArchive(const std::vector<std::filesystem::path>
     const auto forms = sevenZipPasswordForms(password, exact);
     for (std::size_t i = 0; i < forms.size(); ++i) {
         try {
-            result.archive = std::make_shared<sevenzip::SevenZipArchive>(input, forms[i], progress);
+            result.archive =
+                std::make_shared<sevenzip::SevenZipArchive>(input, startHeader, forms[i], progress);
             result.passwords = result.archive->headerEncrypted()
                                    ? std::vector<std::optional<std::string>>{forms[i]}
                                    : forms;

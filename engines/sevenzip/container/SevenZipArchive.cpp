@@ -166,14 +166,22 @@ std::unique_ptr<FolderReader> openFolderOf(const SevenZipInput& input, const Str
     return std::make_unique<ChainReader>(std::move(stage), folder.unpackSize(), folder.unpackCrc);
 }
 
+std::optional<StartHeader> SevenZipArchive::readStartHeader(const SevenZipInput& input) {
+    std::uint8_t start[startHeaderSize];
+    if (input.size() < startHeaderSize)
+        return std::nullopt;
+    input.readAt(0, start, startHeaderSize);
+    return parseStartHeader(start, startHeaderSize);
+}
+
 SevenZipArchive::SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
                                  const std::optional<std::string>& password, Progress& progress)
+    : SevenZipArchive(input, readStartHeader(*input), password, progress) {}
+
+SevenZipArchive::SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
+                                 const std::optional<StartHeader>& startHeader,
+                                 const std::optional<std::string>& password, Progress& progress)
     : input_(std::move(input)) {
-    std::uint8_t start[startHeaderSize];
-    if (input_->size() < startHeaderSize)
-        malformed();
-    input_->readAt(0, start, startHeaderSize);
-    const auto startHeader = parseStartHeader(start, startHeaderSize);
     if (!startHeader)
         malformed();
     const std::uint64_t available = input_->size() - startHeaderSize;

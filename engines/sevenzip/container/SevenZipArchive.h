@@ -32,6 +32,14 @@ class SevenZipArchive {
     // it; unsupported7z for a header packed with a method this layer lacks.
     SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
                     const std::optional<std::string>& password, Progress& progress);
+    // The same with the start header already read from the input (nothing when its bytes were
+    // no start header), so that an opening that looked at it first does not parse it again.
+    SevenZipArchive(std::shared_ptr<const SevenZipInput> input,
+                    const std::optional<StartHeader>& startHeader,
+                    const std::optional<std::string>& password, Progress& progress);
+
+    // The start header at the front of `input`; nothing when the bytes there are none.
+    static std::optional<StartHeader> readStartHeader(const SevenZipInput& input);
 
     const Header& header() const { return header_; }
     bool headerEncrypted() const { return headerEncrypted_; }

@@ -15,6 +15,9 @@ struct StartHeader {
     std::uint64_t nextHeaderSize = 0;
     std::uint32_t nextHeaderCrc = 0;
     bool operator==(const StartHeader&) const = default;
+    // The bytes the whole archive spans, start header included; nothing when that does not fit
+    // a file offset.
+    std::optional<std::uint64_t> archiveSize() const;
 };
 
 struct Coder {

@@ -392,6 +392,14 @@ void readFilesInfo(Cursor& cursor, Header& header) {
 
 } // namespace
 
+std::optional<std::uint64_t> StartHeader::archiveSize() const {
+    constexpr std::uint64_t maximum = std::numeric_limits<std::int64_t>::max();
+    if (nextHeaderOffset > maximum || nextHeaderSize > maximum - nextHeaderOffset ||
+        nextHeaderOffset + nextHeaderSize > maximum - startHeaderSize)
+        return std::nullopt;
+    return startHeaderSize + nextHeaderOffset + nextHeaderSize;
+}
+
 std::optional<StartHeader> parseStartHeader(const std::uint8_t* data, std::size_t size) {
     if (size < startHeaderSize || !std::equal(signature.begin(), signature.end(), data))
         return std::nullopt;
