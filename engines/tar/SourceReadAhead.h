@@ -22,6 +22,7 @@ namespace vexa::tar {
 // sequences headers and data. A file is read in pieces of at most `pieceSize` bytes, each
 // opened on its own so that no piece waits for another; a piece keeps the file's status from
 // before and after its reading, which lets the writer tell a file that changed meanwhile.
+// (DecoderReadAhead, by contrast, reads one decoded stream ahead of its reader.)
 class SourceReadAhead {
   public:
     static constexpr std::size_t pieceSize = 256 * 1024;

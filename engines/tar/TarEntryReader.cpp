@@ -104,7 +104,7 @@ TarEntryReader::TarEntryReader(const std::filesystem::path& archive, Progress& p
         decoder_ = std::make_unique<DecodedSource>(file_, std::make_unique<codec::Bzip2Decoder>());
     }
     if (decoder_)
-        ahead_ = std::make_unique<ReadAheadSource>(*decoder_);
+        ahead_ = std::make_unique<DecoderReadAhead>(*decoder_);
 
     if (kind_.singleFile && ahead_) {
         singleData_ = ahead_.get();

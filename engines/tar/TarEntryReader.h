@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ArchiveReadHandle.h"
+#include "DecoderReadAhead.h"
 #include "FileByteSource.h"
 #include "GzipAccessPoints.h"
 #include "KeptBlocks.h"
-#include "ReadAheadSource.h"
 #include "TarFileKind.h"
 #include "TarPlacement.h"
 #include "platform/Progress.h"

@@ -4,6 +4,7 @@
 
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
+#include "platform/FileOperations.h"
 #include "platform/MemoryBudget.h"
 
 #include <algorithm>
@@ -50,7 +51,14 @@ void check(std::size_t code) {
 ZstdStreamWriter::ZstdStreamWriter(int descriptor, std::filesystem::path location, int level,
                                    std::function<void(std::int64_t)> wrote)
     : context_(ZSTD_createCCtx()),
-      output_(descriptor, std::move(location), ZSTD_CStreamOutSize(), 8, std::move(wrote)) {
+      output_(ZSTD_CStreamOutSize(), 8,
+              [descriptor, location = std::move(location), wrote = std::move(wrote),
+               length = std::int64_t{0}](const char* data, std::size_t size) mutable {
+                  files::writeAll(descriptor, data, size, location);
+                  length += static_cast<std::int64_t>(size);
+                  if (wrote)
+                      wrote(length);
+              }) {
     if (context_ == nullptr)
         throw outOfMemory();
     try {

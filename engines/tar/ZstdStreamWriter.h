@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileWriteBehind.h"
+#include "platform/BlockPipe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@ namespace vexa::tar {
 
 // Compresses one stream into an open file as a single zstd frame with a content checksum,
 // through fixed buffers, with up to one worker per active processor within a fixed memory
-// budget, the output written to the file on a thread of its own (FileWriteBehind). Write
+// budget, the output written to the file on a thread of its own (platform::WriteBehind). Write
 // failures throw the platform's errors; a failure of the library throws
 // ArchiveFailure::tarFailure.
 class ZstdStreamWriter {
@@ -29,13 +29,13 @@ class ZstdStreamWriter {
     // Ends the frame and writes what is left; nothing may be written afterwards.
     void finish();
     // The bytes written to the file so far.
-    std::int64_t written() const { return output_.length(); }
+    std::int64_t written() const { return output_.drained(); }
 
   private:
     void drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive);
 
     ZSTD_CCtx* context_ = nullptr;
-    FileWriteBehind output_;
+    platform::WriteBehind output_;
     bool finished_ = false;
 };
 

@@ -1,11 +1,11 @@
 #include "core/archive/ArchiveFailure.h"
 #include "core/archive/PasswordVariants.h"
 #include "engines/zip/ZIPArchiveEngine.h"
-#include "engines/zip/ZIPBackgroundWriter.h"
 #include "engines/zip/ZIPOutputFolders.h"
 #include "engines/zip/ZIPParallelCopy.h"
 #include "engines/zip/ZIPReader.h"
 #include "engines/zip/container/ZipHandle.h"
+#include "platform/BlockPipe.h"
 #include "platform/Crc32.h"
 #include "platform/FileOperations.h"
 #include "platform/PlatformError.h"
@@ -263,14 +263,22 @@ void ZIPArchiveEngine::extractEntry(ZIPReader& reader, int& status, const Archiv
                                    std::min(workerCount(), 3u));
         written = entry.size;
     } else if (large) {
-        ZIPBackgroundWriter writer(file.get(), output, progress);
+        // The CRC-32 and the writes on a thread of their own, so that reading the entry
+        // (inflating, decrypting) never waits for them.
+        platform::WriteBehind writer(
+            1 << 20, 4, [&, fd = file.get()](const char* data, std::size_t length) {
+                crc = platform::crc32(crc, data, length);
+                files::writeAll(fd, data, length, output);
+                progress.addCompletedUnits(static_cast<std::int64_t>(length));
+            });
         try {
             written = readAll(
-                static_cast<int>(ZIPBackgroundWriter::pieceSize), [&] { return writer.piece(); },
+                static_cast<int>(writer.blockSize()),
+                [&] { return reinterpret_cast<unsigned char*>(writer.block()); },
                 [&](unsigned char*, std::int32_t count) {
-                    writer.submit(static_cast<std::size_t>(count));
+                    writer.hand(static_cast<std::size_t>(count));
                 });
-            crc = writer.finish();
+            writer.finish();
         } catch (...) {
             writer.finish();
             throw;

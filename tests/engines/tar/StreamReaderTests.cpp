@@ -1,7 +1,7 @@
 #include "TarFixtures.h"
+#include "engines/tar/DecoderReadAhead.h"
 #include "engines/tar/FileByteSource.h"
 #include "engines/tar/GzipStreamReader.h"
-#include "engines/tar/ReadAheadSource.h"
 #include "engines/tar/TarReadFailure.h"
 #include "engines/tar/XzStreamReader.h"
 #include "engines/tar/ZstdRingReader.h"
@@ -34,7 +34,7 @@ class GzipReadAhead : public ByteSource {
 
   private:
     GzipStreamReader decoder_;
-    ReadAheadSource ahead_;
+    DecoderReadAhead ahead_;
 };
 
 const Codec codecs[] = {
