@@ -171,11 +171,13 @@ void ProgressDisplay::changed(WorkspaceField field) {
 void ProgressDisplay::draw() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    std::string extra = model_.isCancelling() ? std::string("(cancelando…)")
-                        : !note_.empty()      ? printable(note_)
-                                         : rateAndTimeLeft(model_.fraction(), seconds, workBytes_);
-    const std::string frame =
-        line(printable(model_.operationTitle()), model_.fraction(), columns(), extra);
+    std::string extra = model_.isCancelling()
+                            ? std::string("(cancelando…)")
+                            : rateAndTimeLeft(model_.fraction(), seconds, workBytes_);
+    // While the work waits, what it waits for stands in the title's place: a narrow line drops
+    // the extra text first, and the wait is what the user needs to see.
+    const std::string title = note_.empty() ? model_.operationTitle() : note_;
+    const std::string frame = line(printable(title), model_.fraction(), columns(), extra);
     if (frame == lastFrame_)
         return;
     lastFrame_ = frame;
