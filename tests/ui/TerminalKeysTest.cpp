@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace vexa::testing {
 namespace {
@@ -247,6 +250,29 @@ TEST_F(TerminalTest, TermAndHangUpEndTheProgramWithTheirStatus) {
     EXPECT_EQ(readFile(folder / "muestra.zip"), before);
     for (const auto& item : fs::directory_iterator(folder.path()))
         EXPECT_EQ(item.path().filename().string().find(".vexa-"), std::string::npos);
+}
+
+TEST_F(TerminalTest, AnEditWaitingForAnotherProgramsEditSaysSoAndCtrlCCancelsTheWait) {
+    writeFile(folder / "b.txt", "nuevo\n");
+    const std::string before = readFile(folder / "muestra.zip");
+    // Another program in the middle of its edit of the archive.
+    const int other = ::open((folder / "muestra.zip").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    auto t = start({"muestra.zip"});
+    ASSERT_TRUE(t->waitForPrompt(archivePrompt)) << t->output();
+    t->send("anadir b.txt\r");
+    ASSERT_TRUE(t->waitFor("Esperando a que otra edición termine…")) << t->output();
+    t->send("\x03");
+    ASSERT_TRUE(t->waitFor("Operación cancelada.")) << t->output();
+    ASSERT_TRUE(t->waitForPrompt(archivePrompt)) << t->output();
+    EXPECT_EQ(readFile(folder / "muestra.zip"), before);
+    // Once the other program is done, the same add goes through.
+    ::close(other);
+    t->send("anadir b.txt\r");
+    ASSERT_TRUE(t->waitFor("ZIP actualizado")) << t->output();
+    ASSERT_TRUE(t->waitForPrompt(archivePrompt)) << t->output();
+    t->send("salir\r");
+    EXPECT_EQ(t->exitStatus(), 0) << t->output();
 }
 
 } // namespace
