@@ -8,6 +8,10 @@
 #include <unrar/dll.hpp>
 #include <vector>
 
+static_assert(VXRarSuccess == ERAR_SUCCESS && VXRarEndOfArchive == ERAR_END_ARCHIVE &&
+              VXRarBadData == ERAR_BAD_DATA && VXRarMissingPassword == ERAR_MISSING_PASSWORD &&
+              VXRarBadPassword == ERAR_BAD_PASSWORD);
+
 namespace {
 
 // Serialises all RAR reading in the process; held from open to close of one handle.

@@ -19,9 +19,14 @@ typedef struct VXRarHandle VXRarHandle;
  * (user, data, length) for each block of tested data. A negative result stops the library. */
 typedef int32_t (*VXRarDataCallback)(void* user, const uint8_t* data, int32_t length);
 
-/* Result codes of the bridge's own, beside the library's (0 success, 10 end of archive,
- * 12 bad data, 22 missing password, 24 bad password...). */
+/* Result codes: those of the library that callers tell apart, under its own numbers (any other
+ * number is one of its failures, shown as it is), and the bridge's own. */
 enum {
+    VXRarSuccess = 0,
+    VXRarEndOfArchive = 10,
+    VXRarBadData = 12,
+    VXRarMissingPassword = 22,
+    VXRarBadPassword = 24,
     VXRarUnsupportedEntry = 1002, /* a link or redirection, or a Unix special file */
     VXRarVolumeMissing = 1003,    /* a volume of the set is missing: VXRarMissingVolume */
     VXRarNotFirstVolume = 1004    /* a later volume of a set was opened */
@@ -40,9 +45,9 @@ enum {
 VXRarHandle* VXRarOpen(const char* path, const char* password, VXRarDataCallback callback,
                        void* user, int32_t* error);
 
-/* Reads the next entry header: 0, 10 at the end, 1002 for an unsupported entry, 1003 once a
- * volume was missing (and from then on). After a 0, call VXRarProcessEntry exactly once before
- * the next header read. */
+/* Reads the next entry header: VXRarSuccess, VXRarEndOfArchive at the end,
+ * VXRarUnsupportedEntry, VXRarVolumeMissing once a volume was missing (and from then on). After a
+ * 0, call VXRarProcessEntry exactly once before the next header read. */
 int32_t VXRarNextHeader(VXRarHandle* handle);
 
 const char* VXRarEntryName(VXRarHandle* handle); /* "/" separators */

@@ -1,6 +1,7 @@
 #include "engines/rar/RARChildSession.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/rar/RARBridge.h"
 #include "platform/Pipe.h"
 #include "platform/PlatformError.h"
 #include "platform/Processors.h"
@@ -217,9 +218,9 @@ RARChildSession::Header RARChildSession::nextHeader() {
         childEnded();
     Header header;
     header.code = number<std::int32_t>();
-    if (header.code == 1003)
+    if (header.code == VXRarVolumeMissing)
         missing_ = text();
-    if (header.code != 0)
+    if (header.code != VXRarSuccess)
         return header;
     header.flags = number<std::uint32_t>();
     header.unpackedSize = number<std::int64_t>();
@@ -257,7 +258,7 @@ std::int32_t RARChildSession::processEntry(RARStreamContext& context) {
             const auto crc = number<std::uint32_t>();
             if (context.tally)
                 context.crc = crc;
-            if (code == 1003)
+            if (code == VXRarVolumeMissing)
                 missing_ = text();
             return code;
         } else {

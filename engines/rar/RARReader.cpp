@@ -7,20 +7,13 @@
 
 namespace vexa {
 
-namespace {
-constexpr std::int32_t endOfArchive = 10;
-constexpr std::int32_t badData = 12;
-constexpr std::int32_t missingPassword = 22;
-constexpr std::int32_t badPassword = 24;
-} // namespace
-
 void throwRARError(std::int32_t code, const std::optional<std::string>& password) {
     switch (code) {
-    case 0:
+    case VXRarSuccess:
         return;
-    case missingPassword:
+    case VXRarMissingPassword:
         throw ArchiveFailure::passwordRequired();
-    case badPassword:
+    case VXRarBadPassword:
         throw ArchiveFailure::wrongPassword();
     case VXRarUnsupportedEntry:
         throw ArchiveFailure::symbolicLink("RAR");
@@ -29,7 +22,7 @@ void throwRARError(std::int32_t code, const std::optional<std::string>& password
     default:
         break;
     }
-    if (code == badData && password)
+    if (code == VXRarBadData && password)
         throw ArchiveFailure::wrongPassword();
     throw ArchiveFailure::rarFailure("Archivo dañado o no compatible (código " +
                                      std::to_string(code) + ").");
@@ -50,14 +43,14 @@ RARReader::RARReader(const std::filesystem::path& archive, std::optional<std::st
     // then, so that a solid archive or a volume set starts no child that would sit idle.
     sessions_.push_back(std::make_unique<RARChildSession>(archive, password_, plan, 0, progress));
     std::int32_t error = sessions_.front()->awaitOpen();
-    if (error == 0 && !sessions_.front()->isWalkedAlone()) {
+    if (error == VXRarSuccess && !sessions_.front()->isWalkedAlone()) {
         for (unsigned shard = 1; shard < plan.shards; ++shard)
             sessions_.push_back(
                 std::make_unique<RARChildSession>(archive, password_, plan, shard, progress));
-        for (std::size_t i = 1; i < sessions_.size() && error == 0; ++i)
+        for (std::size_t i = 1; i < sessions_.size() && error == VXRarSuccess; ++i)
             error = sessions_[i]->awaitOpen();
     }
-    if (error == 0)
+    if (error == VXRarSuccess)
         return;
     progress.throwIfCancelled();
     throwRARError(error, password_);
@@ -76,14 +69,15 @@ std::optional<ArchiveItem> RARReader::nextEntry(Progress& progress) {
             // Every walker reads the same headers; anything else is not an archive to trust.
             const auto other = sessions_[i]->nextHeader();
             if (other.code != header_.code ||
-                (other.code == 0 && (other.flags != header_.flags || other.name != header_.name ||
-                                     other.unpackedSize != header_.unpackedSize ||
-                                     other.packedSize != header_.packedSize)))
+                (other.code == VXRarSuccess &&
+                 (other.flags != header_.flags || other.name != header_.name ||
+                  other.unpackedSize != header_.unpackedSize ||
+                  other.packedSize != header_.packedSize)))
                 throw ArchiveFailure::corrupt("RAR");
         }
         const std::int32_t code = header_.code;
         progress.throwIfCancelled();
-        if (code == endOfArchive)
+        if (code == VXRarEndOfArchive)
             return std::nullopt;
         missingVolumeError(code);
         throwRARError(code, password_);
@@ -127,11 +121,11 @@ void RARReader::processEntry() {
         } else {
             RARStreamContext idle(context_->progress);
             const std::int32_t skipped = sessions_[i]->processEntry(idle);
-            if (othersCode == 0)
+            if (othersCode == VXRarSuccess)
                 othersCode = skipped;
         }
     }
-    if (code == 0)
+    if (code == VXRarSuccess)
         code = othersCode;
     if (context_->error) {
         auto error = context_->error;

@@ -206,7 +206,7 @@ void walkEntries(VXRarHandle* handle, Walk& walk) {
         walk.out.number(code);
         if (code == VXRarVolumeMissing)
             walk.out.text(VXRarMissingVolume(handle));
-        if (code != 0)
+        if (code != VXRarSuccess)
             return;
         const std::uint32_t flags = VXRarEntryFlags(handle);
         walk.out.number(flags);

@@ -304,7 +304,7 @@ TEST_F(SevenZipCreationTest, NamesThatAreNotUTF8AreRefusedNotReplaced) {
         {temporary / loose, loose}, {folder, "Fotos/Fotos/sub/" + inside}};
     for (const auto& [source, refused] : additions) {
         expectFailure(
-            [&] {
+            [&, &source = source] {
                 SevenZipWriter::add(archive, std::nullopt, progress,
                                     [&](const ArchiveSummary& listed, Progress& step) {
                                         return SevenZipWriter::collectSources(
