@@ -353,6 +353,48 @@ TEST(Program, PreviewsAndResultsGoToThePagerOrTheDesktop) {
     EXPECT_FALSE(fs::is_empty(folder / "tmp"));
 }
 
+// Archives written by other tools, opened, extracted and edited as a user would: GNU tar's hard
+// links and the bytes after its end blocks, folder times, a decomposed name in a 7z only
+// libarchive decodes, py7zr's attributes through a delete, and a name that is not UTF-8.
+TEST(Program, ArchivesFromOtherToolsReadAsTheToolsReadThem) {
+    TemporaryDirectory folder;
+    fs::create_directories(folder / "src/d");
+    writeFile(folder / "src/a.txt", "hola\n");
+    writeFile(folder / "src/d/b.txt", "b");
+    writeFile(folder / "src/cafe\xCC\x81.txt", "caf\n");
+    runChecked("ln src/a.txt src/d/enlace.txt && touch -d '2001-02-03 04:05:06 UTC' src/d && "
+               "tar --format=posix -cf x.tar src/a.txt src/d && head -c 3000 /dev/urandom >> x.tar "
+               "&& mkdir ref salida && tar -xf x.tar -C ref",
+               folder.path());
+    auto result = runProgram(folder, "x.tar -c 'extraer'", "salida\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(readFile(folder / "salida/x/src/d/enlace.txt"), "hola\n");
+    EXPECT_EQ(fs::last_write_time(folder / "salida/x/src/d"),
+              fs::last_write_time(folder / "ref/src/d"));
+
+    runChecked("bsdtar --format 7zip --options 7zip:compression=ppmd -cf n.7z -C src "
+               "'cafe\xCC\x81.txt' a.txt",
+               folder.path());
+    result = runProgram(folder, "n.7z -c 'extraer'", "salida\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(readFile(folder / "salida/n/cafe\xCC\x81.txt"), "caf\n");
+
+    const std::string attributes = "/usr/bin/python3 -c 'import py7zr\n"
+                                   "with py7zr.SevenZipFile(\"p.7z\") as z:\n"
+                                   "  print([hex(f._file_info[\"attributes\"]) for f in z.files])'";
+    runChecked("/usr/bin/python3 -c 'import py7zr\n"
+               "with py7zr.SevenZipFile(\"p.7z\", \"w\") as z: z.writeall(\"src/d\", \"d\")'",
+               folder.path());
+    result = runProgram(folder, "p.7z -c 'cd d; eliminar 1'", "2\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(runChecked(attributes, folder.path()), "['0x41ed8010', '0x1a48020']\n");
+
+    writeFile(folder / "src/mal\xC0\x80.txt", "x");
+    result = runProgram(folder, "-c 'anadir-fuente src; ajustar formato 7z; crear'", "salida\n");
+    EXPECT_NE(result.exitStatus, 0);
+    EXPECT_NE(result.output.find("no es UTF-8 v\xC3\xA1lido"), std::string::npos) << result.output;
+}
+
 TEST(Program, OptionsFollowTheUsualConventions) {
     TemporaryDirectory folder;
     auto result = runProgram(folder, "--help", "");
