@@ -161,9 +161,11 @@ LineEditor::LineEditor(std::filesystem::path historyFile) : state_(std::make_uni
     el_set(editor, EL_PROMPT, promptOf);
     el_set(editor, EL_GETCFN, readCharacter);
     el_set(editor, EL_HIST, history, state_->history);
-    el_set(editor, EL_ADDFN, "vexa-complete", "Completa órdenes y rutas", onComplete);
+    // Through the wide call, with names that live as long as the program: the narrow one copies
+    // them and the library never frees the copies.
+    el_wset(editor, EL_ADDFN, L"vexa-complete", L"Completa órdenes y rutas", onComplete);
     el_set(editor, EL_BIND, "^I", "vexa-complete", nullptr);
-    el_set(editor, EL_ADDFN, "vexa-interrupt", "Cancela la línea", onInterrupt);
+    el_wset(editor, EL_ADDFN, L"vexa-interrupt", L"Cancela la línea", onInterrupt);
     el_set(editor, EL_BIND, "^C", "vexa-interrupt", nullptr);
     el_source(editor, nullptr); // the user's ~/.editrc
 }
