@@ -271,7 +271,7 @@ TEST_F(TarExtractionTest, ArchivesDecodedInPiecesGiveEveryByte) {
 // extraction back to one decoding from the start); what the blocks give is what bsdtar gives.
 TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) {
     writeFile(tree / "docs/medio.bin", sampleBytes(300'000, 12, false));
-    fs::path archive = make("tar -cf - * | xz -T2 --block-size=64KiB > ../x.tar.xz", "x.tar.xz");
+    fs::path archive = make("tar -cf - * | xz -1 -T2 --block-size=64KiB > ../x.tar.xz", "x.tar.xz");
     files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
     std::optional<std::vector<vexa::tar::XzBlock>> blocks =
         vexa::tar::readXzBlocks(file.get(), static_cast<std::int64_t>(fs::file_size(archive)));
