@@ -2,7 +2,6 @@
 
 #include "core/archive/ArchiveFailure.h"
 #include "engines/zip/container/ZipStatus.h"
-#include "platform/PlatformError.h"
 #include "platform/Secrets.h"
 
 #include <string>
@@ -26,13 +25,6 @@ bool ZIPArchiveEngine::operator==(const ZIPArchiveEngine& other) const {
 void ZIPArchiveEngine::check(int status) {
     if (status >= 0)
         return;
-    // A failed write of the output is the disk's doing, not the archive's: the platform's
-    // message names the file (a full disk, a read-only folder…).
-    if (status == zipstatus::write || status == zipstatus::open || status == zipstatus::close) {
-        const zipstatus::SystemFailure failure = std::exchange(zipstatus::lastSystemFailure, {});
-        if (failure.errorNumber != 0)
-            throw PlatformError::fromErrno(failure.errorNumber, failure.path, true);
-    }
     if (status == zipstatus::support)
         throw ArchiveFailure::unsupported();
     if (status == zipstatus::password)

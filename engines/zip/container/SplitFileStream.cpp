@@ -2,6 +2,7 @@
 
 #include "engines/zip/container/ByteOrder.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/PlatformError.h"
 #include "platform/ReadWrite.h"
 
 #include <algorithm>
@@ -144,12 +145,9 @@ int64_t SplitInputStream::read(void* buffer, size_t length) {
         if (status != zipstatus::ok)
             return status;
         size_t want = static_cast<size_t>(std::min<uint64_t>(length - done, size - offset_));
-        ssize_t n = ::pread(fd, out + done, want, static_cast<off_t>(offset_));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = platform::readSome(fd, out + done, want, static_cast<off_t>(offset_));
+        if (n < 0)
             return zipstatus::read;
-        }
         if (n == 0)
             break; // the part shrank under us
         done += static_cast<size_t>(n);
@@ -168,21 +166,8 @@ int SplitInputStream::readFully(void* buffer, size_t length) {
 int64_t SplitInputStream::readAt(uint64_t position, void* buffer, size_t length) const {
     if (lastDisk_ != 0 || position > static_cast<uint64_t>(INT64_MAX))
         return zipstatus::param;
-    auto* out = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n =
-            ::pread(mainFd_, out + done, length - done, static_cast<off_t>(position + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return zipstatus::read;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    const ssize_t n = platform::readFully(mainFd_, buffer, length, static_cast<off_t>(position));
+    return n < 0 ? zipstatus::read : static_cast<int64_t>(n);
 }
 
 SplitOutputStream::~SplitOutputStream() {
@@ -199,7 +184,7 @@ int SplitOutputStream::open(const std::string& path, int64_t diskSize) {
     diskSize_ = diskSize;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        return zipstatus::systemFailure(zipstatus::open, errno, path);
+        throw PlatformError::fromErrno(errno, path, true);
     pending_.reserve(outputBufferSize);
     if (diskSize_ > 0) {
         uint8_t marker[4];
@@ -212,8 +197,8 @@ int SplitOutputStream::open(const std::string& path, int64_t diskSize) {
 int SplitOutputStream::flush() {
     if (pending_.empty())
         return zipstatus::ok;
-    if (const int error = vexa::platform::writeFully(fd_, pending_.data(), pending_.size()))
-        return zipstatus::systemFailure(zipstatus::write, error, path_);
+    if (const int error = platform::writeFully(fd_, pending_.data(), pending_.size()))
+        throw PlatformError::fromErrno(error, path_, true);
     offset_ += pending_.size();
     pending_.clear();
     return zipstatus::ok;
@@ -223,16 +208,16 @@ int SplitOutputStream::startNextPart() {
     int status = flush();
     if (status != zipstatus::ok)
         return status;
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        return zipstatus::systemFailure(zipstatus::close, errno, path_);
-    }
+    const int closed = ::close(fd_);
+    const int error = errno;
     fd_ = -1;
+    if (closed != 0)
+        throw PlatformError::fromErrno(error, path_, true);
     if (std::rename(path_.c_str(), splitPartPath(path_, disk_).c_str()) != 0)
-        return zipstatus::systemFailure(zipstatus::write, errno, path_);
+        throw PlatformError::fromErrno(errno, path_, true);
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        return zipstatus::systemFailure(zipstatus::open, errno, path_);
+        throw PlatformError::fromErrno(errno, path_, true);
     ++disk_;
     offset_ = 0;
     return zipstatus::ok;
@@ -268,8 +253,8 @@ int SplitOutputStream::write(const void* buffer, size_t length) {
             room = static_cast<size_t>(std::min<uint64_t>(length, diskSize_ - used));
         }
         if (pending_.empty() && room >= outputBufferSize) {
-            if (const int error = vexa::platform::writeFully(fd_, data, room))
-                return zipstatus::systemFailure(zipstatus::write, error, path_);
+            if (const int error = platform::writeFully(fd_, data, room))
+                throw PlatformError::fromErrno(error, path_, true);
             offset_ += room;
         } else {
             size_t take = std::min(room, outputBufferSize - pending_.size());
@@ -294,7 +279,7 @@ int SplitOutputStream::skip(uint64_t length) {
     if (status != zipstatus::ok)
         return status;
     if (::lseek(fd_, static_cast<off_t>(offset_ + length), SEEK_SET) < 0)
-        return zipstatus::systemFailure(zipstatus::write, errno, path_);
+        throw PlatformError::fromErrno(errno, path_, true);
     offset_ += length;
     return zipstatus::ok;
 }
@@ -305,9 +290,8 @@ int SplitOutputStream::patch(uint32_t disk, uint64_t offset, const void* buffer,
     int status = flush();
     if (status != zipstatus::ok)
         return status;
-    if (const int error =
-            vexa::platform::writeFully(fd_, buffer, length, static_cast<off_t>(offset)))
-        return zipstatus::systemFailure(zipstatus::write, error, path_);
+    if (const int error = platform::writeFully(fd_, buffer, length, static_cast<off_t>(offset)))
+        throw PlatformError::fromErrno(error, path_, true);
     return zipstatus::ok;
 }
 
@@ -321,9 +305,11 @@ int SplitOutputStream::close() {
         zipbytes::put32(marker, 0x30304b50);
         status = patch(0, 0, marker, 4);
     }
-    if (::close(fd_) != 0 && status == zipstatus::ok)
-        status = zipstatus::systemFailure(zipstatus::close, errno, path_);
+    const int closed = ::close(fd_);
+    const int error = errno;
     fd_ = -1;
+    if (closed != 0 && status == zipstatus::ok)
+        throw PlatformError::fromErrno(error, path_, true);
     return status;
 }
 

@@ -65,7 +65,8 @@ class SplitInputStream {
 
 // Writing side: one file, or parts of exactly `diskSize` bytes. The part being written always
 // lies at the final path and is renamed to its ".zNN" name when the next one starts, so that the
-// set is complete and correctly named whenever it ends.
+// set is complete and correctly named whenever it ends. A failed open, write, rename or close of
+// a part throws its PlatformError, naming the path given; the other calls answer zipstatus codes.
 class SplitOutputStream {
   public:
     SplitOutputStream() = default;

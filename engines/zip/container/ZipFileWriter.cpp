@@ -2,6 +2,7 @@
 
 #include "engines/zip/container/ZipArchiveState.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/PlatformError.h"
 
 #include <new>
 
@@ -12,8 +13,12 @@ std::unique_ptr<ZipFileWriter> ZipFileWriter::create() {
 }
 
 ZipFileWriter::~ZipFileWriter() {
-    if (zip_)
+    if (!zip_)
+        return;
+    try {
         close();
+    } catch (const PlatformError&) {
+    }
 }
 
 int ZipFileWriter::openFile(const char* path, int64_t diskSize) {
@@ -26,6 +31,8 @@ int ZipFileWriter::openFile(const char* path, int64_t diskSize) {
             return status;
         zip_ = std::make_unique<ZipHandle>(std::move(state));
         return zipstatus::ok;
+    } catch (const PlatformError&) {
+        throw;
     } catch (...) {
         return zipstatus::internal;
     }
@@ -43,6 +50,8 @@ int ZipFileWriter::close() {
         return zipstatus::exist;
     try {
         return zip_->state().finishWriting();
+    } catch (const PlatformError&) {
+        throw;
     } catch (...) {
         return zipstatus::internal;
     }

@@ -10,7 +10,8 @@ namespace vexa {
 // Writer of one new ZIP archive or split set. Life: create() → openFile(path, diskSize) →
 // getZipHandle → entryWriteOpen / entryWrite / entryClose (or entryWriteClose) per entry →
 // close() (writes the central directory) → destruction. Destroying a writer that is still open
-// closes it first (errors ignored). Calls answer zipstatus codes and never throw.
+// closes it first (errors ignored). Calls answer zipstatus codes; a failed open, write or close
+// of the output file throws its PlatformError.
 class ZipFileWriter {
   public:
     // A new writer, or null when it cannot be allocated.
@@ -24,7 +25,7 @@ class ZipFileWriter {
     // named like `path` with the extension ".z01", ".z02", … and the last one takes `path`
     // itself, the first starts with the split marker, and no header is cut between two parts.
     // diskSize below 65536 (other than 0) answers param. A set that ends up in one part is an
-    // ordinary archive. Answers open when the file cannot be created.
+    // ordinary archive. Throws PlatformError when the file cannot be created.
     int openFile(const char* path, int64_t diskSize);
     // The archive handle; exist when no archive is open.
     int getZipHandle(ZipHandle** zip);

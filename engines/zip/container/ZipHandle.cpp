@@ -2,6 +2,7 @@
 
 #include "engines/zip/container/ZipArchiveState.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/PlatformError.h"
 
 #include <algorithm>
 #include <new>
@@ -12,10 +13,12 @@ using namespace ziprecords;
 
 namespace {
 
-// Nothing may escape as an exception: allocation failures become a status.
+// Allocation failures become a status; only a platform error of the output file goes through.
 template <typename Call> auto guarded(Call&& call) -> decltype(call()) {
     try {
         return call();
+    } catch (const PlatformError&) {
+        throw;
     } catch (const std::bad_alloc&) {
         return zipstatus::internal;
     } catch (...) {

@@ -15,7 +15,7 @@ class ZipArchiveState;
 // data calls. Obtained with getZipHandle and owned by that reader or writer; it is valid until the
 // owner is closed or destroyed. Every call answers a zipstatus code (the data calls a byte count
 // >= 0 on success); read calls on a writer's handle, and write calls on a reader's, answer
-// zipstatus::param.
+// zipstatus::param. A failed write of the output file throws its PlatformError.
 class ZipHandle {
   public:
     explicit ZipHandle(std::unique_ptr<ZipArchiveState> state);

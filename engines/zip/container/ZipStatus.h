@@ -1,9 +1,8 @@
 #pragma once
 
-#include <string>
-
 // Results of the ZIP container calls. Every call answers one of these (or, for the data calls, a
-// byte count >= 0); nothing is ever thrown across the container's boundary.
+// byte count >= 0). The one thing thrown across the container's boundary is the PlatformError of
+// a failed open, write or close of an output file, thrown where it happens and naming the file.
 namespace vexa::zipstatus {
 
 inline constexpr int ok = 0;
@@ -26,18 +25,5 @@ inline constexpr int read = -115;
 inline constexpr int write = -116;
 inline constexpr int sign = -117;
 inline constexpr int symlink = -118;
-
-// The system error behind the last failed write, open or close of an output file on this
-// thread, so that the engine can give the platform's own message for it instead of a number.
-struct SystemFailure {
-    int errorNumber = 0;
-    std::string path;
-};
-inline thread_local SystemFailure lastSystemFailure;
-
-inline int systemFailure(int status, int errorNumber, const std::string& path) {
-    lastSystemFailure = SystemFailure{errorNumber, path};
-    return status;
-}
 
 } // namespace vexa::zipstatus

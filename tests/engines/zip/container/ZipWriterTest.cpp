@@ -2,8 +2,10 @@
 #include "ContainerTestSupport.h"
 #include "engines/zip/container/ZipFileWriter.h"
 #include "engines/zip/container/ZipStatus.h"
+#include "platform/PlatformError.h"
 #include "tests/support/TestSupport.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -146,7 +148,14 @@ TEST(ZipWriter, RefusesWhatItCannotWrite) {
     TemporaryDirectory dir;
     auto writer = ZipFileWriter::create();
     EXPECT_EQ(writer->openFile((dir / "s.zip").c_str(), 65535), zipstatus::param);
-    EXPECT_EQ(writer->openFile((dir / "no/such/folder/x.zip").c_str(), 0), zipstatus::open);
+    const std::string missing = (dir / "no/such/folder/x.zip").string();
+    try {
+        writer->openFile(missing.c_str(), 0);
+        ADD_FAILURE() << "an archive in a missing folder was opened";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.code(), PlatformError::Code::fileNoSuchFile);
+        EXPECT_EQ(error.path(), missing);
+    }
     ASSERT_EQ(writer->openFile((dir / "x.zip").c_str(), 0), zipstatus::ok);
     ZipHandle* zip = nullptr;
     ASSERT_EQ(writer->getZipHandle(&zip), zipstatus::ok);
@@ -181,6 +190,54 @@ TEST(ZipWriter, WriterDestroyedOpenStillLeavesAReadableArchive) {
     auto result = readArchive(dir / "x.zip");
     ASSERT_EQ(result.entries.size(), 1u);
     EXPECT_EQ(result.entries[0].data, "abc");
+}
+
+// A failed write, rename or close of the output is thrown where it happens, naming the file; a
+// writer destroyed open on such a file drops the error instead.
+TEST(ZipWriter, OutputFailuresAreThrownNamingTheFile) {
+    TemporaryDirectory dir;
+    const std::string archive = (dir / "x.zip").string();
+    const std::string data = sampleBytes(200000, 7, false);
+    const struct {
+        const char* name;
+        std::string path;
+        int64_t diskSize;
+        bool metAtClose; // the bytes wait in the buffer until the writer is closed
+        PlatformError::Code code;
+    } cases[] = {
+        // The first part cannot take its ".z01" name: a folder holds it.
+        {"parte", archive, 65536, false, PlatformError::Code::system},
+        {"cierre", "/dev/full", 0, true, PlatformError::Code::fileWriteOutOfSpace},
+    };
+    ASSERT_TRUE(std::filesystem::create_directories(dir / "x.z01" / "ocupado"));
+    const auto openWriter = [&](const std::string& path, int64_t diskSize, ZipHandle** zip) {
+        auto writer = ZipFileWriter::create();
+        EXPECT_EQ(writer->openFile(path.c_str(), diskSize), zipstatus::ok);
+        EXPECT_EQ(writer->getZipHandle(zip), zipstatus::ok);
+        ZipFileInfo info;
+        info.filename = "a";
+        info.compression_method = 0;
+        EXPECT_EQ((*zip)->entryWriteOpen(&info, 0, 0, nullptr), zipstatus::ok);
+        return writer;
+    };
+    for (const auto& test : cases) {
+        ZipHandle* zip = nullptr;
+        auto writer = openWriter(test.path, test.diskSize, &zip);
+        try {
+            const auto length = static_cast<int32_t>(data.size());
+            EXPECT_EQ(zip->entryWrite(data.data(), length), length) << test.name;
+            EXPECT_TRUE(test.metAtClose) << test.name;
+            writer->close();
+            ADD_FAILURE() << test.name << ": the failure went unreported";
+        } catch (const PlatformError& error) {
+            EXPECT_EQ(error.code(), test.code) << test.name;
+            EXPECT_EQ(error.path(), test.path) << test.name;
+        }
+    }
+    ZipHandle* zip = nullptr;
+    auto writer = openWriter("/dev/full", 0, &zip);
+    ASSERT_EQ(zip->entryWrite(data.data(), 100), 100);
+    writer.reset(); // its close fails, and must neither throw nor end the program
 }
 
 } // namespace
