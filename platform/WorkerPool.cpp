@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <exception>
 #include <system_error>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vexa::platform {
@@ -20,13 +20,17 @@ WorkerPool& WorkerPool::process() {
 
 unsigned WorkerPool::idleCores() const {
     std::lock_guard lock(mutex_);
-    // The asking thread is the one core that is never lent.
-    return cores_ - 1 - lent_;
+    // The asking thread is the one core that is never lent, unless it only waits.
+    return lent_ < cores_ ? cores_ - 1 - lent_ : 0;
 }
 
-unsigned WorkerPool::take(std::size_t wanted) {
+unsigned WorkerPool::take(std::size_t wanted, Asker asker) {
     std::lock_guard lock(mutex_);
-    const auto count = static_cast<unsigned>(std::min<std::size_t>(wanted, cores_ - 1 - lent_));
+    // An asker that waits hands its own core over: the one never lent, or the one it was lent as
+    // a helper, which stays counted while the stage runs on it.
+    const unsigned idle = lent_ < cores_ ? cores_ - lent_ : 0;
+    const unsigned lendable = asker == Asker::waits ? idle : (idle > 0 ? idle - 1 : 0);
+    const auto count = static_cast<unsigned>(std::min<std::size_t>(wanted, lendable));
     lent_ += count;
     return count;
 }
@@ -73,8 +77,8 @@ void WorkerPool::run(std::size_t threads, const std::function<void(std::size_t)>
         std::rethrow_exception(failure);
 }
 
-WorkerPool::Lease WorkerPool::borrow(std::size_t wanted) {
-    return Lease(this, take(wanted));
+WorkerPool::Lease WorkerPool::borrow(std::size_t wanted, Asker asker) {
+    return Lease(this, take(wanted, asker));
 }
 
 WorkerPool::Lease::Lease(Lease&& other) noexcept

@@ -32,6 +32,10 @@ class WorkerPool {
     // failure thrown by a run is thrown here once all have ended.
     void run(std::size_t threads, const std::function<void(std::size_t run)>& work);
 
+    // Whether the asking thread keeps computing beside the helpers it borrows, or only feeds and
+    // waits for them, in which case its own core is lent with the others.
+    enum class Asker { works, waits };
+
     // Cores held for threads that live longer than one call (a stage of a pipeline): given back
     // when the lease goes.
     class Lease {
@@ -49,10 +53,10 @@ class WorkerPool {
         unsigned count_ = 0;
     };
     // Up to `wanted` cores, as many as are idle (maybe none).
-    Lease borrow(std::size_t wanted);
+    Lease borrow(std::size_t wanted, Asker asker = Asker::works);
 
   private:
-    unsigned take(std::size_t wanted);
+    unsigned take(std::size_t wanted, Asker asker = Asker::works);
     void giveBack(unsigned count);
 
     const unsigned cores_;

@@ -93,6 +93,32 @@ TEST(WorkerPool, LeasesHoldCoresUntilTheyGo) {
     EXPECT_EQ(WorkerPool::process().cores(), usableCores());
 }
 
+TEST(WorkerPool, AnAskerThatWaitsLendsItsOwnCoreToo) {
+    WorkerPool pool(4);
+    {
+        WorkerPool::Lease stage = pool.borrow(8, WorkerPool::Asker::waits);
+        EXPECT_EQ(stage.count(), 4u) << "every core, the asker's included";
+        EXPECT_EQ(pool.idleCores(), 0u);
+        EXPECT_EQ(pool.borrow(2).count(), 0u);
+        EXPECT_EQ(pool.borrow(2, WorkerPool::Asker::waits).count(), 0u);
+        Concurrency runs;
+        pool.run(3, [&](std::size_t) {
+            runs.enter();
+            runs.leave();
+        });
+        EXPECT_EQ(runs.most.load(), 1) << "with nothing lendable the asker works alone";
+    }
+    EXPECT_EQ(pool.idleCores(), 3u);
+    // A helper that waits for a stage of its own hands over the core it was lent, no more.
+    std::atomic<unsigned> nested{0};
+    pool.run(2, [&](std::size_t run) {
+        if (run == 1)
+            nested = pool.borrow(8, WorkerPool::Asker::waits).count();
+    });
+    EXPECT_EQ(nested.load(), 3u) << "the two idle and its own; the asker's is still working";
+    EXPECT_EQ(pool.idleCores(), 3u);
+}
+
 TEST(WorkerPool, TheFirstFailureComesBackAfterEveryRunHasEnded) {
     WorkerPool pool(4);
     std::atomic<int> ended{0};

@@ -36,7 +36,10 @@ SevenZipSegmentPipeline::SevenZipSegmentPipeline(int level, Progress& progress,
     : level_(level), progress_(progress),
       segmentSize_(level == 0 ? copySegmentSize : SevenZipLzma2Encoder::segmentSize(level)),
       historySize_(level == 0 ? 0 : SevenZipLzma2Encoder::historySize(level)) {
-    const unsigned threads = threadCount(level, segmentSize_ + historySize_);
+    cores_ = platform::WorkerPool::process().borrow(threadCount(level, segmentSize_ + historySize_),
+                                                    platform::WorkerPool::Asker::waits);
+    // One encoder at least, even when the cores are all lent: the caller waits for it.
+    const unsigned threads = std::max(cores_.count(), 1u);
     if (level > 0 && expectedInput > 0) {
         // As many segments as whole rounds of every encoder take, none longer than the level's
         // and none shorter than a dictionary; whole mebibytes keep segments on the 16-byte

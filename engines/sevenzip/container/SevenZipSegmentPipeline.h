@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Progress.h"
+#include "platform/WorkerPool.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -14,10 +15,11 @@
 
 namespace vexa {
 
-// Compresses segments on worker threads and hands the results back in submission order. Level 0
-// hands the input back unchanged. The caller submits and takes on one thread; at most
-// `maxPending()` segments are held at once, which bounds the memory. A worker's failure is
-// rethrown by `takeOldest`; a cancelled progress makes the workers drop their work. The
+// Compresses segments on worker threads, as many as the process's worker pool lends (the
+// caller's thread only fills segments and waits, so its core is lent too), and hands the results
+// back in submission order. Level 0 hands the input back unchanged. The caller submits and takes on
+// one thread; at most `maxPending()` segments are held at once, which bounds the memory. A worker's
+// failure is rethrown by `takeOldest`; a cancelled progress makes the workers drop their work. The
 // destructor stops and joins the workers.
 class SevenZipSegmentPipeline {
   public:
@@ -66,6 +68,7 @@ class SevenZipSegmentPipeline {
     std::deque<std::shared_ptr<Job>> order_;
     std::deque<std::shared_ptr<Job>> waiting_;
     bool stopping_ = false;
+    platform::WorkerPool::Lease cores_;
     std::vector<std::thread> workers_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
 #include "platform/PlatformError.h"
+#include "platform/WorkerPool.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,27 @@ TEST(SevenZipSegmentPipeline, JoinedResultsDecodeToTheFolder) {
             EXPECT_TRUE(decoded == bytes);
         }
     }
+}
+
+// The encoders are cores of the process's pool while the pipeline lives; a pipeline made when
+// the pool has none to lend still compresses, on one encoder.
+TEST(SevenZipSegmentPipeline, EncodersAreBorrowedFromTheProcessPool) {
+    platform::WorkerPool& pool = platform::WorkerPool::process();
+    const unsigned idle = pool.idleCores();
+    Progress progress;
+    {
+        SevenZipSegmentPipeline first(1, progress);
+        EXPECT_GE(first.maxPending(), 1u);
+        EXPECT_LE(first.maxPending(), pool.cores());
+        EXPECT_LE(pool.idleCores() + first.maxPending(), pool.cores());
+        platform::WorkerPool::Lease rest =
+            pool.borrow(pool.cores(), platform::WorkerPool::Asker::waits);
+        SevenZipSegmentPipeline second(0, progress);
+        EXPECT_EQ(second.maxPending(), 1u);
+        const std::string folder = sampleBytes(second.segmentSize() * 2 + 5, 6, false);
+        EXPECT_TRUE(compressFolder(second, folder) == folder);
+    }
+    EXPECT_EQ(pool.idleCores(), idle);
 }
 
 TEST(SevenZipSegmentPipeline, LevelZeroHandsTheSegmentsBackInOrder) {
