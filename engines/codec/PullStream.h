@@ -28,4 +28,10 @@ class UnsupportedSettings : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A codec library that fails to encode for a reason other than memory.
+class EncodingError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 } // namespace vexa::codec

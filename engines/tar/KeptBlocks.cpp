@@ -1,6 +1,7 @@
 #include "KeptBlocks.h"
 
 #include "TarReadFailure.h"
+#include "engines/codec/PullStream.h"
 
 #include <algorithm>
 
@@ -15,14 +16,17 @@ constexpr std::size_t growth = 256u << 10;
 } // namespace
 
 BlockKeeper::BlockKeeper(std::uint64_t budget, std::atomic<std::uint64_t>& used)
-    : budget_(budget), used_(used), context_(ZSTD_createCCtx()) {
-    gaveUp_ = context_ == nullptr ||
-              ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, keepingLevel));
+    : budget_(budget), used_(used) {
+    // Keeping only spares a second decoding: a keeper that cannot start keeps nothing.
+    try {
+        encoder_.emplace(keepingLevel);
+    } catch (const std::exception&) {
+        gaveUp_ = true;
+    }
 }
 
 BlockKeeper::~BlockKeeper() {
     giveUp();
-    ZSTD_freeCCtx(context_);
 }
 
 void BlockKeeper::giveUp() {
@@ -32,7 +36,7 @@ void BlockKeeper::giveUp() {
     frame_ = std::vector<char>();
 }
 
-void BlockKeeper::grow(ZSTD_inBuffer& input, ZSTD_EndDirective directive) {
+void BlockKeeper::grow(codec::CodecBuffers& io, bool end) {
     for (;;) {
         if (produced_ == frame_.size()) {
             // Room is counted before it is touched, so the keepers together stay within budget.
@@ -43,14 +47,17 @@ void BlockKeeper::grow(ZSTD_inBuffer& input, ZSTD_EndDirective directive) {
             }
             frame_.resize(frame_.size() + growth);
         }
-        ZSTD_outBuffer output{frame_.data(), frame_.size(), produced_};
-        const std::size_t left = ZSTD_compressStream2(context_, &output, &input, directive);
-        produced_ = output.pos;
-        if (ZSTD_isError(left)) {
+        io.out = reinterpret_cast<std::uint8_t*>(frame_.data()) + produced_;
+        io.outSize = frame_.size() - produced_;
+        bool done = false;
+        try {
+            done = encoder_->encode(io, end);
+        } catch (const std::exception&) {
             giveUp();
             return;
         }
-        if (directive == ZSTD_e_end ? left == 0 : input.pos == input.size)
+        produced_ = frame_.size() - io.outSize;
+        if (done)
             return;
     }
 }
@@ -58,15 +65,17 @@ void BlockKeeper::grow(ZSTD_inBuffer& input, ZSTD_EndDirective directive) {
 void BlockKeeper::add(const char* data, std::size_t size) {
     if (gaveUp_)
         return;
-    ZSTD_inBuffer input{data, size, 0};
-    grow(input, ZSTD_e_continue);
+    codec::CodecBuffers io;
+    io.in = reinterpret_cast<const std::uint8_t*>(data);
+    io.inSize = size;
+    grow(io, false);
 }
 
 std::shared_ptr<const std::vector<char>> BlockKeeper::finish() {
     if (gaveUp_)
         return nullptr;
-    ZSTD_inBuffer input{nullptr, 0, 0};
-    grow(input, ZSTD_e_end);
+    codec::CodecBuffers io;
+    grow(io, true);
     if (gaveUp_)
         return nullptr;
     // The room beyond the frame goes back to the budget.
@@ -77,29 +86,30 @@ std::shared_ptr<const std::vector<char>> BlockKeeper::finish() {
     return std::make_shared<const std::vector<char>>(std::move(frame_));
 }
 
-KeptBlockSource::KeptBlockSource(std::shared_ptr<const std::vector<char>> frame)
-    : frame_(std::move(frame)), context_(ZSTD_createDCtx()) {
-    if (context_ == nullptr)
-        throw outOfMemory();
-    input_ = {frame_->data(), frame_->size(), 0};
-}
-
-KeptBlockSource::~KeptBlockSource() {
-    ZSTD_freeDCtx(context_);
+KeptBlockSource::KeptBlockSource(std::shared_ptr<const std::vector<char>> frame) try
+    : frame_(std::move(frame)) {
+    input_.in = reinterpret_cast<const std::uint8_t*>(frame_->data());
+    input_.inSize = frame_->size();
+} catch (const std::bad_alloc&) {
+    throw outOfMemory();
 }
 
 std::size_t KeptBlockSource::read(char* buffer, std::size_t capacity) {
-    ZSTD_outBuffer output{buffer, capacity, 0};
-    while (!ended_ && output.pos == 0) {
-        const std::size_t left = ZSTD_decompressStream(context_, &output, &input_);
-        if (ZSTD_isError(left))
-            throw damagedArchive();
-        if (left == 0)
-            ended_ = true;
-        else if (input_.pos == input_.size && output.pos == 0)
-            throw damagedArchive();
+    input_.out = reinterpret_cast<std::uint8_t*>(buffer);
+    input_.outSize = capacity;
+    try {
+        while (!ended_ && input_.outSize == capacity) {
+            const std::uint8_t* before = input_.in;
+            ended_ = decoder_.decode(input_, true);
+            if (!ended_ && input_.in == before && input_.outSize == capacity)
+                throw damagedArchive();
+        }
+    } catch (const codec::DataError&) {
+        throw damagedArchive();
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
     }
-    return output.pos;
+    return capacity - input_.outSize;
 }
 
 } // namespace vexa::tar

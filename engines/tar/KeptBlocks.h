@@ -1,13 +1,15 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "engines/codec/Zstd.h"
+#include "engines/codec/ZstdEncoder.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
-#include <zstd.h>
 
 namespace vexa::tar {
 
@@ -33,11 +35,11 @@ class BlockKeeper {
 
   private:
     void giveUp();
-    void grow(ZSTD_inBuffer& input, ZSTD_EndDirective directive);
+    void grow(codec::CodecBuffers& io, bool end);
 
     std::uint64_t budget_;
     std::atomic<std::uint64_t>& used_;
-    ZSTD_CCtx* context_ = nullptr;
+    std::optional<codec::ZstdEncoder> encoder_;
     std::vector<char> frame_;
     std::size_t produced_ = 0;
     bool gaveUp_ = false;
@@ -47,16 +49,13 @@ class BlockKeeper {
 class KeptBlockSource : public ByteSource {
   public:
     explicit KeptBlockSource(std::shared_ptr<const std::vector<char>> frame);
-    ~KeptBlockSource() override;
-    KeptBlockSource(const KeptBlockSource&) = delete;
-    KeptBlockSource& operator=(const KeptBlockSource&) = delete;
 
     std::size_t read(char* buffer, std::size_t capacity) override;
 
   private:
     std::shared_ptr<const std::vector<char>> frame_;
-    ZSTD_DCtx* context_ = nullptr;
-    ZSTD_inBuffer input_{};
+    codec::ZstdDecoder decoder_;
+    codec::CodecBuffers input_;
     bool ended_ = false;
 };
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "engines/codec/Decoder.h"
+
+#include <cstddef>
+#include <zstd.h>
+
+namespace vexa::codec {
+
+// libzstd's streaming compressor making one frame. Failures are EncodingError, std::bad_alloc.
+class ZstdEncoder {
+  public:
+    // What the library's multi-threaded compressor holds at `level`: for all workers together
+    // (three jobs of slack and the overlap) and for each one (its tables, one job's input and
+    // output). Its own job size is four windows, as the zstd program's.
+    struct WorkerMemory {
+        std::size_t shared;
+        std::size_t perWorker;
+    };
+    static WorkerMemory workerMemory(int level);
+
+    // `workers` 0 compresses on the calling thread; a library built without threads compresses
+    // there whatever it is given.
+    explicit ZstdEncoder(int level, bool checksum = false, int workers = 0);
+    ~ZstdEncoder();
+    ZstdEncoder(const ZstdEncoder&) = delete;
+    ZstdEncoder& operator=(const ZstdEncoder&) = delete;
+
+    // Compresses what fits, advancing both buffers. Without `end`, true once the input is used
+    // up; with it, true once the frame is complete and written out.
+    bool encode(CodecBuffers& io, bool end);
+
+  private:
+    ZSTD_CCtx* context_;
+};
+
+} // namespace vexa::codec

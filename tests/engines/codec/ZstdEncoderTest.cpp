@@ -1,0 +1,91 @@
+#include "engines/codec/ZstdEncoder.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace vexa::codec {
+namespace {
+
+using testing::readFile;
+using testing::runChecked;
+using testing::sampleBytes;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+// Encodes `plain` handed in pieces of `piece` into outputs of `room` bytes, as a writer would.
+std::string encode(ZstdEncoder& encoder, const std::string& plain, std::size_t piece,
+                   std::size_t room) {
+    std::string packed;
+    std::vector<std::uint8_t> out(room);
+    const auto drain = [&](CodecBuffers& io, bool end) {
+        for (;;) {
+            io.out = out.data();
+            io.outSize = out.size();
+            const bool done = encoder.encode(io, end);
+            packed.append(reinterpret_cast<const char*>(out.data()), out.size() - io.outSize);
+            if (done)
+                return;
+        }
+    };
+    for (std::size_t at = 0; at < plain.size(); at += piece) {
+        CodecBuffers io;
+        io.in = reinterpret_cast<const std::uint8_t*>(plain.data()) + at;
+        io.inSize = std::min(piece, plain.size() - at);
+        drain(io, false);
+        EXPECT_EQ(io.inSize, 0u);
+    }
+    CodecBuffers io;
+    drain(io, true);
+    return packed;
+}
+
+TEST(ZstdEncoder, MakesOneFrameThatTheZstdToolReadsBackWhateverTheWorkersAndBuffers) {
+    ASSERT_TRUE(testing::commandExists("zstd")) << "missing tool: zstd";
+    const std::string plain =
+        sampleBytes(3 * 1024 * 1024, 11, true) + sampleBytes(300 * 1024, 12, false);
+    struct Case {
+        int level;
+        bool checksum;
+        int workers;
+        std::size_t piece;
+        std::size_t room;
+    };
+    const Case cases[] = {
+        {1, false, 0, 4096, 100},
+        {3, true, 0, 1 << 20, 1 << 17},
+        {3, true, 2, 777, 1 << 16},
+        {19, false, 3, 1 << 22, 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "level " << c.level << ", workers " << c.workers);
+        ZstdEncoder encoder(c.level, c.checksum, c.workers);
+        const std::string packed = encode(encoder, plain, c.piece, c.room);
+        ASSERT_GT(packed.size(), 5u);
+        // The frame header's descriptor says whether a content checksum ends the frame.
+        EXPECT_EQ((static_cast<unsigned char>(packed[4]) & 0x04) != 0, c.checksum);
+        TemporaryDirectory folder;
+        writeFile(folder / "packed.zst", packed);
+        EXPECT_EQ(runChecked("zstd -q -dc packed.zst", folder.path()), plain);
+        // One frame: the tool lists it so.
+        EXPECT_NE(runChecked("zstd -l packed.zst", folder.path()).find(" 1 "), std::string::npos);
+    }
+}
+
+TEST(ZstdEncoder, AnEmptyInputIsAnEmptyFrameAndLargerLevelsHoldMore) {
+    ASSERT_TRUE(testing::commandExists("zstd")) << "missing tool: zstd";
+    ZstdEncoder encoder(3, true);
+    const std::string packed = encode(encoder, "", 1, 1);
+    TemporaryDirectory folder;
+    writeFile(folder / "empty.zst", packed);
+    EXPECT_EQ(runChecked("zstd -q -dc empty.zst", folder.path()), "");
+
+    const auto memory = ZstdEncoder::workerMemory(3);
+    EXPECT_GT(memory.perWorker, memory.shared / 4);
+    EXPECT_LT(ZstdEncoder::workerMemory(1).shared, ZstdEncoder::workerMemory(19).shared);
+}
+
+} // namespace
+} // namespace vexa::codec
