@@ -88,10 +88,13 @@ XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vecto
         unitsAtEnd_ -= block.totalSize;
     if (!blocks_.empty())
         total_ = blocks_.back().uncompressedOffset + blocks_.back().uncompressedSize;
-    std::size_t count =
+    const std::size_t wanted =
         blocks_.empty()
             ? 1
             : std::min(xzDecodingThreads(descriptor_, blocks_, chunkSize), blocks_.size());
+    cores_ = platform::WorkerPool::process().borrow(wanted, platform::WorkerPool::Asker::waits);
+    // One decoder at least, even when the cores are all lent: the reader waits for it.
+    const std::size_t count = std::max<std::size_t>(cores_.count(), 1);
     window_ = count;
     if (!blocks_.empty())
         keepingBudget_ = xzKeepingBudget(descriptor_, blocks_, chunkSize);

@@ -4,6 +4,7 @@
 #include "KeptBlocks.h"
 #include "XzBlocks.h"
 #include "platform/Progress.h"
+#include "platform/WorkerPool.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -18,9 +19,10 @@
 namespace vexa::tar {
 
 // The decoded stream of an xz-compressed TAR archive for a listing, with its blocks decoded on
-// several threads at once. Only what a TAR reader looks at between skips is kept of each
-// block: the 512-byte records that carry a valid header checksum, the data of the headers
-// that describe the next entry (extended headers, long names), and where the stream holds
+// several threads at once, cores borrowed from the process's worker pool (the reader's own
+// among them, since it mostly waits for the blocks). Only what a TAR reader looks at between skips
+// is kept of each block: the 512-byte records that carry a valid header checksum, the data of the
+// headers that describe the next entry (extended headers, long names), and where the stream holds
 // zero records; every other byte reads as 0xFF, which no header checksum accepts, and the
 // reader asks servedUnreadable whether a header it read held any of them. Every block is
 // decoded whole and its check verified. A block that keeps too much (many tiny entries) fails
@@ -94,6 +96,7 @@ class XzHeaderSource : public LendingSource {
     std::atomic<bool> stopping_{false};
     std::int64_t position_ = 0;
     std::deque<std::pair<std::int64_t, std::int64_t>> unreadable_; // lent, not yet passed
+    platform::WorkerPool::Lease cores_;
     std::vector<std::thread> threads_;
 };
 
