@@ -18,6 +18,8 @@ class ZstdEncoder {
         std::size_t perWorker;
     };
     static WorkerMemory workerMemory(int level);
+    // The output buffer the library works best with: one whole block.
+    static std::size_t outputSize() { return ZSTD_CStreamOutSize(); }
 
     // `workers` 0 compresses on the calling thread; a library built without threads compresses
     // there whatever it is given.

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engines/codec/ZstdEncoder.h"
 #include "platform/BlockPipe.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <zstd.h>
 
 namespace vexa::tar {
 
@@ -32,9 +32,9 @@ class ZstdStreamWriter {
     std::int64_t written() const { return output_.drained(); }
 
   private:
-    void drain(ZSTD_inBuffer& input, ZSTD_EndDirective directive);
+    void drain(codec::CodecBuffers& io, bool end);
 
-    ZSTD_CCtx* context_ = nullptr;
+    codec::ZstdEncoder encoder_;
     platform::WriteBehind output_;
     bool finished_ = false;
 };
