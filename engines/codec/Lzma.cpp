@@ -31,6 +31,19 @@ LzmaDecoder LzmaDecoder::xz(std::uint64_t memoryLimit) {
     return decoder;
 }
 
+LzmaDecoder LzmaDecoder::xzThreaded(std::uint32_t threads, std::uint64_t threadingMemory) {
+    lzma_mt options{};
+    options.flags = LZMA_CONCATENATED;
+    options.threads = threads;
+    options.timeout = 0;
+    options.memlimit_threading = threadingMemory;
+    options.memlimit_stop = UINT64_MAX;
+    LzmaDecoder decoder;
+    decoder.container_ = true;
+    checkStart(lzma_stream_decoder_mt(&decoder.stream_, &options));
+    return decoder;
+}
+
 LzmaDecoder::LzmaDecoder(LzmaDecoder&& other) noexcept
     : stream_(other.stream_), container_(other.container_) {
     other.stream_ = LZMA_STREAM_INIT;
@@ -56,6 +69,7 @@ bool LzmaDecoder::decode(CodecBuffers& io, bool inputEnded) {
     case LZMA_STREAM_END:
         return true;
     case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR:
         throw std::bad_alloc();
     default:
         throw DataError(container_ ? "xz data does not decode" : "lzma data does not decode");

@@ -15,6 +15,9 @@ class LzmaDecoder : public Decoder {
     // outlive the decoder. Throws UnsupportedSettings for a chain liblzma refuses.
     static LzmaDecoder raw(const lzma_filter* filters, const lzma_allocator* allocator = nullptr);
     static LzmaDecoder xz(std::uint64_t memoryLimit = UINT64_MAX);
+    // .xz streams on up to `threads` cores, as many as `threadingMemory` holds; past it one
+    // thread decodes as it reads, whatever the dictionary.
+    static LzmaDecoder xzThreaded(std::uint32_t threads, std::uint64_t threadingMemory);
 
     LzmaDecoder(LzmaDecoder&& other) noexcept;
     LzmaDecoder& operator=(LzmaDecoder&&) = delete;

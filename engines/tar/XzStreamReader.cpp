@@ -1,11 +1,12 @@
 #include "XzStreamReader.h"
 
 #include "TarReadFailure.h"
+#include "engines/codec/PullStream.h"
 #include "platform/Processors.h"
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
+#include <new>
 
 namespace vexa::tar {
 
@@ -18,26 +19,21 @@ constexpr std::size_t inputBufferSize = 1 << 20;
 // extraction stays within 64 MiB; files of small blocks still decode on several cores.
 constexpr std::uint64_t threadingMemoryLimit = 16ull << 20;
 
+codec::LzmaDecoder startDecoder() {
+    try {
+        return codec::LzmaDecoder::xzThreaded(std::clamp(platform::usableCores(), 1u, 8u),
+                                              threadingMemoryLimit);
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
+    } catch (const codec::UnsupportedSettings&) {
+        throw damagedArchive();
+    }
+}
+
 } // namespace
 
-XzStreamReader::XzStreamReader(ByteSource& input) : input_(input), inputBuffer_(inputBufferSize) {
-    lzma_mt options{};
-    options.flags = LZMA_CONCATENATED;
-    options.threads = std::clamp(platform::usableCores(), 1u, 8u);
-    options.timeout = 0;
-    options.memlimit_threading = threadingMemoryLimit;
-    // One thread decodes any file, whatever its dictionary, as xz itself does.
-    options.memlimit_stop = UINT64_MAX;
-    lzma_ret status = lzma_stream_decoder_mt(&stream_, &options);
-    if (status == LZMA_MEM_ERROR)
-        throw outOfMemory();
-    if (status != LZMA_OK)
-        throw damagedArchive();
-}
-
-XzStreamReader::~XzStreamReader() {
-    lzma_end(&stream_);
-}
+XzStreamReader::XzStreamReader(ByteSource& input)
+    : input_(input), decoder_(startDecoder()), inputBuffer_(inputBufferSize) {}
 
 bool XzStreamReader::hasMagic(const char* bytes, std::size_t count) {
     static constexpr unsigned char magic[] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
@@ -47,28 +43,29 @@ bool XzStreamReader::hasMagic(const char* bytes, std::size_t count) {
 std::size_t XzStreamReader::read(char* buffer, std::size_t capacity) {
     if (outputEnded_ || capacity == 0)
         return 0;
-    stream_.next_out = reinterpret_cast<std::uint8_t*>(buffer);
-    stream_.avail_out = capacity;
-    while (stream_.avail_out > 0) {
-        if (stream_.avail_in == 0 && !inputEnded_) {
-            std::size_t count = input_.read(inputBuffer_.data(), inputBuffer_.size());
-            stream_.next_in = reinterpret_cast<const std::uint8_t*>(inputBuffer_.data());
-            stream_.avail_in = count;
-            inputEnded_ = count == 0;
+    io_.out = reinterpret_cast<std::uint8_t*>(buffer);
+    io_.outSize = capacity;
+    try {
+        while (io_.outSize > 0) {
+            if (io_.inSize == 0 && !inputEnded_) {
+                std::size_t count = input_.read(inputBuffer_.data(), inputBuffer_.size());
+                io_.in = reinterpret_cast<const std::uint8_t*>(inputBuffer_.data());
+                io_.inSize = count;
+                inputEnded_ = count == 0;
+            }
+            // Finishing at the end of the input lets the decoder tell a complete file from a
+            // truncated one.
+            if (decoder_.decode(io_, inputEnded_)) {
+                outputEnded_ = true;
+                break;
+            }
         }
-        // LZMA_FINISH at the end of the input lets the decoder tell a complete file from a
-        // truncated one.
-        lzma_ret status = lzma_code(&stream_, inputEnded_ ? LZMA_FINISH : LZMA_RUN);
-        if (status == LZMA_STREAM_END) {
-            outputEnded_ = true;
-            break;
-        }
-        if (status == LZMA_MEM_ERROR || status == LZMA_MEMLIMIT_ERROR)
-            throw outOfMemory();
-        if (status != LZMA_OK)
-            throw damagedArchive();
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
+    } catch (const codec::DataError&) {
+        throw damagedArchive();
     }
-    return capacity - stream_.avail_out;
+    return capacity - io_.outSize;
 }
 
 } // namespace vexa::tar

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "engines/codec/Lzma.h"
 
-#include <lzma.h>
 #include <vector>
 
 namespace vexa::tar {
@@ -14,9 +14,6 @@ namespace vexa::tar {
 class XzStreamReader : public ByteSource {
   public:
     explicit XzStreamReader(ByteSource& input);
-    ~XzStreamReader() override;
-    XzStreamReader(const XzStreamReader&) = delete;
-    XzStreamReader& operator=(const XzStreamReader&) = delete;
 
     std::size_t read(char* buffer, std::size_t capacity) override;
 
@@ -24,8 +21,9 @@ class XzStreamReader : public ByteSource {
 
   private:
     ByteSource& input_;
-    lzma_stream stream_ = LZMA_STREAM_INIT;
+    codec::LzmaDecoder decoder_;
     std::vector<char> inputBuffer_;
+    codec::CodecBuffers io_;
     bool inputEnded_ = false;
     bool outputEnded_ = false;
 };

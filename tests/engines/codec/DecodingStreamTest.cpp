@@ -51,6 +51,11 @@ const Codec codecs[] = {
     {"gzip", "gzip -c -6",
      [] { return std::make_unique<InflateDecoder>(InflateDecoder::Framing::gzip); }},
     {"xz", "xz -c -6", [] { return std::make_unique<LzmaDecoder>(LzmaDecoder::xz()); }},
+    // Blocks on several threads, and on one where they would hold more than allowed.
+    {"xz", "xz -c -6 -T3 --block-size=300KiB",
+     [] { return std::make_unique<LzmaDecoder>(LzmaDecoder::xzThreaded(4, 64 << 20)); }},
+    {"xz", "xz -c -6 -T3 --block-size=300KiB",
+     [] { return std::make_unique<LzmaDecoder>(LzmaDecoder::xzThreaded(4, 1 << 20)); }},
     {"bzip2", "bzip2 -c -9", [] { return std::make_unique<Bzip2Decoder>(); }},
     {"zstd", "zstd -q -c -3", [] { return std::make_unique<ZstdDecoder>(); }},
 };
