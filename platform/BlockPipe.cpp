@@ -9,7 +9,8 @@ namespace vexa::platform {
 BlockPipe::BlockPipe(std::size_t blockSize, std::size_t blockCount)
     : blockSize_(blockSize), blockCount_(std::max<std::size_t>(blockCount, 2)),
       memory_(std::make_unique_for_overwrite<char[]>(blockSize_ * blockCount_)),
-      lengths_(std::make_unique<std::size_t[]>(blockCount_)) {}
+      lengths_(std::make_unique<std::size_t[]>(blockCount_)),
+      filled_(std::make_unique<bool[]>(blockCount_)) {}
 
 char* BlockPipe::fillable() {
     std::unique_lock lock(mutex_);
@@ -30,6 +31,35 @@ void BlockPipe::hand(std::size_t length) {
         std::lock_guard lock(mutex_);
         lengths_[handed_ % blockCount_] = length;
         ++handed_;
+    }
+    changed_.notify_all();
+}
+
+std::optional<BlockPipe::Claim> BlockPipe::claim() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(
+        lock, [this] { return stopped_ || emptyFailure_ || claimed_ - returned_ < blockCount_; });
+    if (emptyFailure_)
+        std::rethrow_exception(emptyFailure_);
+    if (stopped_)
+        return std::nullopt;
+    const std::uint64_t number = claimed_++;
+    return Claim{memory_.get() + number % blockCount_ * blockSize_, number};
+}
+
+void BlockPipe::handClaimed(std::uint64_t number, std::size_t length) {
+    {
+        std::lock_guard lock(mutex_);
+        lengths_[number % blockCount_] = length;
+        filled_[number % blockCount_] = true;
+        const std::uint64_t before = handed_;
+        // Handed over in claiming order: a block filled early waits for those before it.
+        while (handed_ < claimed_ && filled_[handed_ % blockCount_]) {
+            filled_[handed_ % blockCount_] = false;
+            ++handed_;
+        }
+        if (handed_ == before)
+            return;
     }
     changed_.notify_all();
 }

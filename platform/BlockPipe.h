@@ -38,6 +38,21 @@ class BlockPipe {
     // Waits until every block handed over was given back; throws the emptying side's failure.
     void awaitEmptied();
 
+    // The filling side shared by several threads that fill blocks at once and finish them in
+    // any order (a pipe is filled either this way or through fillable and hand, never both).
+    // The next free block in order and its number, counted from 0, so that the filler can keep
+    // what belongs with the block beside the pipe (at number % blockCount()); nothing once the
+    // pipe is stopped.
+    struct Claim {
+        char* data = nullptr;
+        std::uint64_t number = 0;
+    };
+    std::optional<Claim> claim();
+    // Block `number` from claim() is filled with `length` bytes (maybe none, since what goes
+    // with it may matter); the emptying side takes the blocks in the order they were claimed.
+    void handClaimed(std::uint64_t number, std::size_t length);
+    std::size_t blockCount() const { return blockCount_; }
+
     // The emptying side. The oldest block handed over and not taken yet, once there is one; it
     // stays the taker's until given back. Nothing at the end, or once stopped; at the end, the
     // filling side's failure is thrown instead.
@@ -55,8 +70,10 @@ class BlockPipe {
     const std::size_t blockCount_;
     std::unique_ptr<char[]> memory_;
     std::unique_ptr<std::size_t[]> lengths_;
+    std::unique_ptr<bool[]> filled_; // of the blocks claimed and not handed over yet
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::uint64_t claimed_ = 0;  // blocks claimed so far, by fillers that share the pipe
     std::uint64_t handed_ = 0;   // blocks handed over so far
     std::uint64_t taken_ = 0;    // of them, taken
     std::uint64_t returned_ = 0; // of them, given back

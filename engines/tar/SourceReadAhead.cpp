@@ -12,44 +12,40 @@ namespace vexa::tar {
 
 namespace {
 
-constexpr std::uint64_t alignment = 64;
-
-std::uint64_t aligned(std::uint64_t value) {
-    return (value + alignment - 1) & ~(alignment - 1);
-}
+// Small files are claimed a few at a time, into one block: one claim per file kept the readers
+// and the writer queueing for the lock.
+constexpr std::size_t mostBatch = 16;
 
 } // namespace
 
 SourceReadAhead::SourceReadAhead(const SourceEntryMap& entries, const Progress& progress,
                                  std::size_t ringSize, std::size_t pieces, unsigned readers)
-    : progress_(progress), entries_(entries), ring_(std::max(ringSize, 2 * pieceSize)),
-      slots_(std::max<std::size_t>(pieces, 1)), nextEntry_(entries.begin()) {
+    : progress_(progress), entries_(entries),
+      batch_(std::clamp<std::size_t>(pieces / std::max<std::size_t>(ringSize / pieceSize, 2), 1,
+                                     mostBatch)),
+      pipe_(pieceSize, ringSize / pieceSize), blockPieces_(pipe_.blockCount()),
+      nextEntry_(entries.begin()) {
+    for (std::vector<Piece>& block : blockPieces_)
+        block.reserve(batch_);
     long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
     unsigned count = std::clamp<unsigned>(processors > 0 ? static_cast<unsigned>(processors) : 1, 1,
                                           std::max(readers, 1u));
+    running_ = count;
     try {
         for (unsigned i = 0; i < count; ++i)
             threads_.emplace_back([this] { run(); });
     } catch (...) {
         // The threads started take the work of those that could not.
+        running_ -= count - static_cast<unsigned>(threads_.size());
         if (threads_.empty())
             throw;
     }
 }
 
 SourceReadAhead::~SourceReadAhead() {
-    stop();
+    pipe_.stop();
     for (std::thread& thread : threads_)
         thread.join();
-}
-
-void SourceReadAhead::stop() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    space_.notify_all();
-    arrived_.notify_all();
 }
 
 std::size_t SourceReadAhead::nextWanted() const {
@@ -60,88 +56,69 @@ std::size_t SourceReadAhead::nextWanted() const {
         std::min<std::int64_t>(source.size - nextOffset_, static_cast<std::int64_t>(pieceSize)));
 }
 
-std::uint64_t SourceReadAhead::startFor(std::size_t wanted) const {
-    // A piece lies in one run of the ring; one that would cross its end starts over at its
-    // beginning.
-    const std::uint64_t capacity = ring_.size();
-    std::uint64_t start = reserved_;
-    if (start % capacity + wanted > capacity)
-        start += capacity - start % capacity;
-    return start;
-}
-
-bool SourceReadAhead::claimable() const {
-    if (nextEntry_ == entries_.end() || claimed_ - consumed_ >= slots_.size())
-        return false;
-    const std::size_t wanted = nextWanted();
-    return startFor(wanted) + wanted - released_ <= ring_.size();
-}
-
-SourceReadAhead::Slot& SourceReadAhead::claim() {
-    Slot& slot = slots_[claimed_ % slots_.size()];
-    static_cast<Piece&>(slot) = Piece{};
-    slot.index = claimed_++;
-    slot.path = &nextEntry_->first;
-    slot.source = &nextEntry_->second;
-    slot.first = nextOffset_ == 0;
-    slot.offset = nextOffset_;
-    slot.wanted = nextWanted();
-    slot.position = startFor(slot.wanted);
-    reserved_ = aligned(slot.position + slot.wanted);
-    nextOffset_ += static_cast<std::int64_t>(slot.wanted);
-    slot.last = nextOffset_ >= slot.source->size;
-    if (slot.last) {
+void SourceReadAhead::claimPiece(std::vector<Piece>& pieces, std::size_t position) {
+    Piece& piece = pieces.emplace_back();
+    piece.path = &nextEntry_->first;
+    piece.source = &nextEntry_->second;
+    piece.first = nextOffset_ == 0;
+    piece.offset = nextOffset_;
+    piece.wanted = nextWanted();
+    // Where in the block it goes, until it is read.
+    piece.length = position;
+    nextOffset_ += static_cast<std::int64_t>(piece.wanted);
+    piece.last = nextOffset_ >= piece.source->size;
+    if (piece.last) {
         ++nextEntry_;
         nextOffset_ = 0;
     }
-    return slot;
 }
 
 void SourceReadAhead::run() {
-    // Small files are claimed a few at a time: one claim per file kept the readers and the
-    // writer queueing for the lock.
-    constexpr std::size_t batchCount = 16;
-    Slot* batch[batchCount];
     for (;;) {
-        std::size_t count = 0;
+        std::optional<platform::BlockPipe::Claim> block;
+        std::vector<Piece>* pieces = nullptr;
         {
-            std::unique_lock lock(mutex_);
-            space_.wait(
-                lock, [this] { return stopping_ || nextEntry_ == entries_.end() || claimable(); });
-            if (stopping_ || nextEntry_ == entries_.end())
-                return;
-            if (progress_.isCancelled()) {
-                stopping_ = true;
-                space_.notify_all();
-                arrived_.notify_all();
-                return;
-            }
-            std::size_t bytes = 0;
-            do {
-                batch[count] = &claim();
-                bytes += batch[count++]->wanted;
-            } while (count < batchCount && bytes < pieceSize && claimable());
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            readPiece(*batch[i]);
-            // Sequentially consistent with the writer's note of what it waits for: either it
-            // sees the piece ready, or this sees it waiting.
-            batch[i]->ready.store(true);
-            if (awaited_.load() == batch[i]->index) {
-                std::lock_guard lock(mutex_);
-                arrived_.notify_one();
+            std::lock_guard lock(mutex_);
+            if (nextEntry_ != entries_.end() && progress_.isCancelled())
+                pipe_.stop();
+            else if (nextEntry_ != entries_.end())
+                block = pipe_.claim();
+            if (block) {
+                pieces = &blockPieces_[block->number % pipe_.blockCount()];
+                pieces->clear();
+                std::size_t bytes = 0;
+                do {
+                    claimPiece(*pieces, bytes);
+                    bytes += pieces->back().wanted;
+                } while (pieces->size() < batch_ && nextEntry_ != entries_.end() &&
+                         bytes + nextWanted() <= pieceSize);
             }
         }
+        if (!block) {
+            // The last reader out ends the pipe, once every block claimed was handed over.
+            if (--running_ == 0)
+                pipe_.end();
+            return;
+        }
+        std::size_t bytes = 0;
+        for (Piece& piece : *pieces) {
+            const std::size_t position = piece.length;
+            readPiece(piece, block->data + position);
+            bytes = std::max(bytes, position + piece.length);
+        }
+        pipe_.handClaimed(block->number, bytes);
     }
 }
 
-void SourceReadAhead::readPiece(Slot& slot) {
-    const RARSourceEntry& source = *slot.source;
-    char* memory = ring_.data() + slot.position % ring_.size();
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &slot.readAt);
+void SourceReadAhead::readPiece(Piece& piece, char* memory) {
+    const RARSourceEntry& source = *piece.source;
+    piece.length = 0;
+    piece.data = memory;
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &piece.readAt);
     if (source.isDirectory) {
-        if (::lstat(source.url.c_str(), &slot.before) != 0)
-            slot.failure = std::make_exception_ptr(
+        piece.data = nullptr;
+        if (::lstat(source.url.c_str(), &piece.before) != 0)
+            piece.failure = std::make_exception_ptr(
                 PlatformError::fromErrno(errno, source.url.string(), false));
         return;
     }
@@ -149,19 +126,21 @@ void SourceReadAhead::readPiece(Slot& slot) {
     // the open file, without looking its path up again.
     files::FileDescriptor file(
         ::open(source.url.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0 || ::fstat(file.get(), &slot.before) != 0) {
-        slot.failure =
+    if (file.get() < 0 || ::fstat(file.get(), &piece.before) != 0) {
+        piece.data = nullptr;
+        piece.failure =
             std::make_exception_ptr(PlatformError::fromErrno(errno, source.url.string(), false));
         return;
     }
     std::size_t length = 0;
-    while (length < slot.wanted) {
-        ssize_t count = ::pread(file.get(), memory + length, slot.wanted - length,
-                                slot.offset + static_cast<off_t>(length));
+    while (length < piece.wanted) {
+        ssize_t count = ::pread(file.get(), memory + length, piece.wanted - length,
+                                piece.offset + static_cast<off_t>(length));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
-            slot.failure = std::make_exception_ptr(
+            piece.data = nullptr;
+            piece.failure = std::make_exception_ptr(
                 PlatformError::fromErrno(errno, source.url.string(), false));
             return;
         }
@@ -169,46 +148,26 @@ void SourceReadAhead::readPiece(Slot& slot) {
             break;
         length += static_cast<std::size_t>(count);
     }
-    ::fstat(file.get(), &slot.after);
-    slot.data = memory;
-    slot.length = length;
-}
-
-void SourceReadAhead::publish() {
-    released_ = releasedHere_;
-    consumed_ = current_;
-    space_.notify_all();
+    ::fstat(file.get(), &piece.after);
+    piece.length = length;
 }
 
 const SourceReadAhead::Piece* SourceReadAhead::next() {
-    if (started_) {
-        Slot& done = slots_[current_++ % slots_.size()];
-        releasedHere_ = done.position + done.wanted;
-        done.ready.store(false, std::memory_order_relaxed);
+    if (holding_ && ++current_ < blockPieces_[taken_ % pipe_.blockCount()].size())
+        return &blockPieces_[taken_ % pipe_.blockCount()][current_];
+    if (holding_) {
+        pipe_.giveBack();
+        ++taken_;
+        holding_ = false;
     }
-    started_ = true;
-    Slot& slot = slots_[current_ % slots_.size()];
-    if (slot.ready.load(std::memory_order_acquire)) {
-        // Only this thread changes what the readers were told, so it reads it without the lock.
-        if (releasedHere_ - released_ >= ring_.size() / 8 ||
-            current_ - consumed_ >= slots_.size() / 8) {
-            std::lock_guard lock(mutex_);
-            publish();
-        }
-        return &slot;
-    }
-    std::unique_lock lock(mutex_);
-    publish();
-    if (current_ == claimed_ && nextEntry_ == entries_.end())
-        return nullptr;
-    awaited_.store(current_);
-    arrived_.wait(lock, [&] { return stopping_ || slot.ready.load(); });
-    awaited_.store(nothing);
-    if (!slot.ready.load()) {
+    if (!pipe_.take()) {
+        // Stopped by a reader that saw the cancel, or the end of the items.
         progress_.throwIfCancelled();
-        throw CancellationError();
+        return nullptr;
     }
-    return &slot;
+    holding_ = true;
+    current_ = 0;
+    return &blockPieces_[taken_ % pipe_.blockCount()][0];
 }
 
 } // namespace vexa::tar

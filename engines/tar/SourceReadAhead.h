@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/archive/SourceEntries.h"
+#include "platform/BlockPipe.h"
 #include "platform/Progress.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -18,11 +18,12 @@
 namespace vexa::tar {
 
 // The collected source items of a new archive, read ahead of the writer and in its order by a
-// few threads of their own into a fixed ring of memory, so that the writer's thread only
+// few threads of their own through the platform's block pipe, so that the writer's thread only
 // sequences headers and data. A file is read in pieces of at most `pieceSize` bytes, each
-// opened on its own so that no piece waits for another; a piece keeps the file's status from
-// before and after its reading, which lets the writer tell a file that changed meanwhile.
-// (DecoderReadAhead, by contrast, reads one decoded stream ahead of its reader.)
+// opened on its own so that no piece waits for another; small files share a block, a few at a
+// time. A piece keeps the file's status from before and after its reading, which lets the
+// writer tell a file that changed meanwhile. (DecoderReadAhead, by contrast, reads one decoded
+// stream ahead of its reader.)
 class SourceReadAhead {
   public:
     static constexpr std::size_t pieceSize = 256 * 1024;
@@ -45,11 +46,11 @@ class SourceReadAhead {
         std::exception_ptr failure;
     };
 
-    // Starts reading `entries` (which must outlive this object unchanged) within `ringSize`
-    // bytes and `pieces` pieces on up to `readers` threads. The threads stop when `progress` is
-    // cancelled.
+    // Starts reading `entries` (which must outlive this object unchanged) within about
+    // `ringSize` bytes and `pieces` pieces on up to `readers` threads. The threads stop when
+    // `progress` is cancelled.
     SourceReadAhead(const SourceEntryMap& entries, const Progress& progress,
-                    std::size_t ringSize = 2u << 20, std::size_t pieces = 1024,
+                    std::size_t ringSize = 4u << 20, std::size_t pieces = 1024,
                     unsigned readers = 4);
     // Stops and joins the threads.
     ~SourceReadAhead();
@@ -62,48 +63,28 @@ class SourceReadAhead {
     const Piece* next();
 
   private:
-    struct Slot : Piece {
-        std::uint64_t index = 0;    // of the piece, counted from the first
-        std::uint64_t position = 0; // in the ring, counted from its start without wrapping
-        // Set by its reader once read, cleared by the writer once used.
-        std::atomic<bool> ready{false};
-    };
     void run();
-    // The share of the next piece to claim, and where in the ring it would go.
+    // The share of the next piece to claim.
     std::size_t nextWanted() const;
-    std::uint64_t startFor(std::size_t wanted) const;
-    bool claimable() const;
-    Slot& claim();
-    void readPiece(Slot& slot);
-    // Tells the readers what the writer has given back; needs mutex_.
-    void publish();
-    void stop();
+    // Claims the next piece into `pieces`, at `position` in its block; needs mutex_.
+    void claimPiece(std::vector<Piece>& pieces, std::size_t position);
+    void readPiece(Piece& piece, char* memory);
 
     const Progress& progress_;
     const SourceEntryMap& entries_;
-    std::vector<char> ring_;
-    std::vector<Slot> slots_; // piece n is in slots_[n % size]
+    const std::size_t batch_; // most pieces in one block
+    platform::BlockPipe pipe_;
+    std::vector<std::vector<Piece>> blockPieces_; // those of block n at n % blockCount
+    // Under mutex_: the next piece to claim. Blocks are claimed under it too, so that their
+    // order is the items'.
     std::mutex mutex_;
-    std::condition_variable space_;   // readers wait for a piece to claim and room for it
-    std::condition_variable arrived_; // the writer waits for its piece
-    // Under mutex_: the next piece to claim, the ring taken up to the last piece claimed, and
-    // what the writer has given back as far as it told.
     SourceEntryMap::const_iterator nextEntry_;
     std::int64_t nextOffset_ = 0;
-    std::uint64_t claimed_ = 0;
-    std::uint64_t reserved_ = 0;
-    std::uint64_t released_ = 0; // the ring before it is free again
-    std::uint64_t consumed_ = 0; // pieces used by the writer
-    bool stopping_ = false;
-    // The writer's own: the piece it is at and the ring before it given back. It tells the
-    // readers (publish) once an eighth of the ring or of the pieces is free again, not for every
-    // piece, and always before it waits for one.
-    std::uint64_t current_ = 0;
-    std::uint64_t releasedHere_ = 0;
-    bool started_ = false;
-    // The piece the writer waits for, or none.
-    static constexpr std::uint64_t nothing = ~std::uint64_t{0};
-    std::atomic<std::uint64_t> awaited_{nothing};
+    std::atomic<unsigned> running_{0}; // the last reader to finish ends the pipe
+    // The writer's own: the block it holds and its piece there.
+    std::uint64_t taken_ = 0;
+    bool holding_ = false;
+    std::size_t current_ = 0;
     std::vector<std::thread> threads_;
 };
 

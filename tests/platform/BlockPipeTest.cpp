@@ -9,6 +9,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <optional>
+#include <vector>
 #include <stdexcept>
 #include <thread>
 
@@ -172,6 +175,64 @@ TEST(BlockPipe, ManyPipesAtOnceCarryEveryByte) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// Several fillers that finish their blocks out of order: the taker gets them in the order they
+// were claimed, empty ones included, never more claimed than the pipe holds, and the pipe
+// stopped ends every claim that waits.
+TEST(BlockPipe, ClaimedBlocksArriveInClaimingOrder) {
+    constexpr std::uint64_t blocks = 200;
+    BlockPipe pipe(16, 3);
+    std::mutex claiming;
+    std::uint64_t next = 0;
+    std::atomic<std::uint64_t> outstanding{0};
+    std::atomic<bool> overfull{false};
+    std::vector<std::jthread> fillers;
+    std::atomic<unsigned> running{4};
+    for (unsigned f = 0; f < 4; ++f)
+        fillers.emplace_back([&, f] {
+            for (;;) {
+                std::optional<BlockPipe::Claim> claim;
+                {
+                    std::lock_guard lock(claiming);
+                    if (next == blocks)
+                        break;
+                    claim = pipe.claim();
+                    if (!claim)
+                        break;
+                    EXPECT_EQ(claim->number, next++);
+                }
+                if (++outstanding > 3)
+                    overfull = true;
+                // Later blocks often finish first.
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds((f * 37 + claim->number) % 5 * 100));
+                const std::size_t length = claim->number % 4 == 0 ? 0 : claim->number % 16 + 1;
+                std::memset(claim->data, static_cast<int>(claim->number), length);
+                --outstanding;
+                pipe.handClaimed(claim->number, length);
+            }
+            if (--running == 0)
+                pipe.end();
+        });
+    std::uint64_t seen = 0;
+    while (const auto block = pipe.take()) {
+        EXPECT_EQ(block->size(), seen % 4 == 0 ? 0 : seen % 16 + 1) << seen;
+        for (char byte : *block)
+            EXPECT_EQ(static_cast<unsigned char>(byte), seen % 256);
+        ++seen;
+        pipe.giveBack();
+    }
+    EXPECT_EQ(seen, blocks);
+    EXPECT_FALSE(overfull.load());
+    fillers.clear();
+
+    BlockPipe full(8, 2);
+    ASSERT_TRUE(full.claim());
+    ASSERT_TRUE(full.claim());
+    std::jthread waiting([&] { EXPECT_FALSE(full.claim()); });
+    std::this_thread::sleep_for(20ms);
+    full.stop();
 }
 
 } // namespace
