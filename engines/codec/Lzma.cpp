@@ -44,6 +44,17 @@ LzmaDecoder LzmaDecoder::xzThreaded(std::uint32_t threads, std::uint64_t threadi
     return decoder;
 }
 
+LzmaDecoder LzmaDecoder::xzBlock(XzBlockHeader& header) {
+    LzmaDecoder decoder;
+    decoder.container_ = true;
+    const lzma_ret status = lzma_block_decoder(&decoder.stream_, &header.block_);
+    if (status == LZMA_MEM_ERROR)
+        throw std::bad_alloc();
+    if (status != LZMA_OK)
+        throw DataError("xz block header does not decode");
+    return decoder;
+}
+
 LzmaDecoder::LzmaDecoder(LzmaDecoder&& other) noexcept
     : stream_(other.stream_), container_(other.container_) {
     other.stream_ = LZMA_STREAM_INIT;
@@ -74,6 +85,40 @@ bool LzmaDecoder::decode(CodecBuffers& io, bool inputEnded) {
     default:
         throw DataError(container_ ? "xz data does not decode" : "lzma data does not decode");
     }
+}
+
+std::size_t XzBlockHeader::sizeFrom(std::uint8_t first) {
+    // A zero begins the stream's index instead.
+    if (first == 0)
+        return 0;
+    const std::size_t size = lzma_block_header_size_decode(first);
+    return size <= maximumSize ? size : 0;
+}
+
+XzBlockHeader::XzBlockHeader(const std::uint8_t* bytes, lzma_check check,
+                             std::uint64_t unpaddedSize, std::uint64_t uncompressedSize) {
+    filters_[0].id = LZMA_VLI_UNKNOWN;
+    block_.version = 1;
+    block_.check = check;
+    block_.filters = filters_;
+    block_.header_size = static_cast<std::uint32_t>(sizeFrom(bytes[0]));
+    if (block_.header_size == 0 || lzma_block_header_decode(&block_, nullptr, bytes) != LZMA_OK)
+        throw DataError("xz block header does not decode");
+    if (lzma_block_compressed_size(&block_, static_cast<lzma_vli>(unpaddedSize)) != LZMA_OK ||
+        (block_.uncompressed_size != LZMA_VLI_UNKNOWN &&
+         block_.uncompressed_size != static_cast<lzma_vli>(uncompressedSize))) {
+        lzma_filters_free(filters_, nullptr);
+        throw DataError("xz block header disagrees with the index");
+    }
+    block_.uncompressed_size = static_cast<lzma_vli>(uncompressedSize);
+}
+
+XzBlockHeader::~XzBlockHeader() {
+    lzma_filters_free(filters_, nullptr);
+}
+
+std::uint64_t XzBlockHeader::decoderMemory() const {
+    return lzma_raw_decoder_memusage(filters_);
 }
 
 } // namespace vexa::codec

@@ -7,6 +7,8 @@
 
 namespace vexa::codec {
 
+class XzBlockHeader;
+
 // liblzma's decoders: a raw filter chain (as 7z stores it) or .xz streams, concatenated ones
 // included.
 class LzmaDecoder : public Decoder {
@@ -18,6 +20,9 @@ class LzmaDecoder : public Decoder {
     // .xz streams on up to `threads` cores, as many as `threadingMemory` holds; past it one
     // thread decodes as it reads, whatever the dictionary.
     static LzmaDecoder xzThreaded(std::uint32_t threads, std::uint64_t threadingMemory);
+    // One block of an .xz stream by itself, from the data after its header through its check;
+    // the header must outlive the decoder, which writes the sizes it met into it.
+    static LzmaDecoder xzBlock(XzBlockHeader& header);
 
     LzmaDecoder(LzmaDecoder&& other) noexcept;
     LzmaDecoder& operator=(LzmaDecoder&&) = delete;
@@ -31,6 +36,32 @@ class LzmaDecoder : public Decoder {
     lzma_stream stream_ = LZMA_STREAM_INIT;
     // An .xz decoder takes concatenated streams itself and ends only when told the input has.
     bool container_ = false;
+};
+
+// The header of one .xz block, checked against the sizes the stream's index gives the block.
+// Damaged headers throw DataError.
+class XzBlockHeader {
+  public:
+    static constexpr std::size_t maximumSize = LZMA_BLOCK_HEADER_SIZE_MAX;
+    // The header's whole size told by its first byte; 0 for a byte that begins no header.
+    static std::size_t sizeFrom(std::uint8_t first);
+
+    // `bytes` holds the whole header.
+    XzBlockHeader(const std::uint8_t* bytes, lzma_check check, std::uint64_t unpaddedSize,
+                  std::uint64_t uncompressedSize);
+    ~XzBlockHeader();
+    XzBlockHeader(const XzBlockHeader&) = delete;
+    XzBlockHeader& operator=(const XzBlockHeader&) = delete;
+
+    std::size_t size() const { return block_.header_size; }
+    // What a decoder of the block's filters holds, dictionary included.
+    std::uint64_t decoderMemory() const;
+
+  private:
+    friend class LzmaDecoder;
+
+    lzma_filter filters_[LZMA_FILTERS_MAX + 1];
+    lzma_block block_{};
 };
 
 } // namespace vexa::codec

@@ -1,6 +1,7 @@
 #include "XzBlocks.h"
 
 #include "TarReadFailure.h"
+#include "engines/codec/PullStream.h"
 #include "platform/MemoryBudget.h"
 #include "platform/PlatformError.h"
 #include "platform/ReadWrite.h"
@@ -90,77 +91,60 @@ std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fi
 }
 
 XzBlockDecoder::XzBlockDecoder(int descriptor, const XzBlock& block) : descriptor_(descriptor) {
-    filters_[0].id = LZMA_VLI_UNKNOWN;
-    std::uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
+    std::uint8_t header[codec::XzBlockHeader::maximumSize];
     preadAll(descriptor, header, 1, block.compressedOffset);
-    header_.version = 1;
-    header_.check = block.check;
-    header_.filters = filters_;
-    header_.header_size = lzma_block_header_size_decode(header[0]);
-    if (header[0] == 0 || header_.header_size > LZMA_BLOCK_HEADER_SIZE_MAX)
+    const std::size_t headerSize = codec::XzBlockHeader::sizeFrom(header[0]);
+    if (headerSize == 0)
         throw damagedArchive();
-    preadAll(descriptor, header + 1, header_.header_size - 1, block.compressedOffset + 1);
-    if (lzma_block_header_decode(&header_, nullptr, header) != LZMA_OK)
-        throw damagedArchive();
-    if (lzma_block_compressed_size(&header_, static_cast<lzma_vli>(block.unpaddedSize)) !=
-            LZMA_OK ||
-        (header_.uncompressed_size != LZMA_VLI_UNKNOWN &&
-         header_.uncompressed_size != static_cast<lzma_vli>(block.uncompressedSize))) {
-        lzma_filters_free(filters_, nullptr);
+    preadAll(descriptor, header + 1, headerSize - 1, block.compressedOffset + 1);
+    try {
+        header_.emplace(header, block.check, static_cast<std::uint64_t>(block.unpaddedSize),
+                        static_cast<std::uint64_t>(block.uncompressedSize));
+    } catch (const codec::DataError&) {
         throw damagedArchive();
     }
-    header_.uncompressed_size = static_cast<lzma_vli>(block.uncompressedSize);
-    nextInput_ = block.compressedOffset + header_.header_size;
+    nextInput_ = block.compressedOffset + static_cast<std::int64_t>(headerSize);
     inputEnd_ = block.compressedOffset + block.totalSize;
 }
 
-XzBlockDecoder::~XzBlockDecoder() {
-    lzma_end(&stream_);
-    lzma_filters_free(filters_, nullptr);
-}
-
 std::uint64_t XzBlockDecoder::memoryUsage() const {
-    return lzma_raw_decoder_memusage(filters_) + inputSize;
+    return header_->decoderMemory() + inputSize;
 }
 
 std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
     if (ended_ || capacity == 0)
         return 0;
-    if (!started_) {
-        lzma_ret status = lzma_block_decoder(&stream_, &header_);
-        if (status == LZMA_MEM_ERROR)
-            throw outOfMemory();
-        if (status != LZMA_OK)
-            throw damagedArchive();
-        input_.resize(inputSize);
-        started_ = true;
-    }
-    stream_.next_out = reinterpret_cast<std::uint8_t*>(buffer);
-    stream_.avail_out = capacity;
-    while (stream_.avail_out > 0) {
-        if (stream_.avail_in == 0 && nextInput_ < inputEnd_) {
-            std::size_t wanted =
-                static_cast<std::size_t>(std::min<std::int64_t>(inputEnd_ - nextInput_, inputSize));
-            preadAll(descriptor_, input_.data(), wanted, nextInput_);
-            nextInput_ += static_cast<std::int64_t>(wanted);
-            stream_.next_in = input_.data();
-            stream_.avail_in = wanted;
+    io_.out = reinterpret_cast<std::uint8_t*>(buffer);
+    io_.outSize = capacity;
+    try {
+        if (!decoder_) {
+            decoder_.emplace(codec::LzmaDecoder::xzBlock(*header_));
+            input_.resize(inputSize);
         }
-        lzma_ret status = lzma_code(&stream_, LZMA_RUN);
-        if (status == LZMA_STREAM_END) {
-            // Padding and check were all the input there was.
-            if (stream_.avail_in != 0 || nextInput_ != inputEnd_)
-                throw damagedArchive();
-            ended_ = true;
-            break;
+        while (io_.outSize > 0) {
+            if (io_.inSize == 0 && nextInput_ < inputEnd_) {
+                std::size_t wanted = static_cast<std::size_t>(
+                    std::min<std::int64_t>(inputEnd_ - nextInput_, inputSize));
+                preadAll(descriptor_, input_.data(), wanted, nextInput_);
+                nextInput_ += static_cast<std::int64_t>(wanted);
+                io_.in = input_.data();
+                io_.inSize = wanted;
+            }
+            // A truncated block fails once the input is spent.
+            if (decoder_->decode(io_, false)) {
+                // Padding and check were all the input there was.
+                if (io_.inSize != 0 || nextInput_ != inputEnd_)
+                    throw damagedArchive();
+                ended_ = true;
+                break;
+            }
         }
-        if (status == LZMA_MEM_ERROR)
-            throw outOfMemory();
-        // A truncated block ends in LZMA_BUF_ERROR once the input is spent.
-        if (status != LZMA_OK)
-            throw damagedArchive();
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
+    } catch (const codec::DataError&) {
+        throw damagedArchive();
     }
-    return capacity - stream_.avail_out;
+    return capacity - io_.outSize;
 }
 
 namespace {

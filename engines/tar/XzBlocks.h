@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "engines/codec/Lzma.h"
 
 #include <cstdint>
 #include <lzma.h>
@@ -28,7 +29,6 @@ class XzBlockDecoder : public ByteSource {
   public:
     // Reads the block's header; damaged data throws ArchiveFailure::tarFailure.
     XzBlockDecoder(int descriptor, const XzBlock& block);
-    ~XzBlockDecoder() override;
     XzBlockDecoder(const XzBlockDecoder&) = delete;
     XzBlockDecoder& operator=(const XzBlockDecoder&) = delete;
 
@@ -39,13 +39,13 @@ class XzBlockDecoder : public ByteSource {
 
   private:
     int descriptor_;
-    lzma_filter filters_[LZMA_FILTERS_MAX + 1];
-    lzma_block header_{};
-    lzma_stream stream_ = LZMA_STREAM_INIT;
+    std::optional<codec::XzBlockHeader> header_;
+    // Started at the first read, as most blocks of a listing are never read.
+    std::optional<codec::LzmaDecoder> decoder_;
     std::vector<std::uint8_t> input_;
+    codec::CodecBuffers io_;
     std::int64_t nextInput_ = 0; // file offset of the next compressed bytes to read
     std::int64_t inputEnd_ = 0;
-    bool started_ = false;
     bool ended_ = false;
 };
 
