@@ -1,12 +1,13 @@
 #include "engines/sevenzip/container/SevenZipLzma2Encoder.h"
 
 #include "core/archive/ArchiveFailure.h"
+#include "engines/codec/LzmaEncoder.h"
+#include "engines/codec/PullStream.h"
 #include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <lzma.h>
 #include <new>
 
 namespace vexa {
@@ -20,8 +21,11 @@ constexpr std::size_t dictionariesPerSegment = 3;
 
 lzma_options_lzma optionsFor(int level, std::uint64_t largestInput = UINT64_MAX) {
     lzma_options_lzma options{};
-    if (lzma_lzma_preset(&options, static_cast<std::uint32_t>(std::clamp(level, 1, 9))))
+    try {
+        options = codec::LzmaEncoder::preset(static_cast<std::uint32_t>(std::clamp(level, 1, 9)));
+    } catch (const codec::UnsupportedSettings&) {
         throw ArchiveFailure::unsupported7z();
+    }
     // A power of two keeps the match finder's hash table at its smallest for the dictionary.
     std::uint32_t fitting = LZMA_DICT_SIZE_MIN;
     while (fitting < options.dict_size && fitting < largestInput)
@@ -122,15 +126,11 @@ void appendStored(const std::uint8_t* data, std::size_t size, bool resetsDiction
 } // namespace
 
 struct SevenZipLzma2Encoder::State {
-    State(int level, std::uint64_t largestInput) : options(optionsFor(level, largestInput)) {
-        stream.allocator = sevenzip::lzmaAllocator();
-    }
-    ~State() { ::lzma_end(&stream); }
-    State(const State&) = delete;
-    State& operator=(const State&) = delete;
+    State(int level, std::uint64_t largestInput)
+        : options(optionsFor(level, largestInput)), encoder(sevenzip::lzmaAllocator()) {}
 
     lzma_options_lzma options;
-    lzma_stream stream = LZMA_STREAM_INIT;
+    codec::LzmaEncoder encoder;
     RepeatTable repeats;
 };
 
@@ -168,48 +168,46 @@ void SevenZipLzma2Encoder::compressRun(const std::uint8_t* data, std::size_t siz
     options.preset_dict = preset > 0 ? data - preset : nullptr;
     options.preset_dict_size = static_cast<std::uint32_t>(preset);
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &state_->options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    lzma_stream& stream = state_->stream;
-    // A new initialisation reuses the allocation of the last one with the same options.
-    lzma_ret status = ::lzma_raw_encoder(&stream, filters);
-    if (status == LZMA_MEM_ERROR)
-        throw std::bad_alloc();
-    if (status != LZMA_OK)
+    // A new start reuses the allocation of the last one with the same options.
+    try {
+        state_->encoder.start(filters);
+    } catch (const codec::UnsupportedSettings&) {
         throw ArchiveFailure::sevenZipFailure("no se pudo preparar la compresión LZMA2.");
+    }
     // The output grows as it is produced, so only what the result needs is ever touched.
     constexpr std::size_t step = 1u << 20;
     const std::size_t first = output.size();
     output.resize(first + std::min(step, size + 64));
-    stream.next_in = data;
-    stream.avail_in = size;
-    stream.next_out = output.data() + first;
-    stream.avail_out = output.size() - first;
+    codec::CodecBuffers io{data, size, output.data() + first, output.size() - first};
     while (true) {
-        status = ::lzma_code(&stream, LZMA_FINISH);
-        if (status == LZMA_STREAM_END)
-            break;
-        if (status == LZMA_MEM_ERROR)
-            throw std::bad_alloc();
-        if (status != LZMA_OK)
+        bool ended = false;
+        try {
+            ended = state_->encoder.encode(io, true);
+        } catch (const codec::EncodingError&) {
             throw ArchiveFailure::sevenZipFailure("no se pudo comprimir con LZMA2.");
-        if (stream.avail_out == 0) {
+        }
+        if (ended)
+            break;
+        if (io.outSize == 0) {
             const std::size_t used = output.size();
             output.resize(used + step);
-            stream.next_out = output.data() + used;
-            stream.avail_out = step;
+            io.out = output.data() + used;
+            io.outSize = step;
         }
     }
     // The encoder ends every stream with the end marker; the joined stream gets one at its end.
-    const std::size_t produced = output.size() - stream.avail_out - first;
+    const std::size_t produced = output.size() - io.outSize - first;
     output.resize(first + (produced > 0 ? produced - 1 : 0));
 }
 
 std::vector<std::uint8_t> SevenZipLzma2Encoder::properties() const {
-    lzma_filter filter{LZMA_FILTER_LZMA2, &state_->options};
-    std::uint32_t size = 0;
-    if (::lzma_properties_size(&size, &filter) != LZMA_OK || size != 1)
-        throw ArchiveFailure::sevenZipFailure("no se pudo preparar la compresión LZMA2.");
-    std::vector<std::uint8_t> bytes(1);
-    if (::lzma_properties_encode(&filter, bytes.data()) != LZMA_OK)
+    const lzma_filter filter{LZMA_FILTER_LZMA2, &state_->options};
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = codec::LzmaEncoder::properties(filter);
+    } catch (const codec::UnsupportedSettings&) {
+    }
+    if (bytes.size() != 1)
         throw ArchiveFailure::sevenZipFailure("no se pudo preparar la compresión LZMA2.");
     return bytes;
 }
@@ -217,7 +215,7 @@ std::vector<std::uint8_t> SevenZipLzma2Encoder::properties() const {
 std::uint64_t SevenZipLzma2Encoder::memoryUsage(int level) {
     lzma_options_lzma options = optionsFor(level);
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    return ::lzma_raw_encoder_memusage(filters);
+    return codec::LzmaEncoder::memoryUsage(filters);
 }
 
 std::size_t SevenZipLzma2Encoder::segmentSize(int level) {
