@@ -1,12 +1,11 @@
-#define ZSTD_STATIC_LINKING_ONLY // the buffer-less decoding that writes into a ring of ours
 #include "ZstdRingReader.h"
 
 #include "TarReadFailure.h"
+#include "engines/codec/PullStream.h"
 
 #include <algorithm>
 #include <cstring>
-#include <zstd.h>
-#include <zstd_errors.h>
+#include <new>
 
 namespace vexa::tar {
 
@@ -20,20 +19,15 @@ constexpr std::size_t inputSlack = 64;
 // The decoding thread was told to stop.
 struct Stopped {};
 
-[[noreturn]] void failDecoding(std::size_t result) {
-    if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation)
-        throw outOfMemory();
-    throw damagedArchive();
-}
+using Blocks = codec::ZstdBlockDecoder;
 
 } // namespace
 
-ZstdRingReader::ZstdRingReader(ByteSource& input, std::size_t ahead)
-    : input_(input), ahead_(ahead), in_(ZSTD_BLOCKSIZE_MAX + inputSlack) {
-    context_ = ZSTD_createDCtx();
-    if (context_ == nullptr)
-        throw outOfMemory();
+ZstdRingReader::ZstdRingReader(ByteSource& input, std::size_t ahead) try
+    : input_(input), ahead_(ahead), in_(Blocks::maximumBlock + inputSlack) {
     thread_ = std::thread([this] { decodeAll(); });
+} catch (const std::bad_alloc&) {
+    throw outOfMemory();
 }
 
 bool ZstdRingReader::hasMagic(const char* bytes, std::size_t count) {
@@ -55,7 +49,6 @@ ZstdRingReader::~ZstdRingReader() {
     dataReady_.notify_all();
     roomFreed_.notify_all();
     thread_.join();
-    ZSTD_freeDCtx(context_);
 }
 
 void ZstdRingReader::decodeAll() {
@@ -64,30 +57,28 @@ void ZstdRingReader::decodeAll() {
         bool anyFrame = false;
         while (fill(1)) {
             anyFrame = true;
-            ZSTD_frameHeader header{};
-            for (;;) {
-                std::size_t wanted = ZSTD_getFrameHeader(&header, input(), inputAvailable());
-                if (ZSTD_isError(wanted))
-                    throw damagedArchive();
-                if (wanted == 0)
-                    break;
+            Blocks::FrameHeader header;
+            while (std::size_t wanted =
+                       Blocks::readFrameHeader(input(), inputAvailable(), header)) {
                 if (!fill(wanted))
                     throw damagedArchive();
             }
-            if (header.frameType == ZSTD_skippableFrame) {
-                // The library leaves headerSize unset for these.
-                discardInput(ZSTD_SKIPPABLEHEADERSIZE + header.frameContentSize);
+            if (header.skippable) {
+                discardInput(header.skippedSize);
                 continue;
             }
-            // The limit the library's own streaming decoder keeps to.
-            if (header.windowSize > (1ULL << ZSTD_WINDOWLOG_LIMIT_DEFAULT))
+            if (header.window > Blocks::windowLimit())
                 throw damagedArchive();
-            decodeFrame(static_cast<std::size_t>(header.windowSize), header.blockSizeMax);
+            decodeFrame(static_cast<std::size_t>(header.window), header.blockSizeMax);
         }
         // An empty file holds no frame.
         if (!anyFrame)
             throw damagedArchive();
     } catch (const Stopped&) {
+    } catch (const codec::DataError&) {
+        failure = std::make_exception_ptr(damagedArchive());
+    } catch (const std::bad_alloc&) {
+        failure = std::make_exception_ptr(outOfMemory());
     } catch (...) {
         failure = std::current_exception();
     }
@@ -100,21 +91,14 @@ void ZstdRingReader::decodeAll() {
 }
 
 void ZstdRingReader::decodeFrame(std::size_t window, std::size_t blockSizeMax) {
-    std::size_t minimum = ZSTD_decodingBufferSize_min(window, ZSTD_CONTENTSIZE_UNKNOWN);
-    if (ZSTD_isError(minimum))
-        throw damagedArchive();
-    prepareRing(minimum + ahead_);
-    if (std::size_t result = ZSTD_decompressBegin(context_); ZSTD_isError(result))
-        failDecoding(result);
-    while (std::size_t wanted = ZSTD_nextSrcSizeToDecompress(context_)) {
+    prepareRing(Blocks::bufferSize(window) + ahead_);
+    decoder_.beginFrame();
+    while (std::size_t wanted = decoder_.nextInputSize()) {
         // A frame that stops short is truncated.
         if (!fill(wanted))
             throw damagedArchive();
         std::size_t room = awaitRoom(blockSizeMax);
-        std::size_t produced =
-            ZSTD_decompressContinue(context_, ring_.data() + write_, room, input(), wanted);
-        if (ZSTD_isError(produced))
-            failDecoding(produced);
+        std::size_t produced = decoder_.step(ring_.data() + write_, room, input(), wanted);
         inStart_ += wanted;
         if (produced > 0)
             publish(produced);
@@ -229,8 +213,8 @@ bool ZstdRingReader::fill(std::size_t count) {
 
 void ZstdRingReader::discardInput(unsigned long long count) {
     while (count > 0) {
-        if (!fill(
-                static_cast<std::size_t>(std::min<unsigned long long>(count, ZSTD_BLOCKSIZE_MAX))))
+        if (!fill(static_cast<std::size_t>(
+                std::min<unsigned long long>(count, Blocks::maximumBlock))))
             throw damagedArchive();
         std::size_t step =
             static_cast<std::size_t>(std::min<unsigned long long>(count, inEnd_ - inStart_));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "engines/codec/ZstdBlocks.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -9,8 +10,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-struct ZSTD_DCtx_s;
 
 namespace vexa::tar {
 
@@ -56,7 +55,7 @@ class ZstdRingReader : public LendingSource {
 
     ByteSource& input_;
     const std::size_t ahead_;
-    ZSTD_DCtx_s* context_ = nullptr;
+    codec::ZstdBlockDecoder decoder_;
     // Decoding thread only. The input is read a block at a time, as much as the decoder asks
     // for: the bytes stay in a small buffer that the caches hold, and no block is ever split.
     std::vector<char> in_;
