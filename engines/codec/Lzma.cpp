@@ -121,4 +121,47 @@ std::uint64_t XzBlockHeader::decoderMemory() const {
     return lzma_raw_decoder_memusage(filters_);
 }
 
+std::optional<std::vector<XzIndexedBlock>> readXzIndex(std::uint64_t fileSize, const ReadAt& read) {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_index* index = nullptr;
+    if (lzma_file_info_decoder(&stream, &index, UINT64_MAX, fileSize) != LZMA_OK)
+        return std::nullopt;
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    std::uint64_t position = 0;
+    lzma_ret status = LZMA_OK;
+    while (status == LZMA_OK) {
+        if (stream.avail_in == 0) {
+            std::size_t count = 0;
+            try {
+                count = read(buffer.data(), buffer.size(), position);
+            } catch (...) {
+                break;
+            }
+            position += count;
+            stream.next_in = buffer.data();
+            stream.avail_in = count;
+        }
+        status = lzma_code(&stream, LZMA_RUN);
+        if (status == LZMA_SEEK_NEEDED) {
+            position = stream.seek_pos;
+            stream.avail_in = 0;
+            status = LZMA_OK;
+        }
+    }
+    lzma_end(&stream);
+    if (status != LZMA_STREAM_END) {
+        lzma_index_end(index, nullptr);
+        return std::nullopt;
+    }
+    std::vector<XzIndexedBlock> blocks;
+    lzma_index_iter iter;
+    lzma_index_iter_init(&iter, index);
+    while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK))
+        blocks.push_back({iter.block.compressed_file_offset, iter.block.uncompressed_file_offset,
+                          iter.block.unpadded_size, iter.block.total_size,
+                          iter.block.uncompressed_size, iter.stream.flags->check});
+    lzma_index_end(index, nullptr);
+    return blocks;
+}
+
 } // namespace vexa::codec

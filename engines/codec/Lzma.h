@@ -3,7 +3,10 @@
 #include "engines/codec/Decoder.h"
 
 #include <cstdint>
+#include <functional>
 #include <lzma.h>
+#include <optional>
+#include <vector>
 
 namespace vexa::codec {
 
@@ -37,6 +40,25 @@ class LzmaDecoder : public Decoder {
     // An .xz decoder takes concatenated streams itself and ends only when told the input has.
     bool container_ = false;
 };
+
+// One block of an .xz file as the index of its stream gives it; offsets count from the file's
+// start, across all its streams.
+struct XzIndexedBlock {
+    std::uint64_t compressedOffset = 0; // of its header
+    std::uint64_t uncompressedOffset = 0;
+    std::uint64_t unpaddedSize = 0;
+    std::uint64_t totalSize = 0; // with padding and check
+    std::uint64_t uncompressedSize = 0;
+    lzma_check check = LZMA_CHECK_NONE;
+};
+
+// Reads up to `size` bytes at `offset`; 0 at the end. A failure it throws ends the reading.
+using ReadAt =
+    std::function<std::size_t(std::uint8_t* out, std::size_t size, std::uint64_t offset)>;
+
+// The blocks of an .xz file of `fileSize` bytes, read through its indexes from the end; none
+// when it is no .xz file, its indexes do not decode, or a read fails.
+std::optional<std::vector<XzIndexedBlock>> readXzIndex(std::uint64_t fileSize, const ReadAt& read);
 
 // The header of one .xz block, checked against the sizes the stream's index gives the block.
 // Damaged headers throw DataError.

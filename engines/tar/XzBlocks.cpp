@@ -39,54 +39,23 @@ void preadAll(int descriptor, std::uint8_t* buffer, std::size_t size, std::int64
 } // namespace
 
 std::optional<std::vector<XzBlock>> readXzBlocks(int descriptor, std::int64_t fileSize) {
-    lzma_stream stream = LZMA_STREAM_INIT;
-    lzma_index* index = nullptr;
-    if (lzma_file_info_decoder(&stream, &index, UINT64_MAX, static_cast<std::uint64_t>(fileSize)) !=
-        LZMA_OK)
+    // A failed read leaves the file to the ordinary decoding, which meets the same failure and
+    // names the archive.
+    std::optional<std::vector<codec::XzIndexedBlock>> indexed = codec::readXzIndex(
+        static_cast<std::uint64_t>(fileSize),
+        [descriptor](std::uint8_t* out, std::size_t size, std::uint64_t offset) {
+            return preadSome(descriptor, out, size, static_cast<std::int64_t>(offset));
+        });
+    if (!indexed)
         return std::nullopt;
-    std::vector<std::uint8_t> buffer(64 * 1024);
-    std::int64_t position = 0;
-    lzma_ret status = LZMA_OK;
-    while (status == LZMA_OK) {
-        if (stream.avail_in == 0) {
-            std::size_t count = 0;
-            try {
-                count = preadSome(descriptor, buffer.data(), buffer.size(), position);
-            } catch (...) {
-                // Not read by blocks, then: the ordinary decoding meets the same failure and
-                // names the archive.
-                break;
-            }
-            position += static_cast<std::int64_t>(count);
-            stream.next_in = buffer.data();
-            stream.avail_in = count;
-        }
-        status = lzma_code(&stream, LZMA_RUN);
-        if (status == LZMA_SEEK_NEEDED) {
-            position = static_cast<std::int64_t>(stream.seek_pos);
-            stream.avail_in = 0;
-            status = LZMA_OK;
-        }
-    }
-    lzma_end(&stream);
-    if (status != LZMA_STREAM_END) {
-        lzma_index_end(index, nullptr);
-        return std::nullopt;
-    }
     std::vector<XzBlock> blocks;
-    lzma_index_iter iter;
-    lzma_index_iter_init(&iter, index);
-    while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK)) {
-        XzBlock block;
-        block.compressedOffset = static_cast<std::int64_t>(iter.block.compressed_file_offset);
-        block.uncompressedOffset = static_cast<std::int64_t>(iter.block.uncompressed_file_offset);
-        block.unpaddedSize = static_cast<std::int64_t>(iter.block.unpadded_size);
-        block.totalSize = static_cast<std::int64_t>(iter.block.total_size);
-        block.uncompressedSize = static_cast<std::int64_t>(iter.block.uncompressed_size);
-        block.check = iter.stream.flags->check;
-        blocks.push_back(block);
-    }
-    lzma_index_end(index, nullptr);
+    blocks.reserve(indexed->size());
+    for (const codec::XzIndexedBlock& block : *indexed)
+        blocks.push_back({static_cast<std::int64_t>(block.compressedOffset),
+                          static_cast<std::int64_t>(block.uncompressedOffset),
+                          static_cast<std::int64_t>(block.unpaddedSize),
+                          static_cast<std::int64_t>(block.totalSize),
+                          static_cast<std::int64_t>(block.uncompressedSize), block.check});
     return blocks;
 }
 

@@ -85,5 +85,47 @@ TEST(XzBlockHeader, EachBlockOfWhatXzWritesDecodesByItselfAndAWrongSizeIsRefused
     EXPECT_EQ(XzBlockHeader::sizeFrom(0), 0u);
 }
 
+ReadAt readerOf(const std::string& bytes) {
+    return [&bytes](std::uint8_t* out, std::size_t size, std::uint64_t offset) {
+        const std::size_t count = offset < bytes.size() ? std::min(size, bytes.size() - offset) : 0;
+        std::copy_n(bytes.data() + offset, count, out);
+        return count;
+    };
+}
+
+TEST(XzIndex, GivesTheBlocksXzListsAcrossConcatenatedStreamsAndNoneForOtherData) {
+    ASSERT_TRUE(testing::commandExists("xz")) << "missing tool: xz";
+    TemporaryDirectory folder;
+    writeFile(folder / "plain", sampleBytes(500 * 1024, 22, true));
+    runChecked("xz -6 -T2 --block-size=150KiB -c < plain > one.xz && cat one.xz one.xz > two.xz",
+               folder.path());
+    const std::string packed = readFile(folder / "two.xz");
+    const std::vector<Listed> listed =
+        listBlocks(runChecked("xz --robot -lvv two.xz", folder.path()));
+    const auto blocks = readXzIndex(packed.size(), readerOf(packed));
+    ASSERT_TRUE(blocks.has_value());
+    ASSERT_EQ(blocks->size(), listed.size());
+    ASSERT_EQ(listed.size(), 8u);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        SCOPED_TRACE(i);
+        const XzIndexedBlock& block = (*blocks)[i];
+        EXPECT_EQ(block.compressedOffset, listed[i].offset);
+        EXPECT_EQ(block.uncompressedOffset, listed[i].uncompressedOffset);
+        EXPECT_EQ(block.totalSize, listed[i].totalSize);
+        EXPECT_EQ(block.uncompressedSize, listed[i].uncompressedSize);
+        EXPECT_EQ(block.unpaddedSize, listed[i].headerSize + listed[i].compressed + 8);
+        EXPECT_EQ(block.check, LZMA_CHECK_CRC64);
+    }
+
+    const std::string other = sampleBytes(4096, 23, true);
+    EXPECT_FALSE(readXzIndex(other.size(), readerOf(other)).has_value());
+    const std::string truncated = packed.substr(0, packed.size() - 7);
+    EXPECT_FALSE(readXzIndex(truncated.size(), readerOf(truncated)).has_value());
+    const ReadAt failing = [](std::uint8_t*, std::size_t, std::uint64_t) -> std::size_t {
+        throw std::runtime_error("read fails");
+    };
+    EXPECT_FALSE(readXzIndex(packed.size(), failing).has_value());
+}
+
 } // namespace
 } // namespace vexa::codec
