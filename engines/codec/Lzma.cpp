@@ -1,5 +1,6 @@
 #include "engines/codec/Lzma.h"
 
+#include "engines/codec/LzmaStep.h"
 #include "engines/codec/PullStream.h"
 
 #include <new>
@@ -65,26 +66,9 @@ LzmaDecoder::~LzmaDecoder() {
 }
 
 bool LzmaDecoder::decode(CodecBuffers& io, bool inputEnded) {
-    stream_.next_in = io.in;
-    stream_.avail_in = io.inSize;
-    stream_.next_out = io.out;
-    stream_.avail_out = io.outSize;
-    const lzma_ret status = lzma_code(&stream_, inputEnded ? LZMA_FINISH : LZMA_RUN);
-    io.in = stream_.next_in;
-    io.inSize = stream_.avail_in;
-    io.out = stream_.next_out;
-    io.outSize = stream_.avail_out;
-    switch (status) {
-    case LZMA_OK:
-        return false;
-    case LZMA_STREAM_END:
-        return true;
-    case LZMA_MEM_ERROR:
-    case LZMA_MEMLIMIT_ERROR:
-        throw std::bad_alloc();
-    default:
+    return lzmaStep(stream_, io, inputEnded, [this] {
         throw DataError(container_ ? "xz data does not decode" : "lzma data does not decode");
-    }
+    });
 }
 
 std::size_t XzBlockHeader::sizeFrom(std::uint8_t first) {

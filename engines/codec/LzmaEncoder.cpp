@@ -1,5 +1,6 @@
 #include "engines/codec/LzmaEncoder.h"
 
+#include "engines/codec/LzmaStep.h"
 #include "engines/codec/PullStream.h"
 
 #include <new>
@@ -44,25 +45,7 @@ void LzmaEncoder::start(const lzma_filter* filters) {
 }
 
 bool LzmaEncoder::encode(CodecBuffers& io, bool end) {
-    stream_.next_in = io.in;
-    stream_.avail_in = io.inSize;
-    stream_.next_out = io.out;
-    stream_.avail_out = io.outSize;
-    const lzma_ret status = lzma_code(&stream_, end ? LZMA_FINISH : LZMA_RUN);
-    io.in = stream_.next_in;
-    io.inSize = stream_.avail_in;
-    io.out = stream_.next_out;
-    io.outSize = stream_.avail_out;
-    switch (status) {
-    case LZMA_OK:
-        return false;
-    case LZMA_STREAM_END:
-        return true;
-    case LZMA_MEM_ERROR:
-        throw std::bad_alloc();
-    default:
-        throw EncodingError("liblzma fails to encode");
-    }
+    return lzmaStep(stream_, io, end, [] { throw EncodingError("liblzma fails to encode"); });
 }
 
 } // namespace vexa::codec
