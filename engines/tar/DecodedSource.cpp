@@ -23,13 +23,8 @@ DecodedSource::DecodedSource(ByteSource& input, std::unique_ptr<codec::Decoder> 
     : stream_(std::make_unique<InputStream>(input), std::move(decoder)) {}
 
 std::size_t DecodedSource::read(char* buffer, std::size_t capacity) {
-    try {
-        return stream_.read(reinterpret_cast<std::uint8_t*>(buffer), capacity);
-    } catch (const codec::DataError&) {
-        throw damagedArchive();
-    } catch (const std::bad_alloc&) {
-        throw outOfMemory();
-    }
+    return asTarDecoding(
+        [&] { return stream_.read(reinterpret_cast<std::uint8_t*>(buffer), capacity); });
 }
 
 } // namespace vexa::tar

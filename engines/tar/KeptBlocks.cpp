@@ -97,18 +97,14 @@ KeptBlockSource::KeptBlockSource(std::shared_ptr<const std::vector<char>> frame)
 std::size_t KeptBlockSource::read(char* buffer, std::size_t capacity) {
     input_.out = reinterpret_cast<std::uint8_t*>(buffer);
     input_.outSize = capacity;
-    try {
+    asTarDecoding([&] {
         while (!ended_ && input_.outSize == capacity) {
             const std::uint8_t* before = input_.in;
             ended_ = decoder_.decode(input_, true);
             if (!ended_ && input_.in == before && input_.outSize == capacity)
                 throw damagedArchive();
         }
-    } catch (const codec::DataError&) {
-        throw damagedArchive();
-    } catch (const std::bad_alloc&) {
-        throw outOfMemory();
-    }
+    });
     return capacity - input_.outSize;
 }
 

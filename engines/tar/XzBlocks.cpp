@@ -85,7 +85,7 @@ std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
         return 0;
     io_.out = reinterpret_cast<std::uint8_t*>(buffer);
     io_.outSize = capacity;
-    try {
+    asTarDecoding([&] {
         if (!decoder_) {
             decoder_.emplace(codec::LzmaDecoder::xzBlock(*header_));
             input_.resize(inputSize);
@@ -108,11 +108,7 @@ std::size_t XzBlockDecoder::read(char* buffer, std::size_t capacity) {
                 break;
             }
         }
-    } catch (const std::bad_alloc&) {
-        throw outOfMemory();
-    } catch (const codec::DataError&) {
-        throw damagedArchive();
-    }
+    });
     return capacity - io_.outSize;
 }
 

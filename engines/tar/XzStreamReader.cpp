@@ -45,7 +45,7 @@ std::size_t XzStreamReader::read(char* buffer, std::size_t capacity) {
         return 0;
     io_.out = reinterpret_cast<std::uint8_t*>(buffer);
     io_.outSize = capacity;
-    try {
+    asTarDecoding([&] {
         while (io_.outSize > 0) {
             if (io_.inSize == 0 && !inputEnded_) {
                 std::size_t count = input_.read(inputBuffer_.data(), inputBuffer_.size());
@@ -60,11 +60,7 @@ std::size_t XzStreamReader::read(char* buffer, std::size_t capacity) {
                 break;
             }
         }
-    } catch (const std::bad_alloc&) {
-        throw outOfMemory();
-    } catch (const codec::DataError&) {
-        throw damagedArchive();
-    }
+    });
     return capacity - io_.outSize;
 }
 
