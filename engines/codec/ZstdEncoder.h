@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engines/codec/Decoder.h"
+#include "engines/codec/Encoder.h"
 
 #include <cstddef>
 #include <zstd.h>
@@ -8,7 +8,7 @@
 namespace vexa::codec {
 
 // libzstd's streaming compressor making one frame. Failures are EncodingError, std::bad_alloc.
-class ZstdEncoder {
+class ZstdEncoder : public Encoder {
   public:
     // What the library's multi-threaded compressor holds at `level`: for all workers together
     // (three jobs of slack and the overlap) and for each one (its tables, one job's input and
@@ -24,13 +24,11 @@ class ZstdEncoder {
     // `workers` 0 compresses on the calling thread; a library built without threads compresses
     // there whatever it is given.
     explicit ZstdEncoder(int level, bool checksum = false, int workers = 0);
-    ~ZstdEncoder();
+    ~ZstdEncoder() override;
     ZstdEncoder(const ZstdEncoder&) = delete;
     ZstdEncoder& operator=(const ZstdEncoder&) = delete;
 
-    // Compresses what fits, advancing both buffers. Without `end`, true once the input is used
-    // up; with it, true once the frame is complete and written out.
-    bool encode(CodecBuffers& io, bool end);
+    bool encode(CodecBuffers& io, bool end) override;
 
   private:
     ZSTD_CCtx* context_;

@@ -1,5 +1,6 @@
 #include "ArchiveWriteHandle.h"
 
+#include "StreamEncoder.h"
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
 
@@ -62,13 +63,15 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
                                        GrowingFile* growing, XattrRecords xattrRecords)
     : location_(output), xattrRecords_(xattrRecords), file_(files::createFile(output, 0644)),
       growing_(growing) {
-    if (compression == TarCompression::zstd)
-        zstd_ = std::make_unique<ZstdStreamWriter>(file_.get(), location_,
-                                                   level.value_or(ZSTD_CLEVEL_DEFAULT),
-                                                   [growing](std::int64_t length) {
-                                                       if (growing != nullptr)
-                                                           growing->grew(length);
-                                                   });
+    if (compression == TarCompression::zstd) {
+        StreamEncoder encoder = startStreamEncoder(compression, level);
+        compressed_ =
+            std::make_unique<CompressingWriter>(file_.get(), location_, std::move(encoder.encoder),
+                                                encoder.blockSize, [growing](std::int64_t length) {
+                                                    if (growing != nullptr)
+                                                        growing->grew(length);
+                                                });
+    }
     UTF8CharacterSet characterSet;
     handle_ = archive_write_new();
     if (handle_ == nullptr)
@@ -89,9 +92,9 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
     // plain TAR keeps the customary full last block.
     if (status == ARCHIVE_OK && (content == Content::raw || compression != TarCompression::none))
         status = archive_write_set_bytes_in_last_block(handle_, 1);
-    // The zstd writer keeps its own buffers: without blocks of the library's, the data goes
+    // The compressing writer keeps its own buffers: without blocks of the library's, the data goes
     // straight from the caller's memory to the compressor, without one more copy.
-    if (status == ARCHIVE_OK && zstd_)
+    if (status == ARCHIVE_OK && compressed_)
         status = archive_write_set_bytes_per_block(handle_, 0);
     if (status == ARCHIVE_OK)
         status = archive_write_open(handle_, this, nullptr, writeCallback, nullptr);
@@ -204,8 +207,8 @@ void ArchiveWriteHandle::finish() {
         fail();
     archive_write_free(handle_);
     handle_ = nullptr;
-    if (zstd_)
-        zstd_->finish();
+    if (compressed_)
+        compressed_->finish();
     reportLength();
     file_.close();
     finished_ = true;
@@ -214,8 +217,8 @@ void ArchiveWriteHandle::finish() {
 }
 
 void ArchiveWriteHandle::reportLength() {
-    if (zstd_)
-        length_ = zstd_->written();
+    if (compressed_)
+        length_ = compressed_->written();
     // The reader is woken only for new bytes: most small writes only fill the compressor.
     if (growing_ != nullptr && length_ != reported_) {
         reported_ = length_;
@@ -229,9 +232,9 @@ ssize_t ArchiveWriteHandle::writeCallback(archive*, void* self, const void* data
     if (handle->discarding_)
         return static_cast<ssize_t>(size);
     try {
-        // The zstd writer's own thread tells the reader what reaches the file.
-        if (handle->zstd_) {
-            handle->zstd_->write(data, size);
+        // The compressing writer's own thread tells the reader what reaches the file.
+        if (handle->compressed_) {
+            handle->compressed_->write(data, size);
         } else {
             files::writeAll(handle->file_.get(), data, size, handle->location_);
             handle->length_ += static_cast<std::int64_t>(size);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "CompressingWriter.h"
 #include "GrowingFile.h"
-#include "ZstdStreamWriter.h"
 #include "core/archive/TarCompression.h"
 #include "platform/FileOperations.h"
 
@@ -29,8 +29,8 @@ struct TarWriteEntry {
 
 // One libarchive write handle into a new file, released with the object: a restricted-pax TAR
 // archive, or the raw bytes of a single file, under one of the compressions. zstd goes through
-// ZstdStreamWriter, the others through libarchive's filters. A failure of the library throws
-// ArchiveFailure::tarFailure; a failure of the file (a full disk) its platform error.
+// the codec layer's encoder, the others through libarchive's filters. A failure of the library
+// throws ArchiveFailure::tarFailure; a failure of the file (a full disk) its platform error.
 class ArchiveWriteHandle {
   public:
     enum class Content {
@@ -78,7 +78,7 @@ class ArchiveWriteHandle {
     std::filesystem::path location_;
     XattrRecords xattrRecords_;
     files::FileDescriptor file_;
-    std::unique_ptr<ZstdStreamWriter> zstd_;
+    std::unique_ptr<CompressingWriter> compressed_;
     archive* handle_ = nullptr;
     archive_entry* header_ = nullptr;
     GrowingFile* growing_;

@@ -1,0 +1,61 @@
+#include "StreamEncoder.h"
+
+#include "TarReadFailure.h"
+#include "TarWriteFailure.h"
+#include "engines/codec/PullStream.h"
+#include "engines/codec/ZstdEncoder.h"
+#include "platform/MemoryBudget.h"
+
+#include <cstdint>
+#include <new>
+
+namespace vexa::tar {
+
+namespace {
+
+// The library's own job size and overlap give the same archive as the zstd program. That
+// program, the comparable writer, runs eight workers with them; a creation may hold what it holds,
+// the rest of the program included, so it starts fewer where the rest leaves no room for eight.
+constexpr unsigned maximumWorkers = 8;
+// The source listing, read-ahead ring, write-behind blocks and the rest of the program.
+constexpr std::size_t programShare = 32u << 20;
+
+int zstdWorkers(int level) {
+    const auto [shared, perWorker] = codec::ZstdEncoder::workerMemory(level);
+    const std::uint64_t peer = shared + std::size_t{maximumWorkers} * perWorker;
+    return static_cast<int>(platform::workersWithin(
+        platform::jobMemory(peer), programShare + shared, perWorker, maximumWorkers));
+}
+
+StreamEncoder start(TarCompression compression, std::optional<int> level) {
+    switch (compression) {
+    case TarCompression::zstd: {
+        const int zstdLevel = level.value_or(ZSTD_CLEVEL_DEFAULT);
+        // One frame with a content checksum, as the zstd program writes it.
+        return {std::make_unique<codec::ZstdEncoder>(zstdLevel, true, zstdWorkers(zstdLevel)),
+                codec::ZstdEncoder::outputSize()};
+    }
+    case TarCompression::none:
+    case TarCompression::gzip:
+    case TarCompression::bzip2:
+    case TarCompression::xz:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+StreamEncoder startStreamEncoder(TarCompression compression, std::optional<int> level) {
+    try {
+        return start(compression, level);
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
+    } catch (const codec::EncodingError&) {
+        throw writerFailure();
+    } catch (const codec::UnsupportedSettings&) {
+        throw writerFailure();
+    }
+}
+
+} // namespace vexa::tar
