@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engines/codec/Decoder.h"
+#include "engines/codec/Encoder.h"
 
 #include <bzlib.h>
 
@@ -18,6 +19,22 @@ class Bzip2Decoder : public Decoder {
     bool decode(CodecBuffers& io, bool inputEnded) override;
     // Bytes after the last stream that do not begin as one are ignored, as bzip2 itself does.
     bool startNextMember(const std::uint8_t* next, std::size_t available) override;
+
+  private:
+    bz_stream stream_{};
+};
+
+// libbz2's compressor making one bzip2 stream. Failures are UnsupportedSettings (a block size
+// out of range), EncodingError, std::bad_alloc.
+class Bzip2Encoder : public Encoder {
+  public:
+    // `blockSize` is bzip2's level: its blocks hold that many hundreds of kilobytes (1 to 9).
+    explicit Bzip2Encoder(int blockSize);
+    ~Bzip2Encoder() override;
+    Bzip2Encoder(const Bzip2Encoder&) = delete;
+    Bzip2Encoder& operator=(const Bzip2Encoder&) = delete;
+
+    bool encode(CodecBuffers& io, bool end) override;
 
   private:
     bz_stream stream_{};

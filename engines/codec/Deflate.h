@@ -1,12 +1,15 @@
 #pragma once
 
+#include "engines/codec/Encoder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <zlib.h>
 
 namespace vexa::codec {
 
-// Raw deflate data (no zlib or gzip wrapper) made with zlib, as ZIP stores it.
+// Deflate data made with zlib: raw (no zlib or gzip wrapper), as ZIP stores it, or in a gzip
+// member.
 class Deflater {
   public:
     // What the flushing loop answers when zlib refuses the call (a stream never started).
@@ -17,7 +20,11 @@ class Deflater {
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 
+    // `level` is zlib's, Z_DEFAULT_COMPRESSION its own default.
     bool start(int level);
+    // A gzip member as the gzip program frames it: no name, `modified` as its time, Unix as its
+    // system, and the extra flags telling the fastest and the best level.
+    bool startGzip(int level, std::uint32_t modified);
     // Begins a new stream with the same level, keeping the memory of the last one.
     bool reset();
     // Primes a new stream's window with the bytes that precede its data, so that a stream cut
@@ -31,6 +38,9 @@ class Deflater {
         return deflateFlushing(data, length, finish ? Z_FINISH : Z_NO_FLUSH, scratch, scratchSize,
                                sink);
     }
+    // One step of the codec layer's encoder: see Encoder::encode. Throws EncodingError when zlib
+    // refuses the call.
+    bool encode(CodecBuffers& io, bool end);
     // The same with a zlib flush mode: Z_SYNC_FLUSH ends the output on a byte boundary without
     // ending the stream, so that the pieces of separately compressed data join into one stream.
     template <typename Sink>
@@ -58,7 +68,20 @@ class Deflater {
 
   private:
     z_stream stream_{};
+    // Read by zlib when it writes the member's header, after the start.
+    gz_header gzipHeader_{};
     bool started_ = false;
+};
+
+// A gzip member made with zlib, as the gzip program writes it. Failures are UnsupportedSettings
+// (a level zlib refuses), EncodingError, std::bad_alloc.
+class GzipEncoder : public Encoder {
+  public:
+    GzipEncoder(int level, std::uint32_t modified);
+    bool encode(CodecBuffers& io, bool end) override { return deflater_.encode(io, end); }
+
+  private:
+    Deflater deflater_;
 };
 
 } // namespace vexa::codec

@@ -41,21 +41,6 @@ class UTF8CharacterSet {
     locale_t previous_{};
 };
 
-int addFilter(archive* handle, TarCompression compression) {
-    switch (compression) {
-    case TarCompression::gzip:
-        return archive_write_add_filter_gzip(handle);
-    case TarCompression::bzip2:
-        return archive_write_add_filter_bzip2(handle);
-    case TarCompression::xz:
-        return archive_write_add_filter_xz(handle);
-    case TarCompression::none:
-    case TarCompression::zstd:
-        break;
-    }
-    return archive_write_add_filter_none(handle);
-}
-
 } // namespace
 
 ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Content content,
@@ -63,15 +48,14 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
                                        GrowingFile* growing, XattrRecords xattrRecords)
     : location_(output), xattrRecords_(xattrRecords), file_(files::createFile(output, 0644)),
       growing_(growing) {
-    if (compression == TarCompression::zstd) {
-        StreamEncoder encoder = startStreamEncoder(compression, level);
+    // libarchive writes plain TAR; the codec layer compresses what it writes.
+    if (StreamEncoder encoder = startStreamEncoder(compression, level); encoder.encoder)
         compressed_ =
             std::make_unique<CompressingWriter>(file_.get(), location_, std::move(encoder.encoder),
                                                 encoder.blockSize, [growing](std::int64_t length) {
                                                     if (growing != nullptr)
                                                         growing->grew(length);
                                                 });
-    }
     UTF8CharacterSet characterSet;
     handle_ = archive_write_new();
     if (handle_ == nullptr)
@@ -83,13 +67,9 @@ ArchiveWriteHandle::ArchiveWriteHandle(const std::filesystem::path& output, Cont
         status = archive_write_set_format_option(
             handle_, "pax", "xattrheader", xattrRecords == XattrRecords::both ? "ALL" : "SCHILY");
     if (status == ARCHIVE_OK)
-        status = addFilter(handle_, compression);
-    bool filtered = compression != TarCompression::none && compression != TarCompression::zstd;
-    if (status == ARCHIVE_OK && level && filtered)
-        status = archive_write_set_filter_option(handle_, nullptr, "compression-level",
-                                                 std::to_string(*level).c_str());
-    // Block padding after a compressed stream would be trailing garbage to gzip and xz; only a
-    // plain TAR keeps the customary full last block.
+        status = archive_write_add_filter_none(handle_);
+    // Only a plain TAR is padded to the customary full last block; the compressors get the TAR
+    // as it ends, and a single file is only its own bytes.
     if (status == ARCHIVE_OK && (content == Content::raw || compression != TarCompression::none))
         status = archive_write_set_bytes_in_last_block(handle_, 1);
     // The compressing writer keeps its own buffers: without blocks of the library's, the data goes
@@ -116,8 +96,7 @@ ArchiveWriteHandle::~ArchiveWriteHandle() {
     if (handle_ != nullptr) {
         UTF8CharacterSet characterSet;
         // An unfinished archive is thrown away. Marked as failed, the close skips padding out
-        // the current entry (gigabytes of zeros through the compressor after a cancel) but
-        // still ends the filters, which release their encoders only there.
+        // the current entry (gigabytes of zeros through the compressor after a cancel).
         discarding_ = true;
         archive_write_fail(handle_);
         archive_write_close(handle_);

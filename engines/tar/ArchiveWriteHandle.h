@@ -28,9 +28,10 @@ struct TarWriteEntry {
 };
 
 // One libarchive write handle into a new file, released with the object: a restricted-pax TAR
-// archive, or the raw bytes of a single file, under one of the compressions. zstd goes through
-// the codec layer's encoder, the others through libarchive's filters. A failure of the library
-// throws ArchiveFailure::tarFailure; a failure of the file (a full disk) its platform error.
+// archive, or the raw bytes of a single file, under one of the compressions. libarchive writes
+// plain TAR only; the codec layer's encoders compress it (see StreamEncoder). A failure of the
+// library or of an encoder throws ArchiveFailure::tarFailure; a failure of the file (a full
+// disk) its platform error.
 class ArchiveWriteHandle {
   public:
     enum class Content {

@@ -2,11 +2,15 @@
 
 #include "TarReadFailure.h"
 #include "TarWriteFailure.h"
+#include "engines/codec/Bzip2.h"
+#include "engines/codec/Deflate.h"
 #include "engines/codec/PullStream.h"
+#include "engines/codec/XzEncoder.h"
 #include "engines/codec/ZstdEncoder.h"
 #include "platform/MemoryBudget.h"
 
 #include <cstdint>
+#include <ctime>
 #include <new>
 
 namespace vexa::tar {
@@ -19,6 +23,10 @@ namespace {
 constexpr unsigned maximumWorkers = 8;
 // The source listing, read-ahead ring, write-behind blocks and the rest of the program.
 constexpr std::size_t programShare = 32u << 20;
+// The output blocks of the compressors that name none of their own.
+constexpr std::size_t outputBlock = 128u << 10;
+// The defaults of the compressors' own programs.
+constexpr int bzip2DefaultLevel = 9;
 
 int zstdWorkers(int level) {
     const auto [shared, perWorker] = codec::ZstdEncoder::workerMemory(level);
@@ -35,10 +43,20 @@ StreamEncoder start(TarCompression compression, std::optional<int> level) {
         return {std::make_unique<codec::ZstdEncoder>(zstdLevel, true, zstdWorkers(zstdLevel)),
                 codec::ZstdEncoder::outputSize()};
     }
-    case TarCompression::none:
     case TarCompression::gzip:
+        // Dated now, as the gzip program dates a member read from a pipe.
+        return {
+            std::make_unique<codec::GzipEncoder>(level.value_or(Z_DEFAULT_COMPRESSION),
+                                                 static_cast<std::uint32_t>(std::time(nullptr))),
+            outputBlock};
     case TarCompression::bzip2:
+        return {std::make_unique<codec::Bzip2Encoder>(level.value_or(bzip2DefaultLevel)),
+                outputBlock};
     case TarCompression::xz:
+        return {std::make_unique<codec::XzEncoder>(
+                    static_cast<std::uint32_t>(level.value_or(LZMA_PRESET_DEFAULT))),
+                outputBlock};
+    case TarCompression::none:
         break;
     }
     return {};

@@ -1,5 +1,6 @@
 #include "engines/codec/ZstdEncoder.h"
 
+#include "tests/engines/codec/Encoding.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -15,30 +16,11 @@ using testing::sampleBytes;
 using testing::TemporaryDirectory;
 using testing::writeFile;
 
-// Encodes `plain` handed in pieces of `piece` into outputs of `room` bytes, as a writer would.
 std::string encode(ZstdEncoder& encoder, const std::string& plain, std::size_t piece,
                    std::size_t room) {
-    std::string packed;
-    std::vector<std::uint8_t> out(room);
-    const auto drain = [&](CodecBuffers& io, bool end) {
-        for (;;) {
-            io.out = out.data();
-            io.outSize = out.size();
-            const bool done = encoder.encode(io, end);
-            packed.append(reinterpret_cast<const char*>(out.data()), out.size() - io.outSize);
-            if (done)
-                return;
-        }
-    };
-    for (std::size_t at = 0; at < plain.size(); at += piece) {
-        CodecBuffers io;
-        io.in = reinterpret_cast<const std::uint8_t*>(plain.data()) + at;
-        io.inSize = std::min(piece, plain.size() - at);
-        drain(io, false);
-        EXPECT_EQ(io.inSize, 0u);
-    }
-    CodecBuffers io;
-    drain(io, true);
+    bool everyPieceTaken = false;
+    std::string packed = testing::encodeInPieces(encoder, plain, piece, room, everyPieceTaken);
+    EXPECT_TRUE(everyPieceTaken);
     return packed;
 }
 

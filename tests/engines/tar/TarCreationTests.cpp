@@ -88,6 +88,75 @@ INSTANTIATE_TEST_SUITE_P(Compressions, TarCreation, ::testing::ValuesIn(compress
                                         : rawValue(info.param.compression);
                          });
 
+// What each compressor's header or listing tells of the level it was given.
+std::string levelMark(TarCompression compression, const fs::path& archive) {
+    const std::string bytes = readFile(archive);
+    switch (compression) {
+    case TarCompression::gzip:
+        // The extra flags byte: 4 for the fastest level, 2 for the best, 0 between.
+        return "gzip extra flags " + std::to_string(static_cast<unsigned char>(bytes.at(8)));
+    case TarCompression::bzip2:
+        return bytes.substr(0, 4);
+    case TarCompression::xz: {
+        const std::string listing = runChecked("xz -lvv " + shellQuote(archive.string()));
+        const std::size_t dictionary = listing.find("dict=");
+        // One stream of one block, with CRC64 checks, as xz on one thread writes it.
+        EXPECT_NE(listing.find("Blocks:            1"), std::string::npos) << listing;
+        EXPECT_NE(listing.find("Check:             CRC64"), std::string::npos) << listing;
+        return dictionary == std::string::npos
+                   ? listing
+                   : listing.substr(dictionary,
+                                    listing.find_first_of(" \n", dictionary) - dictionary);
+    }
+    case TarCompression::none:
+    case TarCompression::zstd:
+        break;
+    }
+    return "";
+}
+
+// The level the user sets reaches each compressor as its own level; the archive passes the
+// compressor's own test and GNU tar unpacks exactly the sources from it.
+TEST(TarCreationLevels, EachLevelIsTheCompressorsOwnAndGnuTarUnpacksTheSources) {
+    struct Case {
+        TarCompression compression;
+        int level;
+        std::string extension;
+        std::string tester;
+        std::string mark;
+    };
+    const Case cases[] = {
+        {TarCompression::gzip, 1, "tar.gz", "gzip", "gzip extra flags 4"},
+        {TarCompression::gzip, 5, "tar.gz", "gzip", "gzip extra flags 0"},
+        {TarCompression::gzip, 9, "tar.gz", "gzip", "gzip extra flags 2"},
+        {TarCompression::bzip2, 1, "tar.bz2", "bzip2", "BZh1"},
+        {TarCompression::bzip2, 5, "tar.bz2", "bzip2", "BZh5"},
+        {TarCompression::bzip2, 9, "tar.bz2", "bzip2", "BZh9"},
+        {TarCompression::xz, 1, "tar.xz", "xz", "dict=1MiB"},
+        {TarCompression::xz, 5, "tar.xz", "xz", "dict=8MiB"},
+        {TarCompression::xz, 9, "tar.xz", "xz", "dict=64MiB"},
+    };
+    TemporaryDirectory folder;
+    makeSampleTree(folder.path());
+    writeFile(folder / "fotos" / "grande.bin",
+              sampleBytes(600000, 4, true) + sampleBytes(300000, 5, false));
+    for (const Case& item : cases) {
+        ASSERT_TRUE(testing::toolInstalled(item.tester));
+        SCOPED_TRACE(item.extension + " level " + std::to_string(item.level));
+        const fs::path destination = folder / ("nuevo." + item.extension);
+        Progress progress;
+        TarArchiveEngine().create({folder / "fotos"}, destination, progress, item.compression,
+                                  item.level, false);
+        runChecked(item.tester + " -t " + shellQuote(destination.string()));
+        EXPECT_EQ(levelMark(item.compression, destination), item.mark);
+        fs::create_directory(folder / "gnu");
+        runChecked("tar -xf " + shellQuote(destination.string()) + " -C gnu", folder.path());
+        runChecked("diff -r fotos gnu/fotos", folder.path());
+        fs::remove_all(folder / "gnu");
+        fs::remove(destination);
+    }
+}
+
 // Each refusal comes before anything is written at the destination.
 TEST(TarCreationRefusals, BadRequestsFailWithTheirOwnFailureAndWriteNothing) {
     TemporaryDirectory folder;
@@ -169,18 +238,22 @@ TEST(TarCreationPlacement, AnExistingDestinationIsReplaced) {
 TEST(TarCreationCancellation, CancelledCreationLeavesNothing) {
     TemporaryDirectory folder;
     writeFile(folder / "grande.bin", sampleBytes(4 << 20, 5, false));
-    fs::path destination = folder / "x.tar.xz";
-    for (std::int64_t threshold : {std::int64_t{1} << 20, std::int64_t{6} << 20}) {
-        SCOPED_TRACE(threshold);
-        Progress progress;
-        {
-            CancelWhenPast cancel(progress, threshold);
-            EXPECT_THROW(TarArchiveEngine().create({folder / "grande.bin"}, destination, progress,
-                                                   TarCompression::xz, 1, false),
-                         CancellationError);
+    for (const auto& [compression, extension] :
+         {std::pair{TarCompression::xz, "xz"}, std::pair{TarCompression::gzip, "gz"},
+          std::pair{TarCompression::bzip2, "bz2"}}) {
+        const fs::path destination = folder / (std::string("x.tar.") + extension);
+        for (std::int64_t threshold : {std::int64_t{1} << 20, std::int64_t{6} << 20}) {
+            SCOPED_TRACE(std::string(extension) + " " + std::to_string(threshold));
+            Progress progress;
+            {
+                CancelWhenPast cancel(progress, threshold);
+                EXPECT_THROW(TarArchiveEngine().create({folder / "grande.bin"}, destination,
+                                                       progress, compression, 1, false),
+                             CancellationError);
+            }
+            EXPECT_FALSE(fs::exists(destination));
+            EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
         }
-        EXPECT_FALSE(fs::exists(destination));
-        EXPECT_EQ(countNamesStartingWith(folder.path(), ".vexa-replace-"), 0);
     }
 }
 

@@ -274,6 +274,36 @@ TEST_F(TarEditing, EditsKeepTheArchivesCompression) {
     EXPECT_EQ(member("fotos/a.txt"), readFile(folder / "fotos/a.txt"));
 }
 
+// An edit has no level of the user's: each compressor writes at its program's default (gzip 6,
+// bzip2 9, xz 6), whatever level the archive was made at.
+TEST_F(TarEditing, EditsCompressAtEachCompressorsDefaultLevel) {
+    const struct {
+        const char* name;
+        const char* options;
+        const char* tester;
+    } archives[] = {{"fotos1.tar.gz", "-I 'gzip -1' -cf", "gzip"},
+                    {"fotos1.tar.bz2", "-I 'bzip2 -1' -cf", "bzip2"},
+                    {"fotos1.tar.xz", "-I 'xz -1' -cf", "xz"}};
+    for (const auto& item : archives) {
+        ASSERT_TRUE(testing::toolInstalled(item.tester));
+        SCOPED_TRACE(item.name);
+        pack(item.name, item.options);
+        Progress progress;
+        TarArchiveEngine().deleteEntries(archive, {"fotos/docs/"}, progress);
+        runChecked(std::string(item.tester) + " -t " + shellQuote(archive.string()));
+        EXPECT_EQ(member("fotos/a.txt"), readFile(folder / "fotos/a.txt"));
+        const std::string bytes = readFile(archive);
+        if (std::string(item.tester) == "gzip") {
+            EXPECT_EQ(bytes.at(8), '\0'); // neither the fastest level's flag nor the best's
+        } else if (std::string(item.tester) == "bzip2") {
+            EXPECT_EQ(bytes.substr(0, 4), "BZh9");
+        } else {
+            EXPECT_NE(runChecked("xz -lvv " + shellQuote(archive.string())).find("dict=8MiB"),
+                      std::string::npos);
+        }
+    }
+}
+
 // Each policy against a file and a folder whose names (in another case) are taken.
 TEST_F(TarEditing, AddResolvesTakenNamesByThePolicy) {
     writeFile(folder / "nuevo" / "A.TXT", "reemplazo");
