@@ -7,6 +7,18 @@
 
 namespace vexa::tar {
 
+// A source read as the codec layer's pull stream; the source must outlive it.
+class SourceStream : public codec::PullStream {
+  public:
+    explicit SourceStream(ByteSource& input) : input_(input) {}
+    std::size_t read(std::uint8_t* out, std::size_t size) override {
+        return input_.read(reinterpret_cast<char*>(out), size);
+    }
+
+  private:
+    ByteSource& input_;
+};
+
 // The decoded bytes of a compressed stream read from `input`, through the codec layer; data
 // that does not decode, or ends early, throws ArchiveFailure::tarFailure.
 class DecodedSource : public ByteSource {

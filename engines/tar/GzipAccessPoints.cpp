@@ -7,12 +7,12 @@
 #include "platform/Processors.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
 #include <thread>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -35,35 +35,10 @@ struct StretchResult {
 // reads its trailer.
 class StretchDecoder : public ByteSource {
   public:
-    StretchDecoder(int descriptor, const GzipAccessPoint* point, std::int64_t size, bool last,
-                   StretchResult& result)
+    StretchDecoder(int descriptor, const codec::InflateAccessPoint* point, std::int64_t size,
+                   bool last, StretchResult& result)
         : descriptor_(descriptor), remaining_(size), last_(last), result_(result),
-          input_(inputSize) {
-        int status = inflateInit2(&stream_, point == nullptr ? 15 + 16 : -15);
-        if (status == Z_MEM_ERROR)
-            throw outOfMemory();
-        if (status != Z_OK)
-            throw damagedArchive();
-        initialised_ = true;
-        if (point == nullptr)
-            return;
-        position_ = point->input;
-        if (point->bits > 0) {
-            unsigned char byte = 0;
-            if (::pread(descriptor_, &byte, 1, static_cast<off_t>(point->input - 1)) != 1)
-                throw damagedArchive();
-            if (inflatePrime(&stream_, point->bits, byte >> (8 - point->bits)) != Z_OK)
-                throw damagedArchive();
-        }
-        if (inflateSetDictionary(&stream_, point->window.data(),
-                                 static_cast<uInt>(point->window.size())) != Z_OK)
-            throw damagedArchive();
-    }
-
-    ~StretchDecoder() override {
-        if (initialised_)
-            inflateEnd(&stream_);
-    }
+          input_(inputSize), decoder_(asTarDecoding([&] { return startDecoder(point); })) {}
 
     std::size_t read(char* buffer, std::size_t capacity) override {
         capacity = static_cast<std::size_t>(
@@ -72,22 +47,14 @@ class StretchDecoder : public ByteSource {
             finish();
             return 0;
         }
-        stream_.next_out = reinterpret_cast<Bytef*>(buffer);
-        stream_.avail_out = static_cast<uInt>(capacity);
-        while (stream_.avail_out > 0) {
-            if (stream_.avail_in == 0)
+        io_.out = reinterpret_cast<std::uint8_t*>(buffer);
+        io_.outSize = capacity;
+        while (io_.outSize > 0 && !ended_) {
+            if (io_.inSize == 0)
                 refill();
-            int status = inflate(&stream_, Z_NO_FLUSH);
-            if (status == Z_STREAM_END) {
-                ended_ = true;
-                break;
-            }
-            if (status == Z_MEM_ERROR)
-                throw outOfMemory();
-            if (status != Z_OK)
-                throw damagedArchive();
+            ended_ = decodeStep();
         }
-        std::size_t count = capacity - stream_.avail_out;
+        std::size_t count = capacity - io_.outSize;
         crc_ = platform::crc32(crc_, buffer, count);
         remaining_ -= static_cast<std::int64_t>(count);
         if (count == 0)
@@ -96,6 +63,29 @@ class StretchDecoder : public ByteSource {
     }
 
   private:
+    std::unique_ptr<codec::BlockInflateDecoder>
+    startDecoder(const codec::InflateAccessPoint* point) {
+        if (point == nullptr)
+            return std::make_unique<codec::BlockInflateDecoder>(
+                codec::InflateDecoder::Framing::gzip);
+        position_ = point->input;
+        unsigned char byte = 0;
+        if (point->bits > 0 &&
+            ::pread(descriptor_, &byte, 1, static_cast<off_t>(point->input - 1)) != 1)
+            throw damagedArchive();
+        return std::make_unique<codec::BlockInflateDecoder>(*point, byte);
+    }
+
+    // One decoding step over the input held; true once the deflate data has ended.
+    bool decodeStep() {
+        const std::size_t offered = io_.inSize;
+        const std::size_t room = io_.outSize;
+        const bool end = asTarDecoding([&] { return decoder_->decode(io_, false); });
+        if (!end && io_.inSize == offered && io_.outSize == room)
+            throw damagedArchive();
+        return end;
+    }
+
     void refill() {
         ssize_t count = 0;
         do
@@ -107,8 +97,8 @@ class StretchDecoder : public ByteSource {
         if (count == 0)
             throw damagedArchive();
         position_ += count;
-        stream_.next_in = input_.data();
-        stream_.avail_in = static_cast<uInt>(count);
+        io_.in = input_.data();
+        io_.inSize = static_cast<std::size_t>(count);
     }
 
     void finish() {
@@ -118,34 +108,28 @@ class StretchDecoder : public ByteSource {
         if (last_) {
             // The deflate data must end exactly here, followed by the trailer.
             if (!ended_) {
-                unsigned char probe = 0;
-                stream_.next_out = &probe;
-                stream_.avail_out = 1;
-                for (;;) {
-                    if (stream_.avail_in == 0)
+                std::uint8_t probe = 0;
+                io_.out = &probe;
+                io_.outSize = 1;
+                while (!ended_) {
+                    if (io_.inSize == 0)
                         refill();
-                    int status = inflate(&stream_, Z_NO_FLUSH);
-                    if (status == Z_STREAM_END && stream_.avail_out == 1)
-                        break;
-                    if (status != Z_OK || stream_.avail_out == 0)
+                    ended_ = decodeStep();
+                    if (io_.outSize == 0)
                         throw damagedArchive();
                 }
             }
-            unsigned char trailer[8];
-            std::size_t have = std::min<std::size_t>(stream_.avail_in, 8);
-            std::copy_n(stream_.next_in, have, trailer);
-            if (have < 8 &&
-                ::pread(descriptor_, trailer + have, 8 - have, static_cast<off_t>(position_)) !=
-                    static_cast<ssize_t>(8 - have))
+            std::array<std::uint8_t, 8> trailer{};
+            std::size_t have = std::min<std::size_t>(io_.inSize, trailer.size());
+            std::copy_n(io_.in, have, trailer.begin());
+            if (have < trailer.size() &&
+                ::pread(descriptor_, trailer.data() + have, trailer.size() - have,
+                        static_cast<off_t>(position_)) !=
+                    static_cast<ssize_t>(trailer.size() - have))
                 throw damagedArchive();
-            auto word = [&](int at) {
-                return static_cast<std::uint32_t>(trailer[at]) |
-                       static_cast<std::uint32_t>(trailer[at + 1]) << 8 |
-                       static_cast<std::uint32_t>(trailer[at + 2]) << 16 |
-                       static_cast<std::uint32_t>(trailer[at + 3]) << 24;
-            };
-            result_.trailerCrc = word(0);
-            result_.trailerSize = word(4);
+            const codec::GzipTrailer read = codec::GzipTrailer::from(trailer);
+            result_.trailerCrc = read.crc;
+            result_.trailerSize = read.size;
         }
         result_.crc = crc_;
         result_.decoded = true;
@@ -155,10 +139,10 @@ class StretchDecoder : public ByteSource {
     std::int64_t remaining_;
     bool last_;
     StretchResult& result_;
-    std::vector<unsigned char> input_;
-    z_stream stream_{};
-    bool initialised_ = false;
+    std::vector<std::uint8_t> input_;
     std::int64_t position_ = 0;
+    std::unique_ptr<codec::BlockInflateDecoder> decoder_;
+    codec::CodecBuffers io_;
     std::uint32_t crc_ = 0;
     bool ended_ = false;
     bool done_ = false;
@@ -179,7 +163,7 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
     std::vector<StretchResult> results(count);
     std::vector<DecodedPiece> pieces;
     for (std::size_t i = 0; i < count; ++i) {
-        const GzipAccessPoint* point = i == 0 ? nullptr : &points.points[i - 1];
+        const codec::InflateAccessPoint* point = i == 0 ? nullptr : &points.points[i - 1];
         std::int64_t start = point == nullptr ? 0 : point->output;
         std::int64_t end = i + 1 < count ? points.points[i].output : points.decodedSize;
         bool last = i + 1 == count;
@@ -195,7 +179,7 @@ bool extractGzipPieces(const std::filesystem::path& archive, const GzipAccessPoi
     // A whole extraction decoded every stretch: the member's checks then hold for them all.
     if (std::all_of(results.begin(), results.end(),
                     [](const StretchResult& result) { return result.decoded; })) {
-        uLong crc = results.front().crc;
+        std::uint32_t crc = results.front().crc;
         for (std::size_t i = 1; i < count; ++i) {
             std::int64_t end = i + 1 < count ? points.points[i].output : points.decodedSize;
             crc = platform::crc32Combine(crc, results[i].crc, end - points.points[i - 1].output);

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "DecodedSource.h"
 #include "GzipAccessPoints.h"
+#include "engines/codec/InflateGzipFile.h"
 
+#include <memory>
 #include <optional>
-#include <vector>
-#include <zlib.h>
 
 namespace vexa::tar {
 
@@ -15,9 +16,6 @@ namespace vexa::tar {
 class GzipStreamReader : public ByteSource {
   public:
     explicit GzipStreamReader(ByteSource& input);
-    ~GzipStreamReader() override;
-    GzipStreamReader(const GzipStreamReader&) = delete;
-    GzipStreamReader& operator=(const GzipStreamReader&) = delete;
 
     std::size_t read(char* buffer, std::size_t capacity) override;
 
@@ -29,21 +27,8 @@ class GzipStreamReader : public ByteSource {
     std::optional<GzipAccessPoints> takeAccessPoints();
 
   private:
-    void notePoint(const Bytef* callStart);
-    void keepHistory(const Bytef* callStart);
-    bool refill();
-    void skipZeroPadding();
-
-    ByteSource& input_;
-    z_stream stream_{};
-    std::vector<char> inputBuffer_;
-    bool inputEnded_ = false;
-    bool outputEnded_ = false;
-    bool memberOpen_ = false;
-    int members_ = 0;
-    std::int64_t spacing_ = 0; // 0: not recording
-    GzipAccessPoints points_;
-    std::vector<unsigned char> history_; // the last decoded bytes before the current read
+    SourceStream input_;
+    std::unique_ptr<codec::GzipFileStream> stream_;
 };
 
 } // namespace vexa::tar
