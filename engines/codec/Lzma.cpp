@@ -1,5 +1,7 @@
 #include "engines/codec/Lzma.h"
 
+#include "engines/codec/LzmaAllocator.h"
+#include "engines/codec/LzmaFilterChain.h"
 #include "engines/codec/LzmaStep.h"
 #include "engines/codec/PullStream.h"
 
@@ -23,6 +25,10 @@ LzmaDecoder LzmaDecoder::raw(const lzma_filter* filters, const lzma_allocator* a
     decoder.stream_.allocator = allocator;
     checkStart(lzma_raw_decoder(&decoder.stream_, filters));
     return decoder;
+}
+
+LzmaDecoder LzmaDecoder::raw(const LzmaFilterChain& chain) {
+    return raw(chain.filters_, lzmaAllocator());
 }
 
 LzmaDecoder LzmaDecoder::xz(std::uint64_t memoryLimit) {

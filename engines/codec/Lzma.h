@@ -10,6 +10,7 @@
 
 namespace vexa::codec {
 
+class LzmaFilterChain;
 class XzBlockHeader;
 
 // liblzma's decoders: a raw filter chain (as 7z stores it) or .xz streams, concatenated ones
@@ -19,6 +20,8 @@ class LzmaDecoder : public Decoder {
     // `filters` in encoding order, ended by LZMA_VLI_UNKNOWN; the allocator, when given, must
     // outlive the decoder. Throws UnsupportedSettings for a chain liblzma refuses.
     static LzmaDecoder raw(const lzma_filter* filters, const lzma_allocator* allocator = nullptr);
+    // The chain must outlive the start only; the decoder allocates through lzmaAllocator.
+    static LzmaDecoder raw(const LzmaFilterChain& chain);
     static LzmaDecoder xz(std::uint64_t memoryLimit = UINT64_MAX);
     // .xz streams on up to `threads` cores, as many as `threadingMemory` holds; past it one
     // thread decodes as it reads, whatever the dictionary.

@@ -5,12 +5,11 @@
 #include "engines/codec/DecodingStream.h"
 #include "engines/codec/Inflate.h"
 #include "engines/codec/Lzma.h"
+#include "engines/codec/LzmaFilterChain.h"
 #include "engines/sevenzip/container/SevenZipFormat.h"
-#include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <lzma.h>
+#include <optional>
 
 namespace vexa::sevenzip {
 
@@ -111,75 +110,57 @@ class AesStage : public DecodeStage {
     std::size_t plainFilled_ = 0;
 };
 
-lzma_vli lzmaFilterId(std::uint64_t methodId) {
+std::optional<codec::LzmaFilterKind> lzmaFilterKind(std::uint64_t methodId) {
+    using Kind = codec::LzmaFilterKind;
     switch (methodId) {
     case method::lzma:
-        return LZMA_FILTER_LZMA1;
+        return Kind::lzma;
     case method::lzma2:
-        return LZMA_FILTER_LZMA2;
+        return Kind::lzma2;
     case method::bcjX86:
     case method::shortX86:
-        return LZMA_FILTER_X86;
+        return Kind::x86;
     case method::powerPc:
     case method::shortPowerPc:
-        return LZMA_FILTER_POWERPC;
+        return Kind::powerPc;
     case method::ia64:
     case method::shortIa64:
-        return LZMA_FILTER_IA64;
+        return Kind::ia64;
     case method::arm:
     case method::shortArm:
-        return LZMA_FILTER_ARM;
+        return Kind::arm;
     case method::armThumb:
     case method::shortArmThumb:
-        return LZMA_FILTER_ARMTHUMB;
+        return Kind::armThumb;
     case method::sparc:
     case method::shortSparc:
-        return LZMA_FILTER_SPARC;
+        return Kind::sparc;
     case method::arm64:
-        return LZMA_FILTER_ARM64;
+        return Kind::arm64;
     case method::delta:
-        return LZMA_FILTER_DELTA;
+        return Kind::delta;
     default:
-        return LZMA_VLI_UNKNOWN;
+        return std::nullopt;
     }
 }
 
-// The filter chain liblzma wants: in encoding order, the LZMA coder last, then the terminator.
-// Options are allocated by liblzma and released with free().
-struct FilterChain {
-    lzma_filter filters[LZMA_FILTERS_MAX + 1];
-    std::size_t count = 0;
-
-    // A dictionary larger than the data it serves is never filled: capping it at the output
-    // size keeps small folders of a large-dictionary archive cheap to decode side by side.
-    FilterChain(const std::vector<const Coder*>& coders, std::uint64_t outSize) {
-        if (coders.size() > LZMA_FILTERS_MAX)
+// The codec layer's filter chain for `coders`; those it refuses are a method this reader does
+// not support.
+std::unique_ptr<codec::LzmaFilterChain> lzmaChain(const std::vector<const Coder*>& coders,
+                                                  std::uint64_t outSize) {
+    std::vector<codec::LzmaFilterChain::Filter> filters;
+    for (const Coder* coder : coders) {
+        const std::optional<codec::LzmaFilterKind> kind = lzmaFilterKind(coder->methodId);
+        if (!kind)
             throw ArchiveFailure::unsupported7z();
-        for (const Coder* coder : coders) {
-            lzma_filter& filter = filters[count];
-            filter.id = lzmaFilterId(coder->methodId);
-            filter.options = nullptr;
-            ++count;
-            if (lzma_properties_decode(&filter, nullptr, coder->properties.data(),
-                                       coder->properties.size()) != LZMA_OK)
-                throw ArchiveFailure::unsupported7z();
-            if (filter.id == LZMA_FILTER_LZMA1 || filter.id == LZMA_FILTER_LZMA2) {
-                auto* options = static_cast<lzma_options_lzma*>(filter.options);
-                const std::uint64_t needed = std::max<std::uint64_t>(outSize, LZMA_DICT_SIZE_MIN);
-                if (options->dict_size > needed)
-                    options->dict_size = static_cast<std::uint32_t>(needed);
-            }
-        }
-        filters[count].id = LZMA_VLI_UNKNOWN;
-        filters[count].options = nullptr;
+        filters.push_back({*kind, coder->properties});
     }
-    ~FilterChain() {
-        for (std::size_t i = 0; i < count; ++i)
-            std::free(filters[i].options);
+    try {
+        return std::make_unique<codec::LzmaFilterChain>(filters, outSize);
+    } catch (const codec::UnsupportedSettings&) {
+        throw ArchiveFailure::unsupported7z();
     }
-    FilterChain(const FilterChain&) = delete;
-    FilterChain& operator=(const FilterChain&) = delete;
-};
+}
 
 // A codec stage of a folder: the codec's decoder over the stage below, cut at the declared size.
 class CodecStage : public DecodeStage {
@@ -224,11 +205,10 @@ std::unique_ptr<DecodeStage> makeAesStage(std::unique_ptr<DecodeStage> below, co
 std::unique_ptr<DecodeStage> makeLzmaStage(std::unique_ptr<DecodeStage> below,
                                            const std::vector<const Coder*>& coders,
                                            std::uint64_t outSize) {
-    FilterChain chain(coders, outSize);
+    const std::unique_ptr<codec::LzmaFilterChain> chain = lzmaChain(coders, outSize);
     std::unique_ptr<codec::Decoder> decoder;
     try {
-        decoder = std::make_unique<codec::LzmaDecoder>(
-            codec::LzmaDecoder::raw(chain.filters, lzmaAllocator()));
+        decoder = std::make_unique<codec::LzmaDecoder>(codec::LzmaDecoder::raw(*chain));
     } catch (const codec::UnsupportedSettings&) {
         throw ArchiveFailure::unsupported7z();
     }
@@ -257,14 +237,12 @@ bool isLzmaMethod(std::uint64_t methodId) {
 }
 
 bool isLzmaFilterMethod(std::uint64_t methodId) {
-    return !isLzmaMethod(methodId) && lzmaFilterId(methodId) != LZMA_VLI_UNKNOWN;
+    return !isLzmaMethod(methodId) && lzmaFilterKind(methodId).has_value();
 }
 
 std::uint64_t lzmaDecoderMemory(const std::vector<const Coder*>& coders, std::uint64_t outSize) {
     try {
-        FilterChain chain(coders, outSize);
-        const std::uint64_t memory = lzma_raw_decoder_memusage(chain.filters);
-        return memory == UINT64_MAX ? 0 : memory;
+        return lzmaChain(coders, outSize)->decoderMemory();
     } catch (const ArchiveFailure&) {
         return 0;
     }

@@ -1,10 +1,10 @@
-#include "engines/sevenzip/container/SevenZipLzmaAllocator.h"
+#include "engines/codec/LzmaAllocator.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <sys/mman.h>
 
-namespace vexa::sevenzip {
+namespace vexa::codec {
 
 namespace {
 
@@ -49,4 +49,4 @@ const lzma_allocator* lzmaAllocator() {
     return &allocator;
 }
 
-} // namespace vexa::sevenzip
+} // namespace vexa::codec
