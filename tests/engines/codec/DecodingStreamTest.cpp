@@ -7,6 +7,7 @@
 #include "engines/codec/Zstd.h"
 #include "platform/PlatformError.h"
 #include "platform/Progress.h"
+#include "tests/engines/codec/PulledBytes.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -23,23 +24,6 @@ using testing::sampleBytes;
 using testing::shellQuote;
 using testing::TemporaryDirectory;
 using testing::writeFile;
-
-// Hands out its bytes in pieces of `piece`, so that members and blocks straddle the pulls.
-class BytesStream : public PullStream {
-  public:
-    BytesStream(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const std::size_t count = std::min({size, piece_, bytes_.size() - position_});
-        std::copy_n(bytes_.data() + position_, count, out);
-        position_ += count;
-        return count;
-    }
-
-  private:
-    std::string bytes_;
-    std::size_t piece_;
-    std::size_t position_ = 0;
-};
 
 struct Codec {
     const char* tool;
@@ -71,17 +55,9 @@ std::string compressWith(const Codec& codec, const std::string& plain) {
     return readFile(folder / "packed");
 }
 
-std::string decodeAll(PullStream& stream, std::size_t pull) {
-    std::string out;
-    std::vector<std::uint8_t> buffer(pull);
-    while (const std::size_t count = stream.read(buffer.data(), buffer.size()))
-        out.append(reinterpret_cast<const char*>(buffer.data()), count);
-    return out;
-}
-
 std::string decode(const Codec& codec, std::string packed, std::size_t piece, std::size_t pull) {
     DecodingStream stream(std::make_unique<BytesStream>(std::move(packed), piece), codec.decoder());
-    return decodeAll(stream, pull);
+    return readAll(stream, pull);
 }
 
 TEST(DecodingStream, DecodesWhatEachToolMakesWhateverThePiecesBelowAndTheReadsAbove) {
@@ -180,7 +156,7 @@ TEST(Deflater, MakesRawDeflateThatGzipAndTheInflaterReadBack) {
 
     DecodingStream stream(std::make_unique<BytesStream>(packed, 777),
                           std::make_unique<InflateDecoder>());
-    EXPECT_EQ(decodeAll(stream, 1 << 16), plain);
+    EXPECT_EQ(readAll(stream, 1 << 16), plain);
 }
 
 TEST(LzmaDecoder, DecodesARawLzma2ChainAsXzWritesIt) {
@@ -196,7 +172,7 @@ TEST(LzmaDecoder, DecodesARawLzma2ChainAsXzWritesIt) {
         {LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     DecodingStream stream(std::make_unique<BytesStream>(readFile(folder / "packed"), 3000),
                           std::make_unique<LzmaDecoder>(LzmaDecoder::raw(filters)));
-    EXPECT_EQ(decodeAll(stream, 5000), plain);
+    EXPECT_EQ(readAll(stream, 5000), plain);
 
     const lzma_filter unknown[] = {{0x7777, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
     EXPECT_THROW(LzmaDecoder::raw(unknown), UnsupportedSettings);

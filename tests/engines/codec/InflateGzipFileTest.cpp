@@ -2,6 +2,7 @@
 
 #include "engines/codec/DecodingStream.h"
 #include "platform/Crc32.h"
+#include "tests/engines/codec/PulledBytes.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -15,34 +16,6 @@ using testing::runChecked;
 using testing::sampleBytes;
 using testing::TemporaryDirectory;
 using testing::writeFile;
-
-class BytesStream : public PullStream {
-  public:
-    BytesStream(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const std::size_t count = std::min({size, piece_, bytes_.size() - position_});
-        std::copy_n(bytes_.data() + position_, count, out);
-        position_ += count;
-        return count;
-    }
-
-  private:
-    std::string bytes_;
-    std::size_t piece_;
-    std::size_t position_ = 0;
-};
-
-// What the stream gives, up to `limit` bytes.
-std::string readAll(PullStream& stream, std::size_t pull, std::size_t limit = SIZE_MAX) {
-    std::string out;
-    std::vector<std::uint8_t> buffer(pull);
-    while (out.size() < limit)
-        if (const std::size_t count = stream.read(buffer.data(), buffer.size()))
-            out.append(reinterpret_cast<const char*>(buffer.data()), count);
-        else
-            break;
-    return out;
-}
 
 // `plain` packed by a command reading standard input.
 std::string pack(const std::string& command, const std::string& tool, const std::string& plain) {

@@ -2,6 +2,7 @@
 
 #include "engines/codec/DecodingStream.h"
 #include "engines/codec/Lzma.h"
+#include "tests/engines/codec/PulledBytes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,21 +18,6 @@ using testing::TemporaryDirectory;
 using testing::writeFile;
 
 using Kind = LzmaFilterKind;
-
-class BytesStream : public PullStream {
-  public:
-    explicit BytesStream(std::string bytes) : bytes_(std::move(bytes)) {}
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const std::size_t count = std::min({size, std::size_t{3001}, bytes_.size() - position_});
-        std::copy_n(bytes_.data() + position_, count, out);
-        position_ += count;
-        return count;
-    }
-
-  private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
 
 // A file packed by py7zr with `filters` (a Python list of liblzma filter settings); its folder's
 // packed stream goes to `name.packed` and each coder's properties, from the filter nearest the
@@ -118,16 +104,10 @@ TEST(LzmaFilterChain, DecodesEachChainPy7zrWrites) {
             filters.push_back({chain.kinds[i], properties[i]});
 
         LzmaFilterChain decoding(filters, plain.size());
-        DecodingStream stream(
-            std::make_unique<BytesStream>(readFile(folder / (std::string(chain.name) + ".packed"))),
-            std::make_unique<LzmaDecoder>(LzmaDecoder::raw(decoding)));
-        std::string out(plain.size() + 1, '\0');
-        std::size_t filled = 0;
-        while (const std::size_t count =
-                   stream.read(reinterpret_cast<std::uint8_t*>(out.data()) + filled,
-                               std::min<std::size_t>(65536, out.size() - filled)))
-            filled += count;
-        out.resize(filled);
+        DecodingStream stream(std::make_unique<BytesStream>(
+                                  readFile(folder / (std::string(chain.name) + ".packed")), 3001),
+                              std::make_unique<LzmaDecoder>(LzmaDecoder::raw(decoding)));
+        const std::string out = readAll(stream, 65536);
         EXPECT_TRUE(out == plain);
 
         const std::uint64_t small = LzmaFilterChain(filters, 4096).decoderMemory();

@@ -1,5 +1,6 @@
 #include "engines/codec/DecodingStream.h"
 #include "engines/codec/Lzma.h"
+#include "tests/engines/codec/PulledBytes.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -14,21 +15,6 @@ using testing::runChecked;
 using testing::sampleBytes;
 using testing::TemporaryDirectory;
 using testing::writeFile;
-
-class Bytes : public PullStream {
-  public:
-    explicit Bytes(std::string bytes) : bytes_(std::move(bytes)) {}
-    std::size_t read(std::uint8_t* out, std::size_t size) override {
-        const std::size_t count = std::min({size, std::size_t{1000}, bytes_.size() - position_});
-        std::copy_n(bytes_.data() + position_, count, out);
-        position_ += count;
-        return count;
-    }
-
-  private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
 
 // One block as `xz --robot -lvv` lists it.
 struct Listed {
@@ -69,14 +55,12 @@ TEST(XzBlockHeader, EachBlockOfWhatXzWritesDecodesByItselfAndAWrongSizeIsRefused
         EXPECT_EQ(header.size(), block.headerSize);
         EXPECT_GT(header.decoderMemory(), 8u << 20);
         DecodingStream stream(
-            std::make_unique<Bytes>(
-                packed.substr(block.offset + block.headerSize, block.totalSize - block.headerSize)),
+            std::make_unique<BytesStream>(
+                packed.substr(block.offset + block.headerSize, block.totalSize - block.headerSize),
+                1000),
             std::make_unique<LzmaDecoder>(LzmaDecoder::xzBlock(header)));
-        std::string out;
-        std::vector<std::uint8_t> buffer(4096);
-        while (const std::size_t count = stream.read(buffer.data(), buffer.size()))
-            out.append(reinterpret_cast<const char*>(buffer.data()), count);
-        EXPECT_EQ(out, plain.substr(block.uncompressedOffset, block.uncompressedSize));
+        EXPECT_EQ(readAll(stream, 4096),
+                  plain.substr(block.uncompressedOffset, block.uncompressedSize));
 
         // The header records the sizes: one the index disagrees with is damage.
         EXPECT_THROW(XzBlockHeader(bytes, LZMA_CHECK_CRC64, unpadded, block.uncompressedSize + 1),
