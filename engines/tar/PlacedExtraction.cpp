@@ -284,7 +284,7 @@ bool extractXzBlocks(const std::filesystem::path& archive, const std::vector<Pla
     std::vector<DecodedPiece> pieces;
     for (std::size_t i = 0; i < blocks->size(); ++i) {
         const XzBlock& block = (*blocks)[i];
-        std::shared_ptr<const std::vector<char>> whole = kept ? (*kept)[i] : nullptr;
+        std::shared_ptr<const KeptBlock> whole = kept ? (*kept)[i] : nullptr;
         pieces.push_back({block.uncompressedOffset, block.uncompressedSize,
                           [descriptor, block, whole]() -> std::unique_ptr<ByteSource> {
                               if (whole)

@@ -147,11 +147,10 @@ std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks
     return xzReadingMemory(descriptor, blocks, bufferSize).threads;
 }
 
-std::uint64_t xzKeepingBudget(int descriptor, const std::vector<XzBlock>& blocks,
-                              std::size_t bufferSize) {
+XzListingMemory xzListingMemory(int descriptor, const std::vector<XzBlock>& blocks,
+                                std::size_t bufferSize) {
     const XzReadingMemory memory = xzReadingMemory(descriptor, blocks, bufferSize);
-    const std::uint64_t used = programShare + memory.threads * memory.perThread;
-    return memory.budget > used ? memory.budget - used : 0;
+    return {memory.budget > programShare ? memory.budget - programShare : 0, memory.perThread};
 }
 
 } // namespace vexa::tar

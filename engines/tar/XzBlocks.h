@@ -55,8 +55,13 @@ class XzBlockDecoder : public ByteSource {
 std::size_t xzDecodingThreads(int descriptor, const std::vector<XzBlock>& blocks,
                               std::size_t bufferSize);
 
-// What a listing of `blocks` may keep of the decoded stream beside those threads' decoders.
-std::uint64_t xzKeepingBudget(int descriptor, const std::vector<XzBlock>& blocks,
-                              std::size_t bufferSize);
+// What a listing of `blocks` may hold beside the rest of the program: its decoders, each of
+// `perDecoder` bytes while it decodes, and what it keeps of the decoded stream.
+struct XzListingMemory {
+    std::uint64_t budget = 0;
+    std::uint64_t perDecoder = 0;
+};
+XzListingMemory xzListingMemory(int descriptor, const std::vector<XzBlock>& blocks,
+                                std::size_t bufferSize);
 
 } // namespace vexa::tar

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace vexa::tar {
@@ -15,7 +16,8 @@ constexpr std::int64_t recordSize = 512;
 constexpr std::size_t chunkSize = 256 * 1024;
 // What one block may keep: some 13,000 headers of short names (a 24 MiB block of xz -6 with
 // entries of 2 KiB on average). A block of more entries than that (tiny files) is listed from
-// the start instead, so that the blocks alive at once keep at most 12 MiB.
+// the start instead. What the blocks waiting for the reader keep counts in the listing's budget
+// beside the decoders and the blocks kept whole.
 constexpr std::size_t keptCap = 4u << 20;
 constexpr std::size_t fillSize = 64 * 1024;
 
@@ -77,6 +79,15 @@ bool describesItself(char type) {
     return type == '\0' || (type >= '0' && type <= '7');
 }
 
+// What keeping a decoded block compressed is expected to hold: zstd's fastest level makes
+// text about half again as large as LZMA does. A block xz stored as it is (random data) is not
+// kept at all (0): decoding it again is a copy of the file.
+std::uint64_t compressedKeepingEstimate(const XzBlock& block) {
+    if (block.totalSize >= block.uncompressedSize - block.uncompressedSize / 64)
+        return 0;
+    return std::min<std::uint64_t>(block.uncompressedSize, block.totalSize + block.totalSize / 2);
+}
+
 } // namespace
 
 XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
@@ -95,9 +106,21 @@ XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vecto
     cores_ = platform::WorkerPool::process().borrow(wanted, platform::WorkerPool::Asker::waits);
     // One decoder at least, even when the cores are all lent: the reader waits for it.
     const std::size_t count = std::max<std::size_t>(cores_.count(), 1);
-    window_ = count;
+    // A decoder that finished early (a block of random data, stored as it is) goes on with the
+    // blocks after the window instead of waiting for the reader; what it has done waits as small
+    // sketches and kept blocks, the latter within their budget.
+    window_ = 2 * count;
     if (!blocks_.empty())
-        keepingBudget_ = xzKeepingBudget(descriptor_, blocks_, chunkSize);
+        memory_ = xzListingMemory(descriptor_, blocks_, chunkSize);
+    std::vector<BlockToKeep> toKeep;
+    for (const XzBlock& block : blocks_)
+        toKeep.push_back(
+            {static_cast<std::uint64_t>(block.uncompressedSize), compressedKeepingEstimate(block)});
+    // The last blocks kept may be decoded beside every decoder. The decoders count in the same
+    // budget as the blocks kept while they decode, so a block compressed beyond its estimate
+    // may use the room of those done.
+    const std::uint64_t decoders = count * memory_.perDecoder;
+    keeping_ = planKeeping(toKeep, memory_.budget > decoders ? memory_.budget - decoders : 0);
     try {
         for (std::size_t i = 0; i < count; ++i)
             threads_.emplace_back([this] { work(); });
@@ -141,12 +164,14 @@ void XzHeaderSource::work() {
         }
         Sketch made;
         try {
-            sketch(blocks_[index], made);
+            sketch(index, made);
         } catch (...) {
             made.kept.clear();
             made.zeros.clear();
             made.failure = std::current_exception();
         }
+        made.counted = made.bytes.capacity();
+        heldBytes_ += made.counted;
         {
             std::lock_guard lock(mutex_);
             made.done = true;
@@ -156,9 +181,20 @@ void XzHeaderSource::work() {
     }
 }
 
-void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
+void XzHeaderSource::sketch(std::size_t index, Sketch& made) {
+    const XzBlock& block = blocks_[index];
+    // The decoder is held whatever the budget says; only keeping gives way.
+    heldBytes_ += memory_.perDecoder;
+    struct Release {
+        std::atomic<std::uint64_t>& held;
+        std::uint64_t bytes;
+        ~Release() { held -= bytes; }
+    } release{heldBytes_, memory_.perDecoder};
     XzBlockDecoder decoder(descriptor_, block);
-    BlockKeeper keeper(keepingBudget_, keptBytes_);
+    std::optional<BlockKeeper> keeper;
+    if (keeping_[index] != Keeping::none)
+        keeper.emplace(memory_.budget, heldBytes_, block.uncompressedSize,
+                       keeping_[index] == Keeping::asItIs);
     std::vector<char> chunk(chunkSize);
     const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
     std::int64_t at = block.uncompressedOffset;
@@ -181,7 +217,8 @@ void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
         if (stopping_)
             return;
         progress_.throwIfCancelled();
-        keeper.add(chunk.data(), count);
+        if (keeper)
+            keeper->add(chunk.data(), count);
         std::size_t position = 0;
         for (; position + recordSize <= count; position += recordSize, at += recordSize) {
             const char* record = chunk.data() + position;
@@ -217,7 +254,8 @@ void XzHeaderSource::sketch(const XzBlock& block, Sketch& made) {
     }
     if (at != blockEnd)
         throw damagedArchive();
-    made.whole = keeper.finish();
+    if (keeper)
+        made.whole = keeper->finish();
 }
 
 bool XzHeaderSource::reachPosition() {
@@ -236,6 +274,7 @@ bool XzHeaderSource::reachPosition() {
         if (position_ < block.uncompressedOffset + block.uncompressedSize)
             return true;
         keptBlocks_[current_] = std::move(sketch.whole);
+        heldBytes_ -= sketch.counted;
         sketch = Sketch{};
         sketch.done = true;
         if (countsUnits_)

@@ -33,7 +33,7 @@ class XzHeaderSource : public LendingSource {
     // `descriptor` stays the caller's, open at a file of `fileSize` bytes. `countsUnits`: each
     // block's compressed size is added to the completed units once the reader has passed it,
     // and the rest of the file (headers, indexes) at the end. The decoded blocks are kept
-    // (see KeptBlocks) as far as xzKeepingBudget allows.
+    // (see KeptBlocks) as far as xzListingMemory allows.
     XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
                    Progress& progress, bool countsUnits);
     ~XzHeaderSource() override;
@@ -69,11 +69,12 @@ class XzHeaderSource : public LendingSource {
         std::vector<char> bytes;
         std::vector<Kept> kept;
         std::vector<std::pair<std::int64_t, std::int64_t>> zeros; // [start, end)
-        std::shared_ptr<const std::vector<char>> whole;           // the block kept, or null
+        std::shared_ptr<const KeptBlock> whole;                   // the block kept, or null
         std::exception_ptr failure;
+        std::uint64_t counted = 0; // in heldBytes_
     };
     void work();
-    void sketch(const XzBlock& block, Sketch& sketch);
+    void sketch(std::size_t index, Sketch& sketch);
     // Waits for the block that holds position_, after every block before it, and makes it
     // current; false at the end of the stream.
     bool reachPosition();
@@ -86,8 +87,10 @@ class XzHeaderSource : public LendingSource {
     std::int64_t total_ = 0;
     std::vector<Sketch> sketches_;
     KeptBlocks keptBlocks_;
-    std::uint64_t keepingBudget_ = 0;
-    std::atomic<std::uint64_t> keptBytes_{0};
+    XzListingMemory memory_;
+    // By the decoders at work, the sketches waiting and the blocks kept.
+    std::atomic<std::uint64_t> heldBytes_{0};
+    std::vector<Keeping> keeping_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t nextToSketch_ = 0;

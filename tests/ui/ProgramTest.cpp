@@ -395,6 +395,24 @@ TEST(Program, ArchivesFromOtherToolsReadAsTheToolsReadThem) {
     EXPECT_NE(result.output.find("no es UTF-8 v\xC3\xA1lido"), std::string::npos) << result.output;
 }
 
+// An xz archive of many blocks, as xz -T writes it, some of text and some of random data that
+// xz stores as it is, extracts after its opening as GNU tar extracts it.
+TEST(Program, AManyBlockXzArchiveExtractsAsGnuTarExtractsIt) {
+    TemporaryDirectory folder;
+    fs::create_directories(folder / "src/d");
+    writeFile(folder / "src/texto.txt", sampleBytes(1'500'000, 31, true));
+    writeFile(folder / "src/d/ruido.bin", sampleBytes(700'000, 32, false));
+    for (int i = 0; i < 40; ++i)
+        writeFile(folder / "src/d" / ("f" + std::to_string(i) + ".txt"),
+                  sampleBytes(300 + 97 * i, 40 + i, true));
+    runChecked("tar -cf - src | xz -2 -T2 --block-size=256KiB > m.tar.xz && mkdir ref salida && "
+               "tar -xJf m.tar.xz -C ref",
+               folder.path());
+    auto result = runProgram(folder, "m.tar.xz -c 'extraer'", "salida\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(runChecked("diff -r ref salida/m && echo igual", folder.path()), "igual\n");
+}
+
 TEST(Program, OptionsFollowTheUsualConventions) {
     TemporaryDirectory folder;
     auto result = runProgram(folder, "--help", "");

@@ -271,6 +271,7 @@ TEST_F(TarExtractionTest, ArchivesDecodedInPiecesGiveEveryByte) {
 // extraction back to one decoding from the start); what the blocks give is what bsdtar gives.
 TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) {
     writeFile(tree / "docs/medio.bin", sampleBytes(300'000, 12, false));
+    writeFile(tree / "docs/texto.txt", sampleBytes(300'000, 13, true));
     fs::path archive = make("tar -cf - * | xz -1 -T2 --block-size=64KiB > ../x.tar.xz", "x.tar.xz");
     files::FileDescriptor file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
     std::optional<std::vector<vexa::tar::XzBlock>> blocks =
@@ -294,17 +295,44 @@ TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) 
     }
     EXPECT_TRUE(vexa::tar::extractXzBlocks(archive, placed, target, progress));
 
-    // The listing kept every decoded block; read from there, and with every other block
-    // decoded again (as when the budget ran out), the result is the same.
+    // The listing kept the decoded blocks that xz compressed, as they are, and none that xz
+    // stored; read from there, compressed again, and with every other block decoded again (as
+    // when the budget ran out), the result is the same.
     std::shared_ptr<const vexa::tar::KeptBlocks> kept = vexa::tar::rememberedXzBlocks(*listing);
     ASSERT_TRUE(kept && kept->size() == blocks->size());
-    for (std::size_t i = 0; i < kept->size(); ++i)
-        EXPECT_TRUE((*kept)[i]) << i << " of " << kept->size();
+    std::size_t keptCount = 0;
+    vexa::tar::KeptBlocks compressed(kept->size());
+    std::atomic<std::uint64_t> compressedBytes{0};
+    for (std::size_t i = 0; i < kept->size(); ++i) {
+        const vexa::tar::XzBlock& block = (*blocks)[i];
+        if (block.totalSize >= block.uncompressedSize) {
+            EXPECT_FALSE((*kept)[i]) << i << " of " << kept->size();
+        } else if (block.totalSize < block.uncompressedSize / 2) {
+            EXPECT_TRUE((*kept)[i]) << i << " of " << kept->size();
+        }
+        if (!(*kept)[i])
+            continue;
+        ++keptCount;
+        EXPECT_FALSE((*kept)[i]->compressed);
+        vexa::tar::KeptBlockSource source((*kept)[i]);
+        vexa::tar::BlockKeeper keeper(1u << 30, compressedBytes, block.uncompressedSize, false);
+        EXPECT_FALSE(keeper.keepsRaw());
+        std::string bytes(4096, '\0');
+        while (std::size_t count = source.read(bytes.data(), bytes.size()))
+            keeper.add(bytes.data(), count);
+        compressed[i] = keeper.finish();
+        ASSERT_TRUE(compressed[i] && compressed[i]->compressed);
+    }
+    EXPECT_GE(keptCount, 3u);
+    EXPECT_LT(keptCount, kept->size());
     vexa::tar::KeptBlocks some = *kept;
     for (std::size_t i = 0; i < some.size(); i += 2)
         some[i] = nullptr;
+    for (std::size_t i = 1; i < some.size(); i += 4)
+        some[i] = compressed[i];
     for (const auto& [folder, blocksKept] :
          {std::pair<const char*, const vexa::tar::KeptBlocks*>{"guardados", kept.get()},
+          std::pair<const char*, const vexa::tar::KeptBlocks*>{"comprimidos", &compressed},
           std::pair<const char*, const vexa::tar::KeptBlocks*>{"algunos", &some}}) {
         fs::create_directory(out / folder);
         vexa::tar::ExtractionTree keptTarget(out / folder);
@@ -318,6 +346,7 @@ TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) 
     runChecked("bsdtar -xf " + shellQuote(archive.string()) + " -C bsdtar", out);
     EXPECT_EQ(treeOf(out / "bloques"), treeOf(out / "bsdtar"));
     EXPECT_EQ(treeOf(out / "guardados"), treeOf(out / "bsdtar"));
+    EXPECT_EQ(treeOf(out / "comprimidos"), treeOf(out / "bsdtar"));
     EXPECT_EQ(treeOf(out / "algunos"), treeOf(out / "bsdtar"));
     for (const std::string& name : treeOf(out / "bsdtar")) {
         SCOPED_TRACE(name);
@@ -325,6 +354,7 @@ TEST_F(TarExtractionTest, ManyBlockXzIsExtractedBlockByBlockAsBsdtarExtractsIt) 
             continue;
         EXPECT_EQ(readFile(out / "bloques" / name), readFile(out / "bsdtar" / name));
         EXPECT_EQ(readFile(out / "guardados" / name), readFile(out / "bsdtar" / name));
+        EXPECT_EQ(readFile(out / "comprimidos" / name), readFile(out / "bsdtar" / name));
         EXPECT_EQ(readFile(out / "algunos" / name), readFile(out / "bsdtar" / name));
         EXPECT_EQ(modeOf(out / "bloques" / name), modeOf(out / "bsdtar" / name));
         EXPECT_EQ(modificationTimeOf(out / "bloques" / name),
