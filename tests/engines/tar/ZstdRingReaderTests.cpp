@@ -2,6 +2,7 @@
 // order whatever the frames, windows, ring size and way of reading; damage reaches the reader
 // after the bytes before it; the reader can be dropped at any point.
 #include "TarFixtures.h"
+#include "engines/codec/ZstdBlocks.h"
 #include "engines/tar/TarReadFailure.h"
 #include "engines/tar/ZstdRingReader.h"
 
@@ -178,6 +179,45 @@ TEST(ZstdRingReader, EveryByteComesBackWhateverTheFramesRingAndReading) {
                 }
             }
         }
+    }
+}
+
+// A reader a whole turn of the ring behind the decoder. Small blocks fill one pass of the ring
+// up to its very end, and the reader, which takes a span at a time and waits before the next,
+// still holds the last span of that pass when the decoder's next frame, of large blocks, has
+// filled the front up to it: a large block no longer fits before the end, yet the front holds
+// this pass's unread bytes, so the decoder must wait for the reader to leave the pass before.
+TEST(ZstdRingReader, ADecoderAPassAheadKeepsTheUnreadFrontWhenItsBlocksGrow) {
+    TemporaryDirectory folder;
+    ASSERT_TRUE(toolInstalled("zstd"));
+    constexpr std::size_t large = std::size_t{128} << 10;
+    const std::string first = sampleBytes(2 << 20, 11, true);
+    const std::string small = sampleBytes((2 << 20) + 2048, 12, true);
+    const std::string second = sampleBytes(3 << 20, 13, false);
+    const std::string largeBlocks = "-3 --zstd=wlog=17";
+    const std::string frames = compress(folder.path(), first, largeBlocks) +
+                               compress(folder.path(), small, "-3 --zstd=wlog=10") +
+                               compress(folder.path(), second, largeBlocks);
+    const std::string plain = first + small + second;
+    // Rings whose end lies a little past a multiple of the largest span the reader is lent
+    // (512 KiB), so that the small blocks' last span starts within a large block of the end.
+    for (const std::size_t past : {std::size_t{8} << 10, std::size_t{32} << 10}) {
+        SCOPED_TRACE(past);
+        const std::size_t ring = (std::size_t{2} << 20) + past;
+        MemorySource source(frames);
+        ZstdRingReader reader(source, ring - vexa::codec::ZstdBlockDecoder::bufferSize(large));
+        std::string out;
+        for (;;) {
+            // Time for the decoder to fill the ring as far as the reader lets it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            const char* data = nullptr;
+            const std::size_t count = reader.lend(&data);
+            if (count == 0)
+                break;
+            out.append(data, count);
+        }
+        ASSERT_EQ(out.size(), plain.size());
+        EXPECT_TRUE(out == plain);
     }
 }
 
