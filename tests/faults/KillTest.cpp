@@ -1,18 +1,14 @@
 // A program killed (SIGKILL) in the middle of an edit leaves the archive byte-identical, and
 // its next run in that folder removes what the killed one left.
 #include "platform/FileOperations.h"
+#include "tests/faults/ProgramRuns.h"
 #include "tests/support/TestSupport.h"
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <set>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace vexa::testing {
 namespace {
@@ -30,53 +26,16 @@ std::vector<std::string> workFoldersIn(const fs::path& folder) {
     return found;
 }
 
-// The program's environment: private settings and temporary folder, and, when slowed, the seam
-// making every write and rename in the folder wait a second.
-std::vector<std::string> environmentFor(const fs::path& folder, bool slowed) {
-    std::vector<std::string> variables{
-        "PATH=/usr/bin:/bin", "XDG_CONFIG_HOME=" + (folder / "config").string(),
-        "XDG_DATA_HOME=" + (folder / "data").string(), "TMPDIR=" + (folder / "tmp").string()};
-    if (slowed) {
-        variables.push_back(std::string("LD_PRELOAD=") + VEXA_FAULT_PRELOAD);
-        variables.push_back("VEXA_FALLOS=write:0:0:" + (folder / "archivo").string() + ":1000");
-#if defined(__SANITIZE_ADDRESS__)
-        // The address sanitizer's runtime refuses to start when a preloaded library comes
-        // before it; the seam is built against that same runtime, so the order is harmless.
-        variables.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-#endif
-    }
-    return variables;
-}
-
-pid_t start(const fs::path& folder, const std::string& archive, bool slowed) {
+// Runs the program in `folder`, renaming an entry of `archive` (none: it only starts and ends);
+// when slowed, the seam makes every write and rename in the folder wait a second.
+ProgramRun start(const fs::path& folder, const std::string& archive, bool slowed,
+                 const std::string& name) {
     const std::vector<std::string> arguments =
-        archive.empty()
-            ? std::vector<std::string>{VEXA_PROGRAM, "--comandos", "salir"}
-            : std::vector<std::string>{VEXA_PROGRAM, archive, "--comandos", "renombrar 1 c.txt"};
-    const auto variables = environmentFor(folder, slowed);
-    std::vector<char*> argv, envp;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& variable : variables)
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, (folder / "archivo").c_str());
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, VEXA_PROGRAM, &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        archive.empty() ? std::vector<std::string>{"--comandos", "salir"}
+                        : std::vector<std::string>{archive, "--comandos", "renombrar 1 c.txt"};
+    const std::string faults =
+        slowed ? "write:0:0:" + (folder / "archivo").string() + ":1000" : std::string();
+    return startProgram(folder, arguments, faults, name);
 }
 
 TEST(KilledEdit, OriginalStaysAndTheNextRunRemovesTheLeftovers) {
@@ -101,20 +60,20 @@ TEST(KilledEdit, OriginalStaysAndTheNextRunRemovesTheLeftovers) {
 
         // Killed once its work folder is there: every write and rename then waits a second,
         // so the edit is still running.
-        const pid_t pid = start(folder.path(), format.name, true);
+        const ProgramRun killed = start(folder.path(), format.name, true, "matado");
         bool working = false;
         for (int i = 0; i < 300 && !working; ++i) {
             working = !workFoldersIn(folder / "archivo").empty();
             if (!working)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        ::kill(pid, SIGKILL);
-        EXPECT_EQ(wait(pid), -SIGKILL) << format.name;
+        ::kill(killed.pid, SIGKILL);
+        EXPECT_EQ(waitForExit(killed), -SIGKILL) << format.name;
         EXPECT_TRUE(working) << format.name << ": no work folder was seen";
         EXPECT_TRUE(readFile(folder / "archivo" / format.name) == original) << format.name;
 
-        const pid_t next = start(folder.path(), format.name, false);
-        EXPECT_EQ(wait(next), 0) << format.name;
+        const ProgramRun next = start(folder.path(), format.name, false, "siguiente");
+        EXPECT_EQ(waitForExit(next), 0) << format.name << readFile(next.transcript);
         EXPECT_EQ(workFoldersIn(folder / "archivo"), std::vector<std::string>{}) << format.name;
         EXPECT_EQ(workFoldersIn(folder / "tmp"), std::vector<std::string>{}) << format.name;
         EXPECT_FALSE(readFile(folder / "archivo" / format.name) == original)
@@ -139,8 +98,8 @@ TEST(KilledEdit, TheTemporaryFolderIsSweptAtStartUp) {
     writeFile(folder / "tmp" / "otro.txt", "ajeno");
     files::createDirectory(folder / "tmp" / "Vexa-preview-HELD");
 
-    const pid_t pid = start(folder.path(), "", false);
-    EXPECT_EQ(wait(pid), 0);
+    const ProgramRun run = start(folder.path(), "", false, "barrido");
+    EXPECT_EQ(waitForExit(run), 0) << readFile(run.transcript);
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(folder / "tmp"))
         left.insert(entry.path().filename().string());
