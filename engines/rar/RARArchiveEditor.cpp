@@ -6,15 +6,11 @@
 #include "engines/rar/RARArchiveEngine.h"
 #include "engines/rar/RARCreator.h"
 #include "engines/rar/RAREditor.h"
-#include "platform/Secrets.h"
 
 namespace vexa {
 
-RARArchiveEditor::RARArchiveEditor(std::optional<std::string> password)
-    : password_(std::move(password)) {}
-
-RARArchiveEditor::~RARArchiveEditor() {
-    secrets::wipe(password_);
+RAREditor RARArchiveEditor::rarEditor() const {
+    return RAREditor{password(), locateRARExecutable()};
 }
 
 CreationAbilities RARArchiveEditor::creationAbilities() const {
@@ -37,7 +33,7 @@ std::filesystem::path RARArchiveEditor::create(const CreationRequest& request,
 std::filesystem::path RARArchiveEditor::rename(const std::filesystem::path& archive,
                                                const ArchiveItem& item, const std::string& newName,
                                                Progress& progress) const {
-    const RAREditor editor{password_, locateRARExecutable()};
+    const RAREditor editor = rarEditor();
     checkNewEntryName(newName);
     return editor.rename(archive, progress, item, newName);
 }
@@ -47,7 +43,7 @@ std::filesystem::path RARArchiveEditor::deleteEntries(const std::filesystem::pat
                                                       Progress& progress) const {
     if (paths.empty())
         throw ArchiveFailure::emptySelection();
-    return RAREditor{password_, locateRARExecutable()}.deleteEntries(archive, progress, paths);
+    return rarEditor().deleteEntries(archive, progress, paths);
 }
 
 std::filesystem::path RARArchiveEditor::add(const std::filesystem::path& archive,
@@ -56,7 +52,7 @@ std::filesystem::path RARArchiveEditor::add(const std::filesystem::path& archive
                                             Progress& progress) const {
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
-    return RAREditor{password_, locateRARExecutable()}.add(
+    return rarEditor().add(
         archive, progress,
         [&sources, &folder, &archive, policy, &progress](const RAREditor::Context& context) {
             return RAREditor::addFiles(context, folder, sources, archive, policy,
@@ -67,19 +63,19 @@ std::filesystem::path RARArchiveEditor::add(const std::filesystem::path& archive
 void RARArchiveEditor::saveAsSingle(const std::filesystem::path& archive,
                                     const std::filesystem::path& destination,
                                     Progress& progress) const {
-    RAREditor{password_, locateRARExecutable()}.saveAsSingleArchive(archive, destination, progress);
+    rarEditor().saveAsSingleArchive(archive, destination, progress);
 }
 
 void RARArchiveEditor::extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
                                     const std::filesystem::path& destination, Progress& progress,
                                     std::optional<std::int64_t> limit) const {
-    RARArchiveEngine::extractEntry(entry, archive, destination, progress, limit, password_, false);
+    RARArchiveEngine::extractEntry(entry, archive, destination, progress, limit, password(), false);
 }
 
 std::pair<std::filesystem::path, bool>
 RARArchiveEditor::repair(const std::filesystem::path& damaged,
                          const std::filesystem::path& destination, Progress& progress) const {
-    const RAREditor editor{password_, locateRARExecutable()};
+    const RAREditor editor = rarEditor();
     return editor.repair(damaged, destination, progress);
 }
 

@@ -1,20 +1,18 @@
 #pragma once
 
-#include "core/archive/ArchiveEditor.h"
-
-#include <optional>
-#include <string>
+#include "core/archive/PasswordedArchiveEditor.h"
 
 namespace vexa {
+
+struct RAREditor;
 
 // The RAR format's side of ArchiveEditor: RARCreator for creation, RAREditor (with the rar
 // program locateRARExecutable finds at the time of each call) for the edits, save as single
 // and repair, and the RAR reader for one entry. New names pass checkNewEntryName; an edit with
 // nothing chosen fails with emptySelection before the program runs.
-class RARArchiveEditor : public ArchiveEditor {
+class RARArchiveEditor : public PasswordedArchiveEditor {
   public:
-    explicit RARArchiveEditor(std::optional<std::string> password);
-    ~RARArchiveEditor() override;
+    using PasswordedArchiveEditor::PasswordedArchiveEditor;
 
     bool savesAsSingle() const override { return true; }
     bool repairs() const override { return true; }
@@ -43,7 +41,8 @@ class RARArchiveEditor : public ArchiveEditor {
     bool hidesNames(const std::filesystem::path& archive) const override;
 
   private:
-    std::optional<std::string> password_;
+    // With the rar program found at the time of the call.
+    RAREditor rarEditor() const;
 };
 
 } // namespace vexa

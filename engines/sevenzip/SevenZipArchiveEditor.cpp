@@ -4,16 +4,8 @@
 #include "core/archive/EntryValidation.h"
 #include "engines/sevenzip/SevenZipArchiveEngine.h"
 #include "engines/sevenzip/SevenZipWriter.h"
-#include "platform/Secrets.h"
 
 namespace vexa {
-
-SevenZipArchiveEditor::SevenZipArchiveEditor(std::optional<std::string> password)
-    : password_(std::move(password)) {}
-
-SevenZipArchiveEditor::~SevenZipArchiveEditor() {
-    secrets::wipe(password_);
-}
 
 CreationAbilities SevenZipArchiveEditor::creationAbilities() const {
     return {true, true, true, true, SevenZipWriter::lowestLevel, SevenZipWriter::highestLevel};
@@ -30,15 +22,13 @@ std::filesystem::path SevenZipArchiveEditor::rename(const std::filesystem::path&
                                                     const std::string& newName,
                                                     Progress& progress) const {
     checkNewEntryName(newName);
-    return SevenZipWriter::rename(archive, item, newName, password_, progress);
+    return SevenZipWriter::rename(archive, item, newName, password(), progress);
 }
 
 std::filesystem::path SevenZipArchiveEditor::deleteEntries(const std::filesystem::path& archive,
                                                            const std::set<std::string>& paths,
                                                            Progress& progress) const {
-    if (paths.empty())
-        throw ArchiveFailure::emptySelection();
-    return SevenZipWriter::deleteEntries(archive, paths, password_, progress);
+    return SevenZipWriter::deleteEntries(archive, paths, password(), progress);
 }
 
 std::filesystem::path SevenZipArchiveEditor::add(const std::filesystem::path& archive,
@@ -49,7 +39,7 @@ std::filesystem::path SevenZipArchiveEditor::add(const std::filesystem::path& ar
     if (sources.empty())
         throw ArchiveFailure::emptySelection();
     return SevenZipWriter::add(
-        archive, password_, progress,
+        archive, password(), progress,
         [&sources, &folder, policy](const ArchiveSummary& listed, Progress& planProgress) {
             return SevenZipWriter::collectSources(sources, folder, policy, listed, planProgress);
         });
@@ -58,7 +48,7 @@ std::filesystem::path SevenZipArchiveEditor::add(const std::filesystem::path& ar
 void SevenZipArchiveEditor::saveAsSingle(const std::filesystem::path& archive,
                                          const std::filesystem::path& destination,
                                          Progress& progress) const {
-    SevenZipWriter::saveAsSingle(archive, destination, progress, password_);
+    SevenZipWriter::saveAsSingle(archive, destination, progress, password());
 }
 
 void SevenZipArchiveEditor::extractEntry(const ArchiveItem& entry,
@@ -67,7 +57,7 @@ void SevenZipArchiveEditor::extractEntry(const ArchiveItem& entry,
                                          Progress& progress,
                                          std::optional<std::int64_t> limit) const {
     SevenZipArchiveEngine engine;
-    engine.extractPayload(entry, archive, destination, progress, limit, password_, false);
+    engine.extractPayload(entry, archive, destination, progress, limit, password(), false);
 }
 
 } // namespace vexa

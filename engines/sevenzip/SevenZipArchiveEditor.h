@@ -1,19 +1,15 @@
 #pragma once
 
-#include "core/archive/ArchiveEditor.h"
-
-#include <optional>
-#include <string>
+#include "core/archive/PasswordedArchiveEditor.h"
 
 namespace vexa {
 
 // The 7z format's side of ArchiveEditor: SevenZipWriter for creation, edits and save as
 // single, the 7z engine (password not exact) for one entry. New names pass checkNewEntryName;
 // an edit with nothing chosen fails with emptySelection. 7z has no repair.
-class SevenZipArchiveEditor : public ArchiveEditor {
+class SevenZipArchiveEditor : public PasswordedArchiveEditor {
   public:
-    explicit SevenZipArchiveEditor(std::optional<std::string> password);
-    ~SevenZipArchiveEditor() override;
+    using PasswordedArchiveEditor::PasswordedArchiveEditor;
 
     bool savesAsSingle() const override { return true; }
     CreationAbilities creationAbilities() const override;
@@ -33,9 +29,6 @@ class SevenZipArchiveEditor : public ArchiveEditor {
     void extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
                       const std::filesystem::path& destination, Progress& progress,
                       std::optional<std::int64_t> limit) const override;
-
-  private:
-    std::optional<std::string> password_;
 };
 
 } // namespace vexa

@@ -27,8 +27,6 @@ std::filesystem::path TarArchiveEditor::rename(const std::filesystem::path& arch
 std::filesystem::path TarArchiveEditor::deleteEntries(const std::filesystem::path& archive,
                                                       const std::set<std::string>& paths,
                                                       Progress& progress) const {
-    if (paths.empty())
-        throw ArchiveFailure::emptySelection();
     return TarArchiveEngine().deleteEntries(archive, paths, progress);
 }
 

@@ -3,15 +3,14 @@
 #include "core/archive/ArchiveFailure.h"
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "platform/Paths.h"
-#include "platform/Secrets.h"
 
 namespace vexa {
 
 namespace {
 
-ZIPArchiveEngine zipEngine(const std::optional<std::string>& password) {
+ZIPArchiveEngine zipEngine(const std::optional<std::string>& password, std::int64_t splitSize = 0) {
     ZIPArchiveEngine engine(password);
-    engine.splitSize = 0;
+    engine.splitSize = splitSize;
     engine.resolved.reset();
     engine.bufferSize = 262144;
     return engine;
@@ -19,39 +18,29 @@ ZIPArchiveEngine zipEngine(const std::optional<std::string>& password) {
 
 } // namespace
 
-ZIPArchiveEditor::ZIPArchiveEditor(std::optional<std::string> password)
-    : password_(std::move(password)) {}
-
-ZIPArchiveEditor::~ZIPArchiveEditor() {
-    secrets::wipe(password_);
-}
-
 std::filesystem::path ZIPArchiveEditor::create(const CreationRequest& request,
                                                Progress& progress) const {
-    ZIPArchiveEngine engine(request.password);
-    engine.splitSize = request.splitSize;
-    engine.resolved.reset();
-    engine.bufferSize = 262144;
-    return engine.create(request.sources, request.destination, request.useCompression, progress);
+    return zipEngine(request.password, request.splitSize)
+        .create(request.sources, request.destination, request.useCompression, progress);
 }
 
 std::filesystem::path ZIPArchiveEditor::rename(const std::filesystem::path& archive,
                                                const ArchiveItem& item, const std::string& newName,
                                                Progress& progress) const {
-    return zipEngine(password_).rename(item, archive, newName, progress);
+    return zipEngine(password()).rename(item, archive, newName, progress);
 }
 
 std::filesystem::path ZIPArchiveEditor::deleteEntries(const std::filesystem::path& archive,
                                                       const std::set<std::string>& paths,
                                                       Progress& progress) const {
-    return zipEngine(password_).deleteEntries(paths, archive, progress);
+    return zipEngine(password()).deleteEntries(paths, archive, progress);
 }
 
 std::filesystem::path ZIPArchiveEditor::add(const std::filesystem::path& archive,
                                             const std::vector<std::filesystem::path>& sources,
                                             const std::string& folder, ArchiveConflictPolicy policy,
                                             Progress& progress) const {
-    return zipEngine(password_).add(sources, archive, folder, policy, progress);
+    return zipEngine(password()).add(sources, archive, folder, policy, progress);
 }
 
 void ZIPArchiveEditor::saveAsSingle(const std::filesystem::path& archive,
@@ -72,7 +61,7 @@ void ZIPArchiveEditor::saveAsSingle(const std::filesystem::path& archive,
 void ZIPArchiveEditor::extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
                                     const std::filesystem::path& destination, Progress& progress,
                                     std::optional<std::int64_t> limit) const {
-    zipEngine(password_).extractPayload(entry, archive, destination, progress, limit);
+    zipEngine(password()).extractPayload(entry, archive, destination, progress, limit);
 }
 
 } // namespace vexa

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "core/archive/ArchiveEditor.h"
-
-#include <optional>
-#include <string>
+#include "core/archive/PasswordedArchiveEditor.h"
 
 namespace vexa {
 
@@ -11,10 +8,9 @@ namespace vexa {
 // no resolved password, buffer size 262144}. The engine applies its own name rule and its own
 // answer to an empty selection. Saving a split set as one copies the entries still encrypted,
 // so it needs no password. ZIP has no repair.
-class ZIPArchiveEditor : public ArchiveEditor {
+class ZIPArchiveEditor : public PasswordedArchiveEditor {
   public:
-    explicit ZIPArchiveEditor(std::optional<std::string> password);
-    ~ZIPArchiveEditor() override;
+    using PasswordedArchiveEditor::PasswordedArchiveEditor;
 
     bool savesAsSingle() const override { return true; }
     // A password and parts; compressed or stored, at the engine's own level.
@@ -38,9 +34,6 @@ class ZIPArchiveEditor : public ArchiveEditor {
     void extractEntry(const ArchiveItem& entry, const std::filesystem::path& archive,
                       const std::filesystem::path& destination, Progress& progress,
                       std::optional<std::int64_t> limit) const override;
-
-  private:
-    std::optional<std::string> password_;
 };
 
 } // namespace vexa
