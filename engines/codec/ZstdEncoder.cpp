@@ -12,6 +12,9 @@ namespace vexa::codec {
 
 namespace {
 
+// The jobs the multi-threaded compressor holds beyond one per worker.
+constexpr std::size_t slackJobs = 3;
+
 void check(std::size_t code) {
     if (!ZSTD_isError(code))
         return;
@@ -27,7 +30,19 @@ ZstdEncoder::WorkerMemory ZstdEncoder::workerMemory(int level) {
         ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0);
     const std::size_t window = std::size_t{1} << parameters.windowLog;
     const std::size_t jobSize = std::max<std::size_t>(4 * window, 1u << 20);
-    return {3 * jobSize + window, ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize};
+    WorkerMemory memory;
+    memory.shared = slackJobs * jobSize + window;
+    memory.perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize;
+    memory.output = jobSize;
+    memory.outpacesPipe = parameters.strategy <= ZSTD_dfast;
+    return memory;
+}
+
+std::size_t ZstdEncoder::WorkerMemory::fedThroughPipe(unsigned workers) const {
+    const std::size_t all = shared + workers * perWorker;
+    if (!outpacesPipe || workers <= slackJobs)
+        return all;
+    return all - (workers - slackJobs) * output;
 }
 
 ZstdEncoder::ZstdEncoder(int level, bool checksum, int workers) : context_(ZSTD_createCCtx()) {

@@ -14,8 +14,14 @@ class ZstdEncoder : public Encoder {
     // (three jobs of slack and the overlap) and for each one (its tables, one job's input and
     // output). Its own job size is four windows, as the zstd program's.
     struct WorkerMemory {
-        std::size_t shared;
-        std::size_t perWorker;
+        std::size_t shared = 0;
+        std::size_t perWorker = 0;
+        std::size_t output = 0; // of perWorker, one job's
+        bool outpacesPipe = false;
+        // What the compressor holds with `workers` when a pipe feeds it, as tar feeds the zstd
+        // program: at the fast strategies (the lowest levels), which compress a job sooner than
+        // a pipe feeds the next, only the jobs of the slack hold their output at once.
+        std::size_t fedThroughPipe(unsigned workers) const;
     };
     static WorkerMemory workerMemory(int level);
     // The output buffer the library works best with: one whole block.

@@ -29,10 +29,11 @@ constexpr std::size_t outputBlock = 128u << 10;
 constexpr int bzip2DefaultLevel = 9;
 
 int zstdWorkers(int level) {
-    const auto [shared, perWorker] = codec::ZstdEncoder::workerMemory(level);
-    const std::uint64_t peer = shared + std::size_t{maximumWorkers} * perWorker;
-    return static_cast<int>(platform::workersWithin(
-        platform::jobMemory(peer), programShare + shared, perWorker, maximumWorkers));
+    const codec::ZstdEncoder::WorkerMemory memory = codec::ZstdEncoder::workerMemory(level);
+    // This writer, fed by the read-ahead, keeps every worker's job busy and its output with it.
+    return static_cast<int>(
+        platform::workersWithin(platform::jobMemory(memory.fedThroughPipe(maximumWorkers)),
+                                programShare + memory.shared, memory.perWorker, maximumWorkers));
 }
 
 StreamEncoder start(TarCompression compression, std::optional<int> level) {

@@ -69,5 +69,24 @@ TEST(ZstdEncoder, AnEmptyInputIsAnEmptyFrameAndLargerLevelsHoldMore) {
     EXPECT_LT(ZstdEncoder::workerMemory(1).shared, ZstdEncoder::workerMemory(19).shared);
 }
 
+// Fed through a pipe, the fast levels hold the output of only a few jobs however many workers
+// they run; the slower levels hold one per worker.
+TEST(ZstdEncoder, AtFastLevelsAPipeFedCompressorHoldsFewerOutputs) {
+    for (const auto& [level, fast] :
+         {std::pair{1, true}, std::pair{3, true}, std::pair{6, false}, std::pair{19, false}}) {
+        SCOPED_TRACE(level);
+        const ZstdEncoder::WorkerMemory memory = ZstdEncoder::workerMemory(level);
+        EXPECT_EQ(memory.outpacesPipe, fast);
+        EXPECT_LT(memory.output, memory.perWorker);
+        for (unsigned workers : {1u, 3u})
+            EXPECT_EQ(memory.fedThroughPipe(workers), memory.shared + workers * memory.perWorker);
+        const std::size_t all = memory.shared + 8 * memory.perWorker;
+        if (fast)
+            EXPECT_EQ(memory.fedThroughPipe(8), all - 5 * memory.output);
+        else
+            EXPECT_EQ(memory.fedThroughPipe(8), all);
+    }
+}
+
 } // namespace
 } // namespace vexa::codec
