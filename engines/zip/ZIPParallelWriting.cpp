@@ -6,8 +6,8 @@
 #include "engines/zip/container/WinZipAes.h"
 #include "platform/Crc32.h"
 #include "platform/PlatformError.h"
-#include "platform/Processors.h"
 #include "platform/Secrets.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -28,9 +28,8 @@ constexpr std::int64_t pieceSize = 1 << 20;
 constexpr std::int64_t plannedBytesLimit = 16 << 20;
 constexpr std::size_t plannedPiecesLimit = 512;
 
-unsigned workerCount() {
-    return std::min(platform::usableCores(), 8u);
-}
+// Compressors at the most; more add little beside one writer.
+constexpr std::size_t compressorsLimit = 8;
 
 // One entry as the writer plans it; its pieces (none for a folder) share its source.
 struct PlannedEntry {
@@ -54,7 +53,13 @@ struct Slot {
 // done; workers compress them in between, in the same order.
 class PieceQueue {
   public:
-    PieceQueue(unsigned workers, int bufferSize, const Progress& progress) {
+    // The compressors are cores borrowed from the process's worker pool. The writer only plans,
+    // writes and waits, so its own core is lent with the others; with none to lend, one
+    // compressor still runs, since the writer waits for it.
+    PieceQueue(int bufferSize, const Progress& progress)
+        : cores_(platform::WorkerPool::process().borrow(compressorsLimit,
+                                                        platform::WorkerPool::Asker::waits)) {
+        const unsigned workers = std::max(cores_.count(), 1u);
         threads_.reserve(workers);
         for (unsigned i = 0; i < workers; ++i) {
             try {
@@ -146,6 +151,7 @@ class PieceQueue {
     std::size_t claimed_ = 0; // the front slots that a worker has taken
     bool stop_ = false;
     std::atomic<bool> stopping_{false};
+    platform::WorkerPool::Lease cores_;
     std::vector<std::jthread> threads_;
 };
 
@@ -178,7 +184,7 @@ void ZIPArchiveEngine::addFiles(const std::vector<ZIPSourceEntry>& entries, ZIPW
     std::int64_t plannedBytes = 0;
 
     // Declared after what its workers read, so that it stops them before those go.
-    PieceQueue queue(workerCount(), bufferSize, progress);
+    PieceQueue queue(bufferSize, progress);
 
     // Plans the next piece; false when everything is planned.
     const auto planNext = [&]() -> bool {

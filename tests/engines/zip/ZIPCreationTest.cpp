@@ -5,6 +5,7 @@
 #include "engines/zip/ZIPArchiveEngine.h"
 #include "engines/zip/ZIPWriter.h"
 #include "platform/PlatformError.h"
+#include "platform/WorkerPool.h"
 #include "tests/support/TestSupport.h"
 
 #include <atomic>
@@ -152,6 +153,27 @@ for archive, root in zip(sys.argv[1::2], sys.argv[2::2]):
                 with open(os.path.join(root, info.filename), 'rb') as f:
                     assert z.read(info) == f.read(), (archive, info.filename)
 )") + pythonArguments);
+}
+
+// The compressors are cores of the process's pool: with every one of them lent elsewhere (the
+// creation runs inside other parallel work), one compressor still makes the same archive, byte
+// for byte, as the compressors a whole pool lends.
+TEST_F(ZIPCreationTest, TheArchiveIsTheSameWhateverTheCoresThePoolLends) {
+    writeFile(dir / "in/docs/sub/large.txt", sampleBytes((3 << 20) + 4321, 21, true));
+    writeFile(dir / "in/docs/sub/large.bin", sampleBytes((1 << 20) + 1, 22, false));
+    for (const bool compress : {true, false}) {
+        SCOPED_TRACE(compress);
+        const auto whole = create(ZIPArchiveEngine(), {dir / "in/docs"}, "whole.zip", compress);
+        std::filesystem::path alone;
+        {
+            platform::WorkerPool& pool = platform::WorkerPool::process();
+            const platform::WorkerPool::Lease all =
+                pool.borrow(pool.cores(), platform::WorkerPool::Asker::waits);
+            alone = create(ZIPArchiveEngine(), {dir / "in/docs"}, "alone.zip", compress);
+        }
+        runChecked("unzip -tq " + shellQuote(alone.string()));
+        EXPECT_TRUE(readFile(alone) == readFile(whole));
+    }
 }
 
 TEST_F(ZIPCreationTest, WithoutCompressionEveryEntryIsStored) {
