@@ -88,6 +88,16 @@ std::uint64_t compressedKeepingEstimate(const XzBlock& block) {
     return std::min<std::uint64_t>(block.uncompressedSize, block.totalSize + block.totalSize / 2);
 }
 
+// Brings `published` up to `made`, which has only grown since: entries were added, and the
+// last one published may have grown.
+template <class Entry>
+void publishTail(std::vector<Entry>& published, const std::vector<Entry>& made) {
+    if (!published.empty())
+        published.back() = made[published.size() - 1];
+    published.insert(published.end(), made.begin() + static_cast<std::ptrdiff_t>(published.size()),
+                     made.end());
+}
+
 } // namespace
 
 XzHeaderSource::XzHeaderSource(int descriptor, std::int64_t fileSize, std::vector<XzBlock> blocks,
@@ -162,27 +172,19 @@ void XzHeaderSource::work() {
                 return;
             index = nextToSketch_++;
         }
-        Sketch made;
         try {
-            sketch(index, made);
+            sketch(index);
         } catch (...) {
-            made.kept.clear();
-            made.zeros.clear();
-            made.failure = std::current_exception();
-        }
-        made.counted = made.bytes.capacity();
-        heldBytes_ += made.counted;
-        {
             std::lock_guard lock(mutex_);
-            made.done = true;
-            sketches_[index] = std::move(made);
+            sketches_[index].failure = std::current_exception();
         }
         changed_.notify_all();
     }
 }
 
-void XzHeaderSource::sketch(std::size_t index, Sketch& made) {
+void XzHeaderSource::sketch(std::size_t index) {
     const XzBlock& block = blocks_[index];
+    Sketch& shared = sketches_[index];
     // The decoder is held whatever the budget says; only keeping gives way.
     heldBytes_ += memory_.perDecoder;
     struct Release {
@@ -199,19 +201,39 @@ void XzHeaderSource::sketch(std::size_t index, Sketch& made) {
     const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
     std::int64_t at = block.uncompressedOffset;
     std::int64_t keepUntil = 0; // the data of an extended header runs to here
-    auto keep = [&](std::int64_t offset, const char* bytes, std::size_t size) {
-        if (made.kept.empty() || made.kept.back().end() != offset)
-            made.kept.push_back({offset, made.bytes.size(), 0});
-        made.bytes.insert(made.bytes.end(), bytes, bytes + size);
-        made.kept.back().size += size;
-        if (made.bytes.size() > keptCap)
+    // Never moved while the block lives, so that the reader may borrow what was published.
+    char* const bytes = new char[keptCap];
+    {
+        std::lock_guard lock(mutex_);
+        shared.bytes.reset(bytes);
+    }
+    std::size_t byteCount = 0;
+    // Published to `shared` after every chunk; the last entry of each may grow after that.
+    std::vector<Kept> kept;
+    std::vector<std::pair<std::int64_t, std::int64_t>> zeros;
+    auto publish = [&] {
+        {
+            std::lock_guard lock(mutex_);
+            publishTail(shared.kept, kept);
+            publishTail(shared.zeros, zeros);
+            shared.scanned = at;
+        }
+        changed_.notify_all();
+    };
+    auto keep = [&](std::int64_t offset, const char* record, std::size_t size) {
+        if (byteCount + size > keptCap)
             throw damagedArchive();
+        if (kept.empty() || kept.back().end() != offset)
+            kept.push_back({offset, byteCount, 0});
+        std::memcpy(bytes + byteCount, record, size);
+        byteCount += size;
+        kept.back().size += size;
     };
     auto zero = [&](std::int64_t offset, std::int64_t size) {
-        if (!made.zeros.empty() && made.zeros.back().second == offset)
-            made.zeros.back().second += size;
+        if (!zeros.empty() && zeros.back().second == offset)
+            zeros.back().second += size;
         else
-            made.zeros.push_back({offset, offset + size});
+            zeros.push_back({offset, offset + size});
     };
     while (std::size_t count = decoder.read(chunk.data(), chunk.size())) {
         if (stopping_)
@@ -251,28 +273,42 @@ void XzHeaderSource::sketch(std::size_t index, Sketch& made) {
             keep(at, chunk.data() + position, count - position);
             at += static_cast<std::int64_t>(count - position);
         }
+        publish();
     }
     if (at != blockEnd)
         throw damagedArchive();
-    if (keeper)
-        made.whole = keeper->finish();
+    std::shared_ptr<const KeptBlock> whole = keeper ? keeper->finish() : nullptr;
+    heldBytes_ += byteCount;
+    {
+        std::lock_guard lock(mutex_);
+        shared.whole = std::move(whole);
+        shared.counted = byteCount;
+        shared.done = true;
+    }
 }
 
-bool XzHeaderSource::reachPosition() {
-    std::unique_lock lock(mutex_);
+bool XzHeaderSource::reachPosition(std::unique_lock<std::mutex>& lock) {
     for (;;) {
         if (current_ >= blocks_.size()) {
             if (countsUnits_ && unitsAtEnd_ > 0)
                 progress_.addCompletedUnits(std::exchange(unitsAtEnd_, 0));
             return false;
         }
-        changed_.wait(lock, [&] { return sketches_[current_].done; });
         Sketch& sketch = sketches_[current_];
+        // The reader goes on as soon as the bytes it is at are scanned, while the rest of the
+        // block is still being decoded.
+        changed_.wait(lock,
+                      [&] { return sketch.failure || sketch.done || position_ < sketch.scanned; });
         if (sketch.failure)
             std::rethrow_exception(sketch.failure);
         const XzBlock& block = blocks_[current_];
-        if (position_ < block.uncompressedOffset + block.uncompressedSize)
-            return true;
+        if (position_ < block.uncompressedOffset + block.uncompressedSize) {
+            if (position_ < sketch.scanned)
+                return true;
+            continue;
+        }
+        if (!sketch.done)
+            continue;
         keptBlocks_[current_] = std::move(sketch.whole);
         heldBytes_ -= sketch.counted;
         sketch = Sketch{};
@@ -286,16 +322,17 @@ bool XzHeaderSource::reachPosition() {
 
 std::size_t XzHeaderSource::lend(const char** data) {
     progress_.throwIfCancelled();
-    if (!reachPosition())
+    std::unique_lock lock(mutex_);
+    if (!reachPosition(lock))
         return 0;
     const Sketch& sketch = sketches_[current_];
-    const XzBlock& block = blocks_[current_];
-    const std::int64_t blockEnd = block.uncompressedOffset + block.uncompressedSize;
+    // What lies beyond is not known yet.
+    const std::int64_t blockEnd = sketch.scanned;
     auto kept = std::upper_bound(sketch.kept.begin(), sketch.kept.end(), position_,
                                  [](std::int64_t value, const Kept& k) { return value < k.end(); });
     std::int64_t count = 0;
     if (kept != sketch.kept.end() && kept->offset <= position_) {
-        *data = sketch.bytes.data() + kept->start + (position_ - kept->offset);
+        *data = sketch.bytes.get() + kept->start + (position_ - kept->offset);
         count = kept->end() - position_;
     } else {
         auto zeros = std::upper_bound(

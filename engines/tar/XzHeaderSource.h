@@ -64,9 +64,12 @@ class XzHeaderSource : public LendingSource {
         std::size_t size = 0;
         std::int64_t end() const { return offset + static_cast<std::int64_t>(size); }
     };
+    // What a decoder has made of one block so far, guarded by mutex_; the decoder writes
+    // `bytes` beyond what `kept` describes.
     struct Sketch {
         bool done = false;
-        std::vector<char> bytes;
+        std::int64_t scanned = 0; // kept and zeros describe the stream up to here
+        std::unique_ptr<char[]> bytes;
         std::vector<Kept> kept;
         std::vector<std::pair<std::int64_t, std::int64_t>> zeros; // [start, end)
         std::shared_ptr<const KeptBlock> whole;                   // the block kept, or null
@@ -74,10 +77,10 @@ class XzHeaderSource : public LendingSource {
         std::uint64_t counted = 0; // in heldBytes_
     };
     void work();
-    void sketch(std::size_t index, Sketch& sketch);
-    // Waits for the block that holds position_, after every block before it, and makes it
-    // current; false at the end of the stream.
-    bool reachPosition();
+    void sketch(std::size_t index);
+    // Waits until the bytes at position_ are scanned, after every block before it, and makes
+    // their block current; false at the end of the stream.
+    bool reachPosition(std::unique_lock<std::mutex>& lock);
 
     int descriptor_;
     std::vector<XzBlock> blocks_;
