@@ -90,7 +90,7 @@ struct SevenZipArchiveWriter::State {
     std::uint64_t openInput = 0;
     std::deque<SevenZipFolderRecord> closed; // all segments submitted, not all written
     std::deque<bool> segmentEndsFolder;      // one per submitted segment, in order
-    std::vector<std::uint8_t> segment;
+    platform::SystemBytes segment;
     std::size_t segmentHistory = 0; // bytes at the front of `segment` from the segment before
 
     std::int64_t remaining = 0;     // data bytes the current entry still expects
@@ -193,7 +193,7 @@ struct SevenZipArchiveWriter::State {
         while (pipeline->pending() >= pipeline->maxPending())
             writeOldest();
         // The next segment of the folder starts from the bytes before it.
-        std::vector<std::uint8_t> next;
+        platform::SystemBytes next;
         next.reserve(pipeline->historySize() + pipeline->segmentSize());
         if (!endsFolder) {
             const std::size_t kept = std::min(pipeline->historySize(), segment.size());
@@ -243,10 +243,10 @@ struct SevenZipArchiveWriter::State {
     // encrypted when the names are to be hidden); the start header then points at the small
     // block that describes that folder.
     std::vector<std::uint8_t> encodedHeader(const std::vector<std::uint8_t>& header) {
-        std::vector<std::uint8_t> output;
+        platform::SystemBytes output;
         std::vector<std::uint8_t> properties;
         if (level == 0) {
-            output = header;
+            output.assign(header.begin(), header.end());
         } else {
             SevenZipLzma2Encoder encoder(level, header.size());
             encoder.compressSegment(header.data(), header.size(), 0, output);
@@ -402,7 +402,7 @@ void SevenZipArchiveWriter::finish() {
     while (state.pipeline->pending() > 0)
         state.writeOldest();
     state.pipeline.reset();
-    state.segment = std::vector<std::uint8_t>();
+    state.segment = platform::SystemBytes();
 
     // An archive without entries is the start header alone, pointing at an empty header.
     std::vector<std::uint8_t> header;

@@ -118,7 +118,7 @@ std::vector<bool> storedPieces(const std::uint8_t* data, std::size_t size, Repea
 
 // Uncompressed LZMA2 chunks; the first resets the dictionary at a folder's start.
 void appendStored(const std::uint8_t* data, std::size_t size, bool resetsDictionary,
-                  std::vector<std::uint8_t>& output) {
+                  platform::SystemBytes& output) {
     constexpr std::size_t chunk = 65536;
     output.reserve(output.size() + size + 3 * (size / chunk + 1));
     for (std::size_t done = 0; done < size; done += chunk) {
@@ -138,6 +138,9 @@ struct SevenZipLzma2Encoder::State {
     codec::Lzma2Settings settings;
     codec::LzmaEncoder encoder;
     RepeatTable repeats;
+    // The segment's whole input when its finished pages are given back, and how far they are.
+    platform::SystemBytes* input = nullptr;
+    std::size_t dropped = 0;
 };
 
 SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level, std::uint64_t largestInput)
@@ -146,7 +149,12 @@ SevenZipLzma2Encoder::SevenZipLzma2Encoder(int level, std::uint64_t largestInput
 SevenZipLzma2Encoder::~SevenZipLzma2Encoder() = default;
 
 void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t size,
-                                           std::size_t history, std::vector<std::uint8_t>& output) {
+                                           std::size_t history, platform::SystemBytes& output,
+                                           platform::SystemBytes* finishedInput) {
+    state_->input = finishedInput;
+    state_->dropped = 0;
+    // LZMA2 chunks hold at most a few bytes more than their data, so the output never moves.
+    output.reserve(output.size() + size + size / 64 + 4096);
     // Runs of pieces alike are stored or compressed together. Only a folder's first chunk
     // resets the dictionary: the decoder keeps every byte before, stored ones too, so each
     // compressed run starts from the bytes before it as the encoder's preset dictionary.
@@ -157,16 +165,35 @@ void SevenZipLzma2Encoder::compressSegment(const std::uint8_t* data, std::size_t
             ++last;
         const std::size_t start = first * judgedPiece;
         const std::size_t length = std::min(size, last * judgedPiece) - start;
-        if (stored[first])
-            appendStored(data + start, length, history + start == 0, output);
-        else
+        if (stored[first]) {
+            for (std::size_t piece = start; piece < start + length; piece += judgedPiece) {
+                const std::size_t part = std::min(judgedPiece, start + length - piece);
+                appendStored(data + piece, part, history + piece == 0, output);
+                finishedBefore(data + piece + part);
+            }
+        } else {
             compressRun(data + start, length, history + start, output);
+            finishedBefore(data + start + length);
+        }
         first = last;
     }
+    state_->input = nullptr;
+}
+
+void SevenZipLzma2Encoder::finishedBefore(const std::uint8_t* position) {
+    if (state_->input == nullptr)
+        return;
+    // A later run starts from at most the half dictionary before it.
+    const std::size_t kept = state_->settings.dictionarySize / 2 + 16;
+    const auto done = static_cast<std::size_t>(position - state_->input->data());
+    if (done <= state_->dropped + kept)
+        return;
+    platform::dropPages(state_->input->data() + state_->dropped, done - kept - state_->dropped);
+    state_->dropped = done - kept;
 }
 
 void SevenZipLzma2Encoder::compressRun(const std::uint8_t* data, std::size_t size,
-                                       std::size_t history, std::vector<std::uint8_t>& output) {
+                                       std::size_t history, platform::SystemBytes& output) {
     // Runs start at multiples of 16 bytes into their folder, and so does the preset: the
     // encoder's and the decoder's positions then agree in the low bits the coder's states use.
     const std::size_t preset =
@@ -177,20 +204,27 @@ void SevenZipLzma2Encoder::compressRun(const std::uint8_t* data, std::size_t siz
     } catch (const codec::UnsupportedSettings&) {
         throw ArchiveFailure::sevenZipFailure("no se pudo preparar la compresión LZMA2.");
     }
-    // The output grows as it is produced, so only what the result needs is ever touched.
+    // The output grows as it is produced, so only what the result needs is ever touched, and
+    // the input goes in a piece at a time, so the encoder's finished input can be given back.
     constexpr std::size_t step = 1u << 20;
     const std::size_t first = output.size();
     output.resize(first + std::min(step, size + 64));
-    codec::CodecBuffers io{data, size, output.data() + first, output.size() - first};
+    std::size_t given = std::min(step, size);
+    codec::CodecBuffers io{data, given, output.data() + first, output.size() - first};
     while (true) {
         bool ended = false;
         try {
-            ended = state_->encoder.encode(io, true);
+            ended = state_->encoder.encode(io, given == size);
         } catch (const codec::EncodingError&) {
             throw ArchiveFailure::sevenZipFailure("no se pudo comprimir con LZMA2.");
         }
         if (ended)
             break;
+        finishedBefore(io.in);
+        if (io.inSize == 0 && given < size) {
+            io.inSize = std::min(step, size - given);
+            given += io.inSize;
+        }
         if (io.outSize == 0) {
             const std::size_t used = output.size();
             output.resize(used + step);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SystemMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,10 +27,14 @@ class SevenZipLzma2Encoder {
 
     // Appends the compressed `data` to `output`, without the end marker. The `history` bytes
     // before `data` are the folder's bytes just before it (0 at the folder's start); `data`
-    // starts at a multiple of 16 bytes into the folder. Throws sevenZipFailure when the library
-    // fails, std::bad_alloc when it runs out of memory.
+    // starts at a multiple of 16 bytes into the folder. With `finishedInput`, the buffer that
+    // holds exactly the history and `data`, the pages of it that the encoder is done with go
+    // back to the system as it goes, so that an encoder holds little more than its output; the
+    // buffer is not to be read afterwards. Throws sevenZipFailure when the library fails,
+    // std::bad_alloc when it runs out of memory.
     void compressSegment(const std::uint8_t* data, std::size_t size, std::size_t history,
-                         std::vector<std::uint8_t>& output);
+                         platform::SystemBytes& output,
+                         platform::SystemBytes* finishedInput = nullptr);
 
     // The single byte that ends an LZMA2 stream.
     static constexpr std::uint8_t endMarker = 0x00;
@@ -42,7 +48,8 @@ class SevenZipLzma2Encoder {
 
   private:
     void compressRun(const std::uint8_t* data, std::size_t size, std::size_t history,
-                     std::vector<std::uint8_t>& output);
+                     platform::SystemBytes& output);
+    void finishedBefore(const std::uint8_t* position);
 
     struct State;
     std::unique_ptr<State> state_;

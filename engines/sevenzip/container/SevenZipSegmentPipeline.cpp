@@ -19,14 +19,21 @@ constexpr unsigned maximumThreads = 8;
 constexpr std::size_t copySegmentSize = 1u << 20;
 constexpr std::uint64_t evenStep = 1u << 20;
 
-// Every encoder holds its segment and at most as much output; one segment more is being filled.
+// How far an encoder's given-back input lags behind what it has read, beside the bytes a later
+// run starts from.
+constexpr std::uint64_t releaseLag = 2u << 20;
+
+// An encoder gives back the pages of its segment it is done with as its output grows, so it
+// holds at most its segment, the bytes before where it reads that a later run starts from, and
+// the lag; a finished segment waiting to be written holds only its output. One segment more is
+// being filled.
 unsigned threadCount(int level, std::size_t segment) {
     if (level == 0)
         return 1;
     const std::uint64_t encoder = SevenZipLzma2Encoder::memoryUsage(level);
     const std::uint64_t budget = platform::jobMemory(peerShares * (encoder + peerOverhead));
-    return platform::workersWithin(budget, programShare + segment, encoder + 2 * segment,
-                                   maximumThreads);
+    const std::uint64_t held = segment + SevenZipLzma2Encoder::historySize(level) + releaseLag;
+    return platform::workersWithin(budget, programShare + segment, encoder + held, maximumThreads);
 }
 
 } // namespace
@@ -80,7 +87,7 @@ bool SevenZipSegmentPipeline::oldestIsReady() const {
     return !order_.empty() && order_.front()->done;
 }
 
-void SevenZipSegmentPipeline::submit(std::vector<std::uint8_t> input, std::size_t history) {
+void SevenZipSegmentPipeline::submit(platform::SystemBytes input, std::size_t history) {
     auto job = std::make_shared<Job>();
     job->input = std::move(input);
     job->history = history;
@@ -92,7 +99,7 @@ void SevenZipSegmentPipeline::submit(std::vector<std::uint8_t> input, std::size_
     queued_.notify_one();
 }
 
-std::vector<std::uint8_t> SevenZipSegmentPipeline::takeOldest() {
+platform::SystemBytes SevenZipSegmentPipeline::takeOldest() {
     std::shared_ptr<Job> job;
     {
         std::unique_lock lock(mutex_);
@@ -128,12 +135,12 @@ void SevenZipSegmentPipeline::work() {
                     encoder = std::make_unique<SevenZipLzma2Encoder>(level_);
                 encoder->compressSegment(job->input.data() + job->history,
                                          job->input.size() - job->history, job->history,
-                                         job->output);
+                                         job->output, &job->input);
             }
         } catch (...) {
             job->failure = std::current_exception();
         }
-        job->input = std::vector<std::uint8_t>();
+        job->input = platform::SystemBytes();
         {
             std::lock_guard lock(mutex_);
             job->done = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Progress.h"
+#include "platform/SystemMemory.h"
 #include "platform/WorkerPool.h"
 
 #include <condition_variable>
@@ -39,18 +40,18 @@ class SevenZipSegmentPipeline {
 
     // Queues `input`, whose first `history` bytes are the folder's bytes before the segment;
     // the caller must take the oldest result first when `maxPending()` are held.
-    void submit(std::vector<std::uint8_t> input, std::size_t history);
+    void submit(platform::SystemBytes input, std::size_t history);
     // Waits for the oldest segment and returns its output.
-    std::vector<std::uint8_t> takeOldest();
+    platform::SystemBytes takeOldest();
 
     // The LZMA2 coder properties of this level (empty for level 0).
     const std::vector<std::uint8_t>& properties() const { return properties_; }
 
   private:
     struct Job {
-        std::vector<std::uint8_t> input;
+        platform::SystemBytes input;
         std::size_t history = 0;
-        std::vector<std::uint8_t> output;
+        platform::SystemBytes output;
         std::exception_ptr failure;
         bool done = false;
     };

@@ -52,7 +52,7 @@ TEST(SevenZipSegmentPipeline, SegmentsEvenOutOverTheEncoders) {
 std::string compressFolder(SevenZipSegmentPipeline& pipeline, const std::string& folder) {
     std::string joined;
     auto takeOne = [&] {
-        const std::vector<std::uint8_t> out = pipeline.takeOldest();
+        const platform::SystemBytes out = pipeline.takeOldest();
         joined.append(out.begin(), out.end());
     };
     for (std::size_t start = 0; start < folder.size(); start += pipeline.segmentSize()) {
@@ -61,10 +61,9 @@ std::string compressFolder(SevenZipSegmentPipeline& pipeline, const std::string&
         if (pipeline.pending() == pipeline.maxPending())
             takeOne();
         EXPECT_LT(pipeline.pending(), pipeline.maxPending());
-        pipeline.submit(
-            std::vector<std::uint8_t>(folder.begin() + static_cast<long>(start - history),
-                                      folder.begin() + static_cast<long>(end)),
-            history);
+        pipeline.submit(platform::SystemBytes(folder.begin() + static_cast<long>(start - history),
+                                              folder.begin() + static_cast<long>(end)),
+                        history);
     }
     while (pipeline.pending() > 0)
         takeOne();
@@ -146,7 +145,7 @@ TEST(SevenZipSegmentPipeline, ACancelledProgressEndsTheTaking) {
         SevenZipSegmentPipeline pipeline(level, progress);
         const std::string bytes = sampleBytes(pipeline.segmentSize(), 5, true);
         while (pipeline.pending() < pipeline.maxPending())
-            pipeline.submit(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 0);
+            pipeline.submit(platform::SystemBytes(bytes.begin(), bytes.end()), 0);
         progress.cancel();
         EXPECT_THROW(pipeline.takeOldest(), CancellationError) << level;
         // The pipeline goes away with segments still queued.
