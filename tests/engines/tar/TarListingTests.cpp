@@ -1,4 +1,5 @@
 #include "TarFixtures.h"
+#include "engines/tar/ListingCache.h"
 #include "engines/tar/TarArchiveEngine.h"
 #include "platform/WorkerPool.h"
 #include "tests/support/TestSupport.h"
@@ -268,6 +269,31 @@ TEST(TarListingTest, XzBlocksListAsThePlainArchive) {
             fs::remove_all(dir / "out");
         }
     }
+}
+
+// Blocks of many decoder chunks, whose headers the reader goes through while the rest of each
+// block is decoded: a long name's extra header and its data, one record each, straddle some of
+// the chunks' ends (the only block end lies inside the large file at the end). The archive
+// lists as the plain TAR does, by its headers alone.
+TEST(TarListingTest, XzBlocksAreListedWhileTheyAreDecoded) {
+    TemporaryDirectory dir;
+    const std::string folder = std::string(90, 'c') + "/";
+    fs::create_directories(dir / "t" / folder);
+    for (int i = 0; i < 2000; ++i)
+        testing::writeFile(dir / "t" / folder / ("archivo-" + std::to_string(1000 + i) + ".txt"),
+                           sampleBytes(100 + (i * 37) % 400, 50 + i, true));
+    testing::writeFile(dir / "t/zz-grande.txt", sampleBytes(4 << 20, 49, true));
+    runChecked("tar --format=gnu --sort=name -cf x.tar -C t . && "
+               "xz -1 -T2 --block-size=6MiB -c x.tar > x.tar.xz",
+               dir.path());
+    Progress progress;
+    std::vector<ArchiveItem> expected = TarArchiveEngine().list(dir / "x.tar", progress).entries;
+    ASSERT_GE(expected.size(), 2001u);
+    EXPECT_EQ(TarArchiveEngine().list(dir / "x.tar.xz", progress).entries, expected);
+    auto listing = vexa::tar::rememberedListing(dir / "x.tar.xz");
+    ASSERT_TRUE(listing);
+    // A listing that went back to a whole reading keeps no blocks.
+    EXPECT_TRUE(vexa::tar::rememberedXzBlocks(*listing));
 }
 
 TEST(TarListingDamageTest, EveryTruncationIsRefusedOrListsLessNeverCrashes) {
