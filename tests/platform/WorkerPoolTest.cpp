@@ -41,8 +41,11 @@ TEST(WorkerPool, ARunGetsTheHelpersTheBudgetHasAndEveryItemIsDoneOnce) {
         std::atomic<std::size_t> next{0};
         pool.run(row.asked, [&](std::size_t) {
             runs.enter();
-            // Long enough that every helper is running before the items are gone.
-            std::this_thread::sleep_for(20ms);
+            // Every helper the budget allows gets in before the items are shared out, however
+            // late a loaded machine starts it; a helper too few fails after the wait.
+            for (const auto start = std::chrono::steady_clock::now();
+                 runs.most.load() < row.most && std::chrono::steady_clock::now() - start < 3s;)
+                std::this_thread::sleep_for(1ms);
             for (std::size_t item; (item = next++) < done.size();)
                 ++done[item];
             runs.leave();
