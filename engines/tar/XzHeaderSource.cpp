@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -202,10 +203,11 @@ void XzHeaderSource::sketch(std::size_t index) {
     std::int64_t at = block.uncompressedOffset;
     std::int64_t keepUntil = 0; // the data of an extended header runs to here
     // Never moved while the block lives, so that the reader may borrow what was published.
-    char* const bytes = new char[keptCap];
+    std::unique_ptr<char[]> owned = std::make_unique_for_overwrite<char[]>(keptCap);
+    char* const bytes = owned.get();
     {
         std::lock_guard lock(mutex_);
-        shared.bytes.reset(bytes);
+        shared.bytes = std::move(owned);
     }
     std::size_t byteCount = 0;
     // Published to `shared` after every chunk; the last entry of each may grow after that.
