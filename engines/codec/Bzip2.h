@@ -29,6 +29,8 @@ class Bzip2Decoder : public Decoder {
 class Bzip2Encoder : public Encoder {
   public:
     // `blockSize` is bzip2's level: its blocks hold that many hundreds of kilobytes (1 to 9).
+    // The bzip2 program's default is the largest.
+    static constexpr int defaultBlockSize = 9;
     explicit Bzip2Encoder(int blockSize);
     ~Bzip2Encoder() override;
     Bzip2Encoder(const Bzip2Encoder&) = delete;

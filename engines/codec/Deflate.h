@@ -14,6 +14,11 @@ class Deflater {
   public:
     // What the flushing loop answers when zlib refuses the call (a stream never started).
     static constexpr int refused = -1;
+    // zlib's own default level.
+    static constexpr int defaultLevel = Z_DEFAULT_COMPRESSION;
+    // How far a call takes the stream: `sync` ends the output on a byte boundary without ending
+    // the stream, so that the pieces of separately compressed data join into one stream.
+    enum class Flush { none, sync, finish };
 
     Deflater() = default;
     ~Deflater();
@@ -35,17 +40,19 @@ class Deflater {
     template <typename Sink>
     int deflate(const std::uint8_t* data, std::size_t length, bool finish, std::uint8_t* scratch,
                 std::size_t scratchSize, Sink&& sink) {
-        return deflateFlushing(data, length, finish ? Z_FINISH : Z_NO_FLUSH, scratch, scratchSize,
-                               sink);
+        return deflateFlushing(data, length, finish ? Flush::finish : Flush::none, scratch,
+                               scratchSize, sink);
     }
     // One step of the codec layer's encoder: see Encoder::encode. Throws EncodingError when zlib
     // refuses the call.
     bool encode(CodecBuffers& io, bool end);
-    // The same with a zlib flush mode: Z_SYNC_FLUSH ends the output on a byte boundary without
-    // ending the stream, so that the pieces of separately compressed data join into one stream.
+    // The same with a flush mode.
     template <typename Sink>
-    int deflateFlushing(const std::uint8_t* data, std::size_t length, int flush,
+    int deflateFlushing(const std::uint8_t* data, std::size_t length, Flush mode,
                         std::uint8_t* scratch, std::size_t scratchSize, Sink&& sink) {
+        const int flush = mode == Flush::finish ? Z_FINISH
+                          : mode == Flush::sync ? Z_SYNC_FLUSH
+                                                : Z_NO_FLUSH;
         stream_.next_in = const_cast<Bytef*>(data);
         stream_.avail_in = static_cast<uInt>(length);
         for (;;) {
@@ -77,6 +84,7 @@ class Deflater {
 // (a level zlib refuses), EncodingError, std::bad_alloc.
 class GzipEncoder : public Encoder {
   public:
+    static constexpr int defaultLevel = Deflater::defaultLevel;
     GzipEncoder(int level, std::uint32_t modified);
     bool encode(CodecBuffers& io, bool end) override { return deflater_.encode(io, end); }
 

@@ -44,6 +44,9 @@ class LzmaDecoder : public Decoder {
     bool container_ = false;
 };
 
+// The kind of check an .xz block ends with.
+using XzCheck = lzma_check;
+
 // One block of an .xz file as the index of its stream gives it; offsets count from the file's
 // start, across all its streams.
 struct XzIndexedBlock {

@@ -13,6 +13,7 @@ namespace vexa::codec {
 class XzEncoder : public Encoder {
   public:
     // `preset` is xz's level, 0 to 9.
+    static constexpr std::uint32_t defaultPreset = LZMA_PRESET_DEFAULT;
     explicit XzEncoder(std::uint32_t preset);
     ~XzEncoder() override;
     XzEncoder(const XzEncoder&) = delete;

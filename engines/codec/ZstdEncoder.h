@@ -10,6 +10,7 @@ namespace vexa::codec {
 // libzstd's streaming compressor making one frame. Failures are EncodingError, std::bad_alloc.
 class ZstdEncoder : public Encoder {
   public:
+    static constexpr int defaultLevel = ZSTD_CLEVEL_DEFAULT;
     // What the library's multi-threaded compressor holds at `level`: for all workers together
     // (three jobs of slack and the overlap) and for each one (its tables, one job's input and
     // output). Its own job size is four windows, as the zstd program's.

@@ -25,8 +25,6 @@ constexpr unsigned maximumWorkers = 8;
 constexpr std::size_t programShare = 32u << 20;
 // The output blocks of the compressors that name none of their own.
 constexpr std::size_t outputBlock = 128u << 10;
-// The defaults of the compressors' own programs.
-constexpr int bzip2DefaultLevel = 9;
 
 int zstdWorkers(int level) {
     const codec::ZstdEncoder::WorkerMemory memory = codec::ZstdEncoder::workerMemory(level);
@@ -39,7 +37,7 @@ int zstdWorkers(int level) {
 StreamEncoder start(TarCompression compression, std::optional<int> level) {
     switch (compression) {
     case TarCompression::zstd: {
-        const int zstdLevel = level.value_or(ZSTD_CLEVEL_DEFAULT);
+        const int zstdLevel = level.value_or(codec::ZstdEncoder::defaultLevel);
         // One frame with a content checksum, as the zstd program writes it.
         return {std::make_unique<codec::ZstdEncoder>(zstdLevel, true, zstdWorkers(zstdLevel)),
                 codec::ZstdEncoder::outputSize()};
@@ -47,15 +45,16 @@ StreamEncoder start(TarCompression compression, std::optional<int> level) {
     case TarCompression::gzip:
         // Dated now, as the gzip program dates a member read from a pipe.
         return {
-            std::make_unique<codec::GzipEncoder>(level.value_or(Z_DEFAULT_COMPRESSION),
+            std::make_unique<codec::GzipEncoder>(level.value_or(codec::GzipEncoder::defaultLevel),
                                                  static_cast<std::uint32_t>(std::time(nullptr))),
             outputBlock};
     case TarCompression::bzip2:
-        return {std::make_unique<codec::Bzip2Encoder>(level.value_or(bzip2DefaultLevel)),
+        return {std::make_unique<codec::Bzip2Encoder>(
+                    level.value_or(codec::Bzip2Encoder::defaultBlockSize)),
                 outputBlock};
     case TarCompression::xz:
-        return {std::make_unique<codec::XzEncoder>(
-                    static_cast<std::uint32_t>(level.value_or(LZMA_PRESET_DEFAULT))),
+        return {std::make_unique<codec::XzEncoder>(level ? static_cast<std::uint32_t>(*level)
+                                                         : codec::XzEncoder::defaultPreset),
                 outputBlock};
     case TarCompression::none:
         break;

@@ -4,7 +4,6 @@
 #include "engines/codec/Lzma.h"
 
 #include <cstdint>
-#include <lzma.h>
 #include <optional>
 #include <vector>
 
@@ -17,7 +16,7 @@ struct XzBlock {
     std::int64_t unpaddedSize = 0;
     std::int64_t totalSize = 0; // with padding and check
     std::int64_t uncompressedSize = 0;
-    lzma_check check = LZMA_CHECK_NONE;
+    codec::XzCheck check{}; // none until the index gives it
 };
 
 // The blocks of the xz file open at `descriptor` (all its streams, in order); none when it is

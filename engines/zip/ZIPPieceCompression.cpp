@@ -55,7 +55,7 @@ PieceCompressor::PieceCompressor(int bufferSize, const Progress& progress,
       scratch_(std::make_unique_for_overwrite<std::uint8_t[]>(scratchSize)) {}
 
 void PieceCompressor::deflate(Piece& piece, const std::uint8_t* data, std::size_t length,
-                              int flush) {
+                              codec::Deflater::Flush flush) {
     const int status =
         deflater_->deflateFlushing(data, length, flush, scratch_.get(), scratchSize,
                                    [&piece](const std::uint8_t* produced, std::size_t size) {
@@ -147,7 +147,7 @@ void PieceCompressor::compress(Piece& piece) {
         const std::size_t length = static_cast<std::size_t>(count);
         piece.crc = platform::crc32(piece.crc, buffer_.get(), length);
         if (source.compress)
-            deflate(piece, buffer_.get(), length, Z_NO_FLUSH);
+            deflate(piece, buffer_.get(), length, codec::Deflater::Flush::none);
         else
             piece.bytes.append(buffer_.get(), length);
         source.child->addCompletedUnits(count);
@@ -155,7 +155,8 @@ void PieceCompressor::compress(Piece& piece) {
     if (piece.consumed != expected)
         throwSourceChanged(source.path);
     if (source.compress)
-        deflate(piece, nullptr, 0, piece.last ? Z_FINISH : Z_SYNC_FLUSH);
+        deflate(piece, nullptr, 0,
+                piece.last ? codec::Deflater::Flush::finish : codec::Deflater::Flush::sync);
 
     if (aes) {
         if (!aes->encrypt(piece.bytes.data() + dataStart, piece.bytes.size() - dataStart))

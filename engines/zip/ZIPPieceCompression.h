@@ -68,7 +68,8 @@ class PieceCompressor {
     void compress(Piece& piece);
 
   private:
-    void deflate(Piece& piece, const std::uint8_t* data, std::size_t length, int flush);
+    void deflate(Piece& piece, const std::uint8_t* data, std::size_t length,
+                 codec::Deflater::Flush flush);
     void readWindow(const Piece& piece, int fd);
 
     std::size_t bufferSize_;

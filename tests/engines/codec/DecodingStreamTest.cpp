@@ -135,9 +135,9 @@ TEST(Deflater, MakesRawDeflateThatGzipAndTheInflaterReadBack) {
     };
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(plain.data());
     const std::size_t half = plain.size() / 2;
-    ASSERT_EQ(
-        deflater.deflateFlushing(bytes, half, Z_SYNC_FLUSH, scratch.data(), scratch.size(), sink),
-        0);
+    ASSERT_EQ(deflater.deflateFlushing(bytes, half, Deflater::Flush::sync, scratch.data(),
+                                       scratch.size(), sink),
+              0);
     ASSERT_EQ(deflater.deflate(bytes + half, plain.size() - half, true, scratch.data(),
                                scratch.size(), sink),
               0);
