@@ -25,12 +25,14 @@ void check(std::size_t code) {
 
 } // namespace
 
-ZstdEncoder::WorkerMemory ZstdEncoder::workerMemory(int level) {
+ZstdEncoder::WorkerMemory ZstdEncoder::workerMemory(int level, std::size_t jobSize) {
     const ZSTD_compressionParameters parameters =
         ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0);
     const std::size_t window = std::size_t{1} << parameters.windowLog;
-    const std::size_t jobSize = std::max<std::size_t>(4 * window, 1u << 20);
+    if (jobSize == 0)
+        jobSize = std::max<std::size_t>(4 * window, 1u << 20);
     WorkerMemory memory;
+    memory.job = jobSize;
     memory.shared = slackJobs * jobSize + window;
     memory.perWorker = ZSTD_estimateCCtxSize_usingCParams(parameters) + 2 * jobSize;
     memory.output = jobSize;
@@ -45,15 +47,18 @@ std::size_t ZstdEncoder::WorkerMemory::fedThroughPipe(unsigned workers) const {
     return all - (workers - slackJobs) * output;
 }
 
-ZstdEncoder::ZstdEncoder(int level, bool checksum, int workers) : context_(ZSTD_createCCtx()) {
+ZstdEncoder::ZstdEncoder(int level, bool checksum, int workers, std::size_t jobSize)
+    : context_(ZSTD_createCCtx()) {
     if (context_ == nullptr)
         throw std::bad_alloc();
     try {
         check(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, level));
         if (checksum)
             check(ZSTD_CCtx_setParameter(context_, ZSTD_c_checksumFlag, 1));
-        if (workers > 0)
-            ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workers);
+        if (workers > 0 &&
+            ZSTD_isError(ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workers)) == 0 &&
+            jobSize > 0)
+            check(ZSTD_CCtx_setParameter(context_, ZSTD_c_jobSize, static_cast<int>(jobSize)));
     } catch (...) {
         ZSTD_freeCCtx(context_);
         throw;

@@ -34,16 +34,19 @@ TEST(ZstdEncoder, MakesOneFrameThatTheZstdToolReadsBackWhateverTheWorkersAndBuff
         int workers;
         std::size_t piece;
         std::size_t room;
+        std::size_t jobSize = 0;
     };
     const Case cases[] = {
         {1, false, 0, 4096, 100},
         {3, true, 0, 1 << 20, 1 << 17},
         {3, true, 2, 777, 1 << 16},
         {19, false, 3, 1 << 22, 5000},
+        // Jobs shorter than the library's own: several jobs, still one frame.
+        {6, true, 3, 1 << 16, 1 << 16, 1 << 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "level " << c.level << ", workers " << c.workers);
-        ZstdEncoder encoder(c.level, c.checksum, c.workers);
+        ZstdEncoder encoder(c.level, c.checksum, c.workers, c.jobSize);
         const std::string packed = encode(encoder, plain, c.piece, c.room);
         ASSERT_GT(packed.size(), 5u);
         // The frame header's descriptor says whether a content checksum ends the frame.
@@ -67,6 +70,13 @@ TEST(ZstdEncoder, AnEmptyInputIsAnEmptyFrameAndLargerLevelsHoldMore) {
     const auto memory = ZstdEncoder::workerMemory(3);
     EXPECT_GT(memory.perWorker, memory.shared / 4);
     EXPECT_LT(ZstdEncoder::workerMemory(1).shared, ZstdEncoder::workerMemory(19).shared);
+
+    // Shorter jobs hold less, both shared and per worker.
+    const auto own = ZstdEncoder::workerMemory(6);
+    const auto halved = ZstdEncoder::workerMemory(6, own.job / 2);
+    EXPECT_EQ(halved.job, own.job / 2);
+    EXPECT_LT(halved.shared, own.shared);
+    EXPECT_LT(halved.perWorker, own.perWorker);
 }
 
 // Fed through a pipe, the fast levels hold the output of only a few jobs however many workers
