@@ -245,7 +245,10 @@ TEST_F(PlacedExtractionTest, AHeaderUnlikeTheListingsIsAChangedArchive) {
     {
         auto [entries, places] = listed(dir / "x.tar.zst");
         expectFailure(
-            [&] { alongPlaces(dir / "y.tar.zst", entries, places, dir / "z", 64 << 10, progress); },
+            // Bindings are captured by name: older compilers refuse them in a lambda.
+            [&, &entries = entries, &places = places] {
+                alongPlaces(dir / "y.tar.zst", entries, places, dir / "z", 64 << 10, progress);
+            },
             ArchiveFailure::archiveChanged());
         fs::remove_all(dir / "z");
     }
