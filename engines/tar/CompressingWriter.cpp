@@ -1,12 +1,10 @@
 #include "CompressingWriter.h"
 
-#include "TarReadFailure.h"
 #include "TarWriteFailure.h"
 #include "engines/codec/PullStream.h"
 #include "platform/FileOperations.h"
 
 #include <cstdint>
-#include <new>
 
 namespace vexa::tar {
 
@@ -45,14 +43,7 @@ void CompressingWriter::drain(codec::CodecBuffers& io, bool end) {
     for (;;) {
         io.out = reinterpret_cast<std::uint8_t*>(output_.block());
         io.outSize = output_.blockSize();
-        bool done = false;
-        try {
-            done = encoder_->encode(io, end);
-        } catch (const std::bad_alloc&) {
-            throw outOfMemory();
-        } catch (const codec::EncodingError&) {
-            throw writerFailure();
-        }
+        const bool done = asTarEncoding([&] { return encoder_->encode(io, end); });
         output_.hand(output_.blockSize() - io.outSize);
         if (done)
             return;

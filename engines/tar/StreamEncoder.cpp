@@ -1,6 +1,5 @@
 #include "StreamEncoder.h"
 
-#include "TarReadFailure.h"
 #include "TarWriteFailure.h"
 #include "engines/codec/Bzip2.h"
 #include "engines/codec/Deflate.h"
@@ -11,7 +10,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <new>
 
 namespace vexa::tar {
 
@@ -86,15 +84,7 @@ StreamEncoder start(TarCompression compression, std::optional<int> level) {
 } // namespace
 
 StreamEncoder startStreamEncoder(TarCompression compression, std::optional<int> level) {
-    try {
-        return start(compression, level);
-    } catch (const std::bad_alloc&) {
-        throw outOfMemory();
-    } catch (const codec::EncodingError&) {
-        throw writerFailure();
-    } catch (const codec::UnsupportedSettings&) {
-        throw writerFailure();
-    }
+    return asTarEncoding([&] { return start(compression, level); });
 }
 
 } // namespace vexa::tar
